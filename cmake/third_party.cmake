@@ -1,0 +1,20 @@
+# spdlog and fmt are used header-only from the system's packages. Only their two
+# include folders are exposed: the whole of /usr/include would shadow the cross
+# compiler's own C library headers with glibc's.
+set(THIRD_PARTY_INCLUDE ${CMAKE_BINARY_DIR}/third_party/include)
+file(MAKE_DIRECTORY ${THIRD_PARTY_INCLUDE})
+foreach(lib spdlog fmt)
+  if(NOT EXISTS /usr/include/${lib})
+    message(FATAL_ERROR "/usr/include/${lib} is missing: run scripts/setup.sh")
+  endif()
+  file(CREATE_LINK /usr/include/${lib} ${THIRD_PARTY_INCLUDE}/${lib} SYMBOLIC)
+endforeach()
+
+add_library(third_party_headers INTERFACE)
+target_include_directories(third_party_headers SYSTEM INTERFACE ${THIRD_PARTY_INCLUDE})
+target_compile_definitions(third_party_headers INTERFACE FMT_HEADER_ONLY)
+
+# GoogleTest from the source package, built with whichever compiler this tree uses.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)

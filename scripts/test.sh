@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds both trees and runs every test: the core
+# natively under AddressSanitizer and UndefinedBehaviorSanitizer, then the
+# Windows build under wine in a fresh prefix.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+cmake -S . -B build/native -G Ninja >/dev/null
+ninja -C build/native
+ctest --test-dir build/native --output-on-failure -j2
+
+cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake >/dev/null
+ninja -C build/win32
+tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure

@@ -1,0 +1,25 @@
+#include <spdlog/spdlog.h>
+
+#include <cstdio>
+
+#include "log/diag_logger.h"
+#include "log/log_settings.h"
+#include "log/shared_file_sink.h"
+#include "log/startup_logger.h"
+
+namespace starter::log {
+
+void CreateDiagnosticLogger() {
+  std::vector<spdlog::sink_ptr> sinks;
+  try {
+    sinks.push_back(std::make_shared<SharedFileSink>(kLogFile, kRotatedLogFile, kMaxLogSize));
+  } catch (const spdlog::spdlog_ex& error) {
+    // Without its file the starter still owes its caller the status line and
+    // exit code 0: it runs on with a logger that has nowhere to write.
+    std::fprintf(stderr, "[*** LOG ERROR ***] %s\n", error.what());
+  }
+  InstallDiagnosticLogger(
+      std::make_shared<spdlog::logger>(kStarterVersion, sinks.begin(), sinks.end()));
+}
+
+}  // namespace starter::log

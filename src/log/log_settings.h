@@ -1,0 +1,19 @@
+#pragma once
+#include <cstdint>
+
+namespace starter::log {
+
+// The starter's version: the name of its logger and the argument of the start line.
+inline constexpr char kStarterVersion[] = "2.3.6.2";
+
+inline constexpr wchar_t kLogFolder[] = L"C:\\Users\\Public\\Documents\\corvel\\VanticLogs";
+inline constexpr wchar_t kLogFile[] =
+    L"C:\\Users\\Public\\Documents\\corvel\\VanticLogs\\zephra_vantic_starter.log";
+inline constexpr wchar_t kRotatedLogFile[] =
+    L"C:\\Users\\Public\\Documents\\corvel\\VanticLogs\\zephra_vantic_starter.1.log";
+inline constexpr std::uint64_t kMaxLogSize = 3145728;
+
+inline constexpr char kLinePattern[] = "[%P] [%Y-%m-%d %H:%M:%S.%e] [%l] %v";
+inline constexpr char kLineEnd[] = "\r\n";
+
+}  // namespace starter::log

@@ -1,0 +1,106 @@
+#include "log/shared_file_sink.h"
+
+#include <spdlog/common.h>
+
+#include "log/utf8.h"
+
+namespace starter::log {
+namespace {
+
+// How long a writer waits for another before writing without the lock: a
+// starter that hangs while holding it must not stop every other one.
+constexpr DWORD kLockWaitMs = 5000;
+
+std::wstring MutexName(const std::wstring& path) {
+  std::wstring name = L"zephra_vantic_starter_log:";
+  for (wchar_t c : path) name += (c == L'\\') ? L'/' : static_cast<wchar_t>(towlower(c));
+  return name;
+}
+
+// Global first, so starters in other sessions share it; a process that may
+// not open the global object falls back to its session's.
+platform::UniqueHandle OpenWritersMutex(const std::wstring& path) {
+  for (const wchar_t* scope : {L"Global\\", L"Local\\"}) {
+    platform::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, (scope + MutexName(path)).c_str()));
+    if (mutex) return mutex;
+  }
+  return {};
+}
+
+class WritersLock {
+ public:
+  explicit WritersLock(HANDLE mutex) : mutex_(mutex) {
+    if (!mutex_) return;
+    DWORD wait = ::WaitForSingleObject(mutex_, kLockWaitMs);
+    // An abandoned mutex is owned all the same: its last owner died mid-write.
+    held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+  }
+  WritersLock(const WritersLock&) = delete;
+  WritersLock& operator=(const WritersLock&) = delete;
+  ~WritersLock() {
+    if (held_) ::ReleaseMutex(mutex_);
+  }
+
+ private:
+  HANDLE mutex_;
+  bool held_ = false;
+};
+
+[[noreturn]] void ThrowLastError(const char* what, const std::wstring& path) {
+  throw spdlog::spdlog_ex(std::string(what) + " " + WideToUtf8(path), static_cast<int>(::GetLastError()));
+}
+
+}  // namespace
+
+void CreateFolders(const std::wstring& folder) {
+  for (size_t pos = folder.find(L'\\', 3); ; pos = folder.find(L'\\', pos + 1)) {
+    ::CreateDirectoryW(folder.substr(0, pos).c_str(), nullptr);
+    if (pos == std::wstring::npos) return;
+  }
+}
+
+SharedFileSink::SharedFileSink(std::wstring path, std::wstring rotated_path, std::uint64_t max_size)
+    : path_(std::move(path)), rotated_path_(std::move(rotated_path)), max_size_(max_size),
+      writers_mutex_(OpenWritersMutex(path_)) {
+  size_t slash = path_.rfind(L'\\');
+  if (slash != std::wstring::npos) CreateFolders(path_.substr(0, slash));
+  if (!OpenForAppend()) ThrowLastError("Failed opening file", path_);
+}
+
+platform::UniqueFile SharedFileSink::OpenForAppend() const {
+  // Append-only access makes each write land at the end of the file; read,
+  // write and delete sharing let other starters write and rotate meanwhile.
+  return platform::UniqueFile(::CreateFileW(
+      path_.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+      FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+void SharedFileSink::RotateIfFull(platform::UniqueFile& file, std::uint64_t incoming) const {
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file.get(), &size)) return;
+  auto current = static_cast<std::uint64_t>(size.QuadPart);
+  if (current == 0 || current + incoming <= max_size_) return;
+  file.reset();
+  if (!::MoveFileExW(path_.c_str(), rotated_path_.c_str(), MOVEFILE_REPLACE_EXISTING))
+    ThrowLastError("Failed renaming", path_);
+  file = OpenForAppend();
+}
+
+void SharedFileSink::sink_it_(const spdlog::details::log_msg& msg) {
+  spdlog::memory_buf_t line;
+  formatter_->format(msg, line);
+
+  WritersLock lock(writers_mutex_.get());
+  platform::UniqueFile file = OpenForAppend();
+  if (!file) ThrowLastError("Failed opening file", path_);
+  RotateIfFull(file, line.size());
+  if (!file) ThrowLastError("Failed reopening file", path_);
+
+  DWORD written = 0;
+  if (!::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
+      written != line.size())
+    ThrowLastError("Failed writing to file", path_);
+}
+
+}  // namespace starter::log

@@ -1,0 +1,142 @@
+#include "support/win_test_env.h"
+
+#include "platform/handles.h"
+
+#include <tlhelp32.h>
+
+#include <thread>
+
+namespace starter::test {
+namespace {
+
+using platform::UniqueFile;
+using platform::UniqueHandle;
+
+struct NoCaseLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const {
+    return _wcsicmp(a.c_str(), b.c_str()) < 0;
+  }
+};
+
+std::wstring BuildEnvironmentBlock(const std::map<std::wstring, std::wstring>& changes) {
+  std::map<std::wstring, std::wstring, NoCaseLess> variables;
+  wchar_t* strings = ::GetEnvironmentStringsW();
+  for (const wchar_t* entry = strings; *entry; entry += wcslen(entry) + 1) {
+    std::wstring text(entry);
+    size_t equals = text.find(L'=', 1);  // "=C:" style entries start with '='
+    if (equals != std::wstring::npos) variables[text.substr(0, equals)] = text.substr(equals + 1);
+  }
+  ::FreeEnvironmentStringsW(strings);
+  for (const auto& [name, value] : changes) {
+    if (value.empty()) variables.erase(name);
+    else variables[name] = value;
+  }
+  std::wstring block;
+  for (const auto& [name, value] : variables) block += name + L"=" + value + L'\0';
+  block += L'\0';
+  return block;
+}
+
+}  // namespace
+
+std::wstring TestBinDir() {
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring dir(path);
+  return dir.substr(0, dir.rfind(L'\\'));
+}
+
+std::wstring StarterExe() {
+  std::wstring bin = TestBinDir();  // <build>\tests\bin
+  std::wstring build = bin.substr(0, bin.rfind(L'\\'));
+  build = build.substr(0, build.rfind(L'\\'));
+  return build + L"\\zephra_vantic_starter.exe";
+}
+
+ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& command_line,
+                          const ProcessOptions& options) {
+  ProcessOutcome outcome;
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  HANDLE read_raw = nullptr, write_raw = nullptr;
+  if (!::CreatePipe(&read_raw, &write_raw, &inheritable, 0)) return outcome;
+  UniqueHandle read_end(read_raw), write_end(write_raw);
+  ::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
+  UniqueFile null_device(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                       OPEN_EXISTING, 0, nullptr));
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = null_device.get();
+  startup.hStdOutput = write_end.get();
+  startup.hStdError = null_device.get();
+  PROCESS_INFORMATION info{};
+  std::wstring environment = BuildEnvironmentBlock(options.environment);
+  std::wstring writable = command_line;
+  if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), writable.data(),
+                        nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                        nullptr, &startup, &info))
+    return outcome;
+  outcome.started = true;
+  UniqueHandle process(info.hProcess), thread(info.hThread);
+  write_end.reset();  // the child holds the only write end now
+
+  std::thread reader([&] {
+    char chunk[4096];
+    DWORD got = 0;
+    while (::ReadFile(read_end.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0)
+      outcome.standard_output.append(chunk, got);
+  });
+  if (::WaitForSingleObject(process.get(), options.time_limit_ms) == WAIT_OBJECT_0) {
+    outcome.finished = true;
+  } else {
+    ::TerminateProcess(process.get(), 255);
+    ::WaitForSingleObject(process.get(), INFINITE);
+  }
+  reader.join();
+  DWORD code = 0;
+  ::GetExitCodeProcess(process.get(), &code);
+  outcome.exit_code = code;
+  return outcome;
+}
+
+void KillProcessesNamed(const std::wstring& image_name) {
+  platform::UniqueSnapshot snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (_wcsicmp(entry.szExeFile, image_name.c_str()) != 0) continue;
+    UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    if (!process) continue;
+    ::TerminateProcess(process.get(), 1);
+    ::WaitForSingleObject(process.get(), 10000);
+  }
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  std::string bytes;
+  if (!file) return bytes;
+  char chunk[65536];
+  DWORD got = 0;
+  while (::ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) bytes.append(chunk, got);
+  return bytes;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  DWORD written = 0;
+  return file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+bool PathExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace starter::test

@@ -1,0 +1,42 @@
+#pragma once
+// What the tests under wine share: where the programs under test are, and a
+// way to run one as its callers do, with its output captured through a pipe.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace starter::test {
+
+// Folder of the running test program (the tools are built beside it).
+std::wstring TestBinDir();
+// The starter executable of this build.
+std::wstring StarterExe();
+
+struct ProcessOutcome {
+  bool started = false;
+  bool finished = false;  // false when it was killed at the time limit
+  std::uint32_t exit_code = 0;
+  std::string standard_output;
+};
+
+struct ProcessOptions {
+  // Variables to set (or, with an empty value, to remove) in the child's copy
+  // of this process's environment.
+  std::map<std::wstring, std::wstring> environment;
+  std::uint32_t time_limit_ms = 60000;
+};
+
+// Runs `command_line` (program path quoted by the caller where needed) and
+// waits for it, reading its standard output to the end.
+ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& command_line,
+                          const ProcessOptions& options = {});
+
+// Ends every process whose image name is `image_name` and waits until they are gone.
+void KillProcessesNamed(const std::wstring& image_name);
+
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool PathExists(const std::wstring& path);
+
+}  // namespace starter::test

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs a command (typically ctest) inside a fresh 32-bit wine prefix made for
+# this run. The wine server is started first, together with one throwaway
+# program that brings up wine's background services, so that neither holds
+# the pipes of the programs whose output the tests capture. The server and
+# everything in the prefix are stopped afterwards, whatever the outcome.
+set -euo pipefail
+prefix=${STARTER_WINE_PREFIX:-$PWD/build/wineprefix}
+export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+rm -rf "$prefix"
+mkdir -p "$(dirname "$prefix")"
+wineboot -i >/dev/null 2>&1
+wineserver -w  # let the boot's server end, so ours is the persistent one
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+wineserver -p
+wine cmd /c exit >/dev/null 2>&1 </dev/null
+"$@"
