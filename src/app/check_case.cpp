@@ -1,0 +1,29 @@
+#include "app/check_case.h"
+
+#include "platform/win.h"
+
+#include <cstdio>
+
+#include "install/markers.h"
+#include "port/port_listening.h"
+#include "service/process_detection.h"
+
+namespace starter::app {
+namespace {
+constexpr DWORD kPollIntervalMs = 100;
+}  // namespace
+
+void CheckCase(int argc, char** argv, std::uint16_t port, const std::wstring& connected_marker,
+               const ResultLines& lines) {
+  ReadinessProbe probe;
+  probe.port_listening = [port] { return port::IsPortListening(port); };
+  probe.service_running = [] { return service::IsServiceProcessRunning(0); };
+  probe.marker_present = [&connected_marker] { return install::IsFilePresent(connected_marker); };
+  probe.sleep_between_polls = [] { ::Sleep(kPollIntervalMs); };
+  // Buffered and never flushed here: the runtime flushes it at exit, and the
+  // caller reads exactly the bytes of the line, with no line end.
+  probe.print = [](const std::string& line) { std::printf("%s", line.c_str()); };
+  CheckCaseWith(ClassifyCallerMode(argc, argv), lines, probe);
+}
+
+}  // namespace starter::app

@@ -1,0 +1,63 @@
+#include "install/markers.h"
+
+#include <string_view>
+
+#include "log/diag_log.h"
+#include "platform/handles.h"
+#include "service/process_detection.h"
+
+namespace starter::install {
+namespace {
+
+// Writes `content` to a new or truncated file, open to every other reader
+// and writer meanwhile. Returns 0, or the system error of the failed step.
+DWORD WriteMarker(const std::wstring& path, std::string_view content) {
+  HANDLE raw = ::CreateFileW(path.c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return ::GetLastError();
+  platform::UniqueFile file(raw);
+  DWORD written = 0;
+  if (!::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr))
+    return ::GetLastError();
+  if (written != content.size()) return ERROR_WRITE_FAULT;
+  if (!::CloseHandle(file.release())) return ::GetLastError();
+  return 0;
+}
+
+void CreateMarkerIfMissing(const std::wstring& path, std::string_view content, const wchar_t* name) {
+  if (IsFilePresent(path)) return;
+  // The success line is kept for a file really written and closed, so the
+  // log never claims a marker the service will not find.
+  if (DWORD error = WriteMarker(path, content)) {
+    log::Warn(L"create {} failed->{} GLE={}", name, path, error);
+    return;
+  }
+  log::Info(L"create {}", name);
+}
+
+}  // namespace
+
+bool IsFilePresent(const std::wstring& path) {
+  if (path.empty()) return false;
+  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  DWORD error = ::GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+void RemoveStaleConnectedMarker(const std::wstring& connected_marker) {
+  if (service::IsServiceProcessRunning(0)) return;
+  log::Info("Vantic process not exist");
+  if (!IsFilePresent(connected_marker)) return;
+  log::Info("remove WsClientConnected.json");
+  // A failed deletion (a folder of that name, a locked file) leaves things as
+  // they were; the readiness polls then see what is there.
+  ::DeleteFileW(connected_marker.c_str());
+}
+
+void CreateMissingMarkers(const std::wstring& install_marker, const std::wstring& report_marker) {
+  CreateMarkerIfMissing(install_marker, "ForceInstall\r\n", L"ForceInstall.file");
+  CreateMarkerIfMissing(report_marker, "Report\r\n", L"Report.file");
+}
+
+}  // namespace starter::install

@@ -1,0 +1,46 @@
+#include "service/temp_probe.h"
+
+#include "platform/win.h"
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "log/diag_log.h"
+
+namespace starter::service {
+namespace {
+
+// Room for any environment value (at most 32,767 characters) and its terminator.
+constexpr DWORD kValueBufferSize = 65535;
+constexpr unsigned kDirectoryModeBit = 0x4000;
+
+}  // namespace
+
+bool CheckDefaultTemp() {
+  log::Info("start");
+  std::wstring value(kValueBufferSize, L'\0');
+  DWORD length = ::GetEnvironmentVariableW(L"TEMP", value.data(), kValueBufferSize);
+  if (length == 0 || length >= kValueBufferSize) {
+    log::Info("TEMP empty");
+    return false;
+  }
+  value.resize(length);
+  log::Info(L"TEMP->{}", value);
+
+  struct _stat64 status {};
+  if (::_wstat64(value.c_str(), &status) != 0) {
+    log::Info(L"cannot access->{}", value);
+    return false;
+  }
+  if (status.st_mode & kDirectoryModeBit) {
+    log::Debug(L"a directory->{}", value);
+    return true;
+  }
+  // A file is no temp folder: Java would fail to create its temporary files
+  // there, so the launch is told to use the fixed folder instead.
+  log::Info(L"not a directory->{}", value);
+  return false;
+}
+
+}  // namespace starter::service

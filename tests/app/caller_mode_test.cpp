@@ -1,0 +1,127 @@
+#include "app/caller_mode.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/log_capture.h"
+
+namespace starter::app {
+namespace {
+
+using ::testing::ElementsAre;
+
+CallerMode Classify(std::vector<const char*> args) {
+  args.insert(args.begin(), "C:\\starter.exe");
+  return ClassifyCallerMode(static_cast<int>(args.size()), args.data());
+}
+
+TEST(ClassifyCallerMode, FirstMatchingRowDecidesOnExactBytes) {
+  EXPECT_EQ(Classify({}), CallerMode::kNoArgument);
+  EXPECT_EQ(Classify({"--BrandleAgent"}), CallerMode::kNoArgument);  // one argument of any text
+  EXPECT_EQ(Classify({"--Dravel", "Brimvale"}), CallerMode::kPort);
+  EXPECT_EQ(Classify({"--Dravel", "Brimvale", "x", "y"}), CallerMode::kPort);
+  EXPECT_EQ(Classify({"--BrandleAgent", "Dravel"}), CallerMode::kProcessAndFile);
+  EXPECT_EQ(Classify({"--BrandleAgent", "Selkan"}), CallerMode::kProcessAndFile);
+  EXPECT_EQ(Classify({"--BrandleAgent", "UninstallReport"}), CallerMode::kUninstallReport);
+  EXPECT_EQ(Classify({"--Dravel", "Selkan"}), CallerMode::kNone);
+  EXPECT_EQ(Classify({"--dravel", "Brimvale"}), CallerMode::kNone);
+  EXPECT_EQ(Classify({"--BrandleAgent", "dravel"}), CallerMode::kNone);
+  EXPECT_EQ(Classify({"--Dravel", "Brimvale "}), CallerMode::kNone);
+  EXPECT_EQ(Classify({"Brimvale", "--Dravel"}), CallerMode::kNone);
+}
+
+// A scripted world: each check answers from its own queue (then repeats its
+// last answer), and every call is recorded in order.
+struct FakeWorld {
+  std::vector<bool> port, process, marker;
+  std::vector<std::string> calls;
+  std::vector<std::string> printed;
+
+  static bool Next(std::vector<bool>& answers) {
+    bool answer = answers.front();
+    if (answers.size() > 1) answers.erase(answers.begin());
+    return answer;
+  }
+  ReadinessProbe Probe() {
+    ReadinessProbe probe;
+    probe.port_listening = [this] { calls.push_back("port"); return Next(port); };
+    probe.service_running = [this] { calls.push_back("process"); return Next(process); };
+    probe.marker_present = [this] { calls.push_back("marker"); return Next(marker); };
+    probe.sleep_between_polls = [this] { calls.push_back("sleep"); };
+    probe.print = [this](const std::string& line) { printed.push_back(line); };
+    return probe;
+  }
+  long Count(const std::string& what) const { return std::count(calls.begin(), calls.end(), what); }
+};
+
+TEST(CheckCaseWith, NoArgumentModeChecksInOrderAndStopsWithoutSleeping) {
+  test::LogCapture log;
+  FakeWorld world{{false, true}, {false, true}, {false, true}};
+  CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, world.Probe());
+  // Later checks run only when the earlier ones passed within the same poll,
+  // and every poll starts again from the port.
+  EXPECT_THAT(world.calls, ElementsAre("port", "sleep", "port", "process", "sleep", "port", "process",
+                                       "marker", "sleep", "port", "process", "marker"));
+  EXPECT_THAT(world.printed, ElementsAre(R"({"Dravel":0,"Selkan":0})"));
+  EXPECT_THAT(log.Lines(), ElementsAre("info: Case no args, check port,process and file",
+                                       R"(info: OUTPUT->{"Dravel":0,"Selkan":0})"));
+}
+
+struct TimeoutCase {
+  const char* name;
+  CallerMode mode;
+  const char* first_line;
+  const char* printed;
+};
+
+class CheckCaseTimeout : public ::testing::TestWithParam<TimeoutCase> {};
+
+TEST_P(CheckCaseTimeout, SleepsAfterEveryOneOfTwoHundredPollsThenReportsItsLine) {
+  test::LogCapture log;
+  // Port and process always there, marker never: only the port mode succeeds.
+  FakeWorld world{{true}, {true}, {false}};
+  CheckCaseWith(GetParam().mode, ResultLines{}, world.Probe());
+  EXPECT_EQ(world.Count("sleep"), kMaxPolls);
+  EXPECT_THAT(world.printed, ElementsAre(GetParam().printed));
+  EXPECT_THAT(log.Lines(), ElementsAre(std::string("info: ") + GetParam().first_line,
+                                       std::string("info: OUTPUT->") + GetParam().printed));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WaitingModes, CheckCaseTimeout,
+    ::testing::Values(
+        TimeoutCase{"NoArgument", CallerMode::kNoArgument, "Case no args, check port,process and file",
+                    R"({"Dravel":1,"Selkan":1})"},
+        TimeoutCase{"ProcessAndFile", CallerMode::kProcessAndFile, "Case --BrandleAgent Dravel, check process and file",
+                    R"({"Dravel":0,"Selkan":1})"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CheckCaseWith, PortModeLooksOnlyAtThePort) {
+  test::LogCapture log;
+  FakeWorld never{{false}, {true}, {true}};
+  CheckCaseWith(CallerMode::kPort, ResultLines{}, never.Probe());
+  EXPECT_EQ(never.Count("port"), kMaxPolls);
+  EXPECT_EQ(never.Count("sleep"), kMaxPolls);
+  EXPECT_EQ(never.Count("process") + never.Count("marker"), 0);
+  EXPECT_THAT(never.printed, ElementsAre(R"({"Dravel":1,"Selkan":0})"));
+
+  FakeWorld at_once{{true}, {false}, {false}};
+  CheckCaseWith(CallerMode::kPort, ResultLines{}, at_once.Probe());
+  EXPECT_THAT(at_once.calls, ElementsAre("port"));
+  EXPECT_THAT(at_once.printed, ElementsAre(R"({"Dravel":0,"Selkan":0})"));
+}
+
+TEST(CheckCaseWith, ModesWithoutAWaitPrintNothing) {
+  test::LogCapture log;
+  FakeWorld world{{true}, {true}, {true}};
+  CheckCaseWith(CallerMode::kUninstallReport, ResultLines{}, world.Probe());
+  CheckCaseWith(CallerMode::kNone, ResultLines{}, world.Probe());
+  EXPECT_TRUE(world.calls.empty());
+  EXPECT_TRUE(world.printed.empty());
+  EXPECT_THAT(log.Lines(), ElementsAre("info: Case --BrandleAgent UninstallReport"));
+}
+
+}  // namespace
+}  // namespace starter::app

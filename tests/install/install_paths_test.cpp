@@ -1,0 +1,34 @@
+#include "install/install_paths.h"
+
+#include <gtest/gtest.h>
+
+#include "service/launch_command.h"
+
+namespace starter::install {
+namespace {
+
+TEST(InstallPaths, RootIsJoinedAsItStands) {
+  InstallLayout layout = MakeInstallLayout(L"D:\\Programme (x86)");
+  EXPECT_EQ(layout.connected_marker, L"D:\\Programme (x86)\\norvik\\brandle\\Corvel\\Vantic\\WsClientConnected.json");
+  EXPECT_EQ(layout.install_marker, L"D:\\Programme (x86)\\norvik\\brandle\\Corvel\\Vantic\\ForceInstall.file");
+  EXPECT_EQ(layout.report_marker, L"D:\\Programme (x86)\\norvik\\brandle\\Corvel\\Vantic\\Report.file");
+  EXPECT_EQ(MakeInstallPath(L"C:\\P", kJavaRuntimePath), L"C:\\P\\norvik\\brandle\\Corvel\\Tidewell\\jre\\bin\\java.exe");
+}
+
+TEST(InstallPaths, EmptyRootGivesNoPathRatherThanADriveRootedOne) {
+  InstallLayout layout = MakeInstallLayout(L"");
+  EXPECT_TRUE(layout.connected_marker.empty());
+  EXPECT_TRUE(layout.install_marker.empty());
+  EXPECT_TRUE(layout.report_marker.empty());
+}
+
+TEST(ServiceCommandLine, EmptyProgramTokenThenOptionsThenQuotedJar) {
+  EXPECT_EQ(service::BuildServiceCommandLine(L"C:\\Program Files", true),
+            L" -Djava.net.preferIPv4Stack=true -jar \"C:\\Program Files\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar\"");
+  EXPECT_EQ(service::BuildServiceCommandLine(L"C:\\Program Files", false),
+            L" -Djava.net.preferIPv4Stack=true -Djava.io.tmpdir=\"C:\\Windows\\Temp\" "
+            L"-Djna.tmpdir=\"C:\\Windows\\Temp\" -jar \"C:\\Program Files\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar\"");
+}
+
+}  // namespace
+}  // namespace starter::install
