@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "service/launch_command.h"
-
 namespace starter::install {
 namespace {
 
@@ -20,14 +18,6 @@ TEST(InstallPaths, EmptyRootGivesNoPathRatherThanADriveRootedOne) {
   EXPECT_TRUE(layout.connected_marker.empty());
   EXPECT_TRUE(layout.install_marker.empty());
   EXPECT_TRUE(layout.report_marker.empty());
-}
-
-TEST(ServiceCommandLine, EmptyProgramTokenThenOptionsThenQuotedJar) {
-  EXPECT_EQ(service::BuildServiceCommandLine(L"C:\\Program Files", true),
-            L" -Djava.net.preferIPv4Stack=true -jar \"C:\\Program Files\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar\"");
-  EXPECT_EQ(service::BuildServiceCommandLine(L"C:\\Program Files", false),
-            L" -Djava.net.preferIPv4Stack=true -Djava.io.tmpdir=\"C:\\Windows\\Temp\" "
-            L"-Djna.tmpdir=\"C:\\Windows\\Temp\" -jar \"C:\\Program Files\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar\"");
 }
 
 }  // namespace

@@ -72,6 +72,7 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
   startup.hStdOutput = write_end.get();
   startup.hStdError = null_device.get();
   PROCESS_INFORMATION info{};
+  const ULONGLONG start_ms = ::GetTickCount64();
   std::wstring environment = BuildEnvironmentBlock(options.environment);
   std::wstring writable = command_line;
   if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), writable.data(),
@@ -79,6 +80,7 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
                         nullptr, &startup, &info))
     return outcome;
   outcome.started = true;
+  outcome.process_id = info.dwProcessId;
   UniqueHandle process(info.hProcess), thread(info.hThread);
   write_end.reset();  // the child holds the only write end now
 
@@ -95,6 +97,7 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
     ::WaitForSingleObject(process.get(), INFINITE);
   }
   reader.join();
+  outcome.seconds = static_cast<double>(::GetTickCount64() - start_ms) / 1000.0;
   DWORD code = 0;
   ::GetExitCodeProcess(process.get(), &code);
   outcome.exit_code = code;

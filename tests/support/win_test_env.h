@@ -16,7 +16,9 @@ std::wstring StarterExe();
 struct ProcessOutcome {
   bool started = false;
   bool finished = false;  // false when it was killed at the time limit
+  std::uint32_t process_id = 0;
   std::uint32_t exit_code = 0;
+  double seconds = 0;  // from the start to the end of its output
   std::string standard_output;
 };
 

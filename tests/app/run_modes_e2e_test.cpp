@@ -1,0 +1,184 @@
+// The starter run end to end under wine, once per caller mode, against the
+// stand-in service: status line bytes, exit code, log lines, registry, files.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "support/starter_run.h"
+
+namespace starter::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+
+constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
+
+std::string Narrow(const std::wstring& text) {
+  int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                   nullptr, nullptr);
+  std::string out(static_cast<size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+  return out;
+}
+
+std::wstring Temp() {
+  wchar_t value[MAX_PATH] = {};
+  ::GetEnvironmentVariableW(L"TEMP", value, MAX_PATH);
+  return value;
+}
+
+std::string LaunchLine(const std::string& options) {
+  std::string root = Narrow(StarterTest::ProgramFiles());
+  return "info cmd->\"" + root + "\\norvik\\brandle\\Corvel\\Tidewell\\jre\\bin\\java.exe\" " + options +
+         " -jar \"" + root + "\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar\"";
+}
+
+// The lines every run on a fresh tree writes before "check case...".
+std::vector<std::string> PreparationLines(const std::vector<std::string>& params, std::uint32_t port) {
+  std::vector<std::string> lines = {"info [ START ] 2.3.6.2"};
+  for (size_t i = 0; i < params.size(); ++i) lines.push_back("info param " + std::to_string(i + 1) + "->" + params[i]);
+  std::vector<std::string> rest = {
+      "info start",
+      "info TEMP->" + Narrow(Temp()),
+      "info default temp is ready",
+      "info Vantic process not exist",
+      "info create ForceInstall.file",
+      "info create Report.file",
+      "info RegOpenKeyEx Error: 2",
+      "info start exe " + std::to_string(port) + " ...",
+      "info starter temp: 1",
+      LaunchLine("-Djava.net.preferIPv4Stack=true"),
+      "info CreateProcess succeeds",
+      "info end",
+      "info check case..."};
+  lines.insert(lines.end(), rest.begin(), rest.end());
+  return lines;
+}
+
+std::vector<std::string> Concat(std::vector<std::string> head, const std::vector<std::string>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+class RunModes : public StarterTest {};
+
+TEST_F(RunModes, NoArgumentsWaitsForPortProcessAndMarkerThenReportsSuccess) {
+  StarterOutcome run = RunStarter({});
+  ASSERT_TRUE(run.process.finished);
+  EXPECT_EQ(run.process.exit_code, 0u);
+  EXPECT_EQ(run.process.standard_output, kSuccess);
+  std::optional<std::uint32_t> port = StoredServerPort();
+  ASSERT_TRUE(port.has_value());
+  EXPECT_GE(*port, 9673u);
+  EXPECT_LE(*port, 9700u);
+  EXPECT_THAT(run.log, ElementsAreArray(Concat(PreparationLines({}, *port),
+                                               {"info Case no args, check port,process and file",
+                                                std::string("info OUTPUT->") + kSuccess, "info [ END ]\n"})));
+  EXPECT_EQ(ReadFileBytes(InstallMarker()), "ForceInstall\r\n");
+  EXPECT_EQ(ReadFileBytes(ReportMarker()), "Report\r\n");
+  // The service received the line byte for byte: an empty program token, the
+  // options and the quoted jar.
+  std::string root = Narrow(ProgramFiles());
+  EXPECT_THAT(RecordedCommandLines(),
+              ElementsAre(" -Djava.net.preferIPv4Stack=true -jar \"" + root +
+                          "\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar\""));
+}
+
+struct ModeCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  const char* first_line;  // nullptr: no mode line
+  bool prints;
+};
+
+class EachCaller : public StarterTest, public ::testing::WithParamInterface<ModeCase> {};
+
+TEST_P(EachCaller, LaunchesAlwaysAndReportsAsItsModeSays) {
+  const ModeCase& mode = GetParam();
+  StarterOutcome run = RunStarter(mode.arguments);
+  ASSERT_TRUE(run.process.finished);
+  EXPECT_EQ(run.process.exit_code, 0u);
+  EXPECT_EQ(run.process.standard_output, mode.prints ? kSuccess : "");
+  std::vector<std::string> tail;
+  if (mode.first_line) tail.push_back(std::string("info ") + mode.first_line);
+  if (mode.prints) tail.push_back(std::string("info OUTPUT->") + kSuccess);
+  tail.push_back("info [ END ]\n");
+  EXPECT_THAT(run.log, ElementsAreArray(Concat(PreparationLines(mode.arguments, *StoredServerPort()), tail)));
+  EXPECT_TRUE(WaitFor([&] { return RecordedCommandLines().size() == 1; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Callers, EachCaller,
+    ::testing::Values(
+        ModeCase{"OneArgument", {"--BrandleAgent"}, "Case no args, check port,process and file", true},
+        ModeCase{"Port", {"--Dravel", "Brimvale", "extra", "more"}, "Case --Dravel Brimvale, check port", true},
+        ModeCase{"Dravel", {"--BrandleAgent", "Dravel"}, "Case --BrandleAgent Dravel, check process and file", true},
+        ModeCase{"Selkan", {"--BrandleAgent", "Selkan"}, "Case --BrandleAgent Dravel, check process and file", true},
+        ModeCase{"UninstallReport", {"--BrandleAgent", "UninstallReport"}, "Case --BrandleAgent UninstallReport", false},
+        ModeCase{"UnknownPair", {"--Dravel", "Selkan"}, nullptr, false},
+        ModeCase{"OtherLetterCase", {"--brandleagent", "Dravel"}, nullptr, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Four callers at once, with a service that never listens and never writes
+// its marker: each waiting mode runs out of polls and prints its own line.
+TEST_F(RunModes, EveryWaitingModeTimesOutWithItsOwnLine) {
+  const std::map<std::wstring, std::wstring> silent = {{L"STANDIN_NO_LISTEN", L"1"}, {L"STANDIN_NO_MARKER", L"1"}};
+  struct Caller {
+    std::vector<std::string> arguments;
+    const char* expected;
+    StarterOutcome run;
+  };
+  std::vector<Caller> callers = {{{}, R"({"Dravel":1,"Selkan":1})", {}},
+                                 {{"--Dravel", "Brimvale"}, R"({"Dravel":1,"Selkan":0})", {}},
+                                 {{"--BrandleAgent", "Dravel"}, R"({"Dravel":0,"Selkan":1})", {}},
+                                 {{"--BrandleAgent", "Selkan"}, R"({"Dravel":0,"Selkan":1})", {}}};
+  std::vector<std::thread> threads;
+  for (Caller& caller : callers)
+    threads.emplace_back([&] { caller.run = RunStarter(caller.arguments, silent); });
+  for (std::thread& thread : threads) thread.join();
+  for (const Caller& caller : callers) {
+    ASSERT_TRUE(caller.run.process.finished);
+    EXPECT_EQ(caller.run.process.exit_code, 0u);
+    EXPECT_EQ(caller.run.process.standard_output, caller.expected);
+    EXPECT_GE(caller.run.process.seconds, 19.0);  // 200 polls, 100 ms apart
+    EXPECT_EQ(caller.run.log.back(), "info [ END ]\n");
+    EXPECT_THAT(caller.run.log[caller.run.log.size() - 2], HasSubstr(std::string("OUTPUT->") + caller.expected));
+  }
+}
+
+TEST_F(RunModes, AServiceThatListensLateButWithinTheWindowIsReported) {
+  StarterOutcome run = RunStarter({"--Dravel", "Brimvale"}, {{L"STANDIN_LISTEN_DELAY_MS", L"2500"}});
+  EXPECT_EQ(run.process.standard_output, kSuccess);
+  EXPECT_GE(run.process.seconds, 2.4);
+  EXPECT_LT(run.process.seconds, 15.0);
+}
+
+TEST_F(RunModes, AServiceFromAnEarlierRunKeepsItsMarkerAndIsLaunchedAgain) {
+  ASSERT_EQ(RunStarter({}).process.standard_output, kSuccess);
+  ASSERT_TRUE(PathExists(ConnectedMarker()));
+  // The second service never writes a marker: success can only come from the first one's.
+  StarterOutcome second = RunStarter({"--BrandleAgent", "Dravel"}, {{L"STANDIN_NO_MARKER", L"1"}});
+  EXPECT_EQ(second.process.standard_output, kSuccess);
+  EXPECT_LT(second.process.seconds, 10.0);
+  EXPECT_THAT(second.log, ::testing::Not(::testing::Contains("info Vantic process not exist")));
+  EXPECT_THAT(second.log, ::testing::Not(::testing::Contains("info create ForceInstall.file")));
+  EXPECT_TRUE(PathExists(ConnectedMarker()));
+  EXPECT_TRUE(WaitFor([&] { return RecordedCommandLines().size() == 2; }));
+}
+
+TEST_F(RunModes, AMissingRuntimeIsLoggedAndTheWaitRunsOut) {
+  ASSERT_TRUE(::DeleteFileW(JavaExe().c_str()));
+  StarterOutcome run = RunStarter({"--BrandleAgent", "Selkan"});
+  EXPECT_EQ(run.process.exit_code, 0u);
+  EXPECT_EQ(run.process.standard_output, R"({"Dravel":0,"Selkan":1})");
+  EXPECT_THAT(run.log, ::testing::Contains("warning CreateProcess GLE=2"));
+  EXPECT_THAT(run.log, ::testing::Not(::testing::Contains("info end")));
+  EXPECT_THAT(run.log, ::testing::Not(::testing::Contains("info CreateProcess succeeds")));
+}
+
+}  // namespace
+}  // namespace starter::test

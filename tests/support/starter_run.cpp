@@ -1,0 +1,137 @@
+#include "support/starter_run.h"
+
+#include "platform/handles.h"
+
+#include <shlobj.h>
+
+#include <filesystem>
+#include <regex>
+
+namespace starter::test {
+namespace fs = std::filesystem;
+namespace {
+
+std::wstring Widen(const std::string& text) {
+  int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  return wide;
+}
+
+std::wstring CurrentPath() {
+  wchar_t buffer[32767];
+  DWORD length = ::GetEnvironmentVariableW(L"PATH", buffer, 32767);
+  return std::wstring(buffer, length);
+}
+
+void RemoveQuietly(const std::wstring& path) {
+  std::error_code ignored;
+  fs::remove_all(path, ignored);
+}
+
+}  // namespace
+
+std::wstring StarterTest::ProgramFiles() {
+  wchar_t path[MAX_PATH] = {};
+  ::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, path);
+  return path;
+}
+std::wstring StarterTest::VanticDir() { return ProgramFiles() + L"\\norvik\\brandle\\Corvel\\Vantic"; }
+std::wstring StarterTest::JavaExe() {
+  return ProgramFiles() + L"\\norvik\\brandle\\Corvel\\Tidewell\\jre\\bin\\java.exe";
+}
+std::wstring StarterTest::LogFile() {
+  return L"C:\\Users\\Public\\Documents\\corvel\\VanticLogs\\zephra_vantic_starter.log";
+}
+
+void StarterTest::SetUp() {
+  KillProcessesNamed(L"java.exe");
+  platform::UniqueKey software;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                      software.put()) == ERROR_SUCCESS)
+    ::RegDeleteTreeW(software.get(), L"dadevuvidi");
+  RemoveQuietly(ProgramFiles() + L"\\norvik");
+  RemoveQuietly(L"C:\\Users\\Public\\Documents\\corvel");
+  fs::create_directories(VanticDir());
+  fs::create_directories(fs::path(JavaExe()).parent_path());
+  fs::copy_file(TestBinDir() + L"\\standin_service.exe", JavaExe());
+  ASSERT_TRUE(WriteFileBytes(VanticDir() + L"\\Vantic.jar", "PK stand-in jar"));
+  record_file_ = TestBinDir() + L"\\launches_" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
+  ::DeleteFileW(record_file_.c_str());
+}
+
+void StarterTest::TearDown() {
+  KillProcessesNamed(L"java.exe");
+  ::DeleteFileW(record_file_.c_str());
+}
+
+StarterOutcome StarterTest::RunStarter(const std::vector<std::string>& arguments,
+                                      const std::map<std::wstring, std::wstring>& environment) {
+  std::wstring command = L"\"" + StarterExe() + L"\"";
+  for (const auto& argument : arguments) {
+    std::wstring wide = Widen(argument);
+    command += wide.find(L' ') == std::wstring::npos ? L" " + wide : L" \"" + wide + L"\"";
+  }
+  ProcessOptions options;
+  options.environment = {{L"PATH", TestBinDir() + L"\\path_tools;" + CurrentPath()},
+                         {L"STANDIN_RECORD", record_file_}};
+  for (const auto& [name, value] : environment) options.environment[name] = value;
+
+  StarterOutcome outcome;
+  outcome.process = RunProcess(StarterExe(), command, options);
+  for (const LogLine& line : ReadLog())
+    if (line.process_id == outcome.process.process_id || line.level.empty())
+      outcome.log.push_back(line.Text());
+  return outcome;
+}
+
+std::vector<LogLine> StarterTest::ReadLog() {
+  static const std::regex layout(
+      R"(\[(\d+)\] \[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[([a-z]+)\] ([\s\S]*))");
+  std::vector<LogLine> lines;
+  std::string text = ReadFileBytes(LogFile());
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    std::string raw = text.substr(start, end - start);
+    start = end + 2;
+    LogLine line;
+    std::smatch match;
+    if (std::regex_match(raw, match, layout)) {
+      line.process_id = static_cast<std::uint32_t>(std::stoul(match[1]));
+      line.level = match[2];
+      line.message = match[3];
+    } else {
+      line.message = raw;  // kept, so a malformed line fails the comparison
+      line.level = raw.empty() ? "" : "?";
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::vector<std::string> StarterTest::RecordedCommandLines() const {
+  std::vector<std::string> lines;
+  std::string text = ReadFileBytes(record_file_);
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+std::optional<std::uint32_t> StarterTest::StoredServerPort() {
+  DWORD value = 0, size = sizeof(value), type = 0;
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\dadevuvidi\\Corvel\\Vantic", L"ServerPort",
+                     RRF_RT_ANY | RRF_SUBKEY_WOW6464KEY, &type, &value, &size) != ERROR_SUCCESS ||
+      type != REG_DWORD)
+    return std::nullopt;
+  return value;
+}
+
+bool StarterTest::WaitFor(const std::function<bool()>& condition, int limit_ms) {
+  for (ULONGLONG start = ::GetTickCount64(); ::GetTickCount64() - start < static_cast<ULONGLONG>(limit_ms);
+       ::Sleep(20))
+    if (condition()) return true;
+  return condition();
+}
+
+}  // namespace starter::test

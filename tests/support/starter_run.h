@@ -1,0 +1,59 @@
+#pragma once
+// Runs the real starter as its callers do, against a test install tree in the
+// prefix's Program Files with the stand-in service as its java.exe, and reads
+// back what the run left: status line, log lines, registry value, files.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/win_test_env.h"
+
+namespace starter::test {
+
+// One line of the diagnostic log, split into its fields.
+struct LogLine {
+  std::uint32_t process_id = 0;
+  std::string level;    // "info", "warning", ... ; empty for the blank line after the end line
+  std::string message;  // "level message" form is given by Text()
+  std::string Text() const { return level.empty() ? "" : level + " " + message; }
+};
+
+struct StarterOutcome {
+  ProcessOutcome process;
+  std::vector<std::string> log;  // this run's log lines as Text()
+};
+
+class StarterTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs the starter with `arguments` (each quoted when it holds a space) and
+  // extra environment (an empty value removes a variable).
+  StarterOutcome RunStarter(const std::vector<std::string>& arguments,
+                            const std::map<std::wstring, std::wstring>& environment = {});
+
+  static std::wstring ProgramFiles();
+  static std::wstring VanticDir();
+  static std::wstring JavaExe();
+  static std::wstring ConnectedMarker() { return VanticDir() + L"\\WsClientConnected.json"; }
+  static std::wstring InstallMarker() { return VanticDir() + L"\\ForceInstall.file"; }
+  static std::wstring ReportMarker() { return VanticDir() + L"\\Report.file"; }
+  static std::wstring LogFile();
+
+  // The command lines the stand-in services of this test were started with.
+  std::vector<std::string> RecordedCommandLines() const;
+  static std::optional<std::uint32_t> StoredServerPort();
+  // Every line of the log file, in file order.
+  static std::vector<LogLine> ReadLog();
+  // Waits (bounded) until `condition` holds; false when it never did.
+  static bool WaitFor(const std::function<bool()>& condition, int limit_ms = 20000);
+
+  std::wstring record_file_;
+};
+
+}  // namespace starter::test
