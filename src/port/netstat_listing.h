@@ -1,0 +1,33 @@
+#pragma once
+// Reading the text of "netstat -ano | findstr <port>" for one port. findstr
+// keeps every line holding the port's digits anywhere (19673 for 9673, a
+// remote address, an owner id), so the rows are read exactly here: only TCP
+// rows whose local address ends in ":<port>" have a say.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace starter::port {
+
+// Ports a service may be given: 1024..65535.
+bool IsValidStartPort(int port);
+
+// "netstat -ano | findstr " followed by the port's decimal digits.
+std::string AvailabilityCommandLine(int port);
+
+// Which question about the Vantic service, if any, settles whether the port is usable.
+struct ListingVerdict {
+  enum class Ask {
+    nothing,      // no row listens on the port or is connected through it: usable
+    owner,        // a row listens: usable exactly when its owner is the service
+    any_service,  // only connections: usable exactly when some service runs
+  };
+  Ask ask = Ask::nothing;
+  std::uint32_t owner_id = 0;  // for Ask::owner; 0 when the row names no number
+};
+
+// The first LISTENING row for `port` decides; without one, any ESTABLISHED
+// row does. Other states and UDP rows never count.
+ListingVerdict JudgeListing(std::string_view listing, int port);
+
+}  // namespace starter::port

@@ -1,0 +1,27 @@
+#include "port/stream_output.h"
+
+#include "log/diag_log.h"
+
+namespace starter::port {
+namespace {
+constexpr std::size_t kPieceSize = 500;
+}  // namespace
+
+int AppendStreamOutput(std::FILE* stream, std::string& output) {
+  // One byte more than a piece and zeroed once: the last byte is never read
+  // into, so a full piece is always a terminated text.
+  char buffer[kPieceSize + 1] = {};
+  std::size_t got = std::fread(buffer, 1, kPieceSize, stream);
+  while (got == kPieceSize) {
+    output += buffer;  // up to its first NUL
+    got = std::fread(buffer, 1, kPieceSize, stream);
+  }
+  if (std::ferror(stream)) {
+    log::Info("read pipe error");
+    return -1;
+  }
+  if (std::feof(stream)) output.append(buffer, got);
+  return 0;
+}
+
+}  // namespace starter::port

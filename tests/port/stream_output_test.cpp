@@ -1,0 +1,75 @@
+#include "port/stream_output.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "support/log_capture.h"
+
+namespace starter::port {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueStream = std::unique_ptr<std::FILE, FileCloser>;
+
+// A binary stream holding `bytes`, positioned at its start.
+UniqueStream StreamOf(const std::string& bytes) {
+  UniqueStream stream(std::tmpfile());
+  if (stream) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stream.get());
+    std::rewind(stream.get());
+  }
+  return stream;
+}
+
+std::string Text(std::size_t size) {
+  std::string text;
+  for (std::size_t i = 0; text.size() < size; ++i) text += static_cast<char>('a' + i % 26);
+  return text;
+}
+
+TEST(AppendStreamOutput, CollectsEveryPieceInOrderAfterWhatIsThere) {
+  for (std::size_t size : {0, 1, 499, 500, 501, 999, 1000, 1001, 2345}) {
+    const std::string text = Text(size);
+    UniqueStream stream = StreamOf(text);
+    ASSERT_TRUE(stream);
+    std::string output = "kept|";
+    test::LogCapture log;
+    EXPECT_EQ(AppendStreamOutput(stream.get(), output), 0) << size;
+    EXPECT_EQ(output, "kept|" + text) << size;
+    EXPECT_THAT(log.Lines(), IsEmpty());
+  }
+}
+
+TEST(AppendStreamOutput, FullPiecesEndAtTheirFirstNulButTheLastKeepsItsBytes) {
+  std::string text = Text(600);
+  text[10] = '\0';   // in the first, full piece: the rest of that piece is dropped
+  text[550] = '\0';  // in the short last piece: kept as read
+  UniqueStream stream = StreamOf(text);
+  ASSERT_TRUE(stream);
+  std::string output;
+  EXPECT_EQ(AppendStreamOutput(stream.get(), output), 0);
+  EXPECT_EQ(output, text.substr(0, 10) + text.substr(500));
+}
+
+TEST(AppendStreamOutput, ReadErrorIsLoggedAndKeepsWhatCameBefore) {
+  // Reading a stream opened only for writing sets its error indicator.
+  UniqueStream stream(std::tmpfile());
+  ASSERT_TRUE(stream);
+  UniqueStream write_only(std::freopen(nullptr, "wb", stream.release()));
+  ASSERT_TRUE(write_only);
+  std::string output = "before";
+  test::LogCapture log;
+  EXPECT_EQ(AppendStreamOutput(write_only.get(), output), -1);
+  EXPECT_EQ(output, "before");
+  EXPECT_THAT(log.Lines(), ElementsAre("info: read pipe error"));
+}
+
+}  // namespace
+}  // namespace starter::port

@@ -1,0 +1,76 @@
+#include "port/tcp_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace starter::port {
+namespace {
+
+constexpr std::uint32_t kEstablished = 5;
+constexpr std::uint32_t kTimeWait = 11;
+
+// What ntohs does on every host the starter runs on (little-endian).
+std::uint16_t SwapBytes(std::uint16_t value) {
+  return static_cast<std::uint16_t>((value >> 8) | (value << 8));
+}
+
+// A port field as the system stores it: the port's two bytes in network
+// order, then two bytes that must not take part in the comparison.
+std::uint32_t PortField(std::uint16_t port) {
+  const unsigned char bytes[4] = {static_cast<unsigned char>(port >> 8),
+                                  static_cast<unsigned char>(port & 0xFF), 0xAB, 0xCD};
+  std::uint32_t field = 0;
+  std::memcpy(&field, bytes, sizeof(field));
+  return field;
+}
+
+TcpRowImage Row(std::uint32_t state, std::uint16_t local_port, std::uint16_t remote_port = 0) {
+  return {state, 0x0100007F, PortField(local_port), 0, PortField(remote_port), 1234};
+}
+
+std::vector<unsigned char> Table(const std::vector<TcpRowImage>& rows, std::uint32_t count) {
+  std::vector<unsigned char> bytes(sizeof(count) + rows.size() * sizeof(TcpRowImage));
+  std::memcpy(bytes.data(), &count, sizeof(count));
+  if (!rows.empty()) std::memcpy(bytes.data() + sizeof(count), rows.data(), rows.size() * sizeof(TcpRowImage));
+  return bytes;
+}
+
+bool Listening(const std::vector<TcpRowImage>& rows, std::uint16_t port) {
+  const auto table = Table(rows, static_cast<std::uint32_t>(rows.size()));
+  return HasListeningRow(table.data(), table.size(), port, SwapBytes);
+}
+
+TEST(HasListeningRow, MatchesOnlyListeningRowsOnTheLocalPort) {
+  EXPECT_TRUE(Listening({Row(kTcpStateListen, 9673)}, 9673));
+  EXPECT_FALSE(Listening({Row(kTcpStateListen, 9673)}, 9674));
+  EXPECT_FALSE(Listening({Row(kEstablished, 9673), Row(kTimeWait, 9673)}, 9673));
+  EXPECT_FALSE(Listening({Row(kEstablished, 50000, 9673)}, 9673));
+  EXPECT_FALSE(Listening({Row(kTcpStateListen, 9673)}, 0));
+  EXPECT_FALSE(Listening({}, 9673));
+  // 0x25C9 read without the byte-order conversion would be 0xC925.
+  EXPECT_FALSE(Listening({Row(kTcpStateListen, 9673)}, 0xC925));
+}
+
+TEST(HasListeningRow, FindsTheRowWhereverItStands) {
+  std::vector<TcpRowImage> rows(500, Row(kEstablished, 9673));
+  rows.push_back(Row(kTcpStateListen, 65535));
+  EXPECT_TRUE(Listening(rows, 65535));
+  rows.front() = Row(kTcpStateListen, 1);
+  EXPECT_TRUE(Listening(rows, 1));
+}
+
+TEST(HasListeningRow, NeverReadsRowsTheBufferDoesNotHold) {
+  // The count claims three rows; the matching third one lies past the end.
+  auto table = Table({Row(kEstablished, 1), Row(kEstablished, 2), Row(kTcpStateListen, 9673)}, 3);
+  table.resize(table.size() - 1);
+  EXPECT_FALSE(HasListeningRow(table.data(), table.size(), 9673, SwapBytes));
+  EXPECT_FALSE(HasListeningRow(table.data(), 3, 9673, SwapBytes));
+  // Rows beyond the count are not rows of the table.
+  const auto counted = Table({Row(kEstablished, 1), Row(kTcpStateListen, 9673)}, 1);
+  EXPECT_FALSE(HasListeningRow(counted.data(), counted.size(), 9673, SwapBytes));
+}
+
+}  // namespace
+}  // namespace starter::port
