@@ -16,15 +16,6 @@ using ::testing::HasSubstr;
 
 constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
 
-std::string Narrow(const std::wstring& text) {
-  int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                   nullptr, nullptr);
-  std::string out(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-  return out;
-}
-
 std::wstring Temp() {
   wchar_t value[MAX_PATH] = {};
   ::GetEnvironmentVariableW(L"TEMP", value, MAX_PATH);
@@ -32,7 +23,7 @@ std::wstring Temp() {
 }
 
 std::string LaunchLine(const std::string& options) {
-  std::string root = Narrow(StarterTest::ProgramFiles());
+  std::string root = StarterTest::Utf8(StarterTest::ProgramFiles());
   return "info cmd->\"" + root + "\\norvik\\brandle\\Corvel\\Tidewell\\jre\\bin\\java.exe\" " + options +
          " -jar \"" + root + "\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar\"";
 }
@@ -43,7 +34,7 @@ std::vector<std::string> PreparationLines(const std::vector<std::string>& params
   for (size_t i = 0; i < params.size(); ++i) lines.push_back("info param " + std::to_string(i + 1) + "->" + params[i]);
   std::vector<std::string> rest = {
       "info start",
-      "info TEMP->" + Narrow(Temp()),
+      "info TEMP->" + StarterTest::Utf8(Temp()),
       "info default temp is ready",
       "info Vantic process not exist",
       "info create ForceInstall.file",
@@ -82,7 +73,7 @@ TEST_F(RunModes, NoArgumentsWaitsForPortProcessAndMarkerThenReportsSuccess) {
   EXPECT_EQ(ReadFileBytes(ReportMarker()), "Report\r\n");
   // The service received the line byte for byte: an empty program token, the
   // options and the quoted jar.
-  std::string root = Narrow(ProgramFiles());
+  std::string root = StarterTest::Utf8(ProgramFiles());
   EXPECT_THAT(RecordedCommandLines(),
               ElementsAre(" -Djava.net.preferIPv4Stack=true -jar \"" + root +
                           "\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar\""));

@@ -1,5 +1,7 @@
 #include "install/markers.h"
 
+#include "platform/win.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

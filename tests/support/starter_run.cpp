@@ -119,13 +119,18 @@ std::vector<std::string> StarterTest::RecordedCommandLines() const {
 }
 
 std::optional<std::uint32_t> StarterTest::StoredServerPort() {
+  platform::UniqueKey key;
   DWORD value = 0, size = sizeof(value), type = 0;
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\dadevuvidi\\Corvel\\Vantic", L"ServerPort",
-                     RRF_RT_ANY | RRF_SUBKEY_WOW6464KEY, &type, &value, &size) != ERROR_SUCCESS ||
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\dadevuvidi\\Corvel\\Vantic", 0,
+                      KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS ||
+      ::RegQueryValueExW(key.get(), L"ServerPort", nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                         &size) != ERROR_SUCCESS ||
       type != REG_DWORD)
     return std::nullopt;
   return value;
 }
+
+std::string StarterTest::Utf8(const std::wstring& text) { return fs::path(text).u8string(); }
 
 bool StarterTest::WaitFor(const std::function<bool()>& condition, int limit_ms) {
   for (ULONGLONG start = ::GetTickCount64(); ::GetTickCount64() - start < static_cast<ULONGLONG>(limit_ms);

@@ -2,6 +2,8 @@
 // Runs the real starter as its callers do, against a test install tree in the
 // prefix's Program Files with the stand-in service as its java.exe, and reads
 // back what the run left: status line, log lines, registry value, files.
+#include "platform/win.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -28,6 +30,17 @@ struct StarterOutcome {
 };
 
 class StarterTest : public ::testing::Test {
+ public:
+  static std::wstring ProgramFiles();
+  static std::wstring VanticDir();
+  static std::wstring JavaExe();
+  static std::wstring ConnectedMarker() { return VanticDir() + L"\\WsClientConnected.json"; }
+  static std::wstring InstallMarker() { return VanticDir() + L"\\ForceInstall.file"; }
+  static std::wstring ReportMarker() { return VanticDir() + L"\\Report.file"; }
+  static std::wstring LogFile();
+  // UTF-8 form of a path, as the log writes it.
+  static std::string Utf8(const std::wstring& text);
+
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -36,14 +49,6 @@ class StarterTest : public ::testing::Test {
   // extra environment (an empty value removes a variable).
   StarterOutcome RunStarter(const std::vector<std::string>& arguments,
                             const std::map<std::wstring, std::wstring>& environment = {});
-
-  static std::wstring ProgramFiles();
-  static std::wstring VanticDir();
-  static std::wstring JavaExe();
-  static std::wstring ConnectedMarker() { return VanticDir() + L"\\WsClientConnected.json"; }
-  static std::wstring InstallMarker() { return VanticDir() + L"\\ForceInstall.file"; }
-  static std::wstring ReportMarker() { return VanticDir() + L"\\Report.file"; }
-  static std::wstring LogFile();
 
   // The command lines the stand-in services of this test were started with.
   std::vector<std::string> RecordedCommandLines() const;
