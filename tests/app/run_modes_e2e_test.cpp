@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Four callers at once, with a service that never listens and never writes
 // its marker: each waiting mode runs out of polls and prints its own line.
 TEST_F(RunModes, EveryWaitingModeTimesOutWithItsOwnLine) {
-  const std::map<std::wstring, std::wstring> silent = {{L"STANDIN_NO_LISTEN", L"1"}, {L"STANDIN_NO_MARKER", L"1"}};
+  const Environment silent = {{L"STANDIN_NO_LISTEN", L"1"}, {L"STANDIN_NO_MARKER", L"1"}};
   struct Caller {
     std::vector<std::string> arguments;
     const char* expected;
@@ -159,6 +159,31 @@ TEST_F(RunModes, AServiceFromAnEarlierRunKeepsItsMarkerAndIsLaunchedAgain) {
   EXPECT_THAT(second.log, ::testing::Not(::testing::Contains("info create ForceInstall.file")));
   EXPECT_TRUE(PathExists(ConnectedMarker()));
   EXPECT_TRUE(WaitFor([&] { return RecordedCommandLines().size() == 2; }));
+}
+
+// Without a usable TEMP the probe tries five times and the service is told
+// to keep its temporary files in the fixed folder.
+TEST_F(RunModes, AnUnusableTempSelectsTheFixedTempFolderForTheService) {
+  for (const std::optional<std::wstring>& temp : {std::optional<std::wstring>(), std::optional<std::wstring>(L"")}) {
+    StarterOutcome run = RunStarter({"--BrandleAgent", "UninstallReport"}, {{L"TEMP", temp}});
+    std::vector<std::string> expected;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      expected.push_back("info start");
+      expected.push_back("info TEMP empty");
+    }
+    expected.push_back("info default temp is not ready");
+    auto first = std::find(run.log.begin(), run.log.end(), "info start");
+    ASSERT_LE(expected.size(), static_cast<size_t>(run.log.end() - first));
+    EXPECT_EQ(std::vector<std::string>(first, first + static_cast<long>(expected.size())), expected);
+    EXPECT_THAT(run.log, ::testing::Contains("info starter temp: 0"));
+    EXPECT_GE(run.process.seconds, 0.5);
+  }
+  const std::string options =
+      "-Djava.net.preferIPv4Stack=true -Djava.io.tmpdir=\"C:\\Windows\\Temp\" -Djna.tmpdir=\"C:\\Windows\\Temp\"";
+  EXPECT_TRUE(WaitFor([&] { return RecordedCommandLines().size() == 2; }));
+  for (const std::string& line : RecordedCommandLines())
+    EXPECT_EQ(line, " " + options + " -jar \"" + StarterTest::Utf8(ProgramFiles()) +
+                        "\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar\"");
 }
 
 TEST_F(RunModes, AMissingRuntimeIsLoggedAndTheWaitRunsOut) {

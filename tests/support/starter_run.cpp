@@ -66,7 +66,7 @@ void StarterTest::TearDown() {
 }
 
 StarterOutcome StarterTest::RunStarter(const std::vector<std::string>& arguments,
-                                      const std::map<std::wstring, std::wstring>& environment) {
+                                      const Environment& environment) {
   std::wstring command = L"\"" + StarterExe() + L"\"";
   for (const auto& argument : arguments) {
     std::wstring wide = Widen(argument);

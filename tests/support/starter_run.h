@@ -46,9 +46,9 @@ class StarterTest : public ::testing::Test {
   void TearDown() override;
 
   // Runs the starter with `arguments` (each quoted when it holds a space) and
-  // extra environment (an empty value removes a variable).
+  // extra environment (a variable without a value is removed).
   StarterOutcome RunStarter(const std::vector<std::string>& arguments,
-                            const std::map<std::wstring, std::wstring>& environment = {});
+                            const Environment& environment = {});
 
   // The command lines the stand-in services of this test were started with.
   std::vector<std::string> RecordedCommandLines() const;

@@ -18,7 +18,7 @@ struct NoCaseLess {
   }
 };
 
-std::wstring BuildEnvironmentBlock(const std::map<std::wstring, std::wstring>& changes) {
+std::wstring BuildEnvironmentBlock(const Environment& changes) {
   std::map<std::wstring, std::wstring, NoCaseLess> variables;
   wchar_t* strings = ::GetEnvironmentStringsW();
   for (const wchar_t* entry = strings; *entry; entry += wcslen(entry) + 1) {
@@ -28,8 +28,8 @@ std::wstring BuildEnvironmentBlock(const std::map<std::wstring, std::wstring>& c
   }
   ::FreeEnvironmentStringsW(strings);
   for (const auto& [name, value] : changes) {
-    if (value.empty()) variables.erase(name);
-    else variables[name] = value;
+    if (value) variables[name] = *value;
+    else variables.erase(name);
   }
   std::wstring block;
   for (const auto& [name, value] : variables) block += name + L"=" + value + L'\0';

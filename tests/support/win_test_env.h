@@ -3,6 +3,7 @@
 // way to run one as its callers do, with its output captured through a pipe.
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,12 @@ struct ProcessOutcome {
   std::string standard_output;
 };
 
+using Environment = std::map<std::wstring, std::optional<std::wstring>>;
+
 struct ProcessOptions {
-  // Variables to set (or, with an empty value, to remove) in the child's copy
-  // of this process's environment.
-  std::map<std::wstring, std::wstring> environment;
+  // Variables to set (or, when without a value, to remove) in the child's
+  // copy of this process's environment.
+  Environment environment;
   std::uint32_t time_limit_ms = 60000;
 };
 
