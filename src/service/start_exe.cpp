@@ -7,7 +7,7 @@
 
 namespace starter::service {
 
-void StartExe(std::wstring install_root, int temp_ready) {
+void StartExe(const std::wstring& install_root, int temp_ready) {
   log::Info("starter temp: {}", temp_ready);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
