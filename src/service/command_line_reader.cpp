@@ -1,0 +1,90 @@
+#include "service/command_line_reader.h"
+
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "service/process_records.h"
+
+namespace starter::service {
+namespace {
+
+// Applies the one limit of the native path: a 32-bit reader cannot name an
+// address above 4 GiB, and cutting it down would read some other memory.
+class PathReader {
+ public:
+  PathReader(ProcessMemoryReader& reader, ReadPath path) : reader_(reader), path_(path) {}
+
+  bool Read(std::uint64_t address, void* out, std::size_t size) {
+    if (path_ == ReadPath::native && address > std::numeric_limits<std::uint32_t>::max())
+      return false;
+    return reader_.Read(address, out, size);
+  }
+
+ private:
+  ProcessMemoryReader& reader_;
+  ReadPath path_;
+};
+
+template <class Traits>
+std::optional<std::uint64_t> QueryPebAddress(ProcessMemoryReader& reader) {
+  BasicInformation<Traits> record{};
+  if (!reader.QueryBasicInformation(&record, sizeof(record))) return std::nullopt;
+  return record.peb_address;
+}
+
+// Copies `bytes` from the start of a record into a zeroed scratch copy and
+// decodes the typed head from it.
+template <class Record>
+bool ReadHead(PathReader& memory, std::uint64_t address, std::size_t bytes, Record& record) {
+  std::vector<unsigned char> scratch(bytes, 0);
+  if (!memory.Read(address, scratch.data(), scratch.size())) return false;
+  std::memcpy(&record, scratch.data(), sizeof(record));
+  return true;
+}
+
+// The buffer is MaximumLength bytes; the text is what precedes the first NUL,
+// and a buffer without one ends at its last whole character (an odd byte
+// count leaves the final byte out).
+std::u16string TextUpToNul(const std::vector<unsigned char>& bytes) {
+  std::u16string text;
+  for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
+    auto unit = static_cast<char16_t>(bytes[at] | (bytes[at + 1] << 8));
+    if (unit == u'\0') break;
+    text += unit;
+  }
+  return text;
+}
+
+template <class Traits>
+std::optional<std::u16string> ReadFromPeb(PathReader& memory, std::uint64_t peb_address) {
+  PebHead<Traits> peb{};
+  if (!ReadHead(memory, peb_address, kPebHeadBytes<Traits>, peb)) return std::nullopt;
+  ProcessParametersHead<Traits> parameters{};
+  if (!ReadHead(memory, peb.process_parameters, kParametersHeadBytes<Traits>, parameters))
+    return std::nullopt;
+
+  const CountedWideString<Traits>& command_line = parameters.command_line;
+  // No buffer at all is an empty command line, not a failed read: every
+  // record on the way was read, and there is nothing left to copy.
+  if (command_line.maximum_length == 0) return std::u16string();
+  std::vector<unsigned char> buffer(command_line.maximum_length, 0);
+  if (!memory.Read(command_line.buffer, buffer.data(), buffer.size())) return std::nullopt;
+  return TextUpToNul(buffer);
+}
+
+}  // namespace
+
+std::optional<std::u16string> ReadProcessCommandLine(ProcessMemoryReader& reader,
+                                                     RecordLayout layout, ReadPath path) {
+  // The basic record follows the read path; the records it leads to follow the layout.
+  std::optional<std::uint64_t> peb_address = path == ReadPath::native
+                                                 ? QueryPebAddress<Traits32>(reader)
+                                                 : QueryPebAddress<Traits64>(reader);
+  if (!peb_address) return std::nullopt;
+  PathReader memory(reader, path);
+  return layout == RecordLayout::bits32 ? ReadFromPeb<Traits32>(memory, *peb_address)
+                                        : ReadFromPeb<Traits64>(memory, *peb_address);
+}
+
+}  // namespace starter::service

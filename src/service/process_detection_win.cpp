@@ -1,0 +1,67 @@
+#include "platform/win.h"
+
+#include <tlhelp32.h>
+
+#include "platform/handles.h"
+#include "service/command_line_reader.h"
+#include "service/process_detection.h"
+#include "service/process_memory_win.h"
+#include "service/service_match.h"
+
+namespace starter::service {
+namespace {
+
+constexpr DWORD kQueryAndReadAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x0410
+constexpr WORD kArchitectureAmd64 = 9;
+
+// Every process on 64-bit Windows has 64-bit records, WOW64 ones included.
+RecordLayout NativeRecordLayout() {
+  SYSTEM_INFO info{};
+  ::GetNativeSystemInfo(&info);
+  return info.wProcessorArchitecture == kArchitectureAmd64 ? RecordLayout::bits64
+                                                           : RecordLayout::bits32;
+}
+
+bool RunsUnderWow64() {
+  BOOL wow64 = FALSE;
+  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
+std::optional<std::u16string> ReadCommandLine(HANDLE process) {
+  RecordLayout layout = NativeRecordLayout();
+  if (RunsUnderWow64()) {
+    Wow64MemoryReader reader(process);
+    return ReadProcessCommandLine(reader, layout, ReadPath::wow64);
+  }
+  NativeMemoryReader reader(process);
+  return ReadProcessCommandLine(reader, layout, ReadPath::native);
+}
+
+}  // namespace
+
+std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id) {
+  if (process_id == 0) return std::nullopt;
+  platform::UniqueHandle process(::OpenProcess(kQueryAndReadAccess, FALSE, process_id));
+  if (!process) return std::nullopt;
+  std::optional<std::u16string> text = ReadCommandLine(process.get());
+  if (!text) return std::nullopt;
+  return std::wstring(text->begin(), text->end());  // wchar_t is a UTF-16 unit here
+}
+
+bool IsServiceProcessRunning(std::uint32_t process_id_filter) {
+  platform::UniqueSnapshot snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return false;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more == TRUE;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (!IsServiceCandidate(entry.szExeFile, entry.th32ProcessID, process_id_filter)) continue;
+    // An entry that cannot be read is passed over: without a filter a later
+    // java.exe may still be the service.
+    std::optional<std::wstring> command_line = GetProcessCommandLine(entry.th32ProcessID);
+    if (command_line && MentionsServiceJar(*command_line)) return true;
+  }
+  return false;
+}
+
+}  // namespace starter::service
