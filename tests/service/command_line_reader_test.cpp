@@ -31,7 +31,7 @@ class FakeProcess final : public ProcessMemoryReader {
     for (const auto& [start, bytes] : regions) {
       if (address < start || address - start > bytes.size()) continue;
       if (bytes.size() - (address - start) < size) continue;
-      std::memcpy(out, bytes.data() + (address - start), size);
+      if (size > 0) std::memcpy(out, bytes.data() + (address - start), size);
       return true;
     }
     return false;
@@ -63,6 +63,8 @@ struct Image {
   ReadPath path;
   std::uint64_t peb, parameters, buffer;
 };
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const Image& image, std::ostream* out) { *out << image.name; }
 
 struct Text {
   std::u16string units;  // the buffer's content, NULs included
@@ -203,11 +205,6 @@ TEST(ProcessCommandLine, NativePathRefusesAddressesAbove4GiB) {
 
     EXPECT_EQ(ReadProcessCommandLine(process, image.layout, image.path), std::nullopt);
     for (const auto& [address, size] : process.reads) EXPECT_LT(address, high);
-    // The same records are readable where 64-bit addresses are.
-    Image on_wow64 = image;
-    on_wow64.path = ReadPath::wow64;
-    FakeProcess wow64 = BuildProcess(on_wow64, WholeText(kCommandLine));
-    EXPECT_EQ(ReadProcessCommandLine(wow64, image.layout, ReadPath::wow64), kCommandLine);
   }
 }
 
