@@ -29,12 +29,9 @@ bool RunsUnderWow64() {
 
 std::optional<std::u16string> ReadCommandLine(HANDLE process) {
   RecordLayout layout = NativeRecordLayout();
-  if (RunsUnderWow64()) {
-    Wow64MemoryReader reader(process);
-    return ReadProcessCommandLine(reader, layout, ReadPath::wow64);
-  }
-  NativeMemoryReader reader(process);
-  return ReadProcessCommandLine(reader, layout, ReadPath::native);
+  ReadPath path = RunsUnderWow64() ? ReadPath::wow64 : ReadPath::native;
+  ProcessHandleReader reader(process, path);
+  return ReadProcessCommandLine(reader, layout, path);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 namespace starter::service {
 namespace {
 
+// The native and the WOW64 query share one signature; only the record differs.
 using QueryInformationFn = LONG(NTAPI*)(HANDLE process, ULONG information_class, PVOID record,
                                         ULONG size, PULONG returned_size);
 using ReadVirtualMemory64Fn = LONG(NTAPI*)(HANDLE process, ULONG64 address, PVOID out,
@@ -21,25 +22,21 @@ Function LookUpNtdll(const char* name) {
 
 }  // namespace
 
-bool NativeMemoryReader::QueryBasicInformation(void* record, std::uint32_t size) {
-  auto query = LookUpNtdll<QueryInformationFn>("NtQueryInformationProcess");
+bool ProcessHandleReader::QueryBasicInformation(void* record, std::uint32_t size) {
+  auto query = LookUpNtdll<QueryInformationFn>(path_ == ReadPath::wow64 ? "NtWow64QueryInformationProcess64"
+                                                                        : "NtQueryInformationProcess");
   return query && query(process_, kBasicInformationClass, record, size, nullptr) == kSuccess;
 }
 
-bool NativeMemoryReader::Read(std::uint64_t address, void* out, std::size_t size) {
-  // Addresses on this path fit the starter's own pointers (the reader's caller sees to it).
+bool ProcessHandleReader::Read(std::uint64_t address, void* out, std::size_t size) {
+  if (path_ == ReadPath::wow64) {
+    auto read = LookUpNtdll<ReadVirtualMemory64Fn>("NtWow64ReadVirtualMemory64");
+    return read && read(process_, address, out, size, nullptr) == kSuccess;
+  }
+  // Native addresses fit the starter's own pointers: ReadProcessCommandLine
+  // refuses larger ones on this path before they get here.
   auto source = reinterpret_cast<LPCVOID>(static_cast<std::uintptr_t>(address));
   return ::ReadProcessMemory(process_, source, out, size, nullptr) != 0;
-}
-
-bool Wow64MemoryReader::QueryBasicInformation(void* record, std::uint32_t size) {
-  auto query = LookUpNtdll<QueryInformationFn>("NtWow64QueryInformationProcess64");
-  return query && query(process_, kBasicInformationClass, record, size, nullptr) == kSuccess;
-}
-
-bool Wow64MemoryReader::Read(std::uint64_t address, void* out, std::size_t size) {
-  auto read = LookUpNtdll<ReadVirtualMemory64Fn>("NtWow64ReadVirtualMemory64");
-  return read && read(process_, address, out, size, nullptr) == kSuccess;
 }
 
 }  // namespace starter::service

@@ -1,6 +1,7 @@
 #pragma once
-// The two ways a 32-bit starter reads another process: with its own width
-// (ReadProcessMemory) on 32-bit Windows, and through the 64-bit functions of
+// Reads another process through an open handle, in one of the two ways a
+// 32-bit starter can: with its own width (NtQueryInformationProcess and
+// ReadProcessMemory) on 32-bit Windows, or through the 64-bit functions of
 // WOW64 on 64-bit Windows. The ntdll functions are not imported; each call
 // looks its function up again in the loaded ntdll.dll.
 #include "platform/win.h"
@@ -9,24 +10,15 @@
 
 namespace starter::service {
 
-class NativeMemoryReader final : public ProcessMemoryReader {
+class ProcessHandleReader final : public ProcessMemoryReader {
  public:
-  explicit NativeMemoryReader(HANDLE process) : process_(process) {}
+  ProcessHandleReader(HANDLE process, ReadPath path) : process_(process), path_(path) {}
   bool QueryBasicInformation(void* record, std::uint32_t size) override;
   bool Read(std::uint64_t address, void* out, std::size_t size) override;
 
  private:
   HANDLE process_;
-};
-
-class Wow64MemoryReader final : public ProcessMemoryReader {
- public:
-  explicit Wow64MemoryReader(HANDLE process) : process_(process) {}
-  bool QueryBasicInformation(void* record, std::uint32_t size) override;
-  bool Read(std::uint64_t address, void* out, std::size_t size) override;
-
- private:
-  HANDLE process_;
+  ReadPath path_;
 };
 
 }  // namespace starter::service
