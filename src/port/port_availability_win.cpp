@@ -37,9 +37,12 @@ bool IsPortAvailable(int port) {
   if (ReadCommandOutput(AvailabilityCommandLine(port).c_str(), output) != 0) return false;
   const ListingVerdict verdict = JudgeListing(output, port);
   switch (verdict.ask) {
-    case ListingVerdict::Ask::owner: return service::IsServiceProcessRunning(verdict.owner_id);
-    case ListingVerdict::Ask::any_service: return service::IsServiceProcessRunning(0);
-    case ListingVerdict::Ask::nothing: break;
+    case ListingVerdict::Ask::owner:
+      return service::IsServiceProcessRunning(verdict.owner_id);
+    case ListingVerdict::Ask::any_service:
+      return service::IsServiceProcessRunning(0);
+    case ListingVerdict::Ask::nothing:
+      break;
   }
   return true;
 }

@@ -17,8 +17,8 @@ constexpr wchar_t kValueName[] = L"ServerPort";
 bool RegGetDword(std::uint32_t& value) {
   log::Debug(L"[RegGetDword] {} {}", kKeyPath, kValueName);
   HKEY opened = nullptr;
-  const LSTATUS open_result = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0,
-                                              KEY_READ | KEY_WOW64_64KEY, &opened);
+  const LSTATUS open_result =
+      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_READ | KEY_WOW64_64KEY, &opened);
   if (open_result != ERROR_SUCCESS) {
     log::Info("RegOpenKeyEx Error: {}", open_result);
     return false;

@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,7 +24,7 @@ struct FakeWorld {
   bool read_throws = false;
   bool write_refused = false;
   bool write_throws = false;
-  std::set<int> taken;
+  std::vector<int> taken;
   std::vector<int> checked;
   std::vector<std::uint32_t> written;
 
@@ -41,73 +41,56 @@ struct FakeWorld {
             },
             [this](int port) {
               checked.push_back(port);
-              return taken.count(port) == 0;
+              return std::find(taken.begin(), taken.end(), port) == taken.end();
             }};
   }
 };
 
-std::vector<int> Range(int first, int last) {
+// Ports first..last, then wrapping ones up to wrap_last.
+std::vector<int> Ports(int first, int last, int wrap_last = 0) {
   std::vector<int> ports;
   for (int port = first; port <= last; ++port) ports.push_back(port);
+  for (int port = kFirstServicePort; port <= wrap_last; ++port) ports.push_back(port);
   return ports;
 }
 
-std::vector<std::string> NotAvailableLines(const std::vector<int>& ports) {
-  std::vector<std::string> lines;
-  for (int port : ports) lines.push_back("info: port " + std::to_string(port) + " is not available");
-  return lines;
-}
+struct WalkCase {
+  std::optional<std::uint32_t> stored;
+  std::vector<int> taken;
+  std::vector<int> checks;
+  int chosen;
+};
 
-TEST(SelectPortWith, UsableStoredPortIsKeptAfterOneCheck) {
-  FakeWorld world;
-  world.stored = 9690;
-  test::LogCapture log;
-  EXPECT_EQ(SelectPortWith(world.Ops()), 9690);
-  EXPECT_THAT(world.checked, ElementsAre(9690));
-  EXPECT_THAT(world.written, ElementsAre(9690u));
-  EXPECT_THAT(log.Lines(), IsEmpty());
-}
-
-TEST(SelectPortWith, StoredValuesOutsideTheRangeStartAt9673Silently) {
-  for (std::optional<std::uint32_t> stored :
-       {std::optional<std::uint32_t>(), std::optional<std::uint32_t>(9672u), {9701u}, {0u},
-        {4294967295u}, {2147483648u}, {2147483647u}}) {
+TEST(SelectPortWith, WalksFromTheStoredPortAndStoresTheChoice) {
+  const std::vector<WalkCase> cases = {
+      {9690, {}, {9690}, 9690},
+      {9700, {9700}, {9700, 9673}, 9673},
+      {9680, Ports(9680, 9700), Ports(9680, 9700, 9673), 9673},
+      {9690, Ports(9600, 9800), Ports(9690, 9700, 9689), 0},
+      // Unusable stored values start the walk at 9673 without a word.
+      {std::nullopt, {}, {9673}, 9673},
+      {9672, {}, {9673}, 9673},
+      {9701, {}, {9673}, 9673},
+      {0, {}, {9673}, 9673},
+      {4294967295u, {}, {9673}, 9673},
+      {2147483648u, {9673}, {9673, 9674}, 9674},
+  };
+  for (const WalkCase& c : cases) {
+    SCOPED_TRACE(c.stored.value_or(0));
     FakeWorld world;
-    world.stored = stored;
+    world.stored = c.stored;
+    world.taken = c.taken;
     test::LogCapture log;
-    EXPECT_EQ(SelectPortWith(world.Ops()), 9673);
-    EXPECT_THAT(world.checked, ElementsAre(9673));
-    EXPECT_THAT(world.written, ElementsAre(9673u));
-    EXPECT_THAT(log.Lines(), IsEmpty()) << stored.value_or(0);
+    EXPECT_EQ(SelectPortWith(world.Ops()), c.chosen);
+    EXPECT_THAT(world.checked, ElementsAreArray(c.checks));
+    EXPECT_THAT(world.written, ElementsAre(static_cast<std::uint32_t>(c.chosen)));
+    std::vector<std::string> lines;
+    for (int port : c.checks)
+      if (port != c.chosen)
+        lines.push_back("info: port " + std::to_string(port) + " is not available");
+    if (c.chosen == 0) lines.push_back("info: ports between [9673, 9700] are all used");
+    EXPECT_THAT(log.Lines(), ElementsAreArray(lines));
   }
-}
-
-TEST(SelectPortWith, WalksUpwardAndWrapsFrom9700To9673) {
-  FakeWorld world;
-  world.stored = 9680;
-  for (int port : Range(9680, 9700)) world.taken.insert(port);
-  test::LogCapture log;
-  EXPECT_EQ(SelectPortWith(world.Ops()), 9673);
-  std::vector<int> expected_checks = Range(9680, 9700);
-  expected_checks.push_back(9673);
-  EXPECT_THAT(world.checked, ElementsAreArray(expected_checks));
-  EXPECT_THAT(log.Lines(), ElementsAreArray(NotAvailableLines(Range(9680, 9700))));
-  EXPECT_THAT(world.written, ElementsAre(9673u));
-}
-
-TEST(SelectPortWith, EveryPortTakenStoresAndReturnsZeroAfter28Checks) {
-  FakeWorld world;
-  world.stored = 9690;
-  for (int port : Range(9600, 9800)) world.taken.insert(port);
-  test::LogCapture log;
-  EXPECT_EQ(SelectPortWith(world.Ops()), 0);
-  std::vector<int> expected_checks = Range(9690, 9700);
-  for (int port : Range(9673, 9689)) expected_checks.push_back(port);
-  EXPECT_THAT(world.checked, ElementsAreArray(expected_checks));
-  std::vector<std::string> lines = NotAvailableLines(expected_checks);
-  lines.push_back("info: ports between [9673, 9700] are all used");
-  EXPECT_THAT(log.Lines(), ElementsAreArray(lines));
-  EXPECT_THAT(world.written, ElementsAre(0u));
 }
 
 TEST(SelectPortWith, ReadExceptionIsLoggedAndTheWalkStartsAt9673) {

@@ -33,7 +33,8 @@ TcpRowImage Row(std::uint32_t state, std::uint16_t local_port, std::uint16_t rem
 std::vector<unsigned char> Table(const std::vector<TcpRowImage>& rows, std::uint32_t count) {
   std::vector<unsigned char> bytes(sizeof(count) + rows.size() * sizeof(TcpRowImage));
   std::memcpy(bytes.data(), &count, sizeof(count));
-  if (!rows.empty()) std::memcpy(bytes.data() + sizeof(count), rows.data(), rows.size() * sizeof(TcpRowImage));
+  if (!rows.empty())
+    std::memcpy(bytes.data() + sizeof(count), rows.data(), rows.size() * sizeof(TcpRowImage));
   return bytes;
 }
 

@@ -1,0 +1,133 @@
+#include "port/port_availability.h"
+
+#include "platform/win.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "port/netstat_rows.h"
+#include "port/port_win_env.h"
+#include "service/process_detection.h"
+#include "support/log_capture.h"
+#include "support/win_test_env.h"
+
+namespace starter::port {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+std::string Row(const std::string& local, const std::string& foreign, const std::string& state,
+                const std::string& owner, const std::string& protocol = "TCP") {
+  return test::NetstatRow(local, foreign, state, owner, protocol, "\r\n");
+}
+
+// Lines of letters ending in LF only, which a text-mode pipe passes unchanged.
+std::string Lines(std::size_t size) {
+  std::string text;
+  for (std::size_t i = 0; text.size() < size; ++i) text += i % 40 == 39 ? '\n' : char('a' + i % 26);
+  return text;
+}
+
+TEST(ReadCommandOutput, CollectsTheWholeOutputOfTheCommand) {
+  char folder[MAX_PATH] = {};
+  ASSERT_NE(::GetTempPathA(MAX_PATH, folder), 0u);
+  const std::string file = std::string(folder) + "port_test_output.txt";
+  for (std::size_t size : {0, 500, 1234}) {
+    const std::string text = Lines(size);
+    ASSERT_TRUE(test::WriteFileBytes(std::wstring(file.begin(), file.end()), text));
+    std::string output = "kept|";
+    test::LogCapture log;
+    EXPECT_EQ(ReadCommandOutput(("type \"" + file + "\"").c_str(), output), 0) << size;
+    EXPECT_EQ(output, "kept|" + text) << size;
+    EXPECT_THAT(log.Lines(), IsEmpty());
+  }
+  ::DeleteFileA(file.c_str());
+}
+
+TEST(ReadCommandOutput, TextModeTurnsCrLfIntoLf) {
+  std::string output;
+  EXPECT_EQ(ReadCommandOutput("echo one& echo two", output), 0);
+  EXPECT_EQ(output, "one\ntwo\n");
+}
+
+TEST(ReadCommandOutput, InterpreterThatCannotStartIsAnError) {
+  test::ScopedEnvironmentVariable comspec(L"COMSPEC", L"C:\\no such folder\\cmd.exe");
+  std::string output;
+  test::LogCapture log;
+  EXPECT_EQ(ReadCommandOutput("echo one", output), -1);
+  EXPECT_THAT(output, IsEmpty());
+  EXPECT_THAT(log.Lines(), ElementsAre("info: popen error"));
+}
+
+class IsPortAvailableTest : public ::testing::Test {
+ protected:
+  test::StandinListing netstat_;
+};
+
+TEST_F(IsPortAvailableTest, PortsOutsideTheUserRangeAreRefused) {
+  test::LogCapture log;
+  EXPECT_FALSE(IsPortAvailable(1023));
+  EXPECT_FALSE(IsPortAvailable(65536));
+  EXPECT_FALSE(IsPortAvailable(-1));
+  EXPECT_TRUE(IsPortAvailable(1024));
+  EXPECT_TRUE(IsPortAvailable(65535));
+  EXPECT_THAT(log.Lines(),
+              ElementsAre("info: Invalid start port: 1023", "info: Invalid start port: 65536",
+                          "info: Invalid start port: -1"));
+}
+
+TEST_F(IsPortAvailableTest, JudgesTheListingWithoutAService) {
+  struct Case {
+    const char* name;
+    std::string rows;
+    bool available;
+  } cases[] = {
+      {"no rows", "", true},
+      {"listener 4", Row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", "4"), false},
+      {"established", Row("127.0.0.1:9673", "127.0.0.1:50000", "ESTABLISHED", "66"), false},
+      {"longer ports",
+       Row("0.0.0.0:19673", "0.0.0.0:0", "LISTENING", "5") +
+           Row("0.0.0.0:96730", "0.0.0.0:0", "LISTENING", "5"),
+       true},
+      {"foreign port and owner id",
+       Row("10.0.0.2:50123", "10.0.0.9:9673", "ESTABLISHED", "300") +
+           Row("0.0.0.0:445", "0.0.0.0:0", "LISTENING", "9673"),
+       true},
+  };
+  for (const Case& c : cases) {
+    netstat_.ShowListing(Row("0.0.0.0:80", "0.0.0.0:0", "LISTENING", "8") + c.rows);
+    EXPECT_EQ(IsPortAvailable(9673), c.available) << c.name;
+  }
+}
+
+TEST_F(IsPortAvailableTest, PortHeldByTheServiceStaysAvailable) {
+  test::FakeVanticService vantic;
+  ASSERT_NE(vantic.ProcessId(), 0u);
+  ASSERT_TRUE(
+      test::Eventually([&] { return service::IsServiceProcessRunning(vantic.ProcessId()); }));
+  const std::string pid = std::to_string(vantic.ProcessId());
+
+  netstat_.ShowListing(Row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", pid));
+  EXPECT_TRUE(IsPortAvailable(9673));
+  netstat_.ShowListing(Row("127.0.0.1:9673", "127.0.0.1:50000", "ESTABLISHED", "66"));
+  EXPECT_TRUE(IsPortAvailable(9673));
+  // The first listener decides, even while a service runs.
+  netstat_.ShowListing(Row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", "4") +
+                       Row("[::]:9673", "[::]:0", "LISTENING", pid));
+  EXPECT_FALSE(IsPortAvailable(9673));
+}
+
+TEST_F(IsPortAvailableTest, SeesARealListenerInTheMachineTable) {
+  netstat_.ShowMachineTable();
+  test::WinsockSession winsock;
+  test::Socket listener;
+  const std::uint16_t port = test::ListenV4(listener, INADDR_LOOPBACK);
+  ASSERT_NE(port, 0);
+  EXPECT_FALSE(IsPortAvailable(port));
+  listener.Reset();
+  EXPECT_TRUE(test::Eventually([port] { return IsPortAvailable(port); }));
+}
+
+}  // namespace
+}  // namespace starter::port

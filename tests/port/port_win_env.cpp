@@ -1,0 +1,130 @@
+#include "port/port_win_env.h"
+
+#include <chrono>
+#include <thread>
+
+#include "support/win_test_env.h"
+
+namespace starter::test {
+namespace {
+
+std::optional<std::wstring> GetVariable(const std::wstring& name) {
+  const DWORD needed = ::GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+  if (needed == 0) return std::nullopt;
+  std::wstring value(needed, L'\0');
+  value.resize(::GetEnvironmentVariableW(name.c_str(), value.data(), needed));
+  return value;
+}
+
+std::wstring TempPath(const std::wstring& name) {
+  wchar_t folder[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, folder);
+  return folder + name;
+}
+
+}  // namespace
+
+bool Eventually(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::wstring& name,
+                                                     const std::wstring& value)
+    : name_(name), saved_(GetVariable(name)) {
+  ::SetEnvironmentVariableW(name_.c_str(), value.c_str());
+}
+
+ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
+  ::SetEnvironmentVariableW(name_.c_str(), saved_ ? saved_->c_str() : nullptr);
+}
+
+StandinListing::StandinListing()
+    : listing_path_(TempPath(L"port_test_listing.txt")),
+      path_(L"PATH", TestBinDir() + L"\\path_tools;" + GetVariable(L"PATH").value_or(L"")),
+      listing_(L"NETSTAT_STANDIN_LISTING", listing_path_) {
+  ShowListing("");
+}
+
+StandinListing::~StandinListing() { ::DeleteFileW(listing_path_.c_str()); }
+
+void StandinListing::ShowListing(const std::string& rows) {
+  ::SetEnvironmentVariableW(L"NETSTAT_STANDIN_LISTING", listing_path_.c_str());
+  WriteFileBytes(listing_path_, rows);
+}
+
+void StandinListing::ShowMachineTable() {
+  ::SetEnvironmentVariableW(L"NETSTAT_STANDIN_LISTING", nullptr);
+}
+
+FakeVanticService::FakeVanticService() : folder_(TempPath(L"port_test_service")) {
+  ::CreateDirectoryW(folder_.c_str(), nullptr);
+  const std::wstring java = folder_ + L"\\java.exe";
+  ::CopyFileW((TestBinDir() + L"\\path_tools\\findstr.exe").c_str(), java.c_str(), FALSE);
+
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  if (!::CreatePipe(&read_end, &write_end, &inheritable, 0)) return;
+  const platform::UniqueHandle child_input(read_end);
+  input_.reset(write_end);
+  ::SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = child_input.get();
+  std::wstring command_line = L"\"" + java + L"\" -jar Vantic.jar";
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(java.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &info))
+    return;
+  ::CloseHandle(info.hThread);
+  process_.reset(info.hProcess);
+  process_id_ = info.dwProcessId;
+}
+
+FakeVanticService::~FakeVanticService() {
+  input_.reset();  // its input ends, so it exits
+  if (process_) ::WaitForSingleObject(process_.get(), 30000);
+  process_.reset();
+  ::DeleteFileW((folder_ + L"\\java.exe").c_str());
+  ::RemoveDirectoryW(folder_.c_str());
+}
+
+void Socket::Reset(SOCKET handle) {
+  if (handle_ != INVALID_SOCKET) ::closesocket(handle_);
+  handle_ = handle;
+}
+
+std::uint16_t Listen(Socket& socket, const sockaddr* address, int length) {
+  socket.Reset(::socket(address->sa_family, SOCK_STREAM, IPPROTO_TCP));
+  if (address->sa_family == AF_INET6) {
+    const DWORD only_v6 = 1;
+    ::setsockopt(socket.get(), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&only_v6),
+                 sizeof(only_v6));
+  }
+  if (::bind(socket.get(), address, length) != 0 || ::listen(socket.get(), 4) != 0) return 0;
+  return LocalPort(socket);
+}
+
+std::uint16_t ListenV4(Socket& socket, ULONG address) {
+  sockaddr_in v4{};
+  v4.sin_family = AF_INET;
+  v4.sin_addr.s_addr = htonl(address);
+  return Listen(socket, reinterpret_cast<sockaddr*>(&v4), sizeof(v4));
+}
+
+std::uint16_t LocalPort(const Socket& socket) {
+  sockaddr_storage storage{};
+  int length = sizeof(storage);
+  ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&storage), &length);
+  // The port stands at the same place in IPv4 and IPv6 addresses.
+  return ntohs(reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
+}
+
+}  // namespace starter::test

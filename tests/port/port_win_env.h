@@ -1,0 +1,106 @@
+#pragma once
+// What the port tests under wine need around the code under test: the netstat
+// and findstr stand-ins first on PATH showing a chosen listing, and a process
+// that the service detection takes for a running Vantic service.
+#include "platform/win.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/handles.h"
+
+namespace starter::test {
+
+// Polls `condition` until it holds, for up to 20 seconds.
+bool Eventually(const std::function<bool()>& condition);
+
+// Sets an environment variable of this process (and so of the commands it
+// starts) for the life of the object, then restores it.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const std::wstring& name, const std::wstring& value);
+  ~ScopedEnvironmentVariable();
+  ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
+  ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
+
+ private:
+  std::wstring name_;
+  std::optional<std::wstring> saved_;
+};
+
+// Puts the stand-ins first on PATH; "netstat -ano" then prints the rows last
+// given to ShowListing (CR LF line ends expected), none before that, or the
+// machine's own table after ShowMachineTable.
+class StandinListing {
+ public:
+  StandinListing();
+  ~StandinListing();
+  StandinListing(const StandinListing&) = delete;
+  StandinListing& operator=(const StandinListing&) = delete;
+
+  void ShowListing(const std::string& rows);
+  void ShowMachineTable();
+
+ private:
+  std::wstring listing_path_;
+  ScopedEnvironmentVariable path_;
+  ScopedEnvironmentVariable listing_;
+};
+
+// A process named java.exe whose command line names Vantic.jar, alive until
+// the object goes. It is the findstr stand-in, kept waiting on its input.
+class FakeVanticService {
+ public:
+  FakeVanticService();
+  ~FakeVanticService();
+  FakeVanticService(const FakeVanticService&) = delete;
+  FakeVanticService& operator=(const FakeVanticService&) = delete;
+
+  std::uint32_t ProcessId() const { return process_id_; }
+
+ private:
+  std::wstring folder_;
+  platform::UniqueHandle input_;
+  platform::UniqueHandle process_;
+  std::uint32_t process_id_ = 0;
+};
+
+// Winsock, started for the life of the object.
+class WinsockSession {
+ public:
+  WinsockSession() { ::WSAStartup(MAKEWORD(2, 2), &data_); }
+  ~WinsockSession() { ::WSACleanup(); }
+  WinsockSession(const WinsockSession&) = delete;
+  WinsockSession& operator=(const WinsockSession&) = delete;
+
+ private:
+  WSADATA data_{};
+};
+
+class Socket {
+ public:
+  explicit Socket(SOCKET handle = INVALID_SOCKET) : handle_(handle) {}
+  ~Socket() { Reset(); }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+
+  SOCKET get() const { return handle_; }
+  void Reset(SOCKET handle = INVALID_SOCKET);
+
+ private:
+  SOCKET handle_;
+};
+
+// Listens on `address` (IPv6 sockets only for IPv6) and returns the local
+// port, or 0 when the address cannot be used here.
+std::uint16_t Listen(Socket& socket, const sockaddr* address, int length);
+// Listens on an ephemeral port of an IPv4 address given in host order.
+std::uint16_t ListenV4(Socket& socket, ULONG address);
+std::uint16_t LocalPort(const Socket& socket);
+
+}  // namespace starter::test

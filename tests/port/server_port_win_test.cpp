@@ -1,0 +1,146 @@
+#include "port/server_port.h"
+
+#include "platform/handles.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "port/netstat_rows.h"
+#include "port/port_win_env.h"
+#include "support/log_capture.h"
+
+namespace starter::port {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+constexpr wchar_t kVendorKey[] = L"SOFTWARE\\dadevuvidi";
+constexpr wchar_t kPortKey[] = L"SOFTWARE\\dadevuvidi\\Corvel\\Vantic";
+
+platform::UniqueKey CreateKey(const wchar_t* path, DWORD options = REG_OPTION_NON_VOLATILE) {
+  platform::UniqueKey key;
+  ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, options, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                    nullptr, key.put(), nullptr);
+  return key;
+}
+
+void StoreValue(DWORD type, const void* data, DWORD size) {
+  platform::UniqueKey key = CreateKey(kPortKey);
+  ASSERT_TRUE(key);
+  ASSERT_EQ(
+      ::RegSetValueExW(key.get(), L"ServerPort", 0, type, static_cast<const BYTE*>(data), size),
+      ERROR_SUCCESS);
+}
+
+std::optional<DWORD> StoredPort() {
+  platform::UniqueKey key;
+  DWORD type = 0;
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPortKey, 0, KEY_READ | KEY_WOW64_64KEY, key.put()) !=
+          ERROR_SUCCESS ||
+      ::RegQueryValueExW(key.get(), L"ServerPort", nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                         &size) != ERROR_SUCCESS ||
+      type != REG_DWORD)
+    return std::nullopt;
+  return value;
+}
+
+std::string Listener(int port) {
+  return test::NetstatRow("0.0.0.0:" + std::to_string(port), "0.0.0.0:0", "LISTENING", "4", "TCP",
+                          "\r\n");
+}
+
+// Against the real registry, with the vendor key removed before and after.
+class SelectServerPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override { RemoveVendorKey(); }
+  void TearDown() override { RemoveVendorKey(); }
+  static void RemoveVendorKey() {
+    platform::UniqueKey software = CreateKey(L"SOFTWARE");
+    ::RegDeleteTreeW(software.get(), L"dadevuvidi");
+  }
+
+  test::StandinListing netstat_;
+};
+
+TEST_F(SelectServerPortTest, FirstRunCreatesTheKeyWith9673) {
+  test::LogCapture log;
+  EXPECT_EQ(SelectServerPort(), 9673);
+  EXPECT_EQ(StoredPort(), 9673u);
+  EXPECT_THAT(log.Lines(), ElementsAre("info: RegOpenKeyEx Error: 2"));
+}
+
+TEST_F(SelectServerPortTest, UsableStoredPortIsKept) {
+  const DWORD stored = 9690;
+  StoreValue(REG_DWORD, &stored, sizeof(stored));
+  netstat_.ShowListing(Listener(9673));
+  test::LogCapture log;
+  EXPECT_EQ(SelectServerPort(), 9690);
+  EXPECT_EQ(StoredPort(), 9690u);
+  EXPECT_THAT(log.Lines(), IsEmpty());
+}
+
+TEST_F(SelectServerPortTest, TakenStoredPortMovesOnAndWraps) {
+  const DWORD stored = 9700;
+  StoreValue(REG_DWORD, &stored, sizeof(stored));
+  netstat_.ShowListing(Listener(9700));
+  test::LogCapture log;
+  EXPECT_EQ(SelectServerPort(), 9673);
+  EXPECT_EQ(StoredPort(), 9673u);
+  EXPECT_THAT(log.Lines(), ElementsAre("info: port 9700 is not available"));
+}
+
+TEST_F(SelectServerPortTest, ValuesOfAnotherTypeAreNotUsed) {
+  StoreValue(REG_SZ, L"x", 2 * sizeof(wchar_t));  // four bytes: read, then refused for its type
+  std::uint32_t value = 1234;
+  EXPECT_FALSE(RegGetDword(value));
+  EXPECT_EQ(value, 1234u);
+  test::LogCapture short_log;
+  netstat_.ShowListing(Listener(9674));
+  EXPECT_EQ(SelectServerPort(), 9673);
+  EXPECT_THAT(short_log.Lines(), IsEmpty());
+
+  const ULONGLONG wide = 9690;  // eight bytes do not fit the read
+  StoreValue(REG_QWORD, &wide, sizeof(wide));
+  test::LogCapture long_log;
+  EXPECT_EQ(SelectServerPort(), 9673);
+  EXPECT_THAT(long_log.Lines(), ElementsAre("info: RegQueryValueEx Error: 234"));
+  EXPECT_EQ(StoredPort(), 9673u);
+}
+
+TEST_F(SelectServerPortTest, EveryPortTakenStoresZero) {
+  const DWORD stored = 9690;
+  StoreValue(REG_DWORD, &stored, sizeof(stored));
+  std::string rows;
+  std::vector<std::string> lines;
+  for (int i = 0; i < 28; ++i) {
+    const int port = 9673 + (9690 - 9673 + i) % 28;
+    rows += Listener(port);
+    lines.push_back("info: port " + std::to_string(port) + " is not available");
+  }
+  lines.push_back("info: ports between [9673, 9700] are all used");
+  netstat_.ShowListing(rows);
+  test::LogCapture log;
+  EXPECT_EQ(SelectServerPort(), 0);
+  EXPECT_EQ(StoredPort(), 0u);
+  EXPECT_THAT(log.Lines(), ElementsAreArray(lines));
+}
+
+TEST_F(SelectServerPortTest, RefusedWriteStillReturnsThePort) {
+  // A volatile parent admits no non-volatile child key.
+  ASSERT_TRUE(CreateKey(kVendorKey, REG_OPTION_VOLATILE));
+  test::LogCapture log;
+  EXPECT_EQ(SelectServerPort(), 9673);
+  EXPECT_EQ(StoredPort(), std::nullopt);
+  EXPECT_THAT(log.Lines(), ElementsAre("info: RegOpenKeyEx Error: 2",
+                                       "info: RegCreateKeyEx open key failed, result: 1021",
+                                       "info: write ServerPort error"));
+}
+
+}  // namespace
+}  // namespace starter::port
