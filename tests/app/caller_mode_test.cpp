@@ -74,6 +74,7 @@ struct TimeoutCase {
   CallerMode mode;
   const char* first_line;
   const char* printed;
+  friend void PrintTo(const TimeoutCase& timeout, std::ostream* out) { *out << timeout.name; }
 };
 
 class CheckCaseTimeout : public ::testing::TestWithParam<TimeoutCase> {};

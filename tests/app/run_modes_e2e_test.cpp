@@ -84,6 +84,7 @@ struct ModeCase {
   std::vector<std::string> arguments;
   const char* first_line;  // nullptr: no mode line
   bool prints;
+  friend void PrintTo(const ModeCase& mode, std::ostream* out) { *out << mode.name; }
 };
 
 class EachCaller : public StarterTest, public ::testing::WithParamInterface<ModeCase> {};

@@ -40,8 +40,9 @@ TEST_F(DiagnosticLog, EveryLineHasTheLayoutAndTheRunEndsWithAnEmptyLine) {
   std::snprintf(today, sizeof(today), "%04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
   ASSERT_EQ(text.rfind("[" + pid + "] [" + today, 0), 0u) << text;
   EXPECT_THAT(text, HasSubstr("] [info] [ START ] 2.3.6.2\r\n"));
-  ASSERT_GE(text.size(), 12u);
-  EXPECT_EQ(text.substr(text.size() - 12), "[ END ]\n\r\n");
+  const std::string end = "] [info] [ END ]\n\r\n";
+  ASSERT_GE(text.size(), end.size());
+  EXPECT_EQ(text.substr(text.size() - end.size()), end);
 
   // Each line: process id, local time to the millisecond, level, message, CR LF.
   const std::regex line("\\[" + pid + R"(\] \[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[(info|warning)\] [^\r]*\r\n)");
