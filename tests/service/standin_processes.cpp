@@ -10,15 +10,6 @@ namespace starter::test {
 
 namespace fs = std::filesystem;
 
-bool WaitFor(const std::function<bool()>& condition, int limit_ms) {
-  ULONGLONG start = ::GetTickCount64();
-  while (::GetTickCount64() - start < static_cast<ULONGLONG>(limit_ms)) {
-    if (condition()) return true;
-    ::Sleep(50);
-  }
-  return condition();
-}
-
 StandInProcesses::StandInProcesses(std::map<std::wstring, std::wstring> environment)
     : environment_(std::move(environment)),
       folder_((fs::temp_directory_path() / (L"starter service " + std::to_wstring(::GetCurrentProcessId())))

@@ -4,7 +4,6 @@
 #include "platform/win.h"
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -43,8 +42,5 @@ class StandInProcesses {
   std::wstring record_;
   std::vector<platform::UniqueHandle> processes_;
 };
-
-// Polls `condition` every 50 ms for up to `limit_ms`; true once it held.
-bool WaitFor(const std::function<bool()>& condition, int limit_ms = 30000);
 
 }  // namespace starter::test

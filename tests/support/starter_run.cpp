@@ -132,11 +132,4 @@ std::optional<std::uint32_t> StarterTest::StoredServerPort() {
 
 std::string StarterTest::Utf8(const std::wstring& text) { return fs::path(text).u8string(); }
 
-bool StarterTest::WaitFor(const std::function<bool()>& condition, int limit_ms) {
-  for (ULONGLONG start = ::GetTickCount64(); ::GetTickCount64() - start < static_cast<ULONGLONG>(limit_ms);
-       ::Sleep(20))
-    if (condition()) return true;
-  return condition();
-}
-
 }  // namespace starter::test

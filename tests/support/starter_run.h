@@ -55,8 +55,6 @@ class StarterTest : public ::testing::Test {
   static std::optional<std::uint32_t> StoredServerPort();
   // Every line of the log file, in file order.
   static std::vector<LogLine> ReadLog();
-  // Waits (bounded) until `condition` holds; false when it never did.
-  static bool WaitFor(const std::function<bool()>& condition, int limit_ms = 20000);
 
   std::wstring record_file_;
 };

@@ -142,4 +142,13 @@ bool PathExists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool WaitFor(const std::function<bool()>& condition, int limit_ms) {
+  const ULONGLONG start = ::GetTickCount64();
+  while (::GetTickCount64() - start < static_cast<ULONGLONG>(limit_ms)) {
+    if (condition()) return true;
+    ::Sleep(50);
+  }
+  return condition();
+}
+
 }  // namespace starter::test

@@ -2,6 +2,7 @@
 // What the tests under wine share: where the programs under test are, and a
 // way to run one as its callers do, with its output captured through a pipe.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -43,5 +44,8 @@ void KillProcessesNamed(const std::wstring& image_name);
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool PathExists(const std::wstring& path);
+
+// Polls `condition` every 50 ms for up to `limit_ms`; true once it held.
+bool WaitFor(const std::function<bool()>& condition, int limit_ms = 30000);
 
 }  // namespace starter::test

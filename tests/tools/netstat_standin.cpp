@@ -2,7 +2,7 @@
 // whose own netstat lists no connections. The rows are the bytes of the file
 // named by NETSTAT_STANDIN_LISTING when it is set, so a test can show any
 // listing; otherwise they are the machine's IPv4 TCP table.
-#include "../../src/platform/win.h"
+#include "platform/win.h"
 
 #include <winsock2.h>
 #include <iphlpapi.h>
@@ -13,8 +13,6 @@
 #include <vector>
 
 namespace {
-
-using GetExtendedTcpTableFn = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
 
 const char* StateName(DWORD state) {
   static const char* const kNames[] = {
@@ -34,16 +32,13 @@ std::string Endpoint(DWORD address, DWORD port_field) {
 }
 
 std::vector<unsigned char> TcpTable() {
-  // Looked up at run time: the tool is linked with the default system libraries only.
-  const auto get_table = reinterpret_cast<GetExtendedTcpTableFn>(reinterpret_cast<void*>(
-      ::GetProcAddress(::LoadLibraryW(L"iphlpapi.dll"), "GetExtendedTcpTable")));
   std::vector<unsigned char> table;
   DWORD size = 0;
   DWORD result = ERROR_INSUFFICIENT_BUFFER;
   // The table may grow between the size query and the fill: ask again.
-  while (get_table && result == ERROR_INSUFFICIENT_BUFFER) {
+  while (result == ERROR_INSUFFICIENT_BUFFER) {
     table.resize(size);
-    result = get_table(table.data(), &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+    result = ::GetExtendedTcpTable(table.data(), &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
   }
   if (result != NO_ERROR) table.clear();
   return table;
