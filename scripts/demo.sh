@@ -32,5 +32,7 @@ echo "== status line on standard output:"
 printf '%s\n' "$line"
 echo "== this run's log lines ($log):"
 tail -c +$((before + 1)) "$log" | tr -d '\r'
+echo "== ServerPort in the registry:"
+wine reg query 'HKLM\SOFTWARE\dadevuvidi\Corvel\Vantic' /v ServerPort 2>/dev/null | tr -d '\r' | grep ServerPort || echo "(not set)"
 echo "== install tree:"
 ls -l "$corvel/Vantic"
