@@ -10,6 +10,10 @@
 //   STANDIN_NO_LISTEN=1      do not listen
 //   STANDIN_MARKER_DELAY_MS  further wait before writing the marker (default 0)
 //   STANDIN_NO_MARKER=1      do not write WsClientConnected.json
+//   STANDIN_MARKER_STAMP     file into which, right after the marker is written
+//                            and closed, the QueryPerformanceCounter value is
+//                            written in decimal (the counter is machine-wide,
+//                            so a caller can time how soon it learns of it)
 //   STANDIN_LIFETIME_MS      time from start to exit (default 120000)
 // The port is the REG_DWORD ServerPort under
 // HKLM\SOFTWARE\dadevuvidi\Corvel\Vantic (64-bit view); a missing value or 0
@@ -125,6 +129,14 @@ void WriteMarker() {
   if (file) WriteAll(file.get(), "{\"connected\":true}");
 }
 
+void StampMarker(const std::wstring& path) {
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file) WriteAll(file.get(), std::to_string(now.QuadPart));
+}
+
 class Listener {
  public:
   Listener() = default;
@@ -188,7 +200,10 @@ int main() {
   DWORD port = StoredPort();
   if (!IsSet(L"STANDIN_NO_LISTEN") && port != 0 && port <= 0xFFFF) listener.Open(port);
   listener.ServeUntil(marker_at);
-  if (!IsSet(L"STANDIN_NO_MARKER") && ::GetTickCount64() < deadline) WriteMarker();
+  if (!IsSet(L"STANDIN_NO_MARKER") && ::GetTickCount64() < deadline) {
+    WriteMarker();
+    if (std::optional<std::wstring> stamp = Environment(L"STANDIN_MARKER_STAMP")) StampMarker(*stamp);
+  }
   listener.ServeUntil(deadline);
   return 0;
 }
