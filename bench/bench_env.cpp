@@ -1,0 +1,99 @@
+#include "bench/bench_env.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "bench/figures.h"
+#include "install/special_dir.h"
+#include "platform/handles.h"
+#include "port/port_listening.h"
+#include "port/server_port.h"
+#include "service/start_exe.h"
+#include "support/win_test_env.h"
+
+namespace starter::bench {
+namespace fs = std::filesystem;
+
+install::InstallLayout PrepareInstallTree() {
+  const install::InstallLayout layout = install::MakeInstallLayout(install::GetSpecialDir());
+  StopServices(layout);
+  const fs::path java = install::MakeInstallPath(layout.root, install::kJavaRuntimePath);
+  const fs::path vantic = fs::path(layout.connected_marker).parent_path();
+  fs::create_directories(java.parent_path());
+  fs::create_directories(vantic);
+  fs::copy_file(test::TestBinDir() + L"\\standin_service.exe", java, fs::copy_options::overwrite_existing);
+  test::WriteFileBytes(vantic / L"Vantic.jar", "PK stand-in jar");
+  return layout;
+}
+
+void StopServices(const install::InstallLayout& layout) {
+  test::KillProcessesNamed(L"java.exe");
+  ::DeleteFileW(layout.connected_marker.c_str());
+}
+
+bool StartListeningService(const install::InstallLayout& layout, std::uint16_t port) {
+  port::RegSetDword(port);
+  service::StartExe(layout.root, 1);
+  return test::WaitFor([port] { return port::IsPortListening(port); }, 20000);
+}
+
+double TimedRun::Ms() const { return TicksToMs(ended - started); }
+
+TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments, DWORD limit_ms) {
+  TimedRun run;
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  HANDLE read_raw = nullptr;
+  HANDLE write_raw = nullptr;
+  if (!::CreatePipe(&read_raw, &write_raw, &inheritable, 0)) return run;
+  platform::UniqueHandle read_end(read_raw);
+  platform::UniqueHandle write_end(write_raw);
+  ::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = write_end.get();
+  std::wstring command_line = L"\"" + program + L"\" " + arguments;
+  PROCESS_INFORMATION info{};
+  run.started = NowTicks();
+  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &info))
+    return run;
+  platform::UniqueHandle process(info.hProcess);
+  platform::UniqueHandle thread(info.hThread);
+  write_end.reset();  // the child holds the only write end now
+
+  // A hung child is ended, which also ends its output.
+  bool timed_out = false;
+  std::thread watchdog([&] {
+    timed_out = ::WaitForSingleObject(process.get(), limit_ms) == WAIT_TIMEOUT;
+    if (timed_out) ::TerminateProcess(process.get(), 255);
+  });
+  char chunk[4096];
+  DWORD got = 0;
+  while (::ReadFile(read_end.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+    if (!run.first_output) run.first_output = NowTicks();
+    run.output.append(chunk, got);
+  }
+  watchdog.join();
+  run.ended = NowTicks();
+  DWORD code = 0;
+  ::GetExitCodeProcess(process.get(), &code);
+  run.exit_code = code;
+  run.finished = !timed_out;
+  return run;
+}
+
+double TimePipeline(const char* command_line) {
+  const std::int64_t start = NowTicks();
+  if (std::FILE* pipe = _popen(command_line, "r")) {
+    char chunk[500];
+    while (std::fread(chunk, 1, sizeof(chunk), pipe) > 0) {
+    }
+    _pclose(pipe);
+  }
+  return TicksToMs(NowTicks() - start);
+}
+
+}  // namespace starter::bench

@@ -1,0 +1,45 @@
+#pragma once
+// What every measurement stands on: the product laid out in the prefix's
+// Program Files with the stand-in service as its java.exe, the service port
+// stored for it, and a way to run a program and time what reaches its caller.
+#include "platform/win.h"
+
+#include <cstdint>
+#include <string>
+
+#include "install/install_paths.h"
+
+namespace starter::bench {
+
+// Creates the product's folders with the stand-in service as java.exe and a
+// jar, with no service running and no connected marker.
+install::InstallLayout PrepareInstallTree();
+
+// Ends every stand-in service and removes the connected marker it wrote.
+void StopServices(const install::InstallLayout& layout);
+
+// Starts the service as the starter does (detached, inheriting this process's
+// environment) and waits until it listens on `port`, which is stored first so
+// the stand-in picks it up. False when it never listens.
+bool StartListeningService(const install::InstallLayout& layout, std::uint16_t port);
+
+struct TimedRun {
+  bool finished = false;
+  std::uint32_t exit_code = 0;
+  std::string output;
+  std::int64_t started = 0;       // performance-counter ticks
+  std::int64_t first_output = 0;  // ticks when the first bytes arrived (0 when none did)
+  std::int64_t ended = 0;         // ticks when the output ended and the process was gone
+  double Ms() const;
+};
+
+// Runs `program` with `arguments` and this process's environment, reading its
+// standard output to the end. Ended after `limit_ms`.
+TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments,
+                  DWORD limit_ms = 60000);
+
+// Runs a command line through the command interpreter as the starter's
+// availability check does, reading its output to the end; milliseconds taken.
+double TimePipeline(const char* command_line);
+
+}  // namespace starter::bench

@@ -1,0 +1,75 @@
+#include "bench/figures.h"
+
+#include "platform/win.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace starter::bench {
+namespace {
+
+std::int64_t Frequency() {
+  static const std::int64_t frequency = [] {
+    LARGE_INTEGER value;
+    ::QueryPerformanceFrequency(&value);
+    return value.QuadPart;
+  }();
+  return frequency;
+}
+
+const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
+
+}  // namespace
+
+std::int64_t NowTicks() {
+  LARGE_INTEGER value;
+  ::QueryPerformanceCounter(&value);
+  return value.QuadPart;
+}
+
+double TicksToMs(std::int64_t ticks) { return static_cast<double>(ticks) * 1000.0 / static_cast<double>(Frequency()); }
+
+double NowMs() { return TicksToMs(NowTicks()); }
+
+Summary Summarize(std::vector<double> samples) {
+  Summary summary;
+  summary.count = samples.size();
+  if (samples.empty()) return summary;
+  std::sort(samples.begin(), samples.end());
+  const std::size_t n = samples.size();
+  summary.min = samples.front();
+  summary.max = samples.back();
+  summary.median = n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
+  // Nearest rank: the smallest sample that at least 95% of the samples do not exceed.
+  const std::size_t rank = (95 * n + 99) / 100;
+  summary.p95 = samples[std::max<std::size_t>(rank, 1) - 1];
+  return summary;
+}
+
+void PrintFigure(const std::string& name, const std::vector<double>& samples, const char* unit) {
+  const Summary s = Summarize(samples);
+  std::printf("  %-44s median %8.3f %s (min %8.3f, max %8.3f, n=%zu)\n", name.c_str(), s.median, unit,
+              s.min, s.max, s.count);
+}
+
+bool PrintRatio(const std::string& name, const std::vector<double>& measured,
+                const std::vector<double>& floor, double limit) {
+  std::vector<double> pairs;
+  for (std::size_t i = 0; i < std::min(measured.size(), floor.size()); ++i)
+    if (floor[i] > 0) pairs.push_back(measured[i] / floor[i]);
+  const double ratio = Summarize(measured).median / Summarize(floor).median;
+  const Summary range = Summarize(pairs);
+  const bool met = ratio <= limit;
+  std::printf("  %-44s ratio %.3f (per pair: median %.3f, min %.3f, max %.3f)  target <= %.2f: %s\n",
+              name.c_str(), ratio, range.median, range.min, range.max, limit, Verdict(met));
+  return met;
+}
+
+bool PrintTarget(const std::string& name, double value, double limit, const char* unit) {
+  const bool met = value <= limit;
+  std::printf("  %-44s %.1f %s  target <= %.0f %s: %s\n", name.c_str(), value, unit, limit, unit,
+              Verdict(met));
+  return met;
+}
+
+}  // namespace starter::bench

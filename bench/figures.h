@@ -1,0 +1,51 @@
+#pragma once
+// Timing and the way the benchmark reports what it measured: every figure as
+// the median of repeated samples with their range, every ratio from samples
+// taken side by side in the same run.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace starter::bench {
+
+// Milliseconds on the performance counter, which every process of the machine
+// shares, so a stamp written by one process compares with another's.
+double NowMs();
+std::int64_t NowTicks();
+double TicksToMs(std::int64_t ticks);
+
+struct Summary {
+  double median = 0;
+  double min = 0;
+  double max = 0;
+  double p95 = 0;  // nearest-rank
+  std::size_t count = 0;
+};
+
+Summary Summarize(std::vector<double> samples);
+
+// "name: median 12.3 ms (min 11.0, max 15.2, n=20)"
+void PrintFigure(const std::string& name, const std::vector<double>& samples, const char* unit = "ms");
+
+// Ratio of the medians of two sample sets taken alternately in this run, the
+// range of the per-pair ratios, and whether it stays within `limit`. True when met.
+bool PrintRatio(const std::string& name, const std::vector<double>& measured,
+                const std::vector<double>& floor, double limit);
+
+// Takes one sample of each of two measurements, the first going first in even
+// rounds and last in odd ones, so a drift of the machine's load falls on both.
+template <typename First, typename Second>
+std::pair<double, double> SideBySide(int round, First&& first, Second&& second) {
+  if (round % 2) {
+    const double later = second();
+    return {first(), later};
+  }
+  const double earlier = first();
+  return {earlier, second()};
+}
+
+// One line stating a target and whether it was met.
+bool PrintTarget(const std::string& name, double value, double limit, const char* unit);
+
+}  // namespace starter::bench

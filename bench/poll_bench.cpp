@@ -1,0 +1,129 @@
+// One readiness poll of the no-argument mode through the product's checks,
+// against the same system calls written out bare.
+#include "platform/win.h"
+
+#include <winsock2.h>
+#include <iphlpapi.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+
+#include "bench/bench_env.h"
+#include "bench/benches.h"
+#include "bench/figures.h"
+#include "install/markers.h"
+#include "port/port_listening.h"
+#include "service/process_detection.h"
+#include "support/win_test_env.h"
+
+namespace starter::bench {
+namespace {
+
+constexpr std::uint16_t kPollPort = 47613;  // outside the shared service range
+constexpr int kPollsPerSample = 100;
+
+bool BareListening(u_short port) {
+  DWORD size = 0;
+  ::GetExtendedTcpTable(nullptr, &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+  auto* table = static_cast<MIB_TCPTABLE_OWNER_PID*>(std::malloc(size));
+  bool found = false;
+  if (table && ::GetExtendedTcpTable(table, &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0) == NO_ERROR)
+    for (DWORD i = 0; i < table->dwNumEntries && !found; ++i)
+      found = table->table[i].dwState == MIB_TCP_STATE_LISTEN &&
+              ntohs(static_cast<u_short>(table->table[i].dwLocalPort)) == port;
+  std::free(table);
+  return found;
+}
+
+using QueryFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+
+// The 32-bit native path: basic information -> PEB -> parameters -> text.
+bool BareCommandLineHasJar(DWORD process_id) {
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, process_id);
+  if (!process) return false;
+  SYSTEM_INFO system{};
+  ::GetNativeSystemInfo(&system);
+  BOOL wow64 = FALSE;
+  ::IsWow64Process(::GetCurrentProcess(), &wow64);
+  auto query = reinterpret_cast<QueryFn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+  DWORD basic[6] = {}, peb[6] = {}, parameters[20] = {};
+  bool found = false;
+  if (query(process, 0, basic, sizeof(basic), nullptr) == 0 &&
+      ::ReadProcessMemory(process, reinterpret_cast<void*>(basic[1]), peb, sizeof(peb), nullptr) &&
+      ::ReadProcessMemory(process, reinterpret_cast<void*>(peb[4]), parameters, sizeof(parameters), nullptr)) {
+    const DWORD maximum = parameters[16] >> 16;
+    auto* text = static_cast<wchar_t*>(std::calloc(maximum / 2 + 1, sizeof(wchar_t)));
+    if (text && ::ReadProcessMemory(process, reinterpret_cast<void*>(parameters[17]), text, maximum, nullptr))
+      found = std::wcsstr(text, L"Vantic.jar") != nullptr;
+    std::free(text);
+  }
+  ::CloseHandle(process);
+  return found;
+}
+
+bool BareServiceRunning() {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  bool found = false;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more && !found;
+       more = ::Process32NextW(snapshot, &entry))
+    found = std::wcscmp(entry.szExeFile, L"java.exe") == 0 && BareCommandLineHasJar(entry.th32ProcessID);
+  ::CloseHandle(snapshot);
+  return found;
+}
+
+bool BarePoll(const wchar_t* marker) {
+  return BareListening(kPollPort) && BareServiceRunning() &&
+         !(::GetFileAttributesW(marker) == INVALID_FILE_ATTRIBUTES && ::GetLastError() == ERROR_FILE_NOT_FOUND);
+}
+
+bool ProductPoll(const std::wstring& marker) {
+  return port::IsPortListening(kPollPort) && service::IsServiceProcessRunning(0) &&
+         install::IsFilePresent(marker);
+}
+
+// Milliseconds per poll over one sample; negative when a poll did not succeed.
+template <typename Poll>
+double TimePolls(Poll poll) {
+  const std::int64_t start = NowTicks();
+  for (int i = 0; i < kPollsPerSample; ++i)
+    if (!poll()) return -1;
+  return TicksToMs(NowTicks() - start) / kPollsPerSample;
+}
+
+}  // namespace
+
+bool BenchReadinessPoll(const install::InstallLayout& layout, const Settings& settings) {
+  std::printf("Readiness poll, no-argument mode (%d polls a sample, stand-in service listening)\n",
+              kPollsPerSample);
+  StopServices(layout);
+  if (!StartListeningService(layout, kPollPort) ||
+      !test::WaitFor([&] { return install::IsFilePresent(layout.connected_marker); }, 20000)) {
+    std::printf("  the stand-in service did not come up\n");
+    return false;
+  }
+  const wchar_t* marker = layout.connected_marker.c_str();
+  std::vector<double> product, bare;
+  for (int round = 0; round < settings.rounds; ++round) {
+    auto [a, b] = SideBySide(round, [&] { return TimePolls([&] { return ProductPoll(layout.connected_marker); }); },
+                             [&] { return TimePolls([&] { return BarePoll(marker); }); });
+    if (a < 0 || b < 0) {
+      std::printf("  a poll failed: the service went away\n");
+      StopServices(layout);
+      return false;
+    }
+    product.push_back(a);
+    bare.push_back(b);
+  }
+  StopServices(layout);
+  PrintFigure("product poll", product);
+  PrintFigure("bare system calls", bare);
+  return PrintRatio("product / bare", product, bare, 1.25);
+}
+
+}  // namespace starter::bench

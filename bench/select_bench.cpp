@@ -1,0 +1,102 @@
+// Port selection with some of the service ports taken, against one bare
+// netstat | findstr pipeline. The listing comes from the netstat stand-in,
+// so the figures do not depend on who else uses the port range right now.
+#include <cstdio>
+#include <string>
+
+#include "bench/bench_env.h"
+#include "bench/benches.h"
+#include "bench/figures.h"
+#include "port/port_walk.h"
+#include "port/port_win_env.h"
+#include "port/server_port.h"
+
+namespace starter::bench {
+namespace {
+
+constexpr int kTakenCounts[] = {0, 10, 28};
+constexpr int kServicePorts = port::kLastServicePort - port::kFirstServicePort + 1;
+
+// A listing of a quiet desktop machine, none of whose numbers contains the
+// digits of a service port, plus a listener held by the system on each of the
+// first `taken` service ports.
+std::string Listing(int taken) {
+  std::string rows =
+      "  TCP    0.0.0.0:135            0.0.0.0:0              LISTENING       1020\r\n"
+      "  TCP    0.0.0.0:445            0.0.0.0:0              LISTENING       4\r\n"
+      "  TCP    0.0.0.0:5040           0.0.0.0:0              LISTENING       6212\r\n"
+      "  TCP    0.0.0.0:49664          0.0.0.0:0              LISTENING       812\r\n"
+      "  TCP    0.0.0.0:49665          0.0.0.0:0              LISTENING       1458\r\n"
+      "  TCP    127.0.0.1:50134        127.0.0.1:50135        ESTABLISHED     5520\r\n"
+      "  TCP    127.0.0.1:50135        127.0.0.1:50134        ESTABLISHED     5520\r\n"
+      "  TCP    192.168.1.20:139       0.0.0.0:0              LISTENING       4\r\n"
+      "  TCP    192.168.1.20:51822     52.112.14.3:443        ESTABLISHED     3316\r\n"
+      "  TCP    192.168.1.20:51830     20.42.73.25:443        TIME_WAIT       0\r\n"
+      "  UDP    0.0.0.0:5353           *:*                                    2248\r\n"
+      "  UDP    0.0.0.0:5355           *:*                                    2248\r\n";
+  for (int i = 0; i < taken; ++i) {
+    char row[96];
+    std::snprintf(row, sizeof(row), "  TCP    0.0.0.0:%d           0.0.0.0:0              LISTENING       4\r\n",
+                  port::kFirstServicePort + i);
+    rows += row;
+  }
+  return rows;
+}
+
+struct SelectionFigures {
+  std::vector<double> per_check;
+  std::vector<double> total;
+  std::vector<double> pipeline;
+};
+
+// One selection from the first service port with `taken` ports held; its
+// milliseconds per availability check, or negative when it chose wrongly.
+double TimeSelection(int taken, std::vector<double>& totals) {
+  port::RegSetDword(port::kFirstServicePort);
+  const std::int64_t start = NowTicks();
+  const std::uint16_t chosen = port::SelectServerPort();
+  const double ms = TicksToMs(NowTicks() - start);
+  const int expected = taken < kServicePorts ? port::kFirstServicePort + taken : 0;
+  if (chosen != expected) {
+    std::printf("  selection chose %u, expected %d\n", chosen, expected);
+    return -1;
+  }
+  totals.push_back(ms);
+  return ms / (taken < kServicePorts ? taken + 1 : kServicePorts);
+}
+
+}  // namespace
+
+bool BenchPortSelection(const install::InstallLayout& layout, const Settings& settings) {
+  std::printf("Port selection (stand-in listing, no service running)\n");
+  StopServices(layout);
+  test::StandinListing tools;
+  const std::string pipeline = "netstat -ano | findstr " + std::to_string(port::kFirstServicePort);
+  SelectionFigures figures[std::size(kTakenCounts)];
+  for (int round = 0; round < settings.rounds; ++round) {
+    for (std::size_t k = 0; k < std::size(kTakenCounts); ++k) {
+      tools.ShowListing(Listing(kTakenCounts[k]));
+      auto [check_ms, pipe_ms] = SideBySide(
+          round, [&] { return TimeSelection(kTakenCounts[k], figures[k].total); },
+          [&] { return TimePipeline(pipeline.c_str()); });
+      if (check_ms < 0) return false;
+      figures[k].per_check.push_back(check_ms);
+      figures[k].pipeline.push_back(pipe_ms);
+    }
+  }
+  bool met = true;
+  std::vector<double> per_check_medians;
+  for (std::size_t k = 0; k < std::size(kTakenCounts); ++k) {
+    const std::string taken = std::to_string(kTakenCounts[k]) + " taken: ";
+    PrintFigure(taken + "whole selection", figures[k].total);
+    PrintFigure(taken + "per availability check", figures[k].per_check);
+    PrintFigure(taken + "bare pipeline", figures[k].pipeline);
+    met = PrintRatio(taken + "per check / pipeline", figures[k].per_check, figures[k].pipeline, 1.1) && met;
+    per_check_medians.push_back(Summarize(figures[k].per_check).median);
+  }
+  // Linear growth: every check costs about the same however many came before.
+  const Summary spread = Summarize(per_check_medians);
+  return PrintTarget("per-check cost, largest / smallest (x100)", 100 * spread.max / spread.min, 110, "%") && met;
+}
+
+}  // namespace starter::bench
