@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""Writes the seed inputs under fuzz/corpus/ from the unit tests' cases.
+
+Run it again after changing an input format of a fuzz target; the seeds are
+checked in so a fuzz run needs nothing but the build.
+"""
+import pathlib
+import struct
+
+CORPUS = pathlib.Path(__file__).resolve().parent / "corpus"
+
+
+def netstat_row(local, foreign, state, owner, protocol="TCP", end="\n"):
+    """A row laid out as "netstat -ano" prints it."""
+    row = ("  " + protocol).ljust(9)
+    for column in (local, foreign, state):
+        row += column + " " * max(1, 23 - len(column))
+    return row + owner + end
+
+
+LISTEN = netstat_row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", "4")
+DECOYS = (netstat_row("0.0.0.0:19673", "0.0.0.0:0", "LISTENING", "5")
+          + netstat_row("[::]:96730", "[::]:0", "ESTABLISHED", "6")
+          + netstat_row("10.0.0.2:50123", "10.0.0.9:9673", "ESTABLISHED", "300")
+          + netstat_row("0.0.0.0:445", "0.0.0.0:0", "LISTENING", "9673")
+          + netstat_row("0.0.0.0:9673", "*:*", "LISTENING", "7", "UDP"))
+
+LISTINGS = {
+    "header_only": "\nActive Connections\n\n  Proto  Local Address          Foreign Address"
+                   "        State           PID\n",
+    "closing_states": netstat_row("127.0.0.1:9673", "127.0.0.1:50000", "TIME_WAIT", "0")
+                      + netstat_row("127.0.0.1:9673", "127.0.0.1:50001", "CLOSE_WAIT", "77"),
+    "udp_rows": netstat_row("0.0.0.0:9673", "*:*", "", "812", "UDP"),
+    "listening": LISTEN,
+    "listening_ipv6": netstat_row("[::]:9673", "[::]:0", "LISTENING", "3120"),
+    "established": netstat_row("127.0.0.1:9673", "127.0.0.1:50000", "ESTABLISHED", "66"),
+    "listening_after_established":
+        netstat_row("[::1]:9673", "[::1]:50000", "ESTABLISHED", "66") + LISTEN,
+    "decoys_only": DECOYS,
+    "listening_last_token": "  TCP    0.0.0.0:9673           0.0.0.0:0              LISTENING",
+    "tabs_and_crlf": "TCP\t0.0.0.0:9673\t0.0.0.0:0\tLISTENING\t4\r\n",
+    "owner_too_large": netstat_row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", "4294967296"),
+    # Longer than two 500-byte pieces, with the deciding row in the last one.
+    "three_pieces": DECOYS * 3 + LISTEN,
+}
+
+
+def write_netstat_seeds():
+    folder = CORPUS / "netstat_listing"
+    folder.mkdir(parents=True, exist_ok=True)
+    for name, listing in LISTINGS.items():
+        (folder / name).write_bytes(struct.pack("<H", 9673) + listing.encode("ascii"))
+
+
+# Record offsets of the two layouts: pointer size, parameters pointer in the
+# environment block, command line in the process parameters, its buffer field.
+LAYOUTS = {32: (4, 0x10, 0x40, 4), 64: (8, 0x20, 0x70, 8)}
+PEB, PARAMETERS, TEXT = 0x40, 0x80, 0x100  # where the records lie in the image
+
+
+def put(image, offset, value, width):
+    image[offset:offset + width] = value.to_bytes(width, "little")
+
+
+def memory_image(bits, wow64, base, units, maximum_length):
+    pointer, peb_parameters, command_line, buffer_field = LAYOUTS[bits]
+    image = bytearray(b"\xcc" * TEXT)
+    put(image, 0, 0x103, 4)  # exit status: still running
+    put(image, 8 if wow64 else 4, base + PEB, 8 if wow64 else 4)
+    put(image, PEB + peb_parameters, base + PARAMETERS, pointer)
+    put(image, PARAMETERS + command_line, min(maximum_length, 2 * len(units)), 2)
+    put(image, PARAMETERS + command_line + 2, maximum_length, 2)
+    put(image, PARAMETERS + command_line + buffer_field, base + TEXT, pointer)
+    image += units.encode("utf-16-le")
+    selector = (1 if bits == 64 else 0) | (2 if wow64 else 0)
+    return bytes([selector]) + struct.pack("<Q", base) + bytes(image)
+
+
+IMAGES = {
+    "layout32_native": (32, False, 0x7FFD_0000),
+    "layout64_wow64_above_4GiB": (64, True, 0x7FF6_1234_0000),
+    "layout32_wow64": (32, True, 0x0003_0000),
+    "layout64_native": (64, False, 0x0004_0000),
+}
+
+COMMAND_LINE = '"" -Djava.net.preferIPv4Stack=true -jar "C:\\Vantic\\Vantic.jar"'
+TEXTS = {
+    "nul_inside": (COMMAND_LINE + "\0left over", None),
+    "no_nul": ("abcdefgh", 16),
+    "odd_maximum_length": ("abcd", 5),
+    "maximum_length_zero": ("", 0),
+    "beyond_the_image": ("abcd", 10),
+    "utf16_units": ("C:\\Caf\u00e9\\\U0001F600\u4e2d", None),
+}
+
+
+def write_command_line_seeds():
+    folder = CORPUS / "command_line_reader"
+    folder.mkdir(parents=True, exist_ok=True)
+    for image_name, (bits, wow64, base) in IMAGES.items():
+        for text_name, (units, maximum_length) in TEXTS.items():
+            size = len(units.encode("utf-16-le")) if maximum_length is None else maximum_length
+            seed = memory_image(bits, wow64, base, units, size)
+            (folder / f"{image_name}-{text_name}").write_bytes(seed)
+
+
+if __name__ == "__main__":
+    write_netstat_seeds()
+    write_command_line_seeds()
