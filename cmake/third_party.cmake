@@ -14,6 +14,11 @@ add_library(third_party_headers INTERFACE)
 target_include_directories(third_party_headers SYSTEM INTERFACE ${THIRD_PARTY_INCLUDE})
 target_compile_definitions(third_party_headers INTERFACE FMT_HEADER_ONLY)
 
+# fmt and spdlog are parsed once per target rather than once per file.
+function(starter_precompile_headers target)
+  target_precompile_headers(${target} PRIVATE <fmt/format.h> <fmt/xchar.h> <string> <vector>)
+endfunction()
+
 # GoogleTest from the source package, built with whichever compiler this tree uses.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
