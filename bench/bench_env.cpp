@@ -40,7 +40,8 @@ bool StartListeningService(const install::InstallLayout& layout, std::uint16_t p
 
 double TimedRun::Ms() const { return TicksToMs(ended - started); }
 
-TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments, DWORD limit_ms) {
+TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments, const Monitor& monitor,
+                  DWORD limit_ms) {
   TimedRun run;
   SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
   HANDLE read_raw = nullptr;
@@ -64,11 +65,19 @@ TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments, DW
   platform::UniqueHandle thread(info.hThread);
   write_end.reset();  // the child holds the only write end now
 
-  // A hung child is ended, which also ends its output.
+  // Watches the child while this thread reads its output; a hung child is
+  // ended, which also ends its output.
   bool timed_out = false;
   std::thread watchdog([&] {
-    timed_out = ::WaitForSingleObject(process.get(), limit_ms) == WAIT_TIMEOUT;
-    if (timed_out) ::TerminateProcess(process.get(), 255);
+    const ULONGLONG deadline = ::GetTickCount64() + limit_ms;
+    while (::WaitForSingleObject(process.get(), monitor ? 100 : limit_ms) == WAIT_TIMEOUT) {
+      if (::GetTickCount64() >= deadline) {
+        timed_out = true;
+        ::TerminateProcess(process.get(), 255);
+        return;
+      }
+      if (monitor) monitor(process.get(), info.dwProcessId);
+    }
   });
   char chunk[4096];
   DWORD got = 0;

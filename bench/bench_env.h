@@ -5,6 +5,7 @@
 #include "platform/win.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "install/install_paths.h"
@@ -33,10 +34,13 @@ struct TimedRun {
   double Ms() const;
 };
 
+// Called about every 100 ms while the program runs, with its process.
+using Monitor = std::function<void(HANDLE process, DWORD process_id)>;
+
 // Runs `program` with `arguments` and this process's environment, reading its
 // standard output to the end. Ended after `limit_ms`.
 TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments,
-                  DWORD limit_ms = 60000);
+                  const Monitor& monitor = {}, DWORD limit_ms = 60000);
 
 // Runs a command line through the command interpreter as the starter's
 // availability check does, reading its output to the end; milliseconds taken.

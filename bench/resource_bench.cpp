@@ -1,46 +1,31 @@
-// Resources over a full wait of the no-argument mode: the product's poll loop
-// runs here, in this process, against a service that listens but never
-// writes its marker, so all 200 polls are made. Handles and private bytes
-// after the last poll must equal those after the first.
-#include "platform/win.h"
-
-#include <psapi.h>
-
+// Resources over a full wait of the no-argument mode, against a service that
+// listens but never writes its marker, so all 200 polls are made. Handles and
+// private bytes after the last poll must equal those after the first. The
+// product's poll loop runs once here, in this process, where "after poll n"
+// is exact, and once in a real starter run, sampled from outside.
 #include <cstdio>
 
 #include "app/caller_mode.h"
 #include "bench/bench_env.h"
 #include "bench/benches.h"
 #include "bench/figures.h"
+#include "bench/process_usage.h"
 #include "install/markers.h"
 #include "port/port_listening.h"
 #include "port/port_win_env.h"
+#include "port/server_port.h"
 #include "service/process_detection.h"
+#include "support/win_test_env.h"
 
 namespace starter::bench {
 namespace {
 
-constexpr std::uint16_t kWaitPort = 47614;  // outside the shared service range
+constexpr std::uint16_t kWaitPort = 47614;     // in-process: outside the shared service range
+constexpr std::uint16_t kStarterPort = 9697;  // the real starter keeps to the range
 
-struct Usage {
-  DWORD handles = 0;
-  SIZE_T private_bytes = 0;
-  SIZE_T peak_working_set = 0;
-};
+Usage OwnUsage() { return SampleUsage(::GetCurrentProcess(), ::GetCurrentProcessId()); }
 
-Usage Sample() {
-  Usage usage;
-  ::GetProcessHandleCount(::GetCurrentProcess(), &usage.handles);
-  PROCESS_MEMORY_COUNTERS_EX memory{};
-  memory.cb = sizeof(memory);
-  if (::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
-                             sizeof(memory))) {
-    usage.private_bytes = memory.PrivateUsage;
-    usage.peak_working_set = memory.PeakWorkingSetSize;
-  }
-  return usage;
-}
-
+// The product's loop with the product's checks; a sample after every poll.
 std::vector<Usage> WaitOutAllPolls(const install::InstallLayout& layout, std::string& printed) {
   std::vector<Usage> after_poll;
   app::ReadinessProbe probe;
@@ -48,7 +33,7 @@ std::vector<Usage> WaitOutAllPolls(const install::InstallLayout& layout, std::st
   probe.service_running = [] { return service::IsServiceProcessRunning(0); };
   probe.marker_present = [&] { return install::IsFilePresent(layout.connected_marker); };
   probe.sleep_between_polls = [&] {
-    after_poll.push_back(Sample());
+    after_poll.push_back(OwnUsage());
     ::Sleep(100);
   };
   probe.print = [&](const std::string& line) { printed = line; };
@@ -56,36 +41,66 @@ std::vector<Usage> WaitOutAllPolls(const install::InstallLayout& layout, std::st
   return after_poll;
 }
 
-}  // namespace
+void PrintUsage(const char* first_label, const Usage& first, const char* last_label, const Usage& last) {
+  std::printf("    %-42s %s %u, %s %u\n", "handles", first_label, first.handles, last_label, last.handles);
+  std::printf("    %-42s %s %llu, %s %llu\n", "private bytes", first_label,
+              static_cast<unsigned long long>(first.private_bytes), last_label,
+              static_cast<unsigned long long>(last.private_bytes));
+  std::printf("    %-42s %llu KiB\n", "peak working set", static_cast<unsigned long long>(last.peak_working_set / 1024));
+}
 
-bool BenchPollResources(const install::InstallLayout& layout, const Settings&) {
-  std::printf("Resources over a full 200-poll wait (no-argument mode, marker never written)\n");
-  StopServices(layout);
-  test::ScopedEnvironmentVariable no_marker(L"STANDIN_NO_MARKER", L"1");
-  test::ScopedEnvironmentVariable lifetime(L"STANDIN_LIFETIME_MS", L"60000");
+bool NoGrowth(const Usage& first, const Usage& last) {
+  const bool met = last.handles == first.handles && last.private_bytes <= first.private_bytes;
+  std::printf("    %-42s %s\n", "no growth of handles or private bytes", met ? "met" : "MISSED");
+  return met;
+}
+
+bool InProcessWait(const install::InstallLayout& layout) {
+  std::printf("  the product's poll loop in this process:\n");
   if (!StartListeningService(layout, kWaitPort)) {
-    std::printf("  the stand-in service did not come up\n");
+    std::printf("    the stand-in service did not come up\n");
     return false;
   }
   std::string printed;
   const std::int64_t start = NowTicks();
   const std::vector<Usage> usage = WaitOutAllPolls(layout, printed);
-  const double seconds = TicksToMs(NowTicks() - start) / 1000;
+  std::printf("    %zu polls in %.2f s, printed %s\n", usage.size(), TicksToMs(NowTicks() - start) / 1000,
+              printed.c_str());
   StopServices(layout);
-  if (usage.size() != static_cast<std::size_t>(app::kMaxPolls) || printed != app::ResultLines{}.all_timeout) {
-    std::printf("  the wait ended after %zu polls with \"%s\"\n", usage.size(), printed.c_str());
+  if (usage.size() != static_cast<std::size_t>(app::kMaxPolls) || printed != app::ResultLines{}.all_timeout)
     return false;
-  }
-  const Usage& first = usage.front();
-  const Usage& last = usage.back();
-  std::printf("  wait took %.2f s for %zu polls\n", seconds, usage.size());
-  std::printf("  %-44s after poll 1: %lu, after poll 200: %lu\n", "handles", first.handles, last.handles);
-  std::printf("  %-44s after poll 1: %lu, after poll 200: %lu\n", "private bytes",
-              static_cast<unsigned long>(first.private_bytes), static_cast<unsigned long>(last.private_bytes));
-  std::printf("  %-44s %lu KiB\n", "peak working set", static_cast<unsigned long>(last.peak_working_set / 1024));
-  const bool met = last.handles == first.handles && last.private_bytes <= first.private_bytes;
-  std::printf("  %-44s %s\n", "no growth of handles or private bytes", met ? "met" : "MISSED");
-  return met;
+  PrintUsage("after poll 1:", usage.front(), "after poll 200:", usage.back());
+  return NoGrowth(usage.front(), usage.back());
+}
+
+// A real run: sampled from its first poll (the service it launched exists)
+// to its exit.
+bool StarterWait(const install::InstallLayout& layout) {
+  std::printf("  a real starter run (no arguments), sampled every 100 ms:\n");
+  port::RegSetDword(kStarterPort);
+  std::vector<Usage> polling;
+  const TimedRun run = RunTimed(test::StarterExe(), L"", [&](HANDLE process, DWORD id) {
+    if (!polling.empty() || service::IsServiceProcessRunning(0)) polling.push_back(SampleUsage(process, id));
+  });
+  StopServices(layout);
+  std::printf("    run took %.2f s, printed %s, %zu samples while polling\n", run.Ms() / 1000, run.output.c_str(),
+              polling.size());
+  if (run.output != app::ResultLines{}.all_timeout || polling.size() < 2) return false;
+  PrintUsage("first sample:", polling.front(), "last sample:", polling.back());
+  return NoGrowth(polling.front(), polling.back());
+}
+
+}  // namespace
+
+bool BenchPollResources(const install::InstallLayout& layout, const Settings&) {
+  std::printf("Resources over a full 200-poll wait (no-argument mode, marker never written)\n");
+  StopServices(layout);
+  test::StandinListing tools;
+  tools.ShowMachineTable();
+  test::ScopedEnvironmentVariable no_marker(L"STANDIN_NO_MARKER", L"1");
+  test::ScopedEnvironmentVariable lifetime(L"STANDIN_LIFETIME_MS", L"60000");
+  const bool in_process = InProcessWait(layout);
+  return StarterWait(layout) && in_process;
 }
 
 }  // namespace starter::bench

@@ -10,6 +10,9 @@
 #include "port/port_walk.h"
 #include "port/port_win_env.h"
 #include "port/server_port.h"
+#include "log/diag_log.h"
+#include "port/port_availability.h"
+#include "service/process_detection.h"
 
 namespace starter::bench {
 namespace {
@@ -65,12 +68,44 @@ double TimeSelection(int taken, std::vector<double>& totals) {
   return ms / (taken < kServicePorts ? taken + 1 : kServicePorts);
 }
 
+template <typename Step>
+double TimeStep(Step step) {
+  const std::int64_t start = NowTicks();
+  step();
+  return TicksToMs(NowTicks() - start);
+}
+
+// Where the time of one check of a taken port goes.
+void PrintBreakdown(test::StandinListing& tools, const Settings& settings) {
+  tools.ShowListing(Listing(1));
+  const char* command = "netstat -ano | findstr 9673";
+  std::vector<double> check, read, bare, walk, line, burst;
+  for (int round = 0; round < settings.rounds; ++round) {
+    check.push_back(TimeStep([] { port::IsPortAvailable(port::kFirstServicePort); }));
+    read.push_back(TimeStep([&] {
+      std::string output;
+      port::ReadCommandOutput(command, output);
+    }));
+    bare.push_back(TimePipeline(command));
+    walk.push_back(TimeStep([] { service::IsServiceProcessRunning(4); }));
+    line.push_back(TimeStep([] { log::Info("port {} is not available", port::kFirstServicePort); }));
+    burst.push_back(TimeStep([&] { for (int i = 0; i < 10; ++i) TimePipeline(command); }) / 10);
+  }
+  PrintFigure("breakdown: IsPortAvailable (taken)", check);
+  PrintFigure("breakdown: ReadCommandOutput", read);
+  PrintFigure("breakdown: bare pipeline", bare);
+  PrintFigure("breakdown: IsServiceProcessRunning(4)", walk);
+  PrintFigure("breakdown: one log line", line);
+  PrintFigure("breakdown: 10 bare pipelines in a row, each", burst);
+}
+
 }  // namespace
 
 bool BenchPortSelection(const install::InstallLayout& layout, const Settings& settings) {
   std::printf("Port selection (stand-in listing, no service running)\n");
   StopServices(layout);
   test::StandinListing tools;
+  PrintBreakdown(tools, settings);
   const std::string pipeline = "netstat -ano | findstr " + std::to_string(port::kFirstServicePort);
   SelectionFigures figures[std::size(kTakenCounts)];
   for (int round = 0; round < settings.rounds; ++round) {
