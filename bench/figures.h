@@ -28,8 +28,12 @@ Summary Summarize(std::vector<double> samples);
 // "name: median 12.3 ms (min 11.0, max 15.2, n=20)"
 void PrintFigure(const std::string& name, const std::vector<double>& samples, const char* unit = "ms");
 
-// Ratio of the medians of two sample sets taken alternately in this run, the
-// range of the per-pair ratios, and whether it stays within `limit`. True when met.
+// Median of the ratios of samples taken side by side (measured[i] with
+// floor[i]): a change of the machine's load between pairs cancels out.
+double PairedRatio(const std::vector<double>& measured, const std::vector<double>& floor);
+
+// The paired ratio with its range (and the ratio of the medians, for
+// reference), and whether it stays within `limit`. True when met.
 bool PrintRatio(const std::string& name, const std::vector<double>& measured,
                 const std::vector<double>& floor, double limit);
 
