@@ -57,12 +57,14 @@ TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments, co
   startup.hStdOutput = write_end.get();
   std::wstring command_line = L"\"" + program + L"\" " + arguments;
   PROCESS_INFORMATION info{};
+  run.window.started_ms = LocalClockMs();
   run.started = NowTicks();
   if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                         nullptr, &startup, &info))
     return run;
   platform::UniqueHandle process(info.hProcess);
   platform::UniqueHandle thread(info.hThread);
+  run.window.process_id = info.dwProcessId;
   write_end.reset();  // the child holds the only write end now
 
   // Watches the child while this thread reads its output; a hung child is
@@ -87,6 +89,7 @@ TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments, co
   }
   watchdog.join();
   run.ended = NowTicks();
+  run.window.ended_ms = LocalClockMs();
   DWORD code = 0;
   ::GetExitCodeProcess(process.get(), &code);
   run.exit_code = code;
@@ -95,14 +98,14 @@ TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments, co
 }
 
 double TimePipeline(const char* command_line) {
-  const std::int64_t start = NowTicks();
-  if (std::FILE* pipe = _popen(command_line, "r")) {
-    char chunk[500];
-    while (std::fread(chunk, 1, sizeof(chunk), pipe) > 0) {
+  return TimeMs([command_line] {
+    if (std::FILE* pipe = _popen(command_line, "r")) {
+      char chunk[500];
+      while (std::fread(chunk, 1, sizeof(chunk), pipe) > 0) {
+      }
+      _pclose(pipe);
     }
-    _pclose(pipe);
-  }
-  return TicksToMs(NowTicks() - start);
+  });
 }
 
 }  // namespace starter::bench

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "bench/stage_times.h"
 #include "install/install_paths.h"
 
 namespace starter::bench {
@@ -31,6 +32,7 @@ struct TimedRun {
   std::int64_t started = 0;       // performance-counter ticks
   std::int64_t first_output = 0;  // ticks when the first bytes arrived (0 when none did)
   std::int64_t ended = 0;         // ticks when the output ended and the process was gone
+  RunWindow window;               // the same run on the log's clock
   double Ms() const;
 };
 

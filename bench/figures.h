@@ -15,6 +15,14 @@ double NowMs();
 std::int64_t NowTicks();
 double TicksToMs(std::int64_t ticks);
 
+// Milliseconds that `step` takes.
+template <typename Step>
+double TimeMs(Step&& step) {
+  const std::int64_t start = NowTicks();
+  step();
+  return TicksToMs(NowTicks() - start);
+}
+
 struct Summary {
   double median = 0;
   double min = 0;

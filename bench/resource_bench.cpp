@@ -62,10 +62,9 @@ bool InProcessWait(const install::InstallLayout& layout) {
     return false;
   }
   std::string printed;
-  const std::int64_t start = NowTicks();
-  const std::vector<Usage> usage = WaitOutAllPolls(layout, printed);
-  std::printf("    %zu polls in %.2f s, printed %s\n", usage.size(), TicksToMs(NowTicks() - start) / 1000,
-              printed.c_str());
+  std::vector<Usage> usage;
+  const double ms = TimeMs([&] { usage = WaitOutAllPolls(layout, printed); });
+  std::printf("    %zu polls in %.2f s, printed %s\n", usage.size(), ms / 1000, printed.c_str());
   StopServices(layout);
   if (usage.size() != static_cast<std::size_t>(app::kMaxPolls) || printed != app::ResultLines{}.all_timeout)
     return false;

@@ -60,9 +60,8 @@ int ChecksMade(int taken) { return taken < kServicePorts ? taken + 1 : kServiceP
 // milliseconds per availability check, or negative when it chose wrongly.
 double TimeSelection(int taken, std::vector<double>& totals) {
   port::RegSetDword(port::kFirstServicePort);
-  const std::int64_t start = NowTicks();
-  const std::uint16_t chosen = port::SelectServerPort();
-  const double ms = TicksToMs(NowTicks() - start);
+  std::uint16_t chosen = 0;
+  const double ms = TimeMs([&] { chosen = port::SelectServerPort(); });
   const int expected = taken < kServicePorts ? port::kFirstServicePort + taken : 0;
   if (chosen != expected) {
     std::printf("  selection chose %u, expected %d\n", chosen, expected);
@@ -81,27 +80,20 @@ double TimePipelines(const std::string& command_line, int count) {
   return total / count;
 }
 
-template <typename Step>
-double TimeStep(Step step) {
-  const std::int64_t start = NowTicks();
-  step();
-  return TicksToMs(NowTicks() - start);
-}
-
 // Where the time of one check of a taken port goes.
 void PrintBreakdown(test::StandinListing& tools, const Settings& settings) {
   tools.ShowListing(Listing(1));
   const char* command = "netstat -ano | findstr 9673";
   std::vector<double> check, read, bare, walk, line;
   for (int round = 0; round < settings.rounds; ++round) {
-    check.push_back(TimeStep([] { port::IsPortAvailable(port::kFirstServicePort); }));
-    read.push_back(TimeStep([&] {
+    check.push_back(TimeMs([] { port::IsPortAvailable(port::kFirstServicePort); }));
+    read.push_back(TimeMs([&] {
       std::string output;
       port::ReadCommandOutput(command, output);
     }));
     bare.push_back(TimePipeline(command));
-    walk.push_back(TimeStep([] { service::IsServiceProcessRunning(4); }));
-    line.push_back(TimeStep([] { log::Info("port {} is not available", port::kFirstServicePort); }));
+    walk.push_back(TimeMs([] { service::IsServiceProcessRunning(4); }));
+    line.push_back(TimeMs([] { log::Info("port {} is not available", port::kFirstServicePort); }));
   }
   PrintFigure("breakdown: IsPortAvailable (taken)", check);
   PrintFigure("breakdown: ReadCommandOutput", read);
