@@ -15,6 +15,11 @@
 //                            written in decimal (the counter is machine-wide,
 //                            so a caller can time how soon it learns of it)
 //   STANDIN_LIFETIME_MS      time from start to exit (default 120000)
+//   STANDIN_REWRITE_COMMAND_LINE  right after recording, damages this process's
+//                            own command-line record as a process may after it
+//                            started: no_nul, no_nul_cut, unmapped or
+//                            zero_length (see command_line_rewrite.h); the
+//                            marker path is taken from the line before that
 // The port is the REG_DWORD ServerPort under
 // HKLM\SOFTWARE\dadevuvidi\Corvel\Vantic (64-bit view); a missing value or 0
 // means no listening. The listener is 127.0.0.1 over IPv4; connections are
@@ -29,6 +34,7 @@
 #include <vector>
 
 #include "platform/handles.h"
+#include "tools/command_line_rewrite.h"
 
 namespace {
 
@@ -121,8 +127,7 @@ std::optional<std::wstring> MarkerPath() {
   return folder + L"WsClientConnected.json";
 }
 
-void WriteMarker() {
-  std::optional<std::wstring> path = MarkerPath();
+void WriteMarker(const std::optional<std::wstring>& path) {
   if (!path) return;
   UniqueFile file(::CreateFileW(path->c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -189,6 +194,9 @@ class Listener {
 int main() {
   ULONGLONG start = ::GetTickCount64();
   if (std::optional<std::wstring> record = Environment(L"STANDIN_RECORD")) AppendRecord(*record);
+  const std::optional<std::wstring> marker = MarkerPath();
+  if (std::optional<std::wstring> how = Environment(L"STANDIN_REWRITE_COMMAND_LINE"))
+    if (!standin::RewriteOwnCommandLine(*how)) return 2;
   ULONGLONG deadline = start + Milliseconds(L"STANDIN_LIFETIME_MS", 120000);
   ULONGLONG listen_at = std::min(deadline, start + Milliseconds(L"STANDIN_LISTEN_DELAY_MS", 0));
   ULONGLONG marker_at = std::min(deadline, listen_at + Milliseconds(L"STANDIN_MARKER_DELAY_MS", 0));
@@ -201,7 +209,7 @@ int main() {
   if (!IsSet(L"STANDIN_NO_LISTEN") && port != 0 && port <= 0xFFFF) listener.Open(port);
   listener.ServeUntil(marker_at);
   if (!IsSet(L"STANDIN_NO_MARKER") && ::GetTickCount64() < deadline) {
-    WriteMarker();
+    WriteMarker(marker);
     if (std::optional<std::wstring> stamp = Environment(L"STANDIN_MARKER_STAMP")) StampMarker(*stamp);
   }
   listener.ServeUntil(deadline);
