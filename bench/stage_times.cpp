@@ -37,6 +37,12 @@ std::vector<Line> ReadLogLines() {
   return lines;
 }
 
+// Process ids come back: a line belongs to a run when its process id matches
+// and its time falls within the run (stamps are whole ms, cut down).
+bool Belongs(const Line& line, const RunWindow& run) {
+  return line.process_id == run.process_id && line.ms >= run.started_ms - 1 && line.ms <= run.ended_ms;
+}
+
 struct StageTime {
   std::string until;  // the first words of the log line that ends the stage
   double ms = 0;
@@ -46,7 +52,7 @@ std::vector<StageTime> Stages(const RunWindow& run, const std::vector<Line>& lin
   std::vector<StageTime> stages;
   double previous = run.started_ms;
   for (const Line& line : lines) {
-    if (line.process_id != run.process_id) continue;
+    if (!Belongs(line, run)) continue;
     stages.push_back({line.message.substr(0, kLabelLength), line.ms - previous});
     previous = line.ms;
   }
@@ -70,7 +76,7 @@ std::vector<double> LineTimes(const std::vector<RunWindow>& runs, const std::str
   std::vector<double> times;
   for (const RunWindow& run : runs) {
     auto found = std::find_if(lines.begin(), lines.end(), [&](const Line& line) {
-      return line.process_id == run.process_id && line.message.compare(0, prefix.size(), prefix) == 0;
+      return Belongs(line, run) && line.message.compare(0, prefix.size(), prefix) == 0;
     });
     times.push_back(found == lines.end() ? -1 : found->ms);
   }
