@@ -81,9 +81,10 @@ bool BenchReadinessLatency(const install::InstallLayout& layout, const Settings&
   const std::wstring stamp_file = test::TestBinDir() + L"\\bench_marker_stamp.txt";
   test::ScopedEnvironmentVariable stamp(L"STANDIN_MARKER_STAMP", stamp_file);
   test::ScopedEnvironmentVariable lifetime(L"STANDIN_LIFETIME_MS", L"30000");
-  // A delay spread over one poll period puts the marker anywhere between two polls.
+  // A delay spread over several poll periods puts the marker anywhere between
+  // two polls, whatever a period costs on this machine.
   std::mt19937 random(9698);
-  std::uniform_int_distribution<int> delay(200, 299);
+  std::uniform_int_distribution<int> delay(200, 549);
   std::vector<Latency> measured;
   std::vector<double> to_output, to_exit;
   for (int disturbed = 0; static_cast<int>(to_output.size()) < runs && disturbed < runs;) {
