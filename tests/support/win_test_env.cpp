@@ -4,6 +4,7 @@
 
 #include <tlhelp32.h>
 
+#include <mutex>
 #include <thread>
 
 namespace starter::test {
@@ -56,6 +57,12 @@ std::wstring StarterExe() {
 ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& command_line,
                           const ProcessOptions& options) {
   ProcessOutcome outcome;
+  // Every child inherits every inheritable handle of this process: when tests
+  // start programs from several threads, one child would keep another's
+  // output pipe open past that program's end. The write end is inheritable
+  // only from its creation until this child holds it.
+  static std::mutex inheritance;
+  std::unique_lock<std::mutex> only_this_child(inheritance);
   SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
   HANDLE read_raw = nullptr, write_raw = nullptr;
   if (!::CreatePipe(&read_raw, &write_raw, &inheritable, 0)) return outcome;
@@ -83,6 +90,7 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
   outcome.process_id = info.dwProcessId;
   UniqueHandle process(info.hProcess), thread(info.hThread);
   write_end.reset();  // the child holds the only write end now
+  only_this_child.unlock();
 
   std::thread reader([&] {
     char chunk[4096];
