@@ -14,4 +14,9 @@ wineserver -w  # let the boot's server end, so ours is the persistent one
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 wineserver -p
 wine cmd /c exit >/dev/null 2>&1 </dev/null
+# A program that crashes must fail its test. wine's default debugger ends a
+# crashed program with exit code 0; with no debugger to start, wine ends it
+# with the exception's code instead.
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger \
+  /d no_debugger.exe /f >/dev/null 2>&1 </dev/null
 "$@"
