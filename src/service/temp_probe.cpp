@@ -11,8 +11,12 @@
 namespace starter::service {
 namespace {
 
-// Room for any environment value (at most 32,767 characters) and its terminator.
-constexpr DWORD kValueBufferSize = 65535;
+// Room for any environment value (at most 32,767 characters) and its
+// terminator, and no more: the system counts the buffer in 16-bit byte
+// lengths, so a larger size wraps around and a value of the full length is
+// reported as not fitting (the size it needs comes back, the buffer stays
+// empty).
+constexpr DWORD kValueBufferSize = 32768;
 constexpr unsigned kDirectoryModeBit = 0x4000;
 
 }  // namespace

@@ -1,0 +1,275 @@
+// The real starter handed what a hostile machine hands it: odd command lines
+// and environments, files and folders in the way, a registry it cannot write,
+// a service that dies or never gets ready, and other starters at the same
+// moment. Whatever it meets, it ends with exit code 0, the status line its
+// mode owes, and a whole log.
+#include "platform/win.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/hostile_run.h"
+#include "platform/handles.h"
+
+namespace starter::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::Contains;
+using ::testing::Not;
+
+std::vector<std::string> ParamLines(const std::vector<std::string>& arguments) {
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < arguments.size(); ++i)
+    lines.push_back("info param " + std::to_string(i + 1) + "->" + arguments[i]);
+  return lines;
+}
+
+std::vector<std::string> Joined(std::vector<std::string> head, const std::vector<std::string>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+// ---------------------------------------------------------------------------
+// Command lines
+
+struct Arguments {
+  const char* name;
+  std::vector<std::string> arguments;
+  const char* status_line;
+  friend void PrintTo(const Arguments& value, std::ostream* out) { *out << value.name; }
+};
+
+std::string EveryHighByte() {
+  std::string bytes;
+  for (int byte = 0x80; byte <= 0xFF; ++byte) bytes += static_cast<char>(byte);
+  return bytes;
+}
+
+std::vector<std::string> HundredArguments() {
+  std::vector<std::string> arguments = {"--BrandleAgent", "Selkan"};
+  for (int i = 3; i <= 100; ++i) arguments.push_back("arg" + std::to_string(i));
+  return arguments;
+}
+
+std::string LongArgument() {
+  std::string text;
+  while (text.size() < 30000) text += "0123456789abcdefghijklmnopqrstuvwxyz";
+  return text.substr(0, 30000);
+}
+
+class HostileArguments : public HostileTest, public ::testing::WithParamInterface<Arguments> {};
+
+// Each argument reaches the log byte for byte, in its own line, and nothing in
+// it is taken for a placeholder; only the first two decide the mode.
+TEST_P(HostileArguments, AreLoggedByteForByteAndOnlyTheFirstTwoCount) {
+  const Arguments& call = GetParam();
+  StarterOutcome run = RunStarter(call.arguments);
+  ExpectCleanEnd(run, call.status_line);
+  std::vector<std::string> lines = LinesOf(run);
+  std::vector<std::string> expected = Joined({"info [ START ] 2.3.6.2"}, ParamLines(call.arguments));
+  expected.push_back("info start");
+  ASSERT_GT(lines.size(), expected.size());
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), lines.begin()));
+  ExpectWholeLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, HostileArguments,
+    ::testing::Values(
+        Arguments{"NonAnsiAndFormatBytes",
+                  {EveryHighByte(), "{}{0}{:>999999999}%s%n%x", "\xe4\xb8\xad\xe6\x96\x87"},
+                  ""},
+        Arguments{"ThirtyThousandBytes", {"--Dravel", "Brimvale", LongArgument()}, kSuccess},
+        Arguments{"HundredArguments", HundredArguments(), kSuccess}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// ---------------------------------------------------------------------------
+// TEMP
+
+struct TempValue {
+  const char* name;
+  std::wstring value;
+  std::string logged;  // the value as the log must show it
+  friend void PrintTo(const TempValue& value, std::ostream* out) { *out << value.name; }
+};
+
+class HostileTemp : public HostileTest, public ::testing::WithParamInterface<TempValue> {};
+
+// Five whole tries, each naming the value in full, then the launch with the
+// fixed temp folder; the service still starts with that environment.
+TEST_P(HostileTemp, IsTriedFiveTimesAndNamedInFull) {
+  const TempValue& temp = GetParam();
+  StarterOutcome run = RunStarter({"--BrandleAgent", "UninstallReport"}, {{L"TEMP", temp.value}});
+  ExpectCleanEnd(run, "");
+  std::vector<std::string> tries;
+  for (int attempt = 0; attempt < 5; ++attempt)
+    tries.insert(tries.end(), {"info start", "info TEMP->" + temp.logged, "info cannot access->" + temp.logged});
+  tries.insert(tries.end(), {"info default temp is not ready", "info starter temp: 0", "info CreateProcess succeeds"});
+  std::vector<std::string> lines = LinesOf(run);
+  EXPECT_TRUE(HasInOrder(lines, tries));
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "info start"), 5);
+  EXPECT_TRUE(WaitFor([&] { return RecordedCommandLines().size() == 1; }));
+  ExpectWholeLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, HostileTemp,
+    ::testing::Values(TempValue{"LongestValue", L"C:\\" + std::wstring(32764, L'x'), "C:\\" + std::string(32764, 'x')},
+                      // A lone surrogate has no UTF-8 form: the log shows U+FFFD.
+                      TempValue{"LoneSurrogate", L"C:\\no\xD800such", "C:\\no\xEF\xBF\xBDsuch"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// ---------------------------------------------------------------------------
+// Registry
+
+// Deletes the product's registry tree in the 64-bit view.
+void DeleteProductKey() {
+  platform::UniqueKey software;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, software.put()) ==
+      ERROR_SUCCESS)
+    ::RegDeleteTreeW(software.get(), L"dadevuvidi");
+}
+
+class HostileMachine : public HostileTest {
+ protected:
+  void TearDown() override {
+    DeleteProductKey();
+    HostileTest::TearDown();
+  }
+};
+
+// A volatile parent key makes the non-volatile key impossible to create, as
+// missing rights would: the failure is logged, the run goes on with the port
+// it chose, and the service is launched all the same.
+TEST_F(HostileMachine, ARegistryKeyThatCannotBeCreatedCostsOnlyTheStoredPort) {
+  platform::UniqueKey volatile_key;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\dadevuvidi", 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, volatile_key.put(), nullptr),
+            ERROR_SUCCESS);
+  StarterOutcome run = RunStarter({"--BrandleAgent", "Dravel"});
+  ExpectCleanEnd(run, kSuccess);
+  std::vector<std::string> lines = LinesOf(run);
+  EXPECT_TRUE(HasInOrder(lines, {"info RegOpenKeyEx Error: 2", "info RegCreateKeyEx open key failed, result: 1021",
+                                 "info write ServerPort error", "info start exe 9673 ...", "info CreateProcess succeeds",
+                                 std::string("info OUTPUT->") + kSuccess}));
+  EXPECT_FALSE(StoredServerPort().has_value());
+  ExpectWholeLog();
+}
+
+// ---------------------------------------------------------------------------
+// Marker files and the Vantic folder
+
+TEST_F(HostileMachine, AFolderNamedLikeAMarkerIsLeftAloneAndCountsAsPresent) {
+  ASSERT_TRUE(fs::create_directory(InstallMarker()));
+  StarterOutcome run = RunStarter({"--BrandleAgent", "UninstallReport"});
+  ExpectCleanEnd(run, "");
+  std::vector<std::string> lines = LinesOf(run);
+  EXPECT_THAT(lines, Not(Contains(::testing::HasSubstr("ForceInstall.file"))));
+  EXPECT_THAT(lines, Contains("info create Report.file"));
+  EXPECT_TRUE(fs::is_directory(InstallMarker()));
+  ExpectWholeLog();
+}
+
+// Without its folder no marker can be made: the failures are logged as
+// warnings, no folder is conjured up, and the service is still launched.
+TEST_F(HostileMachine, AMissingVanticFolderIsReportedAndNotRecreated) {
+  fs::remove_all(VanticDir());
+  StarterOutcome run = RunStarter({"--BrandleAgent", "UninstallReport"});
+  ExpectCleanEnd(run, "");
+  std::vector<std::string> lines = LinesOf(run);
+  EXPECT_THAT(lines, Contains(::testing::StartsWith("warning create ForceInstall.file failed->")));
+  EXPECT_THAT(lines, Contains(::testing::StartsWith("warning create Report.file failed->")));
+  EXPECT_THAT(lines, Not(Contains("info create ForceInstall.file")));
+  EXPECT_THAT(lines, Contains("info CreateProcess succeeds"));
+  EXPECT_FALSE(PathExists(VanticDir()));
+  ExpectWholeLog();
+}
+
+// Nothing can be created or deleted in the folder: both markers fail with
+// access denied, and the stale connected marker, which the starter tries to
+// remove, stays.
+TEST_F(HostileMachine, AnUnwritableVanticFolderLeavesEverythingAsItWas) {
+  ASSERT_TRUE(WriteFileBytes(ConnectedMarker(), "{}"));
+  StarterOutcome run;
+  {
+    UnwritableFolder unwritable(VanticDir());
+    if (!unwritable.Engaged()) GTEST_SKIP() << "this machine cannot make a folder unwritable under wine";
+    // The service could still rewrite the existing marker; it must not here.
+    run = RunStarter({"--BrandleAgent", "UninstallReport"}, {{L"STANDIN_NO_MARKER", L"1"}});
+  }
+  ExpectCleanEnd(run, "");
+  std::vector<std::string> lines = LinesOf(run);
+  EXPECT_TRUE(HasInOrder(lines, {"info Vantic process not exist", "info remove WsClientConnected.json"}));
+  EXPECT_THAT(lines, Contains(::testing::MatchesRegex("warning create ForceInstall.file failed->.* GLE=5")));
+  EXPECT_THAT(lines, Contains(::testing::MatchesRegex("warning create Report.file failed->.* GLE=5")));
+  EXPECT_EQ(ReadFileBytes(ConnectedMarker()), "{}");
+  EXPECT_FALSE(PathExists(InstallMarker()));
+  ExpectWholeLog();
+}
+
+// ---------------------------------------------------------------------------
+// A service that never becomes ready
+
+// The service listens but can never write its marker (its folder is gone),
+// and it is killed while the callers still wait: the port mode is served,
+// the others run out of polls and say so. None takes the missing folder for
+// a marker, and none stumbles over the vanished processes.
+TEST_F(HostileMachine, AServiceThatNeverGetsReadyAndThenDiesIsReportedByEachMode) {
+  fs::remove_all(VanticDir());
+  std::vector<Caller> callers = {
+      {{}, R"({"Dravel":1,"Selkan":1})", "Case no args, check port,process and file", {}},
+      {{"--Dravel", "Brimvale"}, kSuccess, "Case --Dravel Brimvale, check port", {}},
+      {{"--BrandleAgent", "Dravel"}, R"({"Dravel":0,"Selkan":1})", "Case --BrandleAgent Dravel, check process and file", {}}};
+  RunTogether(callers, {}, [] { KillProcessesNamed(L"java.exe"); });
+  for (const Caller& caller : callers) {
+    SCOPED_TRACE(caller.mode_line);
+    ExpectCleanEnd(caller.run, caller.status_line);
+    if (caller.status_line == kSuccess) EXPECT_LT(caller.run.process.seconds, 15.0);
+    else EXPECT_GE(caller.run.process.seconds, 19.0);  // 200 polls, 100 ms apart
+    EXPECT_TRUE(HasInOrder(LinesOf(caller.run), {std::string("info ") + caller.mode_line,
+                                                 "info OUTPUT->" + caller.status_line, "info [ END ]\n"}));
+  }
+  ExpectWholeLog();
+}
+
+// ---------------------------------------------------------------------------
+// Starters at the same moment
+
+// Four callers at once, twice over, in one log: each run prints its own line
+// and keeps every line of its own, whole and in order, and the registry ends
+// with a port of the range whoever wrote last.
+TEST_F(HostileMachine, StartersAtTheSameMomentKeepTheirLinesWholeAndTheirOwn) {
+  std::vector<Caller> all;
+  for (int round = 0; round < 2; ++round) {
+    std::vector<Caller> callers = {
+        {{}, kSuccess, "Case no args, check port,process and file", {}},
+        {{"--Dravel", "Brimvale"}, kSuccess, "Case --Dravel Brimvale, check port", {}},
+        {{"--BrandleAgent", "Selkan"}, kSuccess, "Case --BrandleAgent Dravel, check process and file", {}},
+        {{"--BrandleAgent", "UninstallReport"}, "", "Case --BrandleAgent UninstallReport", {}}};
+    RunTogether(callers, {});
+    all.insert(all.end(), callers.begin(), callers.end());
+  }
+  std::map<std::uint32_t, std::vector<std::string>> runs = ExpectWholeLog();
+  EXPECT_EQ(runs.size(), all.size());
+  for (const Caller& caller : all) {
+    SCOPED_TRACE(caller.mode_line);
+    ExpectCleanEnd(caller.run, caller.status_line);
+    std::vector<std::string> own = Joined({"info [ START ] 2.3.6.2"}, ParamLines(caller.arguments));
+    own.insert(own.end(), {"info start", "info default temp is ready", "info starter temp: 1",
+                           "info CreateProcess succeeds", "info end", "info check case...",
+                           std::string("info ") + caller.mode_line});
+    if (!caller.status_line.empty()) own.push_back("info OUTPUT->" + caller.status_line);
+    own.push_back("info [ END ]\n");
+    EXPECT_TRUE(HasInOrder(runs[caller.run.process.process_id], own));
+  }
+  std::optional<std::uint32_t> port = StoredServerPort();
+  ASSERT_TRUE(port.has_value());
+  EXPECT_GE(*port, 9673u);
+  EXPECT_LE(*port, 9700u);
+}
+
+}  // namespace
+}  // namespace starter::test
