@@ -64,7 +64,14 @@ SharedFileSink::SharedFileSink(std::wstring path, std::wstring rotated_path, std
       writers_mutex_(OpenWritersMutex(path_)) {
   size_t slash = path_.rfind(L'\\');
   if (slash != std::wstring::npos) CreateFolders(path_.substr(0, slash));
-  if (!OpenForAppend()) ThrowLastError("Failed opening file", path_);
+  // A file that another program holds without write sharing is ours again
+  // once it lets go, and every line opens the file anew: only a file that
+  // cannot be opened at all fails the creation.
+  if (!OpenForAppend()) {
+    DWORD error = ::GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
+      ThrowLastError("Failed opening file", path_);
+  }
 }
 
 platform::UniqueFile SharedFileSink::OpenForAppend() const {
@@ -82,8 +89,10 @@ void SharedFileSink::RotateIfFull(platform::UniqueFile& file, std::uint64_t inco
   auto current = static_cast<std::uint64_t>(size.QuadPart);
   if (current == 0 || current + incoming <= max_size_) return;
   file.reset();
-  if (!::MoveFileExW(path_.c_str(), rotated_path_.c_str(), MOVEFILE_REPLACE_EXISTING))
-    ThrowLastError("Failed renaming", path_);
+  // A reader that does not share deletion (a log viewer, say), or a folder
+  // in which nothing may be renamed, keeps the full file in place: the line
+  // then goes on into it rather than being lost, and the next line tries again.
+  ::MoveFileExW(path_.c_str(), rotated_path_.c_str(), MOVEFILE_REPLACE_EXISTING);
   file = OpenForAppend();
 }
 
