@@ -6,8 +6,11 @@
 
 namespace {
 // The diagnostic logger exists before the entry point runs, so that every
-// stage, from the first, can log unconditionally.
-const bool g_diagnostic_logger_created = (starter::log::CreateDiagnosticLogger(), true);
+// stage, from the first, can log unconditionally. A log file that cannot be
+// opened is dealt with inside; only exhausted memory could escape, and before
+// the entry point there is nothing left to do about that.
+const bool g_diagnostic_logger_created =  // NOLINT(cert-err58-cpp)
+    (starter::log::CreateDiagnosticLogger(), true);
 }  // namespace
 
 int main(int argc, char** argv) {

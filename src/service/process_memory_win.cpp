@@ -34,7 +34,9 @@ bool ProcessHandleReader::Read(std::uint64_t address, void* out, std::size_t siz
     return read && read(process_, address, out, size, nullptr) == kSuccess;
   }
   // Native addresses fit the starter's own pointers: ReadProcessCommandLine
-  // refuses larger ones on this path before they get here.
+  // refuses larger ones on this path before they get here. The pointer names
+  // memory of the target and is only handed to the system, never dereferenced.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
   auto source = reinterpret_cast<LPCVOID>(static_cast<std::uintptr_t>(address));
   return ::ReadProcessMemory(process_, source, out, size, nullptr) != 0;
 }
