@@ -2,7 +2,6 @@
 
 #include "platform/win.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace starter::bench {
@@ -19,13 +18,6 @@ std::int64_t Frequency() {
 
 const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
 
-std::vector<double> PairRatios(const std::vector<double>& measured, const std::vector<double>& floor) {
-  std::vector<double> ratios;
-  for (std::size_t i = 0; i < std::min(measured.size(), floor.size()); ++i)
-    if (floor[i] > 0) ratios.push_back(measured[i] / floor[i]);
-  return ratios;
-}
-
 }  // namespace
 
 std::int64_t NowTicks() {
@@ -36,31 +28,10 @@ std::int64_t NowTicks() {
 
 double TicksToMs(std::int64_t ticks) { return static_cast<double>(ticks) * 1000.0 / static_cast<double>(Frequency()); }
 
-double NowMs() { return TicksToMs(NowTicks()); }
-
-Summary Summarize(std::vector<double> samples) {
-  Summary summary;
-  summary.count = samples.size();
-  if (samples.empty()) return summary;
-  std::sort(samples.begin(), samples.end());
-  const std::size_t n = samples.size();
-  summary.min = samples.front();
-  summary.max = samples.back();
-  summary.median = n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
-  // Nearest rank: the smallest sample that at least 95% of the samples do not exceed.
-  const std::size_t rank = (95 * n + 99) / 100;
-  summary.p95 = samples[std::max<std::size_t>(rank, 1) - 1];
-  return summary;
-}
-
 void PrintFigure(const std::string& name, const std::vector<double>& samples, const char* unit) {
   const Summary s = Summarize(samples);
   std::printf("  %-44s median %8.3f %s (min %8.3f, max %8.3f, n=%zu)\n", name.c_str(), s.median, unit,
               s.min, s.max, s.count);
-}
-
-double PairedRatio(const std::vector<double>& measured, const std::vector<double>& floor) {
-  return Summarize(PairRatios(measured, floor)).median;
 }
 
 bool PrintRatio(const std::string& name, const std::vector<double>& measured,

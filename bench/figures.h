@@ -7,11 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "bench/summary.h"
+
 namespace starter::bench {
 
 // Milliseconds on the performance counter, which every process of the machine
 // shares, so a stamp written by one process compares with another's.
-double NowMs();
 std::int64_t NowTicks();
 double TicksToMs(std::int64_t ticks);
 
@@ -23,22 +24,8 @@ double TimeMs(Step&& step) {
   return TicksToMs(NowTicks() - start);
 }
 
-struct Summary {
-  double median = 0;
-  double min = 0;
-  double max = 0;
-  double p95 = 0;  // nearest-rank
-  std::size_t count = 0;
-};
-
-Summary Summarize(std::vector<double> samples);
-
 // "name: median 12.3 ms (min 11.0, max 15.2, n=20)"
 void PrintFigure(const std::string& name, const std::vector<double>& samples, const char* unit = "ms");
-
-// Median of the ratios of samples taken side by side (measured[i] with
-// floor[i]): a change of the machine's load between pairs cancels out.
-double PairedRatio(const std::vector<double>& measured, const std::vector<double>& floor);
 
 // The paired ratio with its range (and the ratio of the medians, for
 // reference), and whether it stays within `limit`. True when met.
