@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds both trees and runs every test: the core
-# natively under AddressSanitizer and UndefinedBehaviorSanitizer, then the
+# natively under AddressSanitizer and UndefinedBehaviorSanitizer, a short
+# fuzzing run of the parsers, static analysis of the product code, then the
 # Windows build under wine in a fresh prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +10,9 @@ bash scripts/setup.sh
 cmake -S . -B build/native -G Ninja >/dev/null
 ninja -C build/native
 ctest --test-dir build/native --output-on-failure -j2
+scripts/fuzz.sh 30
 
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake >/dev/null
 ninja -C build/win32
+scripts/static_analysis.sh build/win32
 tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure
