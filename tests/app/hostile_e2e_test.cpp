@@ -213,17 +213,17 @@ TEST_F(HostileMachine, AnUnwritableVanticFolderLeavesEverythingAsItWas) {
 // ---------------------------------------------------------------------------
 // A service that never becomes ready
 
-// The service listens but can never write its marker (its folder is gone),
-// and it is killed while the callers still wait: the port mode is served,
-// the others run out of polls and say so. None takes the missing folder for
-// a marker, and none stumbles over the vanished processes.
+// The service listens but never writes its marker, whose folder is gone as
+// well, and it is killed while the callers still wait: the port mode is
+// served, the others run out of polls and say so. None takes the missing
+// folder for a marker, and none stumbles over the vanished processes.
 TEST_F(HostileMachine, AServiceThatNeverGetsReadyAndThenDiesIsReportedByEachMode) {
   fs::remove_all(VanticDir());
   std::vector<Caller> callers = {
       {{}, R"({"Dravel":1,"Selkan":1})", "Case no args, check port,process and file", {}},
       {{"--Dravel", "Brimvale"}, kSuccess, "Case --Dravel Brimvale, check port", {}},
       {{"--BrandleAgent", "Dravel"}, R"({"Dravel":0,"Selkan":1})", "Case --BrandleAgent Dravel, check process and file", {}}};
-  RunTogether(callers, {}, [] { KillProcessesNamed(L"java.exe"); });
+  RunTogether(callers, {{L"STANDIN_NO_MARKER", L"1"}}, [] { KillProcessesNamed(L"java.exe"); });
   for (const Caller& caller : callers) {
     SCOPED_TRACE(caller.mode_line);
     ExpectCleanEnd(caller.run, caller.status_line);
