@@ -36,8 +36,9 @@ TEST(ClassifyCallerMode, FirstMatchingRowDecidesOnExactBytes) {
 // last answer), and every call is recorded in order.
 struct FakeWorld {
   std::vector<bool> port, process, marker;
-  std::vector<std::string> calls;
-  std::vector<std::string> printed;
+  // Filled by the probe; the cases list only the answers above.
+  std::vector<std::string> calls{};
+  std::vector<std::string> printed{};
 
   static bool Next(std::vector<bool>& answers) {
     bool answer = answers.front();
@@ -97,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
                     R"({"Dravel":1,"Selkan":1})"},
         TimeoutCase{"ProcessAndFile", CallerMode::kProcessAndFile, "Case --BrandleAgent Dravel, check process and file",
                     R"({"Dravel":0,"Selkan":1})"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test_info) { return std::string(test_info.param.name); });
 
 TEST(CheckCaseWith, PortModeLooksOnlyAtThePort) {
   test::LogCapture log;
