@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -17,18 +15,14 @@
 #include <utility>
 #include <vector>
 
+#include "require.h"
 #include "service/command_line_reader.h"
 
 namespace {
 
+using starter::fuzz::Require;
 using starter::service::ReadPath;
 using starter::service::RecordLayout;
-
-void Require(bool holds, const char* rule) {
-  if (holds) return;
-  std::fprintf(stderr, "rule broken: %s\n", rule);
-  std::abort();
-}
 
 // The image mapped at one base address; reads succeed only inside it. Each
 // copy goes through the reader's own buffers, so the sanitizer sees any size

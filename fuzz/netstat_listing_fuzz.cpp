@@ -6,26 +6,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "port/netstat_listing.h"
 #include "port/stream_output.h"
+#include "require.h"
 
 namespace {
 
+using starter::fuzz::Require;
 using starter::port::ListingVerdict;
 
 constexpr std::size_t kRejudgedSize = 512;
-
-// A broken rule aborts, so libFuzzer keeps the input as a crash.
-void Require(bool holds, const char* rule) {
-  if (holds) return;
-  std::fprintf(stderr, "rule broken: %s\n", rule);
-  std::abort();
-}
 
 bool EndsWith(const std::string& text, std::string_view tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
