@@ -27,8 +27,8 @@ double TimeMs(Step&& step) {
 // "name: median 12.3 ms (min 11.0, max 15.2, n=20)"
 void PrintFigure(const std::string& name, const std::vector<double>& samples, const char* unit = "ms");
 
-// The paired ratio with its range (and the ratio of the medians, for
-// reference), and whether it stays within `limit`. True when met.
+// The paired ratio with its range (and, for reference, the ratios of the
+// medians and of the minimums), and whether it stays within `limit`. True when met.
 bool PrintRatio(const std::string& name, const std::vector<double>& measured,
                 const std::vector<double>& floor, double limit);
 

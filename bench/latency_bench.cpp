@@ -74,8 +74,7 @@ void PrintSplit(const std::vector<Latency>& runs) {
 
 bool BenchReadinessLatency(const install::InstallLayout& layout, const Settings& settings) {
   const int runs = std::max(settings.rounds, kMinimumRuns);
-  std::printf("Readiness latency, no-argument mode, %d runs (marker written at a random phase of the polls)\n",
-              runs);
+  std::printf("Readiness latency, no-argument mode, %d runs (marker at a random phase of the polls)\n", runs);
   test::StandinListing tools;
   tools.ShowMachineTable();
   const std::wstring stamp_file = test::TestBinDir() + L"\\bench_marker_stamp.txt";

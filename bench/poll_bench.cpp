@@ -6,6 +6,7 @@
 #include <iphlpapi.h>
 #include <tlhelp32.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -47,13 +48,15 @@ bool BareCommandLineHasJar(DWORD process_id) {
   ::GetNativeSystemInfo(&system);
   BOOL wow64 = FALSE;
   ::IsWow64Process(::GetCurrentProcess(), &wow64);
+  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
   auto query = reinterpret_cast<QueryFn>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+      reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtQueryInformationProcess")));
   DWORD basic[6] = {}, peb[6] = {}, parameters[20] = {};
   bool found = false;
   if (query(process, 0, basic, sizeof(basic), nullptr) == 0 &&
       ::ReadProcessMemory(process, reinterpret_cast<void*>(basic[1]), peb, sizeof(peb), nullptr) &&
-      ::ReadProcessMemory(process, reinterpret_cast<void*>(peb[4]), parameters, sizeof(parameters), nullptr)) {
+      ::ReadProcessMemory(process, reinterpret_cast<void*>(peb[4]), parameters, sizeof(parameters),
+                          nullptr)) {
     const DWORD maximum = parameters[16] >> 16;
     auto* text = static_cast<wchar_t*>(std::calloc(maximum / 2 + 1, sizeof(wchar_t)));
     if (text && ::ReadProcessMemory(process, reinterpret_cast<void*>(parameters[17]), text, maximum, nullptr))
@@ -77,31 +80,50 @@ bool BareServiceRunning() {
   return found;
 }
 
-bool BarePoll(const wchar_t* marker) {
-  return BareListening(kPollPort) && BareServiceRunning() &&
-         !(::GetFileAttributesW(marker) == INVALID_FILE_ATTRIBUTES && ::GetLastError() == ERROR_FILE_NOT_FOUND);
+// Which check of a poll failed, if any.
+enum Failure { kNone, kListening, kService, kMarker, kFailureKinds };
+
+Failure BarePoll(const wchar_t* marker) {
+  if (!BareListening(kPollPort)) return kListening;
+  if (!BareServiceRunning()) return kService;
+  const bool absent =
+      ::GetFileAttributesW(marker) == INVALID_FILE_ATTRIBUTES && ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  return absent ? kMarker : kNone;
 }
 
-bool ProductPoll(const std::wstring& marker) {
-  return port::IsPortListening(kPollPort) && service::IsServiceProcessRunning(0) &&
-         install::IsFilePresent(marker);
+Failure ProductPoll(const std::wstring& marker) {
+  if (!port::IsPortListening(kPollPort)) return kListening;
+  if (!service::IsServiceProcessRunning(0)) return kService;
+  return install::IsFilePresent(marker) ? kNone : kMarker;
 }
 
-// Milliseconds per poll over one sample in which every poll succeeded;
-// negative when none did. A poll can fail without a fault: the machine's TCP
-// table, which other users change all the time, may grow between its size
-// query and its fill. Such a sample is taken again.
+using FailureCounts = std::array<int, kFailureKinds>;
+
+// Milliseconds per successful poll over one sample. A poll can fail without
+// a fault, which is counted and left out: the machine's TCP table, which
+// other users change all the time, may grow between its size query and its
+// fill. Negative when most polls failed.
 template <typename Poll>
-double TimePolls(Poll poll) {
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    bool all_succeeded = true;
-    const double ms = TimeMs([&] {
-      for (int i = 0; i < kPollsPerSample && all_succeeded; ++i) all_succeeded = poll();
-    });
-    if (all_succeeded) return ms / kPollsPerSample;
-    std::printf("  (disturbed sample repeated: a poll failed)\n");
+double TimePolls(Poll poll, FailureCounts& failures) {
+  double total = 0;
+  int succeeded = 0;
+  for (int i = 0; i < kPollsPerSample; ++i) {
+    Failure failure = kNone;
+    const double ms = TimeMs([&] { failure = poll(); });
+    ++failures[failure];
+    if (failure == kNone) {
+      total += ms;
+      ++succeeded;
+    }
   }
-  return -1;
+  return 2 * succeeded >= kPollsPerSample ? total / succeeded : -1;
+}
+
+void PrintFailures(const FailureCounts& failures) {
+  int polls = 0;
+  for (int count : failures) polls += count;
+  std::printf("  %-44s port %d, service %d, marker %d (of %d polls)\n", "failed polls left out, by check",
+              failures[kListening], failures[kService], failures[kMarker], polls);
 }
 
 // Where a poll's time goes, and how long the sleep between polls really is:
@@ -120,6 +142,22 @@ void PrintBreakdown(const install::InstallLayout& layout, const Settings& settin
   PrintFigure("the 100 ms sleep between polls", sleep);
 }
 
+bool MeasurePolls(const install::InstallLayout& layout, const Settings& settings,
+                  std::vector<double>& product, std::vector<double>& bare) {
+  const std::wstring& marker = layout.connected_marker;
+  FailureCounts failures{};
+  for (int round = 0; round < settings.rounds; ++round) {
+    auto [a, b] = SideBySide(
+        round, [&] { return TimePolls([&] { return ProductPoll(marker); }, failures); },
+        [&] { return TimePolls([&] { return BarePoll(marker.c_str()); }, failures); });
+    if (a < 0 || b < 0) break;
+    product.push_back(a);
+    bare.push_back(b);
+  }
+  PrintFailures(failures);
+  return product.size() == static_cast<std::size_t>(settings.rounds);
+}
+
 }  // namespace
 
 bool BenchReadinessPoll(const install::InstallLayout& layout, const Settings& settings) {
@@ -129,23 +167,14 @@ bool BenchReadinessPoll(const install::InstallLayout& layout, const Settings& se
   if (!StartListeningService(layout, kPollPort) ||
       !test::WaitFor([&] { return install::IsFilePresent(layout.connected_marker); }, 20000)) {
     std::printf("  the stand-in service did not come up\n");
+    StopServices(layout);
     return false;
   }
-  const wchar_t* marker = layout.connected_marker.c_str();
   std::vector<double> product, bare;
-  for (int round = 0; round < settings.rounds; ++round) {
-    auto [a, b] = SideBySide(round, [&] { return TimePolls([&] { return ProductPoll(layout.connected_marker); }); },
-                             [&] { return TimePolls([&] { return BarePoll(marker); }); });
-    if (a < 0 || b < 0) {
-      std::printf("  polls kept failing: the service went away\n");
-      StopServices(layout);
-      return false;
-    }
-    product.push_back(a);
-    bare.push_back(b);
-  }
-  PrintBreakdown(layout, settings);
+  const bool measured = MeasurePolls(layout, settings, product, bare);
+  if (measured) PrintBreakdown(layout, settings);
   StopServices(layout);
+  if (!measured) return false;
   PrintFigure("product poll", product);
   PrintFigure("bare system calls", bare);
   return PrintRatio("product / bare", product, bare, 1.25);

@@ -45,7 +45,8 @@ std::uint64_t CommittedPrivateBytes(HANDLE process) {
   std::uint64_t total = 0;
   MEMORY_BASIC_INFORMATION region{};
   for (std::uintptr_t address = 0;
-       ::VirtualQueryEx(process, reinterpret_cast<void*>(address), &region, sizeof(region)) == sizeof(region);) {
+       ::VirtualQueryEx(process, reinterpret_cast<void*>(address), &region, sizeof(region)) ==
+       sizeof(region);) {
     if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
     const std::uintptr_t next = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
     if (next <= address) break;  // the top of the address space
@@ -64,7 +65,8 @@ Usage SampleUsage(HANDLE process, DWORD process_id) {
   usage.private_bytes = CommittedPrivateBytes(process);
   PROCESS_MEMORY_COUNTERS memory{};
   memory.cb = sizeof(memory);
-  if (::GetProcessMemoryInfo(process, &memory, sizeof(memory))) usage.peak_working_set = memory.PeakWorkingSetSize;
+  if (::GetProcessMemoryInfo(process, &memory, sizeof(memory)))
+    usage.peak_working_set = memory.PeakWorkingSetSize;
   return usage;
 }
 

@@ -46,7 +46,8 @@ void PrintUsage(const char* first_label, const Usage& first, const char* last_la
   std::printf("    %-42s %s %llu, %s %llu\n", "private bytes", first_label,
               static_cast<unsigned long long>(first.private_bytes), last_label,
               static_cast<unsigned long long>(last.private_bytes));
-  std::printf("    %-42s %llu KiB\n", "peak working set", static_cast<unsigned long long>(last.peak_working_set / 1024));
+  std::printf("    %-42s %llu KiB\n", "peak working set",
+              static_cast<unsigned long long>(last.peak_working_set / 1024));
 }
 
 bool NoGrowth(const Usage& first, const Usage& last) {
@@ -82,8 +83,8 @@ bool StarterWait(const install::InstallLayout& layout) {
     if (!polling.empty() || service::IsServiceProcessRunning(0)) polling.push_back(SampleUsage(process, id));
   });
   StopServices(layout);
-  std::printf("    run took %.2f s, printed %s, %zu samples while polling\n", run.Ms() / 1000, run.output.c_str(),
-              polling.size());
+  std::printf("    run took %.2f s, printed %s, %zu samples while polling\n", run.Ms() / 1000,
+              run.output.c_str(), polling.size());
   if (run.output != app::ResultLines{}.all_timeout || polling.size() < 2) return false;
   PrintUsage("first sample:", polling.front(), "last sample:", polling.back());
   return NoGrowth(polling.front(), polling.back());

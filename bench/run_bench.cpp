@@ -32,6 +32,45 @@ double TimeStarterRun(std::vector<RunWindow>& windows) {
   return -1;
 }
 
+struct RunFigures {
+  std::vector<double> starter, noop, pipeline, floor, imports_noop;
+  std::vector<RunWindow> windows;
+};
+
+// The service of these runs, started once and left listening throughout.
+bool StartBackgroundService(const install::InstallLayout& layout) {
+  test::ScopedEnvironmentVariable long_lived(L"STANDIN_LIFETIME_MS", L"600000");
+  if (StartListeningService(layout, kRunPort)) return true;
+  std::printf("  the stand-in service did not come up\n");
+  return false;
+}
+
+bool MeasureRuns(const Settings& settings, RunFigures& figures) {
+  // The copy each run launches finds the port taken and leaves at once.
+  test::ScopedEnvironmentVariable short_lived(L"STANDIN_LIFETIME_MS", L"0");
+  const std::wstring noop = test::TestBinDir() + L"\\bench_noop.exe";
+  const std::wstring imports_noop = test::TestBinDir() + L"\\bench_imports_noop.exe";
+  const std::string pipeline = "netstat -ano | findstr " + std::to_string(kRunPort);
+  // The first run creates the marker files; later runs find them.
+  std::vector<RunWindow> warm_up;
+  if (TimeStarterRun(warm_up) < 0) return false;
+  for (int round = 0; round < settings.rounds; ++round) {
+    double noop_ms = 0, pipe_ms = 0;
+    auto [run_ms, floor_ms] = SideBySide(round, [&] { return TimeStarterRun(figures.windows); }, [&] {
+      noop_ms = RunTimed(noop, L"").Ms();
+      pipe_ms = TimePipeline(pipeline.c_str());
+      return noop_ms + pipe_ms;
+    });
+    if (run_ms < 0) return false;
+    figures.starter.push_back(run_ms);
+    figures.noop.push_back(noop_ms);
+    figures.pipeline.push_back(pipe_ms);
+    figures.floor.push_back(floor_ms);
+    figures.imports_noop.push_back(RunTimed(imports_noop, L"").Ms());
+  }
+  return true;
+}
+
 }  // namespace
 
 bool BenchPortModeRun(const install::InstallLayout& layout, const Settings& settings) {
@@ -39,48 +78,17 @@ bool BenchPortModeRun(const install::InstallLayout& layout, const Settings& sett
   StopServices(layout);
   test::StandinListing tools;
   tools.ShowMachineTable();
-  {
-    test::ScopedEnvironmentVariable long_lived(L"STANDIN_LIFETIME_MS", L"600000");
-    if (!StartListeningService(layout, kRunPort)) {
-      std::printf("  the stand-in service did not come up\n");
-      return false;
-    }
-  }
-  // The copy each run launches finds the port taken and leaves at once.
-  test::ScopedEnvironmentVariable short_lived(L"STANDIN_LIFETIME_MS", L"0");
-  const std::wstring noop = test::TestBinDir() + L"\\bench_noop.exe";
-  const std::wstring imports_noop = test::TestBinDir() + L"\\bench_imports_noop.exe";
-  const std::string pipeline = "netstat -ano | findstr " + std::to_string(kRunPort);
-  std::vector<RunWindow> windows;
-  // The first run creates the marker files; later runs find them.
-  if (TimeStarterRun(windows) < 0) return false;
-  windows.clear();
-  std::vector<double> starter, start_only, pipe_only, floor, imports_only;
-  for (int round = 0; round < settings.rounds; ++round) {
-    double noop_ms = 0, pipe_ms = 0;
-    auto [run_ms, floor_ms] = SideBySide(round, [&] { return TimeStarterRun(windows); }, [&] {
-      noop_ms = RunTimed(noop, L"").Ms();
-      pipe_ms = TimePipeline(pipeline.c_str());
-      return noop_ms + pipe_ms;
-    });
-    if (run_ms < 0) {
-      StopServices(layout);
-      return false;
-    }
-    starter.push_back(run_ms);
-    start_only.push_back(noop_ms);
-    pipe_only.push_back(pipe_ms);
-    floor.push_back(floor_ms);
-    imports_only.push_back(RunTimed(imports_noop, L"").Ms());
-  }
+  RunFigures figures;
+  const bool measured = StartBackgroundService(layout) && MeasureRuns(settings, figures);
   StopServices(layout);
-  PrintFigure("starter run", starter);
-  PrintFigure("no-op program", start_only);
-  PrintFigure("netstat | findstr pipeline", pipe_only);
-  PrintFigure("floor (no-op + pipeline)", floor);
-  PrintFigure("no-op loading the starter's system DLLs", imports_only);
-  const bool met = PrintRatio("starter / floor", starter, floor, 1.3);
-  PrintStages(windows);
+  if (!measured) return false;
+  PrintFigure("starter run", figures.starter);
+  PrintFigure("no-op program", figures.noop);
+  PrintFigure("netstat | findstr pipeline", figures.pipeline);
+  PrintFigure("floor (no-op + pipeline)", figures.floor);
+  PrintFigure("no-op loading the starter's system DLLs", figures.imports_noop);
+  const bool met = PrintRatio("starter / floor", figures.starter, figures.floor, 1.3);
+  PrintStages(figures.windows);
   return met;
 }
 

@@ -1,6 +1,7 @@
 // Port selection with some of the service ports taken, against one bare
 // netstat | findstr pipeline. The listing comes from the netstat stand-in,
 // so the figures do not depend on who else uses the port range right now.
+#include <array>
 #include <cstdio>
 #include <string>
 
@@ -39,7 +40,8 @@ std::string Listing(int taken) {
       "  UDP    0.0.0.0:5355           *:*                                    2248\r\n";
   for (int i = 0; i < taken; ++i) {
     char row[96];
-    std::snprintf(row, sizeof(row), "  TCP    0.0.0.0:%d           0.0.0.0:0              LISTENING       4\r\n",
+    std::snprintf(row, sizeof(row),
+                  "  TCP    0.0.0.0:%d           0.0.0.0:0              LISTENING       4\r\n",
                   port::kFirstServicePort + i);
     rows += row;
   }
@@ -102,15 +104,10 @@ void PrintBreakdown(test::StandinListing& tools, const Settings& settings) {
   PrintFigure("breakdown: one log line", line);
 }
 
-}  // namespace
+using AllFigures = std::array<SelectionFigures, std::size(kTakenCounts)>;
 
-bool BenchPortSelection(const install::InstallLayout& layout, const Settings& settings) {
-  std::printf("Port selection (stand-in listing, no service running)\n");
-  StopServices(layout);
-  test::StandinListing tools;
-  PrintBreakdown(tools, settings);
+bool MeasureSelections(test::StandinListing& tools, const Settings& settings, AllFigures& figures) {
   const std::string pipeline = "netstat -ano | findstr " + std::to_string(port::kFirstServicePort);
-  SelectionFigures figures[std::size(kTakenCounts)];
   for (int round = 0; round < settings.rounds; ++round) {
     for (std::size_t k = 0; k < std::size(kTakenCounts); ++k) {
       tools.ShowListing(Listing(kTakenCounts[k]));
@@ -122,6 +119,10 @@ bool BenchPortSelection(const install::InstallLayout& layout, const Settings& se
       figures[k].pipeline.push_back(pipe_ms);
     }
   }
+  return true;
+}
+
+bool PrintSelections(const AllFigures& figures) {
   bool met = true;
   std::vector<double> ratios;
   for (std::size_t k = 0; k < std::size(kTakenCounts); ++k) {
@@ -136,6 +137,17 @@ bool BenchPortSelection(const install::InstallLayout& layout, const Settings& se
   // checks the selection makes.
   const Summary spread = Summarize(ratios);
   return PrintTarget("ratio spread, 0/10/28 taken (max/min)", 100 * spread.max / spread.min, 110, "%") && met;
+}
+
+}  // namespace
+
+bool BenchPortSelection(const install::InstallLayout& layout, const Settings& settings) {
+  std::printf("Port selection (stand-in listing, no service running)\n");
+  StopServices(layout);
+  test::StandinListing tools;
+  PrintBreakdown(tools, settings);
+  AllFigures figures;
+  return MeasureSelections(tools, settings, figures) && PrintSelections(figures);
 }
 
 }  // namespace starter::bench

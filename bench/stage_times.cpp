@@ -22,7 +22,8 @@ struct Line {
 };
 
 std::vector<Line> ReadLogLines() {
-  static const std::regex layout(R"(\[(\d+)\] \[\d{4}-\d\d-\d\d (\d\d):(\d\d):(\d\d)\.(\d{3})\] \[[a-z]+\] (.*))");
+  static const std::regex layout(
+      R"(\[(\d+)\] \[\d{4}-\d\d-\d\d (\d\d):(\d\d):(\d\d)\.(\d{3})\] \[[a-z]+\] (.*))");
   std::vector<Line> lines;
   const std::string text = test::ReadFileBytes(log::kLogFile);
   for (std::size_t start = 0, end; start < text.size(); start = end + 2) {
