@@ -233,17 +233,26 @@ bool IsStartLineWithAPortOfTheRange(const std::string& line) {
          port >= 9673 && port <= 9700;
 }
 
-// Four callers at once, twice over, in one log: each run prints its own line
+// The first two arguments and 98 more of the caller's mark, so that the
+// starters write many lines into the log at the same moment.
+std::vector<std::string> WithManyMore(std::vector<std::string> arguments, char mark) {
+  for (int i = 3; i <= 100; ++i) arguments.push_back(std::to_string(i) + std::string(100, mark));
+  return arguments;
+}
+
+// Four callers at once, three times over, in one log: each run prints its own line
 // and keeps every line of its own, whole and in order, and the registry ends
 // with a port of the range whoever wrote last.
 TEST_F(HostileMachine, StartersAtTheSameMomentKeepTheirLinesWholeAndTheirOwn) {
   std::vector<Caller> all;
-  for (int round = 0; round < 2; ++round) {
+  for (int round = 0; round < 3; ++round) {
     std::vector<Caller> callers = {
-        {{}, kSuccess, "Case no args, check port,process and file", {}},
-        {{"--Dravel", "Brimvale"}, kSuccess, "Case --Dravel Brimvale, check port", {}},
-        {{"--BrandleAgent", "Selkan"}, kSuccess, "Case --BrandleAgent Dravel, check process and file", {}},
-        {{"--BrandleAgent", "UninstallReport"}, "", "Case --BrandleAgent UninstallReport", {}}};
+        {WithManyMore({"--Dravel", "Brimvale"}, 'p'), kSuccess, "Case --Dravel Brimvale, check port", {}},
+        {WithManyMore({"--BrandleAgent", "Dravel"}, 'd'), kSuccess,
+         "Case --BrandleAgent Dravel, check process and file", {}},
+        {WithManyMore({"--BrandleAgent", "Selkan"}, 's'), kSuccess,
+         "Case --BrandleAgent Dravel, check process and file", {}},
+        {WithManyMore({"--BrandleAgent", "UninstallReport"}, 'u'), "", "Case --BrandleAgent UninstallReport", {}}};
     RunTogether(callers, {});
     all.insert(all.end(), callers.begin(), callers.end());
   }
