@@ -9,9 +9,15 @@
 namespace standin {
 namespace {
 
+// gcc 12 takes the fs-relative read inside NtCurrentTeb for an access through
+// a null pointer and warns (-Warray-bounds); the read is how a thread finds
+// its own TEB.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
 UNICODE_STRING& OwnCommandLine() {
   return NtCurrentTeb()->ProcessEnvironmentBlock->ProcessParameters->CommandLine;
 }
+#pragma GCC diagnostic pop
 
 // Blanks from the end of the text to the end of the buffer: the text then
 // runs up to MaximumLength with no terminator.
