@@ -39,7 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SummaryCase{"twenty", OneTo(20), {10.5, 1, 20, 19, 20}},
                       SummaryCase{"thirty", OneTo(30), {15.5, 1, 30, 29, 30}},
                       SummaryCase{"hundred", OneTo(100), {50.5, 1, 100, 95, 100}}),
-    [](const ::testing::TestParamInfo<SummaryCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<SummaryCase>& param) { return param.param.name; });
 
 TEST(PairRatiosTest, PairsByPositionSkippingEmptyFloorsAndUnpairedSamples) {
   EXPECT_EQ(PairRatios({2, 9, 3, 8}, {1, 0, 2}), (std::vector<double>{2, 1.5}));
