@@ -7,6 +7,9 @@
 set -euo pipefail
 prefix=${STARTER_WINE_PREFIX:-$PWD/build/wineprefix}
 export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+# A test that made a folder immutable (chattr +i) and died before undoing it
+# would leave a prefix that cannot be removed.
+chattr -R -i "$prefix" >/dev/null 2>&1 || true
 rm -rf "$prefix"
 mkdir -p "$(dirname "$prefix")"
 wineboot -i >/dev/null 2>&1
