@@ -113,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{"UninstallReport", {"--BrandleAgent", "UninstallReport"}, "Case --BrandleAgent UninstallReport", false},
         ModeCase{"UnknownPair", {"--Dravel", "Selkan"}, nullptr, false},
         ModeCase{"OtherLetterCase", {"--brandleagent", "Dravel"}, nullptr, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test_info) { return std::string(test_info.param.name); });
 
 // Four callers at once, with a service that never listens and never writes
 // its marker: each waiting mode runs out of polls and prints its own line.

@@ -79,7 +79,8 @@ TEST_F(SharedFileSinkTest, ConcurrentWritersLoseAndTearNoLineAcrossARotation) {
     std::wstring tool = test::TestBinDir() + L"\\log_writer.exe";
     std::wstring command = L"\"" + tool + L"\" \"" + path_ + L"\" \"" + rotated_ + L"\" " + max_size +
                            L" " + std::to_wstring(writer) + L" " + std::to_wstring(kLines);
-    STARTUPINFOW startup{sizeof(startup)};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
     ASSERT_TRUE(::CreateProcessW(tool.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                  nullptr, &startup, &info));
