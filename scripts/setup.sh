@@ -3,8 +3,9 @@
 # Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
 
+# llvm-14 brings llvm-symbolizer, which gives sanitizer and fuzzer reports their source lines.
 packages=(wine wine32:i386 wine64 g++-mingw-w64-i686-posix libspdlog-dev libfmt-dev
-          googletest cmake ninja-build g++ clang libclang-rt-14-dev cppcheck clang-tidy)
+          googletest cmake ninja-build g++ clang libclang-rt-14-dev llvm-14 cppcheck clang-tidy)
 
 missing=()
 for p in "${packages[@]}"; do
