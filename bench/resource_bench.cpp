@@ -3,6 +3,7 @@
 // private bytes after the last poll must equal those after the first. The
 // product's poll loop runs once here, in this process, where "after poll n"
 // is exact, and once in a real starter run, sampled from outside.
+#include <algorithm>
 #include <cstdio>
 
 #include "app/caller_mode.h"
@@ -85,9 +86,14 @@ bool StarterWait(const install::InstallLayout& layout) {
   StopServices(layout);
   std::printf("    run took %.2f s, printed %s, %zu samples while polling\n", run.Ms() / 1000,
               run.output.c_str(), polling.size());
-  if (run.output != app::ResultLines{}.all_timeout || polling.size() < 2) return false;
-  PrintUsage("first sample:", polling.front(), "last sample:", polling.back());
-  return NoGrowth(polling.front(), polling.back());
+  if (run.output != app::ResultLines{}.all_timeout || polling.size() < 3) return false;
+  // The very last sample may catch the process on its way out; the one
+  // before it follows the last polls.
+  Usage last = polling[polling.size() - 2];
+  for (const Usage& sample : polling)
+    last.peak_working_set = std::max(last.peak_working_set, sample.peak_working_set);
+  PrintUsage("first sample:", polling.front(), "last before exit:", last);
+  return NoGrowth(polling.front(), last);
 }
 
 }  // namespace
