@@ -31,9 +31,10 @@ bool IsPortListening(std::uint16_t port) {
     std::unique_ptr<unsigned char[]> table(new (std::nothrow) unsigned char[size]);
     if (!table) return false;
     const DWORD result = FillTcpTable(table.get(), size);
-    if (result == NO_ERROR)
+    if (result == NO_ERROR) {
       return HasListeningRow(table.get(), size, port,
                              [](std::uint16_t value) -> std::uint16_t { return ntohs(value); });
+    }
     if (result != ERROR_INSUFFICIENT_BUFFER) return false;
   }
   return false;
