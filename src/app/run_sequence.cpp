@@ -7,7 +7,7 @@
 #include "app/check_case.h"
 #include "install/install_paths.h"
 #include "install/markers.h"
-#include "install/special_dir.h"
+#include "install/install_root.h"
 #include "log/diag_log.h"
 #include "log/diag_logger.h"
 #include "log/log_settings.h"

@@ -1,4 +1,4 @@
-#include "install/special_dir.h"
+#include "install/install_root.h"
 
 #include "platform/win.h"
 
