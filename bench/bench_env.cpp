@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "bench/figures.h"
-#include "install/special_dir.h"
+#include "install/install_root.h"
 #include "platform/handles.h"
 #include "port/port_listening.h"
 #include "port/server_port.h"
