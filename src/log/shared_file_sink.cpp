@@ -50,14 +50,15 @@ class WritersLock {
   throw spdlog::spdlog_ex(std::string(what) + " " + WideToUtf8(path), static_cast<int>(::GetLastError()));
 }
 
-}  // namespace
-
+// Creates every missing folder of `folder`, outermost first.
 void CreateFolders(const std::wstring& folder) {
   for (size_t pos = folder.find(L'\\', 3); ; pos = folder.find(L'\\', pos + 1)) {
     ::CreateDirectoryW(folder.substr(0, pos).c_str(), nullptr);
     if (pos == std::wstring::npos) return;
   }
 }
+
+}  // namespace
 
 SharedFileSink::SharedFileSink(std::wstring path, std::wstring rotated_path, std::uint64_t max_size)
     : path_(std::move(path)), rotated_path_(std::move(rotated_path)), max_size_(max_size),

@@ -35,7 +35,4 @@ class SharedFileSink final : public spdlog::sinks::base_sink<std::mutex> {
   platform::UniqueHandle writers_mutex_;
 };
 
-// Creates every missing folder of `folder`, outermost first.
-void CreateFolders(const std::wstring& folder);
-
 }  // namespace starter::log
