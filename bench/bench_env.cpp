@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 install::InstallLayout PrepareInstallTree() {
   const install::InstallLayout layout = install::MakeInstallLayout(install::GetSpecialDir());
   StopServices(layout);
-  const fs::path java = install::MakeInstallPath(layout.root, install::kJavaRuntimePath);
+  const fs::path java = layout.java_runtime;
   const fs::path vantic = fs::path(layout.connected_marker).parent_path();
   fs::create_directories(java.parent_path());
   fs::create_directories(vantic);
@@ -34,7 +34,7 @@ void StopServices(const install::InstallLayout& layout) {
 
 bool StartListeningService(const install::InstallLayout& layout, std::uint16_t port) {
   port::RegSetDword(port);
-  service::StartExe(layout.root, 1);
+  service::StartExe(layout.java_runtime, layout.service_jar, true);
   return test::WaitFor([port] { return port::IsPortListening(port); }, 20000);
 }
 

@@ -12,7 +12,7 @@
 #include "port/port_win_env.h"
 #include "port/server_port.h"
 #include "log/diag_log.h"
-#include "port/port_availability.h"
+#include "port/command_output.h"
 #include "service/process_detection.h"
 
 namespace starter::bench {

@@ -81,15 +81,15 @@ void CheckText(const std::u16string& text, const ImageProcess& process) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 9) return 0;
-  const RecordLayout layout = (data[0] & 1) != 0 ? RecordLayout::bits64 : RecordLayout::bits32;
-  const ReadPath path = (data[0] & 2) != 0 ? ReadPath::wow64 : ReadPath::native;
+  const RecordLayout layout = (data[0] & 1) != 0 ? RecordLayout::kBits64 : RecordLayout::kBits32;
+  const ReadPath path = (data[0] & 2) != 0 ? ReadPath::kWow64 : ReadPath::kNative;
   ImageProcess process(LittleEndian64(data + 1), std::vector<unsigned char>(data + 9, data + size));
 
   const std::optional<std::u16string> text =
       starter::service::ReadProcessCommandLine(process, layout, path);
 
   Require(process.reads <= 3, "three records at most");
-  if (path == ReadPath::native)
+  if (path == ReadPath::kNative)
     Require(process.highest_address <= std::numeric_limits<std::uint32_t>::max(),
             "the native path stays below 4 GiB");
   if (text) CheckText(*text, process);

@@ -33,7 +33,7 @@ std::string CollectOutput(std::string bytes) {
   std::string output = kept;
   std::FILE* stream = fmemopen(bytes.data(), bytes.size(), "r");
   if (stream == nullptr) return bytes;  // no memory stream for this size: judge the bytes as they are
-  Require(starter::port::AppendStreamOutput(stream, output) == 0, "a memory stream reads without error");
+  Require(starter::port::AppendStreamOutput(stream, output), "a memory stream reads without error");
   std::fclose(stream);
 
   Require(output.compare(0, kept.size(), kept) == 0, "earlier output stays in front");
@@ -61,10 +61,10 @@ std::string WithCrLf(const std::string& text) {
 
 void CheckVerdict(const std::string& listing, int port) {
   const ListingVerdict verdict = starter::port::JudgeListing(listing, port);
-  Require(verdict.owner_id == 0 || verdict.ask == ListingVerdict::Ask::owner,
+  Require(verdict.owner_id == 0 || verdict.ask == ListingVerdict::Ask::kOwner,
           "only a listening row names an owner");
   if (listing.find(":" + std::to_string(port)) == std::string::npos)
-    Require(verdict.ask == ListingVerdict::Ask::nothing, "rows of other ports have no say");
+    Require(verdict.ask == ListingVerdict::Ask::kNothing, "rows of other ports have no say");
   // Judging a changed copy triples the work: short listings carry the row
   // logic, long ones are there for the piece reader.
   if (listing.size() > kRejudgedSize) return;

@@ -9,7 +9,7 @@ namespace {
 
 bool Is(const char* argument, const char* text) { return std::strcmp(argument, text) == 0; }
 
-bool PollProcessAndFile(const ReadinessProbe& probe) {
+bool PollServiceAndMarker(const ReadinessProbe& probe) {
   if (!probe.service_running()) {
     log::Debug("exe not Exist");
     return false;
@@ -22,13 +22,13 @@ bool PollProcessAndFile(const ReadinessProbe& probe) {
 
 // Every poll starts again from the first check: success needs all checks of
 // the mode to pass within one poll.
-bool PollNoArgument(const ReadinessProbe& probe) {
+bool PollPortServiceAndMarker(const ReadinessProbe& probe) {
   if (!probe.port_listening()) {
     log::Debug("port not LISTENING");
     return false;
   }
   log::Debug("port LISTENING");
-  return PollProcessAndFile(probe);
+  return PollServiceAndMarker(probe);
 }
 
 // Up to kMaxPolls polls; the sleep follows every poll that fails, the last included.
@@ -61,7 +61,7 @@ void CheckCaseWith(CallerMode mode, const ResultLines& lines, const ReadinessPro
   switch (mode) {
     case CallerMode::kNoArgument:
       log::Info("Case no args, check port,process and file");
-      Report(WaitUntil([&] { return PollNoArgument(probe); }, probe) ? lines.success : lines.all_timeout,
+      Report(WaitUntil([&] { return PollPortServiceAndMarker(probe); }, probe) ? lines.success : lines.all_timeout,
              probe);
       return;
     case CallerMode::kPort:
@@ -70,7 +70,7 @@ void CheckCaseWith(CallerMode mode, const ResultLines& lines, const ReadinessPro
       return;
     case CallerMode::kProcessAndFile:
       log::Info("Case --BrandleAgent Dravel, check process and file");
-      Report(WaitUntil([&] { return PollProcessAndFile(probe); }, probe) ? lines.success
+      Report(WaitUntil([&] { return PollServiceAndMarker(probe); }, probe) ? lines.success
                                                                         : lines.process_timeout,
              probe);
       return;

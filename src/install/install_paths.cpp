@@ -14,8 +14,12 @@ std::wstring MakeInstallPath(const std::wstring& root, const wchar_t* relative) 
 }
 
 InstallLayout MakeInstallLayout(const std::wstring& root) {
-  return {root, MakeInstallPath(root, kConnectedMarkerPath), MakeInstallPath(root, kInstallMarkerPath),
-          MakeInstallPath(root, kReportMarkerPath)};
+  return {root,
+          MakeInstallPath(root, kConnectedMarkerPath),
+          MakeInstallPath(root, kInstallMarkerPath),
+          MakeInstallPath(root, kReportMarkerPath),
+          MakeInstallPath(root, kJavaRuntimePath),
+          MakeInstallPath(root, kServiceJarPath)};
 }
 
 }  // namespace starter::install

@@ -10,8 +10,9 @@ namespace starter::install {
 // present: the starter must not create or report files it cannot see.
 bool IsFilePresent(const std::wstring& path);
 
-// Deletes a connected marker left by a service that no longer runs.
-void RemoveStaleConnectedMarker(const std::wstring& connected_marker);
+// Deletes the connected marker when there is one. Whether it is stale is the
+// caller's to decide: only a service that no longer runs leaves a stale one.
+void RemoveConnectedMarker(const std::wstring& connected_marker);
 
 // Creates the install marker, then the report marker, each only when absent.
 void CreateMissingMarkers(const std::wstring& install_marker, const std::wstring& report_marker);

@@ -16,9 +16,9 @@ std::shared_ptr<spdlog::logger> g_logger;
 
 spdlog::level::level_enum ToSpdlog(Level level) {
   switch (level) {
-    case Level::debug: return spdlog::level::debug;
-    case Level::info: return spdlog::level::info;
-    case Level::warn: return spdlog::level::warn;
+    case Level::kDebug: return spdlog::level::debug;
+    case Level::kInfo: return spdlog::level::info;
+    case Level::kWarn: return spdlog::level::warn;
   }
   return spdlog::level::warn;
 }

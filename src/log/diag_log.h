@@ -11,7 +11,7 @@
 
 namespace starter::log {
 
-enum class Level { debug = 1, info = 2, warn = 3 };
+enum class Level { kDebug = 1, kInfo = 2, kWarn = 3 };
 
 bool Enabled(Level level);
 void Write(Level level, std::string_view text);
@@ -29,27 +29,27 @@ void Emit(Level level, fmt::wformat_string<Args...> format, Args&&... args) {
 
 template <typename... Args>
 void Debug(fmt::format_string<Args...> format, Args&&... args) {
-  Emit(Level::debug, format, std::forward<Args>(args)...);
+  Emit(Level::kDebug, format, std::forward<Args>(args)...);
 }
 template <typename... Args>
 void Debug(fmt::wformat_string<Args...> format, Args&&... args) {
-  Emit(Level::debug, format, std::forward<Args>(args)...);
+  Emit(Level::kDebug, format, std::forward<Args>(args)...);
 }
 template <typename... Args>
 void Info(fmt::format_string<Args...> format, Args&&... args) {
-  Emit(Level::info, format, std::forward<Args>(args)...);
+  Emit(Level::kInfo, format, std::forward<Args>(args)...);
 }
 template <typename... Args>
 void Info(fmt::wformat_string<Args...> format, Args&&... args) {
-  Emit(Level::info, format, std::forward<Args>(args)...);
+  Emit(Level::kInfo, format, std::forward<Args>(args)...);
 }
 template <typename... Args>
 void Warn(fmt::format_string<Args...> format, Args&&... args) {
-  Emit(Level::warn, format, std::forward<Args>(args)...);
+  Emit(Level::kWarn, format, std::forward<Args>(args)...);
 }
 template <typename... Args>
 void Warn(fmt::wformat_string<Args...> format, Args&&... args) {
-  Emit(Level::warn, format, std::forward<Args>(args)...);
+  Emit(Level::kWarn, format, std::forward<Args>(args)...);
 }
 
 }  // namespace starter::log

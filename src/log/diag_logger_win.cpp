@@ -4,6 +4,7 @@
 
 #include "log/diag_logger.h"
 #include "log/log_settings.h"
+#include "log/starter_version.h"
 #include "log/shared_file_sink.h"
 #include "log/startup_logger.h"
 

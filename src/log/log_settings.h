@@ -3,9 +3,6 @@
 
 namespace starter::log {
 
-// The starter's version: the name of its logger and the argument of the start line.
-inline constexpr char kStarterVersion[] = "2.3.6.2";
-
 inline constexpr wchar_t kLogFile[] =
     L"C:\\Users\\Public\\Documents\\corvel\\VanticLogs\\zephra_vantic_starter.log";
 inline constexpr wchar_t kRotatedLogFile[] =

@@ -32,8 +32,14 @@ class UniqueResource {
     return &handle_;
   }
   Handle release() { return std::exchange(handle_, Kind::Empty()); }
+  // Closing keeps the thread's last error: a failed call is often followed by
+  // the release of what it worked on, and the error is read only afterwards.
   void reset(Handle handle = Kind::Empty()) {
-    if (handle_ != Kind::Empty()) Kind::Close(handle_);
+    if (handle_ != Kind::Empty()) {
+      const DWORD last_error = ::GetLastError();
+      Kind::Close(handle_);
+      ::SetLastError(last_error);
+    }
     handle_ = handle;
   }
 

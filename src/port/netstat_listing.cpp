@@ -61,11 +61,11 @@ ListingVerdict JudgeListing(std::string_view listing, int port) {
       continue;
     if (columns[kState] == "LISTENING") {
       const bool has_owner = columns.size() > kColumnsWithState;
-      return {ListingVerdict::Ask::owner, has_owner ? ParseProcessId(columns.back()) : 0};
+      return {ListingVerdict::Ask::kOwner, has_owner ? ParseProcessId(columns.back()) : 0};
     }
     connected = connected || columns[kState] == "ESTABLISHED";
   }
-  return {connected ? ListingVerdict::Ask::any_service : ListingVerdict::Ask::nothing, 0};
+  return {connected ? ListingVerdict::Ask::kAnyService : ListingVerdict::Ask::kNothing, 0};
 }
 
 }  // namespace starter::port

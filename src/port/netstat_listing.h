@@ -18,12 +18,12 @@ std::string AvailabilityCommandLine(int port);
 // Which question about the Vantic service, if any, settles whether the port is usable.
 struct ListingVerdict {
   enum class Ask {
-    nothing,      // no row listens on the port or is connected through it: usable
-    owner,        // a row listens: usable exactly when its owner is the service
-    any_service,  // only connections: usable exactly when some service runs
+    kNothing,     // no row listens on the port or is connected through it: usable
+    kOwner,       // a row listens: usable exactly when its owner is the service
+    kAnyService,  // only connections: usable exactly when some service runs
   };
-  Ask ask = Ask::nothing;
-  std::uint32_t owner_id = 0;  // for Ask::owner; 0 when the row names no number
+  Ask ask = Ask::kNothing;
+  std::uint32_t owner_id = 0;  // for Ask::kOwner; 0 when the row names no number
 };
 
 // The first LISTENING row for `port` decides; without one, any ESTABLISHED

@@ -1,32 +1,13 @@
 #include "port/port_availability.h"
 
-#include <cstdio>
-#include <memory>
+#include <string>
 
 #include "log/diag_log.h"
+#include "port/command_output.h"
 #include "port/netstat_listing.h"
-#include "port/stream_output.h"
 #include "service/process_detection.h"
 
 namespace starter::port {
-namespace {
-
-struct PipeCloser {
-  void operator()(std::FILE* pipe) const { _pclose(pipe); }
-};
-using UniquePipe = std::unique_ptr<std::FILE, PipeCloser>;
-
-}  // namespace
-
-int ReadCommandOutput(const char* command_line, std::string& output) {
-  // Text mode: the command's CR LF line ends arrive as single newlines.
-  UniquePipe pipe(_popen(command_line, "r"));
-  if (!pipe) {
-    log::Info("popen error");
-    return -1;
-  }
-  return AppendStreamOutput(pipe.get(), output);
-}
 
 bool IsPortAvailable(int port) {
   if (!IsValidStartPort(port)) {
@@ -34,14 +15,14 @@ bool IsPortAvailable(int port) {
     return false;
   }
   std::string output;
-  if (ReadCommandOutput(AvailabilityCommandLine(port).c_str(), output) != 0) return false;
+  if (!ReadCommandOutput(AvailabilityCommandLine(port).c_str(), output)) return false;
   const ListingVerdict verdict = JudgeListing(output, port);
   switch (verdict.ask) {
-    case ListingVerdict::Ask::owner:
+    case ListingVerdict::Ask::kOwner:
       return service::IsServiceProcessRunning(verdict.owner_id);
-    case ListingVerdict::Ask::any_service:
+    case ListingVerdict::Ask::kAnyService:
       return service::IsServiceProcessRunning(0);
-    case ListingVerdict::Ask::nothing:
+    case ListingVerdict::Ask::kNothing:
       break;
   }
   return true;

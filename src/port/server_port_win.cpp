@@ -16,14 +16,13 @@ constexpr wchar_t kValueName[] = L"ServerPort";
 
 bool RegGetDword(std::uint32_t& value) {
   log::Debug(L"[RegGetDword] {} {}", kKeyPath, kValueName);
-  HKEY opened = nullptr;
+  platform::UniqueKey key;
   const LSTATUS open_result =
-      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_READ | KEY_WOW64_64KEY, &opened);
+      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_READ | KEY_WOW64_64KEY, key.put());
   if (open_result != ERROR_SUCCESS) {
     log::Info("RegOpenKeyEx Error: {}", open_result);
     return false;
   }
-  const platform::UniqueKey key(opened);
   DWORD type = 0;
   DWORD data = 0;
   DWORD size = sizeof(data);
@@ -42,17 +41,16 @@ bool RegGetDword(std::uint32_t& value) {
 
 bool RegSetDword(std::uint32_t value) {
   log::Debug(L"[RegSetDword] {} {} {}", kKeyPath, kValueName, value);
-  HKEY created = nullptr;
+  platform::UniqueKey key;
   DWORD disposition = 0;  // stays 0 when a failed call reports none
   const LSTATUS create_result =
       ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_WRITE | KEY_WOW64_64KEY, nullptr, &created, &disposition);
+                        KEY_WRITE | KEY_WOW64_64KEY, nullptr, key.put(), &disposition);
   if (create_result != ERROR_SUCCESS) {
     log::Info("RegCreateKeyEx {} key failed, result: {}",
               disposition == REG_CREATED_NEW_KEY ? "create" : "open", create_result);
     return false;
   }
-  const platform::UniqueKey key(created);
   const DWORD data = value;
   const LSTATUS set_result =
       ::RegSetKeyValueW(key.get(), nullptr, kValueName, REG_DWORD, &data, sizeof(data));

@@ -7,7 +7,7 @@ namespace {
 constexpr std::size_t kPieceSize = 500;
 }  // namespace
 
-int AppendStreamOutput(std::FILE* stream, std::string& output) {
+bool AppendStreamOutput(std::FILE* stream, std::string& output) {
   // One byte more than a piece and zeroed once: the last byte is never read
   // into, so a full piece is always a terminated text.
   char buffer[kPieceSize + 1] = {};
@@ -18,10 +18,10 @@ int AppendStreamOutput(std::FILE* stream, std::string& output) {
   }
   if (std::ferror(stream)) {
     log::Info("read pipe error");
-    return -1;
+    return false;
   }
   if (std::feof(stream)) output.append(buffer, got);
-  return 0;
+  return true;
 }
 
 }  // namespace starter::port

@@ -16,7 +16,7 @@ class PathReader {
   PathReader(ProcessMemoryReader& reader, ReadPath path) : reader_(reader), path_(path) {}
 
   bool Read(std::uint64_t address, void* out, std::size_t size) {
-    if (path_ == ReadPath::native && address > std::numeric_limits<std::uint32_t>::max())
+    if (path_ == ReadPath::kNative && address > std::numeric_limits<std::uint32_t>::max())
       return false;
     return reader_.Read(address, out, size);
   }
@@ -78,12 +78,12 @@ std::optional<std::u16string> ReadFromPeb(PathReader& memory, std::uint64_t peb_
 std::optional<std::u16string> ReadProcessCommandLine(ProcessMemoryReader& reader,
                                                      RecordLayout layout, ReadPath path) {
   // The basic record follows the read path; the records it leads to follow the layout.
-  std::optional<std::uint64_t> peb_address = path == ReadPath::native
+  std::optional<std::uint64_t> peb_address = path == ReadPath::kNative
                                                  ? QueryPebAddress<Traits32>(reader)
                                                  : QueryPebAddress<Traits64>(reader);
   if (!peb_address) return std::nullopt;
   PathReader memory(reader, path);
-  return layout == RecordLayout::bits32 ? ReadFromPeb<Traits32>(memory, *peb_address)
+  return layout == RecordLayout::kBits32 ? ReadFromPeb<Traits32>(memory, *peb_address)
                                         : ReadFromPeb<Traits64>(memory, *peb_address);
 }
 

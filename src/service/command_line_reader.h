@@ -20,11 +20,11 @@ class ProcessMemoryReader {
 };
 
 // Pointer width of the environment block and process parameters being read.
-enum class RecordLayout { bits32, bits64 };
+enum class RecordLayout { kBits32, kBits64 };
 // Native: the query and the reads of the starter's own width (24-byte basic
 // record, addresses below 4 GiB). WOW64: the 64-bit query and reads (48-byte
 // basic record, full 64-bit addresses).
-enum class ReadPath { native, wow64 };
+enum class ReadPath { kNative, kWow64 };
 
 // The command line in UTF-16 units, up to its first NUL, or no result when
 // any record or the text cannot be read completely.

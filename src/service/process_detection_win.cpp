@@ -5,7 +5,7 @@
 #include "platform/handles.h"
 #include "service/command_line_reader.h"
 #include "service/process_detection.h"
-#include "service/process_memory_win.h"
+#include "service/process_memory.h"
 #include "service/service_match.h"
 
 namespace starter::service {
@@ -18,8 +18,8 @@ constexpr WORD kArchitectureAmd64 = 9;
 RecordLayout NativeRecordLayout() {
   SYSTEM_INFO info{};
   ::GetNativeSystemInfo(&info);
-  return info.wProcessorArchitecture == kArchitectureAmd64 ? RecordLayout::bits64
-                                                           : RecordLayout::bits32;
+  return info.wProcessorArchitecture == kArchitectureAmd64 ? RecordLayout::kBits64
+                                                           : RecordLayout::kBits32;
 }
 
 bool RunsUnderWow64() {
@@ -29,7 +29,7 @@ bool RunsUnderWow64() {
 
 std::optional<std::u16string> ReadCommandLine(HANDLE process) {
   RecordLayout layout = NativeRecordLayout();
-  ReadPath path = RunsUnderWow64() ? ReadPath::wow64 : ReadPath::native;
+  ReadPath path = RunsUnderWow64() ? ReadPath::kWow64 : ReadPath::kNative;
   ProcessHandleReader reader(process, path);
   return ReadProcessCommandLine(reader, layout, path);
 }

@@ -1,4 +1,4 @@
-#include "service/process_memory_win.h"
+#include "service/process_memory.h"
 
 namespace starter::service {
 namespace {
@@ -23,13 +23,13 @@ Function LookUpNtdll(const char* name) {
 }  // namespace
 
 bool ProcessHandleReader::QueryBasicInformation(void* record, std::uint32_t size) {
-  auto query = LookUpNtdll<QueryInformationFn>(path_ == ReadPath::wow64 ? "NtWow64QueryInformationProcess64"
+  auto query = LookUpNtdll<QueryInformationFn>(path_ == ReadPath::kWow64 ? "NtWow64QueryInformationProcess64"
                                                                         : "NtQueryInformationProcess");
   return query && query(process_, kBasicInformationClass, record, size, nullptr) == kSuccess;
 }
 
 bool ProcessHandleReader::Read(std::uint64_t address, void* out, std::size_t size) {
-  if (path_ == ReadPath::wow64) {
+  if (path_ == ReadPath::kWow64) {
     auto read = LookUpNtdll<ReadVirtualMemory64Fn>("NtWow64ReadVirtualMemory64");
     return read && read(process_, address, out, size, nullptr) == kSuccess;
   }

@@ -3,8 +3,9 @@
 
 namespace starter::service {
 
-// Starts the service's Java runtime detached from any console and returns at
-// once; whether it comes up is for the readiness polls to find out.
-void StartExe(const std::wstring& install_root, int temp_ready);
+// Starts the Java runtime at `java_runtime` on the jar at `service_jar`,
+// detached from any console, and returns at once; whether the service comes
+// up is for the readiness polls to find out.
+void StartExe(const std::wstring& java_runtime, const std::wstring& service_jar, bool temp_ready);
 
 }  // namespace starter::service

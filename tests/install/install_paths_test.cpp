@@ -10,7 +10,8 @@ TEST(InstallPaths, RootIsJoinedAsItStands) {
   EXPECT_EQ(layout.connected_marker, L"D:\\Programme (x86)\\norvik\\brandle\\Corvel\\Vantic\\WsClientConnected.json");
   EXPECT_EQ(layout.install_marker, L"D:\\Programme (x86)\\norvik\\brandle\\Corvel\\Vantic\\ForceInstall.file");
   EXPECT_EQ(layout.report_marker, L"D:\\Programme (x86)\\norvik\\brandle\\Corvel\\Vantic\\Report.file");
-  EXPECT_EQ(MakeInstallPath(L"C:\\P", kJavaRuntimePath), L"C:\\P\\norvik\\brandle\\Corvel\\Tidewell\\jre\\bin\\java.exe");
+  EXPECT_EQ(layout.java_runtime, L"D:\\Programme (x86)\\norvik\\brandle\\Corvel\\Tidewell\\jre\\bin\\java.exe");
+  EXPECT_EQ(layout.service_jar, L"D:\\Programme (x86)\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar");
 }
 
 TEST(InstallPaths, EmptyRootGivesNoPathRatherThanADriveRootedOne) {
@@ -18,6 +19,8 @@ TEST(InstallPaths, EmptyRootGivesNoPathRatherThanADriveRootedOne) {
   EXPECT_TRUE(layout.connected_marker.empty());
   EXPECT_TRUE(layout.install_marker.empty());
   EXPECT_TRUE(layout.report_marker.empty());
+  EXPECT_TRUE(layout.java_runtime.empty());
+  EXPECT_TRUE(layout.service_jar.empty());
 }
 
 }  // namespace

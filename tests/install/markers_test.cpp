@@ -83,16 +83,16 @@ TEST_F(MarkerFiles, AFailedCreationIsAWarningNamingTheFileNotASuccessLine) {
                           "warning: create Report.file failed->" + folder + "\\Report.file GLE=3"));
 }
 
-TEST_F(MarkerFiles, AStaleConnectedMarkerGoesWhenNoServiceRuns) {
+TEST_F(MarkerFiles, ConnectedMarkerRemovalNamesOnlyAFileThatWasThere) {
   {
     test::LogCapture log;
-    RemoveStaleConnectedMarker(connected_);
-    EXPECT_THAT(log.Lines(), ElementsAre("info: Vantic process not exist"));
+    RemoveConnectedMarker(connected_);
+    EXPECT_TRUE(log.Lines().empty());
   }
   ASSERT_TRUE(WriteFileBytes(connected_, "{}"));
   test::LogCapture log;
-  RemoveStaleConnectedMarker(connected_);
-  EXPECT_THAT(log.Lines(), ElementsAre("info: Vantic process not exist", "info: remove WsClientConnected.json"));
+  RemoveConnectedMarker(connected_);
+  EXPECT_THAT(log.Lines(), ElementsAre("info: remove WsClientConnected.json"));
   EXPECT_FALSE(IsFilePresent(connected_));
 }
 

@@ -1,4 +1,5 @@
 #include "port/port_availability.h"
+#include "port/command_output.h"
 
 #include "platform/win.h"
 
@@ -38,7 +39,7 @@ TEST(ReadCommandOutput, CollectsTheWholeOutputOfTheCommand) {
     ASSERT_TRUE(test::WriteFileBytes(std::wstring(file.begin(), file.end()), text));
     std::string output = "kept|";
     test::LogCapture log;
-    EXPECT_EQ(ReadCommandOutput(("type \"" + file + "\"").c_str(), output), 0) << size;
+    EXPECT_TRUE(ReadCommandOutput(("type \"" + file + "\"").c_str(), output)) << size;
     EXPECT_EQ(output, "kept|" + text) << size;
     EXPECT_THAT(log.Lines(), IsEmpty());
   }
@@ -47,7 +48,7 @@ TEST(ReadCommandOutput, CollectsTheWholeOutputOfTheCommand) {
 
 TEST(ReadCommandOutput, TextModeTurnsCrLfIntoLf) {
   std::string output;
-  EXPECT_EQ(ReadCommandOutput("echo one& echo two", output), 0);
+  EXPECT_TRUE(ReadCommandOutput("echo one& echo two", output));
   EXPECT_EQ(output, "one\ntwo\n");
 }
 
@@ -55,7 +56,7 @@ TEST(ReadCommandOutput, InterpreterThatCannotStartIsAnError) {
   test::ScopedEnvironmentVariable comspec(L"COMSPEC", L"C:\\no such folder\\cmd.exe");
   std::string output;
   test::LogCapture log;
-  EXPECT_EQ(ReadCommandOutput("echo one", output), -1);
+  EXPECT_FALSE(ReadCommandOutput("echo one", output));
   EXPECT_THAT(output, IsEmpty());
   EXPECT_THAT(log.Lines(), ElementsAre("info: popen error"));
 }

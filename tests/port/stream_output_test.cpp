@@ -46,7 +46,7 @@ TEST(AppendStreamOutput, CollectsEveryPieceInOrderAfterWhatIsThere) {
     ASSERT_TRUE(stream);
     std::string output = "kept|";
     test::LogCapture log;
-    EXPECT_EQ(AppendStreamOutput(stream.get(), output), 0) << size;
+    EXPECT_TRUE(AppendStreamOutput(stream.get(), output)) << size;
     EXPECT_EQ(output, "kept|" + text) << size;
     EXPECT_THAT(log.Lines(), IsEmpty());
   }
@@ -59,7 +59,7 @@ TEST(AppendStreamOutput, FullPiecesEndAtTheirFirstNulButTheLastKeepsItsBytes) {
   UniqueStream stream = StreamOf(text);
   ASSERT_TRUE(stream);
   std::string output;
-  EXPECT_EQ(AppendStreamOutput(stream.get(), output), 0);
+  EXPECT_TRUE(AppendStreamOutput(stream.get(), output));
   EXPECT_EQ(output, text.substr(0, 10) + text.substr(500));
 }
 
@@ -78,7 +78,7 @@ TEST(AppendStreamOutput, ReadErrorIsLoggedAndKeepsWhatCameBefore) {
   BreakDescriptor(stream.get());
   std::string output = "before";
   test::LogCapture log;
-  EXPECT_EQ(AppendStreamOutput(stream.get(), output), -1);
+  EXPECT_FALSE(AppendStreamOutput(stream.get(), output));
   EXPECT_EQ(output, "before");
   EXPECT_THAT(log.Lines(), ElementsAre("info: read pipe error"));
 }

@@ -80,9 +80,9 @@ Text WholeText(const std::u16string& units) {
 
 // Garbage around every field, so a read at a wrong offset cannot pass unseen.
 FakeProcess BuildProcess(const Image& image, const Text& text) {
-  const Offsets& at = image.layout == RecordLayout::bits32 ? kLayout32 : kLayout64;
+  const Offsets& at = image.layout == RecordLayout::kBits32 ? kLayout32 : kLayout64;
   FakeProcess process;
-  bool wow64 = image.path == ReadPath::wow64;
+  bool wow64 = image.path == ReadPath::kWow64;
   process.basic_information.assign(wow64 ? 48 : 24, 0xCC);
   Put(process.basic_information, 0, 0x103, 4);  // still running
   Put(process.basic_information, wow64 ? 8 : 4, image.peb, wow64 ? 8 : 4);
@@ -112,7 +112,7 @@ TEST_P(EachLayoutAndPath, ReadsTheCommandLineWithTheRecordSizesOfTheLayout) {
   FakeProcess process = BuildProcess(image, text);
 
   EXPECT_EQ(ReadProcessCommandLine(process, image.layout, image.path), kCommandLine);
-  bool bits32 = image.layout == RecordLayout::bits32;
+  bool bits32 = image.layout == RecordLayout::kBits32;
   decltype(process.reads) expected{{image.peb, bits32 ? 24u : 40u},
                                    {image.parameters, bits32 ? 80u : 128u},
                                    {image.buffer, text.maximum_length}};
@@ -169,18 +169,18 @@ TEST_P(EachLayoutAndPath, TextEndsAtTheFirstNulOrTheLastWholeCharacter) {
 INSTANTIATE_TEST_SUITE_P(
     ProcessCommandLine, EachLayoutAndPath,
     ::testing::Values(
-        Image{"layout32_native", RecordLayout::bits32, ReadPath::native, 0x7FFD'F000, 0x0002'0000,
+        Image{"layout32_native", RecordLayout::kBits32, ReadPath::kNative, 0x7FFD'F000, 0x0002'0000,
               0x0002'0498},
-        Image{"layout64_wow64_above_4GiB", RecordLayout::bits64, ReadPath::wow64,
+        Image{"layout64_wow64_above_4GiB", RecordLayout::kBits64, ReadPath::kWow64,
               0x7FF6'1234'5000, 0x1'2345'0000, 0x2'0000'1000},
-        Image{"layout32_wow64", RecordLayout::bits32, ReadPath::wow64, 0x1'0000'3000, 0x0003'0000,
+        Image{"layout32_wow64", RecordLayout::kBits32, ReadPath::kWow64, 0x1'0000'3000, 0x0003'0000,
               0x0003'0500},
-        Image{"layout64_native", RecordLayout::bits64, ReadPath::native, 0x7FFD'E000, 0x0004'0000,
+        Image{"layout64_native", RecordLayout::kBits64, ReadPath::kNative, 0x7FFD'E000, 0x0004'0000,
               0x0004'0800}),
     [](const testing::TestParamInfo<Image>& image) { return std::string(image.param.name); });
 
 TEST(ProcessCommandLine, MaximumLengthZeroCopiesNoText) {
-  Image image{"", RecordLayout::bits32, ReadPath::native, 0x1000, 0x2000, 0x3000};
+  Image image{"", RecordLayout::kBits32, ReadPath::kNative, 0x1000, 0x2000, 0x3000};
   FakeProcess process = BuildProcess(image, {u"", 0, 0, 0});
   ASSERT_EQ(ReadProcessCommandLine(process, image.layout, image.path), u"");
   EXPECT_EQ(process.reads.size(), 2u);
@@ -191,8 +191,8 @@ TEST(ProcessCommandLine, MaximumLengthZeroCopiesNoText) {
 TEST(ProcessCommandLine, NativePathRefusesAddressesAbove4GiB) {
   const std::uint64_t high = 0x1'0000'0000;
   const Image images[] = {
-      {"parameters", RecordLayout::bits64, ReadPath::native, 0x7000, high + 0x4000, 0x8000},
-      {"text buffer", RecordLayout::bits64, ReadPath::native, 0x7000, 0x4000, high + 0x8000},
+      {"parameters", RecordLayout::kBits64, ReadPath::kNative, 0x7000, high + 0x4000, 0x8000},
+      {"text buffer", RecordLayout::kBits64, ReadPath::kNative, 0x7000, 0x4000, high + 0x8000},
   };
   for (const Image& image : images) {
     SCOPED_TRACE(image.name);

@@ -5,10 +5,12 @@
 namespace starter::service {
 namespace {
 
+constexpr wchar_t kJar[] = L"C:\\Program Files\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar";
+
 TEST(ServiceCommandLine, EmptyProgramTokenThenOptionsThenQuotedJar) {
-  EXPECT_EQ(BuildServiceCommandLine(L"C:\\Program Files", true),
+  EXPECT_EQ(BuildServiceCommandLine(kJar, true),
             L" -Djava.net.preferIPv4Stack=true -jar \"C:\\Program Files\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar\"");
-  EXPECT_EQ(BuildServiceCommandLine(L"C:\\Program Files", false),
+  EXPECT_EQ(BuildServiceCommandLine(kJar, false),
             L" -Djava.net.preferIPv4Stack=true -Djava.io.tmpdir=\"C:\\Windows\\Temp\" "
             L"-Djna.tmpdir=\"C:\\Windows\\Temp\" -jar \"C:\\Program Files\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar\"");
 }

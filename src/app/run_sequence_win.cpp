@@ -5,13 +5,15 @@
 #include <string_view>
 
 #include "app/check_case.h"
+#include "app/stale_marker.h"
 #include "install/install_paths.h"
 #include "install/markers.h"
 #include "install/install_root.h"
 #include "log/diag_log.h"
 #include "log/diag_logger.h"
-#include "log/log_settings.h"
+#include "log/starter_version.h"
 #include "port/server_port.h"
+#include "service/process_detection.h"
 #include "service/start_exe.h"
 #include "service/temp_probe.h"
 
@@ -21,12 +23,12 @@ namespace {
 constexpr int kTempProbeTries = 5;
 constexpr DWORD kTempRetryDelayMs = 100;
 
-int ProbeTemp() {
+bool ProbeTemp() {
   for (int attempt = 0; attempt < kTempProbeTries; ++attempt) {
-    if (service::CheckDefaultTemp()) return 1;
+    if (service::CheckDefaultTemp()) return true;
     ::Sleep(kTempRetryDelayMs);
   }
-  return 0;
+  return false;
 }
 
 }  // namespace
@@ -39,14 +41,15 @@ int RunStarter(int argc, char** argv) {
   const ResultLines result_lines;
   const install::InstallLayout layout = install::MakeInstallLayout(install::GetSpecialDir());
 
-  const int temp_ready = ProbeTemp();
+  const bool temp_ready = ProbeTemp();
   log::Info(temp_ready ? "default temp is ready" : "default temp is not ready");
 
   // Without a root every product path would name a folder at the root of the
   // current drive; nothing is deleted, created or launched from there.
   const bool have_root = !layout.root.empty();
   if (have_root) {
-    install::RemoveStaleConnectedMarker(layout.connected_marker);
+    ClearStaleConnectedMarker(service::IsServiceProcessRunning(0),
+                              [&] { install::RemoveConnectedMarker(layout.connected_marker); });
     install::CreateMissingMarkers(layout.install_marker, layout.report_marker);
   } else {
     log::Warn("install root unknown: marker files and service launch skipped");
@@ -54,7 +57,7 @@ int RunStarter(int argc, char** argv) {
 
   const std::uint16_t port = port::SelectServerPort();
   log::Info("start exe {} ...", port);
-  if (have_root) service::StartExe(layout.root, temp_ready);
+  if (have_root) service::StartExe(layout.java_runtime, layout.service_jar, temp_ready);
 
   log::Info("check case...");
   CheckCase(argc, argv, port, layout.connected_marker, result_lines);

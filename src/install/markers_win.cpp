@@ -4,7 +4,6 @@
 
 #include "log/diag_log.h"
 #include "platform/handles.h"
-#include "service/process_detection.h"
 
 namespace starter::install {
 namespace {
@@ -45,9 +44,7 @@ bool IsFilePresent(const std::wstring& path) {
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-void RemoveStaleConnectedMarker(const std::wstring& connected_marker) {
-  if (service::IsServiceProcessRunning(0)) return;
-  log::Info("Vantic process not exist");
+void RemoveConnectedMarker(const std::wstring& connected_marker) {
   if (!IsFilePresent(connected_marker)) return;
   log::Info("remove WsClientConnected.json");
   // A failed deletion (a folder of that name, a locked file) leaves things as
