@@ -18,38 +18,23 @@ void Write(Level level, std::string_view text);
 void WriteWide(Level level, std::wstring_view text);
 void Flush();
 
-template <typename... Args>
-void Emit(Level level, fmt::format_string<Args...> format, Args&&... args) {
-  if (Enabled(level)) Write(level, fmt::format(format, std::forward<Args>(args)...));
-}
-template <typename... Args>
-void Emit(Level level, fmt::wformat_string<Args...> format, Args&&... args) {
-  if (Enabled(level)) WriteWide(level, fmt::format(format, std::forward<Args>(args)...));
-}
+// One writer per level: log::Info("...", ...) takes a narrow or a wide format
+// string, checked against its arguments when the program is compiled. A
+// message below the logger's level is never formatted.
+template <Level kLevel>
+struct LevelWriter {
+  template <typename... Args>
+  void operator()(fmt::format_string<Args...> format, Args&&... args) const {
+    if (Enabled(kLevel)) Write(kLevel, fmt::format(format, std::forward<Args>(args)...));
+  }
+  template <typename... Args>
+  void operator()(fmt::wformat_string<Args...> format, Args&&... args) const {
+    if (Enabled(kLevel)) WriteWide(kLevel, fmt::format(format, std::forward<Args>(args)...));
+  }
+};
 
-template <typename... Args>
-void Debug(fmt::format_string<Args...> format, Args&&... args) {
-  Emit(Level::kDebug, format, std::forward<Args>(args)...);
-}
-template <typename... Args>
-void Debug(fmt::wformat_string<Args...> format, Args&&... args) {
-  Emit(Level::kDebug, format, std::forward<Args>(args)...);
-}
-template <typename... Args>
-void Info(fmt::format_string<Args...> format, Args&&... args) {
-  Emit(Level::kInfo, format, std::forward<Args>(args)...);
-}
-template <typename... Args>
-void Info(fmt::wformat_string<Args...> format, Args&&... args) {
-  Emit(Level::kInfo, format, std::forward<Args>(args)...);
-}
-template <typename... Args>
-void Warn(fmt::format_string<Args...> format, Args&&... args) {
-  Emit(Level::kWarn, format, std::forward<Args>(args)...);
-}
-template <typename... Args>
-void Warn(fmt::wformat_string<Args...> format, Args&&... args) {
-  Emit(Level::kWarn, format, std::forward<Args>(args)...);
-}
+inline constexpr LevelWriter<Level::kDebug> Debug;
+inline constexpr LevelWriter<Level::kInfo> Info;
+inline constexpr LevelWriter<Level::kWarn> Warn;
 
 }  // namespace starter::log
