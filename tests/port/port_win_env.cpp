@@ -1,8 +1,5 @@
 #include "port/port_win_env.h"
 
-#include <chrono>
-#include <thread>
-
 #include "support/win_test_env.h"
 
 namespace starter::test {
@@ -23,15 +20,6 @@ std::wstring TempPath(const std::wstring& name) {
 }
 
 }  // namespace
-
-bool Eventually(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
 
 ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::wstring& name,
                                                      const std::wstring& value)
