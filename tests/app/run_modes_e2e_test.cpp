@@ -14,8 +14,6 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
-constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
-
 std::wstring Temp() {
   wchar_t value[MAX_PATH] = {};
   ::GetEnvironmentVariableW(L"TEMP", value, MAX_PATH);

@@ -16,6 +16,9 @@
 
 namespace starter::test {
 
+// The status line of a wait that ended with everything ready.
+inline constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
+
 // One line of the diagnostic log, split into its fields.
 struct LogLine {
   std::uint32_t process_id = 0;
