@@ -48,11 +48,6 @@ std::vector<std::string> PreparationLines(const std::vector<std::string>& params
   return lines;
 }
 
-std::vector<std::string> Concat(std::vector<std::string> head, const std::vector<std::string>& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
-
 class RunModes : public StarterTest {};
 
 TEST_F(RunModes, NoArgumentsWaitsForPortProcessAndMarkerThenReportsSuccess) {

@@ -31,6 +31,11 @@ void RemoveQuietly(const std::wstring& path) {
 
 }  // namespace
 
+std::vector<std::string> Concat(std::vector<std::string> head, const std::vector<std::string>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
 std::wstring StarterTest::ProgramFiles() {
   wchar_t path[MAX_PATH] = {};
   ::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, path);

@@ -19,6 +19,9 @@ namespace starter::test {
 // The status line of a wait that ended with everything ready.
 inline constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
 
+// `head` followed by `tail`: an expected log built from its parts.
+std::vector<std::string> Concat(std::vector<std::string> head, const std::vector<std::string>& tail);
+
 // One line of the diagnostic log, split into its fields.
 struct LogLine {
   std::uint32_t process_id = 0;
