@@ -14,12 +14,6 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
-std::wstring Temp() {
-  wchar_t value[MAX_PATH] = {};
-  ::GetEnvironmentVariableW(L"TEMP", value, MAX_PATH);
-  return value;
-}
-
 std::string LaunchLine(const std::string& options) {
   std::string root = StarterTest::Utf8(StarterTest::ProgramFiles());
   return "info cmd->\"" + root + "\\norvik\\brandle\\Corvel\\Tidewell\\jre\\bin\\java.exe\" " + options +
@@ -32,7 +26,7 @@ std::vector<std::string> PreparationLines(const std::vector<std::string>& params
   for (size_t i = 0; i < params.size(); ++i) lines.push_back("info param " + std::to_string(i + 1) + "->" + params[i]);
   std::vector<std::string> rest = {
       "info start",
-      "info TEMP->" + StarterTest::Utf8(Temp()),
+      "info TEMP->" + StarterTest::Utf8(EnvironmentVariable(L"TEMP").value_or(L"")),
       "info default temp is ready",
       "info Vantic process not exist",
       "info create ForceInstall.file",

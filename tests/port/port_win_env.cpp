@@ -5,14 +5,6 @@
 namespace starter::test {
 namespace {
 
-std::optional<std::wstring> GetVariable(const std::wstring& name) {
-  const DWORD needed = ::GetEnvironmentVariableW(name.c_str(), nullptr, 0);
-  if (needed == 0) return std::nullopt;
-  std::wstring value(needed, L'\0');
-  value.resize(::GetEnvironmentVariableW(name.c_str(), value.data(), needed));
-  return value;
-}
-
 std::wstring TempPath(const std::wstring& name) {
   wchar_t folder[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, folder);
@@ -23,7 +15,7 @@ std::wstring TempPath(const std::wstring& name) {
 
 ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::wstring& name,
                                                      const std::wstring& value)
-    : name_(name), saved_(GetVariable(name)) {
+    : name_(name), saved_(EnvironmentVariable(name)) {
   ::SetEnvironmentVariableW(name_.c_str(), value.c_str());
 }
 
@@ -33,7 +25,7 @@ ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
 
 StandinListing::StandinListing()
     : listing_path_(TempPath(L"port_test_listing.txt")),
-      path_(L"PATH", TestBinDir() + L"\\path_tools;" + GetVariable(L"PATH").value_or(L"")),
+      path_(L"PATH", TestBinDir() + L"\\path_tools;" + EnvironmentVariable(L"PATH").value_or(L"")),
       listing_(L"NETSTAT_STANDIN_LISTING", listing_path_) {
   ShowListing("");
 }

@@ -58,7 +58,6 @@ class StarterTest : public ::testing::Test {
 
   // The command lines the stand-in services of this test were started with.
   std::vector<std::string> RecordedCommandLines() const;
-  static std::optional<std::uint32_t> StoredServerPort();
   // Every line of the log file, in file order.
   static std::vector<LogLine> ReadLog();
 
