@@ -27,11 +27,6 @@ std::vector<std::string> ParamLines(const std::vector<std::string>& arguments) {
   return lines;
 }
 
-std::vector<std::string> Joined(std::vector<std::string> head, const std::vector<std::string>& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
-
 // ---------------------------------------------------------------------------
 // Command lines
 
@@ -69,7 +64,7 @@ TEST_P(HostileArguments, AreLoggedByteForByteAndOnlyTheFirstTwoCount) {
   StarterOutcome run = RunStarter(call.arguments);
   ExpectCleanEnd(run, call.status_line);
   std::vector<std::string> lines = LinesOf(run);
-  std::vector<std::string> expected = Joined({"info [ START ] 2.3.6.2"}, ParamLines(call.arguments));
+  std::vector<std::string> expected = Concat({"info [ START ] 2.3.6.2"}, ParamLines(call.arguments));
   expected.push_back("info start");
   ASSERT_GT(lines.size(), expected.size());
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), lines.begin()));
@@ -261,7 +256,7 @@ TEST_F(HostileMachine, StartersAtTheSameMomentKeepTheirLinesWholeAndTheirOwn) {
   for (const Caller& caller : all) {
     SCOPED_TRACE(caller.mode_line);
     ExpectCleanEnd(caller.run, caller.status_line);
-    std::vector<std::string> own = Joined({"info [ START ] 2.3.6.2"}, ParamLines(caller.arguments));
+    std::vector<std::string> own = Concat({"info [ START ] 2.3.6.2"}, ParamLines(caller.arguments));
     own.insert(own.end(), {"info start", "info default temp is ready", "info starter temp: 1",
                            "info CreateProcess succeeds", "info end", "info check case...",
                            std::string("info ") + caller.mode_line});

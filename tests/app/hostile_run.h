@@ -13,8 +13,6 @@
 
 namespace starter::test {
 
-inline constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
-
 // `expected` appears in `lines` in this order, other lines between allowed.
 ::testing::AssertionResult HasInOrder(const std::vector<std::string>& lines,
                                       const std::vector<std::string>& expected);

@@ -14,14 +14,6 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
-constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
-
-std::wstring Temp() {
-  wchar_t value[MAX_PATH] = {};
-  ::GetEnvironmentVariableW(L"TEMP", value, MAX_PATH);
-  return value;
-}
-
 std::string LaunchLine(const std::string& options) {
   std::string root = StarterTest::Utf8(StarterTest::ProgramFiles());
   return "info cmd->\"" + root + "\\norvik\\brandle\\Corvel\\Tidewell\\jre\\bin\\java.exe\" " + options +
@@ -34,7 +26,7 @@ std::vector<std::string> PreparationLines(const std::vector<std::string>& params
   for (size_t i = 0; i < params.size(); ++i) lines.push_back("info param " + std::to_string(i + 1) + "->" + params[i]);
   std::vector<std::string> rest = {
       "info start",
-      "info TEMP->" + StarterTest::Utf8(Temp()),
+      "info TEMP->" + StarterTest::Utf8(EnvironmentVariable(L"TEMP").value_or(L"")),
       "info default temp is ready",
       "info Vantic process not exist",
       "info create ForceInstall.file",
@@ -48,11 +40,6 @@ std::vector<std::string> PreparationLines(const std::vector<std::string>& params
       "info check case..."};
   lines.insert(lines.end(), rest.begin(), rest.end());
   return lines;
-}
-
-std::vector<std::string> Concat(std::vector<std::string> head, const std::vector<std::string>& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
 }
 
 class RunModes : public StarterTest {};

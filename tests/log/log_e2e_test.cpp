@@ -95,7 +95,7 @@ TEST_F(DiagnosticLog, AnUnopenableLogStillLeavesTheCallerItsStatusLine) {
   StarterOutcome run = RunStarter({"--Dravel", "Brimvale"});
   EXPECT_TRUE(run.process.finished);
   EXPECT_EQ(run.process.exit_code, 0u);
-  EXPECT_EQ(run.process.standard_output, R"({"Dravel":0,"Selkan":0})");
+  EXPECT_EQ(run.process.standard_output, kSuccess);
   EXPECT_TRUE(fs::is_directory(LogFile()));
 }
 

@@ -106,7 +106,7 @@ TEST_F(IsPortAvailableTest, PortHeldByTheServiceStaysAvailable) {
   test::FakeVanticService vantic;
   ASSERT_NE(vantic.ProcessId(), 0u);
   ASSERT_TRUE(
-      test::Eventually([&] { return service::IsServiceProcessRunning(vantic.ProcessId()); }));
+      test::WaitFor([&] { return service::IsServiceProcessRunning(vantic.ProcessId()); }));
   const std::string pid = std::to_string(vantic.ProcessId());
 
   netstat_.ShowListing(Row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", pid));
@@ -127,7 +127,7 @@ TEST_F(IsPortAvailableTest, SeesARealListenerInTheMachineTable) {
   ASSERT_NE(port, 0);
   EXPECT_FALSE(IsPortAvailable(port));
   listener.Reset();
-  EXPECT_TRUE(test::Eventually([port] { return IsPortAvailable(port); }));
+  EXPECT_TRUE(test::WaitFor([port] { return IsPortAvailable(port); }));
 }
 
 }  // namespace

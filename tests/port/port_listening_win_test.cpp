@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "port/port_win_env.h"
+#include "support/win_test_env.h"
 
 namespace starter::port {
 namespace {
@@ -24,7 +25,7 @@ TEST_F(IsPortListeningTest, SeesIpv4ListenersUntilTheyClose) {
     ASSERT_NE(port, 0) << address;
     EXPECT_TRUE(IsPortListening(port)) << address;
     listener.Reset();
-    EXPECT_TRUE(test::Eventually([port] { return !IsPortListening(port); })) << address;
+    EXPECT_TRUE(test::WaitFor([port] { return !IsPortListening(port); })) << address;
   }
   EXPECT_FALSE(IsPortListening(0));
 }
@@ -44,7 +45,7 @@ TEST_F(IsPortListeningTest, ConnectionsOnThePortAreNotListeners) {
   listener.Reset();
 
   // The accepted socket keeps the port as its local port, established.
-  EXPECT_TRUE(test::Eventually([port] { return !IsPortListening(port); }));
+  EXPECT_TRUE(test::WaitFor([port] { return !IsPortListening(port); }));
   EXPECT_FALSE(IsPortListening(test::LocalPort(client)));
 }
 

@@ -1,20 +1,9 @@
 #include "port/port_win_env.h"
 
-#include <chrono>
-#include <thread>
-
 #include "support/win_test_env.h"
 
 namespace starter::test {
 namespace {
-
-std::optional<std::wstring> GetVariable(const std::wstring& name) {
-  const DWORD needed = ::GetEnvironmentVariableW(name.c_str(), nullptr, 0);
-  if (needed == 0) return std::nullopt;
-  std::wstring value(needed, L'\0');
-  value.resize(::GetEnvironmentVariableW(name.c_str(), value.data(), needed));
-  return value;
-}
 
 std::wstring TempPath(const std::wstring& name) {
   wchar_t folder[MAX_PATH] = {};
@@ -24,18 +13,9 @@ std::wstring TempPath(const std::wstring& name) {
 
 }  // namespace
 
-bool Eventually(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
 ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::wstring& name,
                                                      const std::wstring& value)
-    : name_(name), saved_(GetVariable(name)) {
+    : name_(name), saved_(EnvironmentVariable(name)) {
   ::SetEnvironmentVariableW(name_.c_str(), value.c_str());
 }
 
@@ -45,7 +25,7 @@ ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
 
 StandinListing::StandinListing()
     : listing_path_(TempPath(L"port_test_listing.txt")),
-      path_(L"PATH", TestBinDir() + L"\\path_tools;" + GetVariable(L"PATH").value_or(L"")),
+      path_(L"PATH", TestBinDir() + L"\\path_tools;" + EnvironmentVariable(L"PATH").value_or(L"")),
       listing_(L"NETSTAT_STANDIN_LISTING", listing_path_) {
   ShowListing("");
 }

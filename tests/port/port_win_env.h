@@ -8,16 +8,12 @@
 #include <ws2tcpip.h>
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
 #include "platform/handles.h"
 
 namespace starter::test {
-
-// Polls `condition` until it holds, for up to 20 seconds.
-bool Eventually(const std::function<bool()>& condition);
 
 // Sets an environment variable of this process (and so of the commands it
 // starts) for the life of the object, then restores it.

@@ -10,6 +10,7 @@
 #include "port/netstat_rows.h"
 #include "port/port_win_env.h"
 #include "support/log_capture.h"
+#include "support/win_test_env.h"
 
 namespace starter::port {
 namespace {
@@ -17,6 +18,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
+using test::StoredServerPort;
 
 constexpr wchar_t kVendorKey[] = L"SOFTWARE\\dadevuvidi";
 constexpr wchar_t kPortKey[] = L"SOFTWARE\\dadevuvidi\\Corvel\\Vantic";
@@ -36,20 +38,6 @@ void StoreValue(DWORD type, const void* data, DWORD size) {
       ERROR_SUCCESS);
 }
 
-std::optional<DWORD> StoredPort() {
-  platform::UniqueKey key;
-  DWORD type = 0;
-  DWORD value = 0;
-  DWORD size = sizeof(value);
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPortKey, 0, KEY_READ | KEY_WOW64_64KEY, key.put()) !=
-          ERROR_SUCCESS ||
-      ::RegQueryValueExW(key.get(), L"ServerPort", nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                         &size) != ERROR_SUCCESS ||
-      type != REG_DWORD)
-    return std::nullopt;
-  return value;
-}
-
 std::string Listener(int port) {
   return test::NetstatRow("0.0.0.0:" + std::to_string(port), "0.0.0.0:0", "LISTENING", "4", "TCP",
                           "\r\n");
@@ -58,12 +46,8 @@ std::string Listener(int port) {
 // Against the real registry, with the vendor key removed before and after.
 class SelectServerPortTest : public ::testing::Test {
  protected:
-  void SetUp() override { RemoveVendorKey(); }
-  void TearDown() override { RemoveVendorKey(); }
-  static void RemoveVendorKey() {
-    platform::UniqueKey software = CreateKey(L"SOFTWARE");
-    ::RegDeleteTreeW(software.get(), L"dadevuvidi");
-  }
+  void SetUp() override { test::DeleteVendorKey(); }
+  void TearDown() override { test::DeleteVendorKey(); }
 
   test::StandinListing netstat_;
 };
@@ -71,7 +55,7 @@ class SelectServerPortTest : public ::testing::Test {
 TEST_F(SelectServerPortTest, FirstRunCreatesTheKeyWith9673) {
   test::LogCapture log;
   EXPECT_EQ(SelectServerPort(), 9673);
-  EXPECT_EQ(StoredPort(), 9673u);
+  EXPECT_EQ(StoredServerPort(), 9673u);
   EXPECT_THAT(log.Lines(), ElementsAre("info: RegOpenKeyEx Error: 2"));
 }
 
@@ -81,7 +65,7 @@ TEST_F(SelectServerPortTest, UsableStoredPortIsKept) {
   netstat_.ShowListing(Listener(9673));
   test::LogCapture log;
   EXPECT_EQ(SelectServerPort(), 9690);
-  EXPECT_EQ(StoredPort(), 9690u);
+  EXPECT_EQ(StoredServerPort(), 9690u);
   EXPECT_THAT(log.Lines(), IsEmpty());
 }
 
@@ -91,7 +75,7 @@ TEST_F(SelectServerPortTest, TakenStoredPortMovesOnAndWraps) {
   netstat_.ShowListing(Listener(9700));
   test::LogCapture log;
   EXPECT_EQ(SelectServerPort(), 9673);
-  EXPECT_EQ(StoredPort(), 9673u);
+  EXPECT_EQ(StoredServerPort(), 9673u);
   EXPECT_THAT(log.Lines(), ElementsAre("info: port 9700 is not available"));
 }
 
@@ -110,7 +94,7 @@ TEST_F(SelectServerPortTest, ValuesOfAnotherTypeAreNotUsed) {
   test::LogCapture long_log;
   EXPECT_EQ(SelectServerPort(), 9673);
   EXPECT_THAT(long_log.Lines(), ElementsAre("info: RegQueryValueEx Error: 234"));
-  EXPECT_EQ(StoredPort(), 9673u);
+  EXPECT_EQ(StoredServerPort(), 9673u);
 }
 
 TEST_F(SelectServerPortTest, EveryPortTakenStoresZero) {
@@ -127,7 +111,7 @@ TEST_F(SelectServerPortTest, EveryPortTakenStoresZero) {
   netstat_.ShowListing(rows);
   test::LogCapture log;
   EXPECT_EQ(SelectServerPort(), 0);
-  EXPECT_EQ(StoredPort(), 0u);
+  EXPECT_EQ(StoredServerPort(), 0u);
   EXPECT_THAT(log.Lines(), ElementsAreArray(lines));
 }
 
@@ -136,7 +120,7 @@ TEST_F(SelectServerPortTest, RefusedWriteStillReturnsThePort) {
   ASSERT_TRUE(CreateKey(kVendorKey, REG_OPTION_VOLATILE));
   test::LogCapture log;
   EXPECT_EQ(SelectServerPort(), 9673);
-  EXPECT_EQ(StoredPort(), std::nullopt);
+  EXPECT_EQ(StoredServerPort(), std::nullopt);
   EXPECT_THAT(log.Lines(), ElementsAre("info: RegOpenKeyEx Error: 2",
                                        "info: RegCreateKeyEx open key failed, result: 1021",
                                        "info: write ServerPort error"));

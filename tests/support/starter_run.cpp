@@ -1,7 +1,5 @@
 #include "support/starter_run.h"
 
-#include "platform/handles.h"
-
 #include <shlobj.h>
 
 #include <filesystem>
@@ -18,18 +16,17 @@ std::wstring Widen(const std::string& text) {
   return wide;
 }
 
-std::wstring CurrentPath() {
-  wchar_t buffer[32767];
-  DWORD length = ::GetEnvironmentVariableW(L"PATH", buffer, 32767);
-  return std::wstring(buffer, length);
-}
-
 void RemoveQuietly(const std::wstring& path) {
   std::error_code ignored;
   fs::remove_all(path, ignored);
 }
 
 }  // namespace
+
+std::vector<std::string> Concat(std::vector<std::string> head, const std::vector<std::string>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
 
 std::wstring StarterTest::ProgramFiles() {
   wchar_t path[MAX_PATH] = {};
@@ -46,10 +43,7 @@ std::wstring StarterTest::LogFile() {
 
 void StarterTest::SetUp() {
   KillProcessesNamed(L"java.exe");
-  platform::UniqueKey software;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                      software.put()) == ERROR_SUCCESS)
-    ::RegDeleteTreeW(software.get(), L"dadevuvidi");
+  DeleteVendorKey();
   RemoveQuietly(ProgramFiles() + L"\\norvik");
   RemoveQuietly(L"C:\\Users\\Public\\Documents\\corvel");
   fs::create_directories(VanticDir());
@@ -73,7 +67,8 @@ StarterOutcome StarterTest::RunStarter(const std::vector<std::string>& arguments
     command += wide.find(L' ') == std::wstring::npos ? L" " + wide : L" \"" + wide + L"\"";
   }
   ProcessOptions options;
-  options.environment = {{L"PATH", TestBinDir() + L"\\path_tools;" + CurrentPath()},
+  const std::wstring path = EnvironmentVariable(L"PATH").value_or(L"");
+  options.environment = {{L"PATH", TestBinDir() + L"\\path_tools;" + path},
                          {L"STANDIN_RECORD", record_file_}};
   for (const auto& [name, value] : environment) options.environment[name] = value;
 
@@ -118,18 +113,6 @@ std::vector<std::string> StarterTest::RecordedCommandLines() const {
   for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
     lines.push_back(text.substr(start, end - start));
   return lines;
-}
-
-std::optional<std::uint32_t> StarterTest::StoredServerPort() {
-  platform::UniqueKey key;
-  DWORD value = 0, size = sizeof(value), type = 0;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\dadevuvidi\\Corvel\\Vantic", 0,
-                      KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS ||
-      ::RegQueryValueExW(key.get(), L"ServerPort", nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                         &size) != ERROR_SUCCESS ||
-      type != REG_DWORD)
-    return std::nullopt;
-  return value;
 }
 
 std::string StarterTest::Utf8(const std::wstring& text) { return fs::path(text).u8string(); }

@@ -16,6 +16,12 @@
 
 namespace starter::test {
 
+// The status line of a wait that ended with everything ready.
+inline constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
+
+// `head` followed by `tail`: an expected log built from its parts.
+std::vector<std::string> Concat(std::vector<std::string> head, const std::vector<std::string>& tail);
+
 // One line of the diagnostic log, split into its fields.
 struct LogLine {
   std::uint32_t process_id = 0;
@@ -52,7 +58,6 @@ class StarterTest : public ::testing::Test {
 
   // The command lines the stand-in services of this test were started with.
   std::vector<std::string> RecordedCommandLines() const;
-  static std::optional<std::uint32_t> StoredServerPort();
   // Every line of the log file, in file order.
   static std::vector<LogLine> ReadLog();
 

@@ -150,6 +150,33 @@ bool PathExists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::optional<std::wstring> EnvironmentVariable(const std::wstring& name) {
+  const DWORD needed = ::GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+  if (needed == 0) return std::nullopt;
+  std::wstring value(needed, L'\0');
+  value.resize(::GetEnvironmentVariableW(name.c_str(), value.data(), needed));
+  return value;
+}
+
+std::optional<std::uint32_t> StoredServerPort() {
+  platform::UniqueKey key;
+  DWORD value = 0, size = sizeof(value), type = 0;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\dadevuvidi\\Corvel\\Vantic", 0,
+                      KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS ||
+      ::RegQueryValueExW(key.get(), L"ServerPort", nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                         &size) != ERROR_SUCCESS ||
+      type != REG_DWORD)
+    return std::nullopt;
+  return value;
+}
+
+void DeleteVendorKey() {
+  platform::UniqueKey software;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                      software.put()) == ERROR_SUCCESS)
+    ::RegDeleteTreeW(software.get(), L"dadevuvidi");
+}
+
 bool WaitFor(const std::function<bool()>& condition, int limit_ms) {
   const ULONGLONG start = ::GetTickCount64();
   while (::GetTickCount64() - start < static_cast<ULONGLONG>(limit_ms)) {

@@ -45,6 +45,16 @@ std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool PathExists(const std::wstring& path);
 
+// The value of this process's environment variable `name`, if it is set.
+std::optional<std::wstring> EnvironmentVariable(const std::wstring& name);
+
+// The ServerPort value the starter keeps (64-bit registry view), when it is
+// there as a DWORD.
+std::optional<std::uint32_t> StoredServerPort();
+// Removes the vendor's registry key with all below it (64-bit view), so that
+// a test starts without a stored port.
+void DeleteVendorKey();
+
 // Polls `condition` every 50 ms for up to `limit_ms`; true once it held.
 bool WaitFor(const std::function<bool()>& condition, int limit_ms = 30000);
 

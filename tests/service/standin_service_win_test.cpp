@@ -38,7 +38,7 @@ class ServerPortValue {
                         nullptr, key.put(), &disposition);
       if (disposition == REG_CREATED_NEW_KEY) created_.push_back(path);
     }
-    saved_ = Query(key.get());
+    saved_ = StoredServerPort();
     Store(key.get(), port);
   }
   ~ServerPortValue() {
@@ -51,13 +51,6 @@ class ServerPortValue {
   }
 
  private:
-  static std::optional<DWORD> Query(HKEY key) {
-    DWORD type = 0, value = 0, size = sizeof(value);
-    if (::RegQueryValueExW(key, L"ServerPort", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
-            ERROR_SUCCESS || type != REG_DWORD)
-      return std::nullopt;
-    return value;
-  }
   static void Store(HKEY key, std::optional<DWORD> port) {
     if (!port) {
       ::RegDeleteValueW(key, L"ServerPort");
