@@ -120,11 +120,11 @@ std::vector<std::string> StarterTest::RecordedCommandLines() const {
   return lines;
 }
 
-std::optional<std::uint32_t> StarterTest::StoredServerPort() {
+std::optional<std::uint32_t> StarterTest::StoredServerPort(REGSAM view) {
   platform::UniqueKey key;
   DWORD value = 0, size = sizeof(value), type = 0;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\dadevuvidi\\Corvel\\Vantic", 0,
-                      KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS ||
+                      KEY_READ | view, key.put()) != ERROR_SUCCESS ||
       ::RegQueryValueExW(key.get(), L"ServerPort", nullptr, &type, reinterpret_cast<BYTE*>(&value),
                          &size) != ERROR_SUCCESS ||
       type != REG_DWORD)

@@ -52,7 +52,8 @@ class StarterTest : public ::testing::Test {
 
   // The command lines the stand-in services of this test were started with.
   std::vector<std::string> RecordedCommandLines() const;
-  static std::optional<std::uint32_t> StoredServerPort();
+  // ServerPort in one registry view; the starter writes the 64-bit one.
+  static std::optional<std::uint32_t> StoredServerPort(REGSAM view = KEY_WOW64_64KEY);
   // Every line of the log file, in file order.
   static std::vector<LogLine> ReadLog();
 
