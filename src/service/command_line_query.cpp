@@ -60,13 +60,4 @@ std::optional<std::u16string> QueryCommandLine(CommandLineQuery& query) {
   return std::nullopt;
 }
 
-std::optional<std::u16string> CommandLineLeastRightFirst(
-    CommandLineQuery* query, const std::function<std::optional<std::u16string>()>& read_memory) {
-  if (query) {
-    std::optional<std::u16string> text = QueryCommandLine(*query);
-    if (text) return text;
-  }
-  return read_memory();
-}
-
 }  // namespace starter::service

@@ -7,7 +7,6 @@
 // string of the caller's width whose buffer points at the text behind it.
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -32,11 +31,5 @@ std::optional<std::u16string> ParseCommandLineAnswer(const unsigned char* block,
 // block was too small. No result when the system refuses, does not know the
 // class (older Windows; wine) or gives a malformed answer.
 std::optional<std::u16string> QueryCommandLine(CommandLineQuery& query);
-
-// The query first when the process could be opened for it (`query` not
-// null), then `read_memory`, the read that needs the right to read the
-// process's memory.
-std::optional<std::u16string> CommandLineLeastRightFirst(
-    CommandLineQuery* query, const std::function<std::optional<std::u16string>()>& read_memory);
 
 }  // namespace starter::service

@@ -21,6 +21,13 @@ bool RunsUnderWow64() {
   return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 }
 
+std::optional<std::u16string> QueryCommandLineWithLeastRight(std::uint32_t process_id) {
+  platform::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  if (!process) return std::nullopt;
+  ProcessCommandLineQuery query(process.get());
+  return QueryCommandLine(query);
+}
+
 std::optional<std::u16string> ReadCommandLineFromMemory(std::uint32_t process_id) {
   platform::UniqueHandle process(::OpenProcess(kQueryAndReadAccess, FALSE, process_id));
   if (!process) return std::nullopt;
@@ -33,11 +40,9 @@ std::optional<std::u16string> ReadCommandLineFromMemory(std::uint32_t process_id
 
 std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id) {
   if (process_id == 0) return std::nullopt;
-  platform::UniqueHandle limited(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
-  std::optional<ProcessCommandLineQuery> query;
-  if (limited) query.emplace(limited.get());
-  std::optional<std::u16string> text = CommandLineLeastRightFirst(
-      query ? &*query : nullptr, [process_id] { return ReadCommandLineFromMemory(process_id); });
+  std::optional<std::u16string> text = QueryCommandLineWithLeastRight(process_id);
+  // Refused, unknown to this system (wine; Windows before 8.1) or malformed.
+  if (!text) text = ReadCommandLineFromMemory(process_id);
   if (!text) return std::nullopt;
   return std::wstring(text->begin(), text->end());  // wchar_t is a UTF-16 unit here
 }

@@ -1,73 +1,48 @@
 #include "log/writers_mutex.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace starter::log {
 namespace {
 
-using ::testing::ElementsAreArray;
-
-// Answers each call from a table (a call not in it fails) and notes the calls
-// in order, as "create Global", "open Local" and so on.
-struct Namespaces {
-  std::map<std::string, MutexCall> answers;
-  std::vector<std::string> calls;
-
-  MutexCall Call(const char* what, MutexScope scope) {
-    std::string call = std::string(what) + (scope == MutexScope::kGlobal ? " Global" : " Local");
-    calls.push_back(call);
-    auto answer = answers.find(call);
-    return answer == answers.end() ? MutexCall::kFailed : answer->second;
-  }
-  bool Obtain() {
-    return ObtainWritersMutex([this](MutexScope scope) { return Call("create", scope); },
-                              [this](MutexScope scope) { return Call("open", scope); });
-  }
-};
-
-struct Case {
-  const char* name;
-  std::map<std::string, MutexCall> answers;
-  bool obtained;
-  std::vector<std::string> calls;
-};
+constexpr MutexCall kGot = MutexCall::kGot, kDenied = MutexCall::kAccessDenied;
 
 TEST(WritersMutex, GlobalFirstAndAnExistingOneIsOpenedBeforeAnyFallback) {
-  constexpr MutexCall kGot = MutexCall::kGot, kDenied = MutexCall::kAccessDenied;
+  struct Case {
+    const char* name;
+    std::map<std::string, MutexCall> answers;  // a call not listed fails
+    bool obtained;
+    std::vector<std::string> calls;
+  };
   const Case cases[] = {
-      {"created or opened with full access", {{"create Global", kGot}}, true, {"create Global"}},
-      {"made by another account: opened to wait and release",
-       {{"create Global", kDenied}, {"open Global", kGot}},
-       true,
+      {"created, or opened with full access", {{"create Global", kGot}}, true, {"create Global"}},
+      {"made by another account", {{"create Global", kDenied}, {"open Global", kGot}}, true,
        {"create Global", "open Global"}},
-      {"global one refused even that: the session's",
-       {{"create Global", kDenied}, {"create Local", kGot}},
-       true,
+      {"global one not even to be opened", {{"create Global", kDenied}, {"create Local", kGot}}, true,
        {"create Global", "open Global", "create Local"}},
-      {"no global namespace: nothing there to open",
-       {{"create Local", kGot}},
-       true,
-       {"create Global", "create Local"}},
+      {"no global namespace: nothing to open", {{"create Local", kGot}}, true, {"create Global", "create Local"}},
       {"session's one made by another account",
-       {{"create Global", kDenied}, {"create Local", kDenied}, {"open Local", kGot}},
-       true,
+       {{"create Global", kDenied}, {"create Local", kDenied}, {"open Local", kGot}}, true,
        {"create Global", "open Global", "create Local", "open Local"}},
-      {"none at all: writers go without the lock",
-       {{"create Global", kDenied}, {"create Local", kDenied}},
-       false,
+      {"none: writers go without the lock", {{"create Global", kDenied}, {"create Local", kDenied}}, false,
        {"create Global", "open Global", "create Local", "open Local"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Namespaces namespaces{c.answers, {}};
-    EXPECT_EQ(namespaces.Obtain(), c.obtained);
-    EXPECT_THAT(namespaces.calls, ElementsAreArray(c.calls));
+    std::vector<std::string> calls;
+    auto call = [&](const char* what, MutexScope scope) {
+      calls.push_back(std::string(what) + (scope == MutexScope::kGlobal ? " Global" : " Local"));
+      auto answer = c.answers.find(calls.back());
+      return answer == c.answers.end() ? MutexCall::kFailed : answer->second;
+    };
+    EXPECT_EQ(ObtainWritersMutex([&](MutexScope scope) { return call("create", scope); },
+                                 [&](MutexScope scope) { return call("open", scope); }),
+              c.obtained);
+    EXPECT_EQ(calls, c.calls);
   }
 }
 
