@@ -7,7 +7,8 @@ namespace starter::service {
 // system as the application name only, so the line starts with an empty
 // program-name token (one space), then the options, then the jar's full path
 // in double quotes. Without a usable TEMP, Java's temporary folders go to
-// the Windows folder's Temp on `system_drive` ("C:" on a standard installation).
+// \Windows\Temp on `system_drive`, the drive Windows is on ("C:" on a
+// standard installation).
 std::wstring BuildServiceCommandLine(const std::wstring& service_jar, bool temp_ready,
                                      const std::wstring& system_drive);
 
