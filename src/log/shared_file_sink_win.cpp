@@ -1,8 +1,10 @@
 #include "log/shared_file_sink.h"
 
+#include <sddl.h>
 #include <spdlog/common.h>
 
 #include "log/utf8.h"
+#include "log/writers_mutex.h"
 
 namespace starter::log {
 namespace {
@@ -17,14 +19,34 @@ std::wstring MutexName(const std::wstring& path) {
   return name;
 }
 
-// Global first, so starters in other sessions share it; a process that may
-// not open the global object falls back to its session's.
+// The owner keeps full access; every other account may wait on the mutex
+// and release it (SYNCHRONIZE | MUTEX_MODIFY_STATE), and nothing more. No
+// integrity label is needed: both rights count as reading and executing in
+// a mutex's generic mapping, which a lower integrity level may still use.
+constexpr wchar_t kEveryAccountMayWaitAndRelease[] = L"D:(A;;0x001F0001;;;OW)(A;;0x00100001;;;WD)";
+constexpr DWORD kWaitAndRelease = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+
 platform::UniqueHandle OpenWritersMutex(const std::wstring& path) {
-  for (const wchar_t* scope : {L"Global\\", L"Local\\"}) {
-    platform::UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, (scope + MutexName(path)).c_str()));
-    if (mutex) return mutex;
-  }
-  return {};
+  // Without the descriptor the mutex gets the creator's default security:
+  // still shared by the creator's own account.
+  platform::UniqueLocalMemory descriptor;
+  ::ConvertStringSecurityDescriptorToSecurityDescriptorW(kEveryAccountMayWaitAndRelease, SDDL_REVISION_1,
+                                                         descriptor.put(), nullptr);
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
+
+  platform::UniqueHandle mutex;
+  auto name = [&path](MutexScope scope) {
+    return (scope == MutexScope::kGlobal ? L"Global\\" : L"Local\\") + MutexName(path);
+  };
+  auto take = [&mutex](HANDLE handle) {
+    mutex.reset(handle);
+    if (mutex) return MutexCall::kGot;
+    return ::GetLastError() == ERROR_ACCESS_DENIED ? MutexCall::kAccessDenied : MutexCall::kFailed;
+  };
+  ObtainWritersMutex(
+      [&](MutexScope scope) { return take(::CreateMutexW(&attributes, FALSE, name(scope).c_str())); },
+      [&](MutexScope scope) { return take(::OpenMutexW(kWaitAndRelease, FALSE, name(scope).c_str())); });
+  return mutex;
 }
 
 class WritersLock {

@@ -66,9 +66,18 @@ struct RegistryKeyKind {
   static void Close(Handle handle) { ::RegCloseKey(handle); }
 };
 
+// Memory the system allocated for the caller with LocalAlloc (a security
+// descriptor built from text, for one): empty is null.
+struct LocalMemoryKind {
+  using Handle = HLOCAL;
+  static Handle Empty() { return nullptr; }
+  static void Close(Handle handle) { ::LocalFree(handle); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleKind>;
 using UniqueFile = UniqueResource<FileHandleKind>;
 using UniqueSnapshot = UniqueResource<FileHandleKind>;
 using UniqueKey = UniqueResource<RegistryKeyKind>;
+using UniqueLocalMemory = UniqueResource<LocalMemoryKind>;
 
 }  // namespace starter::platform

@@ -43,19 +43,6 @@ bool ReadHead(PathReader& memory, std::uint64_t address, std::size_t bytes, Reco
   return true;
 }
 
-// The buffer is MaximumLength bytes; the text is what precedes the first NUL,
-// and a buffer without one ends at its last whole character (an odd byte
-// count leaves the final byte out).
-std::u16string TextUpToNul(const std::vector<unsigned char>& bytes) {
-  std::u16string text;
-  for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
-    auto unit = static_cast<char16_t>(bytes[at] | (bytes[at + 1] << 8));
-    if (unit == u'\0') break;
-    text += unit;
-  }
-  return text;
-}
-
 template <class Traits>
 std::optional<std::u16string> ReadFromPeb(PathReader& memory, std::uint64_t peb_address) {
   PebHead<Traits> peb{};
@@ -70,10 +57,25 @@ std::optional<std::u16string> ReadFromPeb(PathReader& memory, std::uint64_t peb_
   if (command_line.maximum_length == 0) return std::u16string();
   std::vector<unsigned char> buffer(command_line.maximum_length, 0);
   if (!memory.Read(command_line.buffer, buffer.data(), buffer.size())) return std::nullopt;
-  return TextUpToNul(buffer);
+  // The buffer is MaximumLength bytes; the text is what precedes its first NUL.
+  return Utf16UpToNul(buffer.data(), buffer.size());
 }
 
 }  // namespace
+
+std::u16string Utf16UpToNul(const unsigned char* bytes, std::size_t size) {
+  std::u16string text;
+  for (std::size_t at = 0; at + 1 < size; at += 2) {
+    auto unit = static_cast<char16_t>(bytes[at] | (bytes[at + 1] << 8));
+    if (unit == u'\0') break;
+    text += unit;
+  }
+  return text;
+}
+
+RecordLayout LayoutForReadPath(ReadPath path) {
+  return path == ReadPath::kWow64 ? RecordLayout::kBits64 : RecordLayout::kBits32;
+}
 
 std::optional<std::u16string> ReadProcessCommandLine(ProcessMemoryReader& reader,
                                                      RecordLayout layout, ReadPath path) {

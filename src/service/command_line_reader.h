@@ -26,6 +26,17 @@ enum class RecordLayout { kBits32, kBits64 };
 // basic record, full 64-bit addresses).
 enum class ReadPath { kNative, kWow64 };
 
+// The records met on a read path. A 32-bit starter takes the WOW64 path only
+// on 64-bit Windows, where every process has 64-bit records (WOW64 ones
+// too); the native path means 32-bit Windows. Nothing else decides it: an
+// x86 process on ARM64 Windows is told that the machine is x86, yet reads
+// 64-bit records.
+RecordLayout LayoutForReadPath(ReadPath path);
+
+// UTF-16LE bytes up to the first NUL; without one, up to the last whole
+// character (an odd byte count leaves the final byte out).
+std::u16string Utf16UpToNul(const unsigned char* bytes, std::size_t size);
+
 // The command line in UTF-16 units, up to its first NUL, or no result when
 // any record or the text cannot be read completely.
 std::optional<std::u16string> ReadProcessCommandLine(ProcessMemoryReader& reader,

@@ -7,8 +7,9 @@
 
 namespace starter::service {
 
-// The command line of another process, read from its memory; no result for
-// process id 0 or when the process cannot be opened or read.
+// The command line of another process: asked of the system with the least
+// right, or else read from the process's memory; no result for process id 0
+// or when neither way gets it.
 std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id);
 
 // Whether a Vantic service process runs; a filter of 0 accepts any process,

@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include "platform/handles.h"
+#include "service/command_line_query.h"
 #include "service/command_line_reader.h"
 #include "service/process_detection.h"
 #include "service/process_memory.h"
@@ -11,36 +12,37 @@
 namespace starter::service {
 namespace {
 
+// Reading memory needs more than the query: the system refuses these rights
+// on processes of other accounts and of higher integrity.
 constexpr DWORD kQueryAndReadAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x0410
-constexpr WORD kArchitectureAmd64 = 9;
-
-// Every process on 64-bit Windows has 64-bit records, WOW64 ones included.
-RecordLayout NativeRecordLayout() {
-  SYSTEM_INFO info{};
-  ::GetNativeSystemInfo(&info);
-  return info.wProcessorArchitecture == kArchitectureAmd64 ? RecordLayout::kBits64
-                                                           : RecordLayout::kBits32;
-}
 
 bool RunsUnderWow64() {
   BOOL wow64 = FALSE;
   return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 }
 
-std::optional<std::u16string> ReadCommandLine(HANDLE process) {
-  RecordLayout layout = NativeRecordLayout();
+std::optional<std::u16string> QueryCommandLineWithLeastRight(std::uint32_t process_id) {
+  platform::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  if (!process) return std::nullopt;
+  ProcessCommandLineQuery query(process.get());
+  return QueryCommandLine(query);
+}
+
+std::optional<std::u16string> ReadCommandLineFromMemory(std::uint32_t process_id) {
+  platform::UniqueHandle process(::OpenProcess(kQueryAndReadAccess, FALSE, process_id));
+  if (!process) return std::nullopt;
   ReadPath path = RunsUnderWow64() ? ReadPath::kWow64 : ReadPath::kNative;
-  ProcessHandleReader reader(process, path);
-  return ReadProcessCommandLine(reader, layout, path);
+  ProcessHandleReader reader(process.get(), path);
+  return ReadProcessCommandLine(reader, LayoutForReadPath(path), path);
 }
 
 }  // namespace
 
 std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id) {
   if (process_id == 0) return std::nullopt;
-  platform::UniqueHandle process(::OpenProcess(kQueryAndReadAccess, FALSE, process_id));
-  if (!process) return std::nullopt;
-  std::optional<std::u16string> text = ReadCommandLine(process.get());
+  std::optional<std::u16string> text = QueryCommandLineWithLeastRight(process_id);
+  // Refused, unknown to this system (wine; Windows before 8.1) or malformed.
+  if (!text) text = ReadCommandLineFromMemory(process_id);
   if (!text) return std::nullopt;
   return std::wstring(text->begin(), text->end());  // wchar_t is a UTF-16 unit here
 }

@@ -6,6 +6,7 @@
 // looks its function up again in the loaded ntdll.dll.
 #include "platform/win.h"
 
+#include "service/command_line_query.h"
 #include "service/command_line_reader.h"
 
 namespace starter::service {
@@ -19,6 +20,18 @@ class ProcessHandleReader final : public ProcessMemoryReader {
  private:
   HANDLE process_;
   ReadPath path_;
+};
+
+// The command-line query through NtQueryInformationProcess of the starter's
+// own width: under WOW64 the system hands the 64-bit answer over in 32-bit
+// form, so one call serves 32-bit and 64-bit targets alike.
+class ProcessCommandLineQuery final : public CommandLineQuery {
+ public:
+  explicit ProcessCommandLineQuery(HANDLE process) : process_(process) {}
+  std::uint32_t Query(unsigned char* block, std::uint32_t size, std::uint32_t& needed) override;
+
+ private:
+  HANDLE process_;
 };
 
 }  // namespace starter::service

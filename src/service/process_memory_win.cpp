@@ -10,7 +10,10 @@ using ReadVirtualMemory64Fn = LONG(NTAPI*)(HANDLE process, ULONG64 address, PVOI
                                            ULONG64 size, PULONG64 bytes_read);
 
 constexpr ULONG kBasicInformationClass = 0;
+constexpr ULONG kCommandLineInformationClass = 60;
 constexpr LONG kSuccess = 0;
+// What a call answers when this system's ntdll lacks the function.
+constexpr std::uint32_t kStatusProcedureNotFound = 0xC000007A;
 
 // Null when this system's ntdll lacks the function (wine, older Windows).
 template <typename Function>
@@ -26,6 +29,16 @@ bool ProcessHandleReader::QueryBasicInformation(void* record, std::uint32_t size
   auto query = LookUpNtdll<QueryInformationFn>(path_ == ReadPath::kWow64 ? "NtWow64QueryInformationProcess64"
                                                                         : "NtQueryInformationProcess");
   return query && query(process_, kBasicInformationClass, record, size, nullptr) == kSuccess;
+}
+
+std::uint32_t ProcessCommandLineQuery::Query(unsigned char* block, std::uint32_t size,
+                                             std::uint32_t& needed) {
+  auto query = LookUpNtdll<QueryInformationFn>("NtQueryInformationProcess");
+  if (!query) return kStatusProcedureNotFound;
+  ULONG returned = 0;
+  const LONG status = query(process_, kCommandLineInformationClass, block, size, &returned);
+  needed = returned;
+  return static_cast<std::uint32_t>(status);
 }
 
 bool ProcessHandleReader::Read(std::uint64_t address, void* out, std::size_t size) {

@@ -7,6 +7,7 @@
 // as a 64-bit address. All records are little-endian, as on every x86 target.
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 namespace starter::service {
 
@@ -16,6 +17,10 @@ struct Traits32 {
 struct Traits64 {
   using Pointer = std::uint64_t;
 };
+
+// The starter's own width: what the system writes into the starter's own
+// buffers, whatever the width of the process asked about.
+using OwnTraits = std::conditional_t<sizeof(void*) == 8, Traits64, Traits32>;
 
 // Pointer fields are aligned to their own width; spelling it out keeps the
 // 64-bit records right on i686, where a compiler may align 8-byte integers to 4.
@@ -76,6 +81,11 @@ struct ProcessParametersHead {
 
 #undef STARTER_TARGET_POINTER
 
+// The head of the answer to the command-line query (information class 60):
+// a counted string whose buffer points at the text further on in the same
+// answer, in the starter's own memory.
+using CommandLineAnswerHead = CountedWideString<OwnTraits>;
+
 // How many bytes are copied from the start of each head: the field wanted plus
 // room for its widest form, so one copy size per layout serves every reader.
 template <class Traits>
@@ -97,6 +107,9 @@ static_assert(offsetof(CountedWideString<Traits32>, buffer) == 4);
 static_assert(sizeof(CountedWideString<Traits64>) == 16);
 static_assert(offsetof(CountedWideString<Traits64>, maximum_length) == 2);
 static_assert(offsetof(CountedWideString<Traits64>, buffer) == 8);
+
+static_assert(sizeof(CommandLineAnswerHead) == 2 * sizeof(void*));
+static_assert(offsetof(CommandLineAnswerHead, buffer) == sizeof(void*));
 
 static_assert(offsetof(PebHead<Traits32>, process_parameters) == 0x10);
 static_assert(kPebHeadBytes<Traits32> == 24 && sizeof(PebHead<Traits32>) <= 24);

@@ -186,6 +186,18 @@ TEST(ProcessCommandLine, MaximumLengthZeroCopiesNoText) {
   EXPECT_EQ(process.reads.size(), 2u);
 }
 
+// The WOW64 path meets 64-bit records whatever the machine claims to be: on
+// ARM64 Windows an x86 process is told the machine is x86, and reading with
+// 32-bit offsets there never finds the command line.
+TEST(ProcessCommandLine, TheLayoutFollowsTheReadPath) {
+  EXPECT_EQ(LayoutForReadPath(ReadPath::kNative), RecordLayout::kBits32);
+  ASSERT_EQ(LayoutForReadPath(ReadPath::kWow64), RecordLayout::kBits64);
+  Image wow64{"", RecordLayout::kBits64, ReadPath::kWow64, 0x7FF6'1234'5000, 0x1'2345'0000, 0x2'0000'1000};
+  FakeProcess process = BuildProcess(wow64, WholeText(kCommandLine));
+  EXPECT_EQ(ReadProcessCommandLine(process, LayoutForReadPath(ReadPath::kWow64), ReadPath::kWow64), kCommandLine);
+  EXPECT_NE(ReadProcessCommandLine(process, RecordLayout::kBits32, ReadPath::kWow64), kCommandLine);
+}
+
 // The native path cannot name memory above 4 GiB. Cutting the address down
 // would land on other memory, here a decoy holding a plausible command line.
 TEST(ProcessCommandLine, NativePathRefusesAddressesAbove4GiB) {

@@ -158,11 +158,12 @@ std::optional<std::wstring> EnvironmentVariable(const std::wstring& name) {
   return value;
 }
 
-std::optional<std::uint32_t> StoredServerPort() {
+std::optional<std::uint32_t> StoredServerPort(RegistryView view) {
+  const REGSAM view_flag = view == RegistryView::k64Bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
   platform::UniqueKey key;
   DWORD value = 0, size = sizeof(value), type = 0;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\dadevuvidi\\Corvel\\Vantic", 0,
-                      KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS ||
+                      KEY_READ | view_flag, key.put()) != ERROR_SUCCESS ||
       ::RegQueryValueExW(key.get(), L"ServerPort", nullptr, &type, reinterpret_cast<BYTE*>(&value),
                          &size) != ERROR_SUCCESS ||
       type != REG_DWORD)

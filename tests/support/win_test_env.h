@@ -48,9 +48,12 @@ bool PathExists(const std::wstring& path);
 // The value of this process's environment variable `name`, if it is set.
 std::optional<std::wstring> EnvironmentVariable(const std::wstring& name);
 
-// The ServerPort value the starter keeps (64-bit registry view), when it is
-// there as a DWORD.
-std::optional<std::uint32_t> StoredServerPort();
+// The two views of the registry a 32-bit program can name on 64-bit Windows.
+enum class RegistryView { k64Bit, k32Bit };
+
+// The ServerPort value in one view of the registry, when it is there as a
+// DWORD. The starter keeps it in the 64-bit view.
+std::optional<std::uint32_t> StoredServerPort(RegistryView view = RegistryView::k64Bit);
 // Removes the vendor's registry key with all below it (64-bit view), so that
 // a test starts without a stored port.
 void DeleteVendorKey();

@@ -4,9 +4,13 @@
 # program that brings up wine's background services, so that neither holds
 # the pipes of the programs whose output the tests capture. The server and
 # everything in the prefix are stopped afterwards, whatever the outcome.
+# STARTER_WINE_ARCH=win64 makes it a 64-bit prefix, in a folder of its own:
+# the 32-bit programs then run under WOW64, as on 64-bit Windows.
 set -euo pipefail
-prefix=${STARTER_WINE_PREFIX:-$PWD/build/wineprefix}
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+arch=${STARTER_WINE_ARCH:-win32}
+suffix=${arch#win32}
+prefix=${STARTER_WINE_PREFIX:-$PWD/build/wineprefix${suffix:+-$suffix}}
+export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all STARTER_WINE_ARCH=$arch
 # A test that made a folder immutable (chattr +i) and died before undoing it
 # would leave a prefix that cannot be removed.
 chattr -R -i "$prefix" >/dev/null 2>&1 || true

@@ -1,0 +1,35 @@
+#pragma once
+// Asks the system for the command line of another process (information class
+// 60, ProcessCommandLineInformation, Windows 8.1 and later). The query needs
+// only PROCESS_QUERY_LIMITED_INFORMATION, which the system grants on
+// processes of other accounts and of elevated ones, where reading their
+// memory is refused. The answer fills the caller's own buffer: a counted
+// string of the caller's width whose buffer points at the text behind it.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace starter::service {
+
+// The query on one opened process, behind a seam so that the handling of
+// its answers runs against synthetic ones as well as the system's.
+class CommandLineQuery {
+ public:
+  virtual ~CommandLineQuery() = default;
+  // Fills `block` of `size` bytes and returns the NTSTATUS; `needed` receives
+  // the size the system reports, after a too-small answer the size it wants.
+  virtual std::uint32_t Query(unsigned char* block, std::uint32_t size, std::uint32_t& needed) = 0;
+};
+
+// The text of an answer that lies at `block`, up to its first NUL; no result
+// unless the counted string names whole characters behind its head and
+// inside the block.
+std::optional<std::u16string> ParseCommandLineAnswer(const unsigned char* block, std::size_t size);
+
+// Asks once, and once more with the size the system names when the first
+// block was too small. No result when the system refuses, does not know the
+// class (older Windows; wine) or gives a malformed answer.
+std::optional<std::u16string> QueryCommandLine(CommandLineQuery& query);
+
+}  // namespace starter::service
