@@ -172,8 +172,8 @@ TEST_F(IsPortAvailableTest, JudgesATranslatedListingByAddressesAndTheMachineTabl
   test::Socket accepted(::accept(listener.get(), nullptr, nullptr));
   ASSERT_NE(accepted.get(), INVALID_SOCKET);
   listener.Reset();
-  // A port this test holds bound on every IPv4 address, so that no IPv4
-  // connection of the machine can use it.
+  // A port this test holds bound on every IPv4 address: no connection the
+  // machine opens is given it as its local port.
   test::Socket held(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   sockaddr_in any{};
   any.sin_family = AF_INET;
