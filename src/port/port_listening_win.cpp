@@ -23,6 +23,8 @@ static_assert(sizeof(Tcp6RowImage) == sizeof(MIB_TCP6ROW_OWNER_PID));
 static_assert(offsetof(Tcp6RowImage, state) == offsetof(MIB_TCP6ROW_OWNER_PID, dwState));
 static_assert(offsetof(Tcp6RowImage, local_port) == offsetof(MIB_TCP6ROW_OWNER_PID, dwLocalPort));
 static_assert(offsetof(MIB_TCP6TABLE_OWNER_PID, table) == sizeof(DWORD));
+static_assert(kTcpStateListen == MIB_TCP_STATE_LISTEN);
+static_assert(kTcpStateEstablished == MIB_TCP_STATE_ESTAB);
 
 // Sizing and filling are separate calls, and the machine's table may grow
 // in between. A few fresh tries keep a busy machine from costing a whole

@@ -48,48 +48,6 @@ TEST_F(IsPortListeningTest, ConnectionsOnThePortAreNotListeners) {
   EXPECT_FALSE(IsPortListening(test::LocalPort(client)));
 }
 
-// A connection over `address`: the listener is closed once it has accepted,
-// so only the two established sockets hold the port.
-struct Connection {
-  Socket client;
-  Socket accepted;
-  std::uint16_t port = 0;  // the listener's, now the accepted socket's local port
-};
-
-bool Connect(Connection& connection, sockaddr* address, int length) {
-  Socket listener;
-  connection.port = test::Listen(listener, address, length);
-  if (connection.port == 0) return false;
-  reinterpret_cast<sockaddr_in*>(address)->sin_port = htons(connection.port);
-  connection.client.Reset(::socket(address->sa_family, SOCK_STREAM, IPPROTO_TCP));
-  if (::connect(connection.client.get(), address, length) != 0) return false;
-  connection.accepted.Reset(::accept(listener.get(), nullptr, nullptr));
-  return connection.accepted.get() != INVALID_SOCKET;
-}
-
-TEST_F(IsPortListeningTest, EstablishedConnectionsAreSeenInBothFamilies) {
-  sockaddr_in v4{};
-  v4.sin_family = AF_INET;
-  v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  Connection over_v4;
-  ASSERT_TRUE(Connect(over_v4, reinterpret_cast<sockaddr*>(&v4), sizeof(v4)));
-  EXPECT_TRUE(IsPortConnected(over_v4.port));
-  EXPECT_TRUE(IsPortConnected(test::LocalPort(over_v4.client)));
-  over_v4.client.Reset();
-  over_v4.accepted.Reset();
-  // Closing leaves TIME_WAIT or nothing, never an established row.
-  EXPECT_TRUE(test::Eventually([&] { return !IsPortConnected(over_v4.port); }));
-
-  sockaddr_in6 v6{};
-  v6.sin6_family = AF_INET6;
-  v6.sin6_addr = in6addr_loopback;
-  Connection over_v6;
-  if (!Connect(over_v6, reinterpret_cast<sockaddr*>(&v6), sizeof(v6)))
-    GTEST_SKIP() << "no IPv6 loopback on this machine";
-  EXPECT_TRUE(IsPortConnected(over_v6.port));
-  EXPECT_FALSE(IsPortListening(over_v6.port));
-}
-
 TEST_F(IsPortListeningTest, Ipv6OnlyListenersAreNotSeen) {
   Socket v6_listener;
   sockaddr_in6 v6{};

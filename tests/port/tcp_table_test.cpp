@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <utility>
 #include <vector>
 
 namespace starter::port {
 namespace {
 
-constexpr std::uint32_t kEstablished = kTcpStateEstablished;
+constexpr std::uint32_t kEstablished = 5;
 constexpr std::uint32_t kTimeWait = 11;
 
 // What ntohs does on every host the starter runs on (little-endian).
@@ -77,49 +76,26 @@ TEST(HasTcpRow, NeverReadsRowsTheBufferDoesNotHold) {
   EXPECT_FALSE(listening(counted, counted.size()));
 }
 
-// IPv6 rows written byte by byte at the places the system puts their fields:
-// 16-byte local address, scope id, local port (offset 20), 16-byte remote
-// address, scope id, remote port (44), state (48), owner (52).
-std::vector<unsigned char> Ipv6Table(
-    const std::vector<std::pair<std::uint32_t, std::uint16_t>>& state_and_port,
-    std::uint16_t remote_port = 443) {
-  std::vector<unsigned char> bytes(4 + 56 * state_and_port.size(), 0x11);
-  const auto count = static_cast<std::uint32_t>(state_and_port.size());
-  std::memcpy(bytes.data(), &count, sizeof(count));
-  for (std::size_t i = 0; i < state_and_port.size(); ++i) {
-    unsigned char* row = bytes.data() + 4 + 56 * i;
-    const std::uint32_t local = PortField(state_and_port[i].second);
-    const std::uint32_t remote = PortField(remote_port);
-    std::memcpy(row + 20, &local, 4);
-    std::memcpy(row + 44, &remote, 4);
-    std::memcpy(row + 48, &state_and_port[i].first, 4);
-  }
-  return bytes;
+// A table of one IPv6 row, written byte by byte where the system puts the
+// fields: local port at offset 20 of the row, remote port at 44, state at 48.
+std::vector<unsigned char> Ipv6Table(std::uint32_t state, std::uint16_t local, std::uint16_t remote) {
+  std::vector<unsigned char> table(4 + 56, 0x11);
+  const std::uint32_t count = 1, local_field = PortField(local), remote_field = PortField(remote);
+  std::memcpy(&table[0], &count, 4);
+  std::memcpy(&table[4 + 20], &local_field, 4);
+  std::memcpy(&table[4 + 44], &remote_field, 4);
+  std::memcpy(&table[4 + 48], &state, 4);
+  return table;
 }
 
 TEST(HasTcpRow, ReadsIpv6RowsAtTheSystemsOffsets) {
-  const auto connected = [](const std::vector<unsigned char>& table, std::uint16_t port) {
-    return HasTcpRow<Tcp6RowImage>(table.data(), table.size(), port, kEstablished, SwapBytes);
+  const auto established = [](const std::vector<unsigned char>& table, std::size_t cut = 0) {
+    return HasTcpRow<Tcp6RowImage>(table.data(), table.size() - cut, 9673, kEstablished, SwapBytes);
   };
-  const auto table = Ipv6Table({{kTcpStateListen, 9673}, {kTimeWait, 9674}, {kEstablished, 9675}});
-  EXPECT_TRUE(connected(table, 9675));
-  EXPECT_FALSE(connected(table, 9673));
-  EXPECT_FALSE(connected(table, 9674));
-  EXPECT_TRUE(HasTcpRow<Tcp6RowImage>(table.data(), table.size(), 9673, kTcpStateListen, SwapBytes));
-  // The remote port is not the local one.
-  EXPECT_FALSE(connected(Ipv6Table({{kEstablished, 50000}}, 9673), 9673));
-  // The third row does not fit a buffer cut inside it.
-  EXPECT_FALSE(connected(std::vector<unsigned char>(table.begin(), table.end() - 1), 9675));
-}
-
-TEST(HasTcpRow, FindsEstablishedIpv4RowsOnTheLocalPortOnly) {
-  const auto connected = [](const std::vector<TcpRowImage>& rows, std::uint16_t port) {
-    const auto table = Table(rows, static_cast<std::uint32_t>(rows.size()));
-    return HasTcpRow<TcpRowImage>(table.data(), table.size(), port, kEstablished, SwapBytes);
-  };
-  EXPECT_TRUE(connected({Row(kTcpStateListen, 9673), Row(kEstablished, 9673, 50000)}, 9673));
-  EXPECT_FALSE(connected({Row(kTcpStateListen, 9673), Row(kTimeWait, 9673)}, 9673));
-  EXPECT_FALSE(connected({Row(kEstablished, 50000, 9673)}, 9673));
+  EXPECT_TRUE(established(Ipv6Table(kEstablished, 9673, 443)));
+  EXPECT_FALSE(established(Ipv6Table(kTimeWait, 9673, 443)));
+  EXPECT_FALSE(established(Ipv6Table(kEstablished, 50000, 9673)));
+  EXPECT_FALSE(established(Ipv6Table(kEstablished, 9673, 443), 1));
 }
 
 }  // namespace
