@@ -1,4 +1,5 @@
 #include "port/port_availability.h"
+#include "port/bind_probe.h"
 #include "port/command_output.h"
 
 #include "platform/win.h"
@@ -77,6 +78,18 @@ TEST(ReadCommandOutput, TheCommandInheritsNothingButItsOutputPipe) {
   // The probe does reach an event handed down to it.
   ASSERT_TRUE(test::RunProcess(probe, command).finished);
   EXPECT_EQ(::WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+}
+
+// A refusal cannot be staged here (as root every bind succeeds); the other
+// two outcomes can.
+TEST(TryBindPort, BindsAFreePortAndFailsOnAnAddressInUse) {
+  test::WinsockSession winsock;
+  test::Socket listener;
+  const std::uint16_t port = test::ListenV4(listener, INADDR_LOOPBACK);
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(TryBindPort(port), BindOutcome::kFailed);
+  listener.Reset();
+  EXPECT_TRUE(test::Eventually([port] { return TryBindPort(port) == BindOutcome::kBound; }));
 }
 
 class IsPortAvailableTest : public ::testing::Test {
