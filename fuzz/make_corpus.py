@@ -42,6 +42,13 @@ LISTINGS = {
     "owner_too_large": netstat_row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", "4294967296"),
     # Longer than two 500-byte pieces, with the deciding row in the last one.
     "three_pieces": DECOYS * 3 + LISTEN,
+    # Translated states in code page 850 bytes (each character below stands
+    # for the byte of its number): German, French in two words, Spanish.
+    "german": netstat_row("127.0.0.1:9673", "127.0.0.1:50000", "HERGESTELLT", "66")
+              + netstat_row("0.0.0.0:9673", "0.0.0.0:0", "ABH\x99REN", "1032"),
+    "french_two_words": netstat_row("[::]:9673", "[::]:0", "\xb7 L'\x90COUTE", "2048"),
+    "spanish": netstat_row("127.0.0.1:9673", "127.0.0.1:50001", "ESTABLECIDO", "77")
+               + netstat_row("0.0.0.0:19673", "0.0.0.0:0", "ESCUCHANDO", "5"),
 }
 
 
@@ -49,7 +56,7 @@ def write_netstat_seeds():
     folder = CORPUS / "netstat_listing"
     folder.mkdir(parents=True, exist_ok=True)
     for name, listing in LISTINGS.items():
-        (folder / name).write_bytes(struct.pack("<H", 9673) + listing.encode("ascii"))
+        (folder / name).write_bytes(struct.pack("<H", 9673) + listing.encode("latin-1"))
 
 
 # Record offsets of the two layouts: pointer size, parameters pointer in the

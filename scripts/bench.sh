@@ -13,5 +13,5 @@ cmake --no-warn-unused-cli -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmak
 # One job: the machine is shared, and a busy build would skew the figures anyway.
 ninja -j1 -C "$build" starter_bench >/dev/null
 echo "benchmark of $(git rev-parse --short HEAD 2>/dev/null || echo 'this tree') on $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
-STARTER_WINE_PREFIX=$PWD/build/bench-prefix \
+STARTER_WINE_PREFIX=$PWD/build/bench-prefix STARTER_STANDIN_TOOLS=$PWD/$build/tests/bin/path_tools \
   tests/support/wine-session.sh wine "$build/tests/bin/starter_bench.exe" "$@"

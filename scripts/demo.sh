@@ -23,6 +23,10 @@ printf 'stand-in jar' > "$corvel/Vantic/Vantic.jar"
 log="$WINEPREFIX/drive_c/users/Public/Documents/corvel/VanticLogs/zephra_vantic_starter.log"
 before=$(stat -c %s "$log" 2>/dev/null || echo 0)
 tools='Z:'$(echo "$PWD/build/win32/tests/bin/path_tools" | tr / '\\')
+# The starter's pipeline runs in the system folder, where cmd finds netstat and
+# findstr first: the stand-ins go there too, run instead of wine's own ("=n").
+cp build/win32/tests/bin/path_tools/{netstat,findstr}.exe "$WINEPREFIX/drive_c/windows/system32/"
+export WINEDLLOVERRIDES=netstat.exe,findstr.exe=n
 
 echo "== running: zephra_vantic_starter.exe (no arguments)"
 status=0

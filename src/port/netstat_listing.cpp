@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <vector>
 
 namespace starter::port {
@@ -28,6 +29,33 @@ bool EndsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
+// Every state word netstat prints on an English (or Chinese) system. Other
+// systems print translated words in their OEM code page ("ABH\x99REN",
+// "\xB7 L'\x90COUTE"), which are never compared: a row whose first state
+// word is not one of these is a connection in an unknown state.
+constexpr std::string_view kEnglishStates[] = {
+    "CLOSED",     "LISTENING", "SYN_SENT", "SYN_RECEIVED", "ESTABLISHED", "FIN_WAIT_1", "FIN_WAIT_2",
+    "CLOSE_WAIT", "CLOSING",   "LAST_ACK", "TIME_WAIT",    "DELETE_TCB",  "BOUND"};
+
+// Protocol, local address, foreign address, then the state (one or more
+// words) and the owner id as the last column.
+enum Column { kProtocol, kLocal, kForeign, kState, kColumnsWithState };
+
+enum class RowKind { kOther, kListening, kEstablished, kUnreadState };
+
+RowKind KindOfRow(const std::vector<std::string_view>& columns, std::string_view local_tail) {
+  if (columns.size() < kColumnsWithState || columns[kProtocol] != "TCP" ||
+      !EndsWith(columns[kLocal], local_tail))
+    return RowKind::kOther;
+  const std::string_view foreign = columns[kForeign];
+  if (columns[kState] == "LISTENING" || foreign == "0.0.0.0:0" || foreign == "[::]:0")
+    return RowKind::kListening;
+  if (columns[kState] == "ESTABLISHED") return RowKind::kEstablished;
+  const bool english = std::find(std::begin(kEnglishStates), std::end(kEnglishStates),
+                                 columns[kState]) != std::end(kEnglishStates);
+  return english ? RowKind::kOther : RowKind::kUnreadState;
+}
+
 // The leading decimal digits of `text`; 0 when there are none or they do not
 // fit a process id.
 std::uint32_t ParseProcessId(std::string_view text) {
@@ -48,24 +76,30 @@ std::string AvailabilityCommandLine(int port) {
 }
 
 ListingVerdict JudgeListing(std::string_view listing, int port) {
-  // Protocol, local address, foreign address, state, owner id.
-  enum Column { kProtocol, kLocal, kForeign, kState, kColumnsWithState };
+  using Ask = ListingVerdict::Ask;
   const std::string local_tail = ":" + std::to_string(port);
-  bool connected = false;
+  bool established = false;
+  bool unread_state = false;
   while (!listing.empty()) {
     const auto line_end = std::min(listing.find('\n'), listing.size());
     const auto columns = SplitColumns(listing.substr(0, line_end));
     listing.remove_prefix(std::min(line_end + 1, listing.size()));
-    if (columns.size() < kColumnsWithState || columns[kProtocol] != "TCP" ||
-        !EndsWith(columns[kLocal], local_tail))
-      continue;
-    if (columns[kState] == "LISTENING") {
-      const bool has_owner = columns.size() > kColumnsWithState;
-      return {ListingVerdict::Ask::kOwner, has_owner ? ParseProcessId(columns.back()) : 0};
+    switch (KindOfRow(columns, local_tail)) {
+      case RowKind::kListening:
+        // A row without an owner ends in its state, which gives 0.
+        return {Ask::kOwner, ParseProcessId(columns.back())};
+      case RowKind::kEstablished:
+        established = true;
+        break;
+      case RowKind::kUnreadState:
+        unread_state = true;
+        break;
+      case RowKind::kOther:
+        break;
     }
-    connected = connected || columns[kState] == "ESTABLISHED";
   }
-  return {connected ? ListingVerdict::Ask::kAnyService : ListingVerdict::Ask::kNothing, 0};
+  if (established) return {Ask::kAnyService, 0};
+  return {unread_state ? Ask::kConnectionTables : Ask::kNothing, 0};
 }
 
 }  // namespace starter::port

@@ -21,13 +21,21 @@ struct ListingVerdict {
     kNothing,     // no row listens on the port or is connected through it: usable
     kOwner,       // a row listens: usable exactly when its owner is the service
     kAnyService,  // only connections: usable exactly when some service runs
+    // Only connections whose state is printed in the system's language: as
+    // kAnyService when the system's TCP tables hold an established
+    // connection on the port, as kNothing otherwise.
+    kConnectionTables,
   };
   Ask ask = Ask::kNothing;
   std::uint32_t owner_id = 0;  // for Ask::kOwner; 0 when the row names no number
 };
 
-// The first LISTENING row for `port` decides; without one, any ESTABLISHED
-// row does. Other states and UDP rows never count.
+// The first listening row for `port` decides: its state is LISTENING or its
+// foreign address is the wildcard 0.0.0.0:0 or [::]:0, the one a listener
+// shows whatever language the states are printed in. Without one, any
+// ESTABLISHED row does, then any row with a state word netstat does not print
+// in English. Other English states and UDP rows never count. The owner is the
+// last column: a translated state may be more than one word.
 ListingVerdict JudgeListing(std::string_view listing, int port);
 
 }  // namespace starter::port

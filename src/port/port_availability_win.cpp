@@ -3,8 +3,11 @@
 #include <string>
 
 #include "log/diag_log.h"
+#include "port/availability_decision.h"
+#include "port/bind_probe.h"
 #include "port/command_output.h"
 #include "port/netstat_listing.h"
+#include "port/port_listening.h"
 #include "service/process_detection.h"
 
 namespace starter::port {
@@ -16,16 +19,8 @@ bool IsPortAvailable(int port) {
   }
   std::string output;
   if (!ReadCommandOutput(AvailabilityCommandLine(port).c_str(), output)) return false;
-  const ListingVerdict verdict = JudgeListing(output, port);
-  switch (verdict.ask) {
-    case ListingVerdict::Ask::kOwner:
-      return service::IsServiceProcessRunning(verdict.owner_id);
-    case ListingVerdict::Ask::kAnyService:
-      return service::IsServiceProcessRunning(0);
-    case ListingVerdict::Ask::kNothing:
-      break;
-  }
-  return true;
+  return DecideAvailability(JudgeListing(output, port), static_cast<std::uint16_t>(port),
+                            {service::IsServiceProcessRunning, IsPortConnected, TryBindPort});
 }
 
 }  // namespace starter::port

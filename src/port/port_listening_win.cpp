@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <iphlpapi.h>
 
+#include <cstddef>
 #include <memory>
 #include <new>
 
@@ -13,31 +14,49 @@
 namespace starter::port {
 namespace {
 
+// The row images read the system's rows: same size, the two fields read at
+// the same places.
+static_assert(sizeof(TcpRowImage) == sizeof(MIB_TCPROW_OWNER_PID));
+static_assert(offsetof(TcpRowImage, state) == offsetof(MIB_TCPROW_OWNER_PID, dwState));
+static_assert(offsetof(TcpRowImage, local_port) == offsetof(MIB_TCPROW_OWNER_PID, dwLocalPort));
+static_assert(sizeof(Tcp6RowImage) == sizeof(MIB_TCP6ROW_OWNER_PID));
+static_assert(offsetof(Tcp6RowImage, state) == offsetof(MIB_TCP6ROW_OWNER_PID, dwState));
+static_assert(offsetof(Tcp6RowImage, local_port) == offsetof(MIB_TCP6ROW_OWNER_PID, dwLocalPort));
+static_assert(offsetof(MIB_TCP6TABLE_OWNER_PID, table) == sizeof(DWORD));
+static_assert(kTcpStateListen == MIB_TCP_STATE_LISTEN);
+static_assert(kTcpStateEstablished == MIB_TCP_STATE_ESTAB);
+
 // Sizing and filling are separate calls, and the machine's table may grow
 // in between. A few fresh tries keep a busy machine from costing a whole
 // 100 ms poll; a failed fill never has its rows read.
 constexpr int kFillTries = 3;
 
-DWORD FillTcpTable(void* table, DWORD& size) {
-  return ::GetExtendedTcpTable(table, &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+std::uint16_t NetworkToHost(std::uint16_t value) { return ntohs(value); }
+
+template <typename Row>
+bool MachineHasTcpRow(ULONG family, std::uint16_t port, std::uint32_t state) {
+  for (int attempt = 0; attempt < kFillTries; ++attempt) {
+    DWORD size = 0;
+    ::GetExtendedTcpTable(nullptr, &size, TRUE, family, TCP_TABLE_OWNER_PID_ALL, 0);
+    std::unique_ptr<unsigned char[]> table(new (std::nothrow) unsigned char[size]);
+    if (!table) return false;
+    const DWORD result =
+        ::GetExtendedTcpTable(table.get(), &size, TRUE, family, TCP_TABLE_OWNER_PID_ALL, 0);
+    if (result == NO_ERROR) return HasTcpRow<Row>(table.get(), size, port, state, NetworkToHost);
+    if (result != ERROR_INSUFFICIENT_BUFFER) return false;
+  }
+  return false;
 }
 
 }  // namespace
 
 bool IsPortListening(std::uint16_t port) {
-  for (int attempt = 0; attempt < kFillTries; ++attempt) {
-    DWORD size = 0;
-    FillTcpTable(nullptr, size);
-    std::unique_ptr<unsigned char[]> table(new (std::nothrow) unsigned char[size]);
-    if (!table) return false;
-    const DWORD result = FillTcpTable(table.get(), size);
-    if (result == NO_ERROR) {
-      return HasListeningRow(table.get(), size, port,
-                             [](std::uint16_t value) -> std::uint16_t { return ntohs(value); });
-    }
-    if (result != ERROR_INSUFFICIENT_BUFFER) return false;
-  }
-  return false;
+  return MachineHasTcpRow<TcpRowImage>(AF_INET, port, kTcpStateListen);
+}
+
+bool IsPortConnected(std::uint16_t port) {
+  return MachineHasTcpRow<TcpRowImage>(AF_INET, port, kTcpStateEstablished) ||
+         MachineHasTcpRow<Tcp6RowImage>(AF_INET6, port, kTcpStateEstablished);
 }
 
 }  // namespace starter::port

@@ -20,8 +20,10 @@ struct PortSelectionOps {
 // Starts at the stored port (9673 when none is stored or it lies outside
 // 9673..9700) and tries each port of the range once, wrapping from 9700 to
 // 9673. The first usable port, or 0 when there is none, is stored and
-// returned. Standard exceptions from reading or writing are logged and
-// absorbed; those from the availability check pass through.
+// returned. When it cannot be stored, a port of the range that ServerPort
+// still holds is returned instead, with a warning: the service will use it.
+// Standard exceptions from reading or writing are logged and absorbed; those
+// from the availability check pass through.
 std::uint16_t SelectPortWith(const PortSelectionOps& ops);
 
 }  // namespace starter::port

@@ -14,7 +14,8 @@ bool RegGetDword(std::uint32_t& value);
 bool RegSetDword(std::uint32_t value);
 
 // Chooses the port for the service in 9673..9700 (0 when none is usable),
-// stores it as ServerPort and returns it.
+// stores it as ServerPort and returns it; when it cannot be stored, returns
+// the port of the range that ServerPort still holds, if any.
 std::uint16_t SelectServerPort();
 
 }  // namespace starter::port

@@ -1,7 +1,8 @@
 #pragma once
-// The IPv4 connection table as IP Helper fills it for the owner-pid class: a
-// 32-bit entry count followed by rows of six 32-bit fields. Reading it is kept
-// apart from the system call so the walk can be checked on hand-made tables.
+// The connection tables as IP Helper fills them for the owner-pid class: a
+// 32-bit entry count followed by fixed-size rows, one layout for IPv4 and one
+// for IPv6. Reading them is kept apart from the system call so the walk can be
+// checked on hand-made tables.
 #include <cstddef>
 #include <cstdint>
 
@@ -17,15 +18,34 @@ struct TcpRowImage {
 };
 static_assert(sizeof(TcpRowImage) == 24, "rows are six 32-bit fields");
 
+struct Tcp6RowImage {
+  std::uint8_t local_address[16];
+  std::uint32_t local_scope_id;
+  std::uint32_t local_port;  // network byte order, in the low 16 bits
+  std::uint8_t remote_address[16];
+  std::uint32_t remote_scope_id;
+  std::uint32_t remote_port;
+  std::uint32_t state;
+  std::uint32_t owning_process_id;
+};
+static_assert(sizeof(Tcp6RowImage) == 56, "two addresses of 16 bytes and six 32-bit fields");
+
 constexpr std::uint32_t kTcpStateListen = 2;
+constexpr std::uint32_t kTcpStateEstablished = 5;
 
 // The system's network-to-host conversion of a 16-bit value (ntohs).
 using NetworkToHost16 = std::uint16_t (*)(std::uint16_t);
 
-// Whether the table in `table` (`size` bytes) holds a listening row whose
-// local port is `port`. Rows the entry count claims but `size` does not hold
-// are never read.
-bool HasListeningRow(const unsigned char* table, std::size_t size, std::uint16_t port,
-                     NetworkToHost16 to_host);
+// Whether the table in `table` (`size` bytes, rows laid out as `Row`) holds a
+// row in `state` whose local port is `port`. Rows the entry count claims but
+// `size` does not hold are never read.
+template <typename Row>
+bool HasTcpRow(const unsigned char* table, std::size_t size, std::uint16_t port,
+               std::uint32_t state, NetworkToHost16 to_host);
+
+extern template bool HasTcpRow<TcpRowImage>(const unsigned char*, std::size_t, std::uint16_t,
+                                            std::uint32_t, NetworkToHost16);
+extern template bool HasTcpRow<Tcp6RowImage>(const unsigned char*, std::size_t, std::uint16_t,
+                                             std::uint32_t, NetworkToHost16);
 
 }  // namespace starter::port

@@ -32,7 +32,9 @@ const std::string kDecoys = NetstatRow("0.0.0.0:19673", "0.0.0.0:0", "LISTENING"
                             NetstatRow("[::]:96730", "[::]:0", "ESTABLISHED", "6") +
                             NetstatRow("10.0.0.2:50123", "10.0.0.9:9673", "ESTABLISHED", "300") +
                             NetstatRow("0.0.0.0:445", "0.0.0.0:0", "LISTENING", "9673") +
-                            NetstatRow("0.0.0.0:9673", "*:*", "LISTENING", "7", "UDP");
+                            NetstatRow("0.0.0.0:9673", "*:*", "LISTENING", "7", "UDP") +
+                            NetstatRow("[::]:19673", "[::]:0", "ABH\x99REN", "8") +
+                            NetstatRow("10.0.0.2:50125", "10.0.0.9:9673", "HERGESTELLT", "301");
 
 std::string WithDecoysAfterEachLine(std::string listing) {
   for (auto end = listing.find('\n'); end != std::string::npos; end = listing.find('\n', end + 1)) {
@@ -113,6 +115,22 @@ INSTANTIATE_TEST_SUITE_P(
         ListingCase{"OwnerTooLarge",
                     NetstatRow("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", "4294967296"), Ask::kOwner,
                     0},
+        // Translated states, in code page 850 bytes: a listener shows by its
+        // wildcard foreign address, its owner is the last column.
+        ListingCase{"GermanListening",
+                    NetstatRow("0.0.0.0:9673", "0.0.0.0:0", "ABH\x99REN", "1032"), Ask::kOwner, 1032},
+        ListingCase{"FrenchTwoWordListening",
+                    NetstatRow("[::]:9673", "[::]:0", "\xB7 L'\x90" "COUTE", "2048"), Ask::kOwner, 2048},
+        ListingCase{"SpanishListeningOneInterface",
+                    NetstatRow("192.168.1.20:9673", "0.0.0.0:0", "ESCUCHANDO", "9"), Ask::kOwner, 9},
+        ListingCase{"TranslatedConnectionsAskTheTables",
+                    NetstatRow("127.0.0.1:9673", "127.0.0.1:50000", "HERGESTELLT", "66") +
+                        NetstatRow("[::1]:9673", "[::1]:50001", "\x90TABLIE", "0"),
+                    Ask::kConnectionTables, 0},
+        ListingCase{"MixedFamiliesEnglishAndGerman",
+                    NetstatRow("[::1]:9673", "[::1]:50000", "HERGESTELLT", "66") +
+                        NetstatRow("127.0.0.1:9673", "127.0.0.1:50000", "ESTABLISHED", "66"),
+                    Ask::kAnyService, 0},
         ListingCase{"LeadingZeroPort", NetstatRow("0.0.0.0:09673", "0.0.0.0:0", "LISTENING", "4"),
                     Ask::kNothing, 0}),
     [](const ::testing::TestParamInfo<ListingCase>& param) { return param.param.name; });

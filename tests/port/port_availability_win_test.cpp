@@ -1,4 +1,5 @@
 #include "port/port_availability.h"
+#include "port/bind_probe.h"
 #include "port/command_output.h"
 
 #include "platform/win.h"
@@ -6,6 +7,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
+#include "platform/handles.h"
 #include "port/netstat_rows.h"
 #include "port/port_win_env.h"
 #include "service/process_detection.h"
@@ -53,12 +57,39 @@ TEST(ReadCommandOutput, TextModeTurnsCrLfIntoLf) {
 }
 
 TEST(ReadCommandOutput, InterpreterThatCannotStartIsAnError) {
-  test::ScopedEnvironmentVariable comspec(L"COMSPEC", L"C:\\no such folder\\cmd.exe");
   std::string output;
   test::LogCapture log;
-  EXPECT_FALSE(ReadCommandOutput("echo one", output));
+  EXPECT_FALSE(ReadProgramOutput(L"C:\\no such folder\\cmd.exe", L"C:\\", L"cmd.exe /c echo one",
+                                 output));
   EXPECT_THAT(output, IsEmpty());
   EXPECT_THAT(log.Lines(), ElementsAre("info: popen error"));
+}
+
+TEST(ReadCommandOutput, TheCommandInheritsNothingButItsOutputPipe) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  platform::UniqueHandle event(::CreateEventW(&inheritable, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(event);
+  const std::wstring probe = test::TestBinDir() + L"\\inherit_probe.exe";
+  const std::wstring command =
+      L"\"" + probe + L"\" " + std::to_wstring(reinterpret_cast<std::uintptr_t>(event.get()));
+  std::string output;
+  EXPECT_TRUE(ReadCommandOutput(std::string(command.begin(), command.end()).c_str(), output));
+  EXPECT_EQ(::WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  // The probe does reach an event handed down to it.
+  ASSERT_TRUE(test::RunProcess(probe, command).finished);
+  EXPECT_EQ(::WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+}
+
+// A refusal cannot be staged here (as root every bind succeeds); the other
+// two outcomes can.
+TEST(TryBindPort, BindsAFreePortAndFailsOnAnAddressInUse) {
+  test::WinsockSession winsock;
+  test::Socket listener;
+  const std::uint16_t port = test::ListenV4(listener, INADDR_LOOPBACK);
+  ASSERT_NE(port, 0);
+  EXPECT_EQ(TryBindPort(port), BindOutcome::kFailed);
+  listener.Reset();
+  EXPECT_TRUE(test::WaitFor([port] { return TryBindPort(port) == BindOutcome::kBound; }));
 }
 
 class IsPortAvailableTest : public ::testing::Test {
@@ -117,6 +148,31 @@ TEST_F(IsPortAvailableTest, PortHeldByTheServiceStaysAvailable) {
   netstat_.ShowListing(Row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", "4") +
                        Row("[::]:9673", "[::]:0", "LISTENING", pid));
   EXPECT_FALSE(IsPortAvailable(9673));
+}
+
+// On a German system an established connection shows as HERGESTELLT: the
+// machine's own tables tell whether one holds the port.
+TEST_F(IsPortAvailableTest, TranslatedConnectionsAreLookedUpInTheMachineTables) {
+  test::WinsockSession winsock;
+  test::Socket listener;
+  const std::uint16_t port = test::ListenV4(listener, INADDR_LOOPBACK);
+  ASSERT_NE(port, 0);
+  sockaddr_in target{AF_INET, htons(port), {}, {}};
+  target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  test::Socket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&target), sizeof(target)), 0);
+  test::Socket accepted(::accept(listener.get(), nullptr, nullptr));
+  listener.Reset();
+  // A port held bound on every IPv4 address is never a connection's local port.
+  test::Socket held(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  sockaddr_in any{AF_INET, 0, {}, {}};
+  ASSERT_EQ(::bind(held.get(), reinterpret_cast<sockaddr*>(&any), sizeof(any)), 0);
+
+  for (const std::uint16_t candidate : {port, test::LocalPort(held)}) {
+    const std::string local = "127.0.0.1:" + std::to_string(candidate);
+    netstat_.ShowListing(Row(local, "127.0.0.1:50000", "HERGESTELLT", "66"));
+    EXPECT_EQ(IsPortAvailable(candidate), candidate != port) << candidate;
+  }
 }
 
 TEST_F(IsPortAvailableTest, SeesARealListenerInTheMachineTable) {

@@ -110,7 +110,9 @@ TEST(SelectPortWith, FailedWriteStillReturnsTheChosenPort) {
   refused.write_refused = true;
   test::LogCapture refused_log;
   EXPECT_EQ(SelectPortWith(refused.Ops()), 9700);
-  EXPECT_THAT(refused_log.Lines(), ElementsAre("info: write ServerPort error"));
+  EXPECT_THAT(refused_log.Lines(),
+              ElementsAre("info: write ServerPort error",
+                          "warning: ServerPort not written: the service will use the stored port 9700"));
 
   FakeWorld throwing;
   throwing.taken = {9673};
@@ -119,6 +121,35 @@ TEST(SelectPortWith, FailedWriteStillReturnsTheChosenPort) {
   EXPECT_EQ(SelectPortWith(throwing.Ops()), 9674);
   EXPECT_THAT(throwing_log.Lines(), ElementsAre("info: port 9673 is not available",
                                                 "info: write ServerPort exception: access denied"));
+}
+
+// As for a standard user, whose write to HKLM is refused (error 5): the
+// service reads what ServerPort already holds, so that port is the one used.
+TEST(SelectPortWith, RefusedWriteFallsBackToAUsableStoredPort) {
+  const std::string kWarning = "warning: ServerPort not written: the service will use the stored port ";
+  const std::string kTaken = "info: port 9690 is not available";
+  struct RefusedCase {
+    std::optional<std::uint32_t> stored;
+    bool write_throws;
+    int used;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {9690, false, 9690, {kTaken, "info: write ServerPort error", kWarning + "9690"}},
+      {9690, true, 9690, {kTaken, "info: write ServerPort exception: access denied", kWarning + "9690"}},
+      {std::nullopt, false, 9673, {"info: write ServerPort error"}},
+      {9701, false, 9673, {"info: write ServerPort error"}},
+  };
+  for (const RefusedCase& c : cases) {
+    SCOPED_TRACE(c.stored.value_or(0));
+    FakeWorld world;
+    world.stored = c.stored;
+    world.taken = {9690};  // the walk chooses 9691 from the stored port
+    world.write_refused = true;
+    world.write_throws = c.write_throws;
+    test::LogCapture log;
+    EXPECT_EQ(SelectPortWith(world.Ops()), c.used);
+    EXPECT_THAT(log.Lines(), ElementsAreArray(c.lines));
+  }
 }
 
 TEST(SelectPortWith, FailuresOfTheCheckAndForeignExceptionsPassThrough) {

@@ -121,9 +121,11 @@ TEST_F(SelectServerPortTest, RefusedWriteStillReturnsThePort) {
   test::LogCapture log;
   EXPECT_EQ(SelectServerPort(), 9673);
   EXPECT_EQ(StoredServerPort(), std::nullopt);
+  // After the refused write, ServerPort is read again for a port to fall back on.
   EXPECT_THAT(log.Lines(), ElementsAre("info: RegOpenKeyEx Error: 2",
                                        "info: RegCreateKeyEx open key failed, result: 1021",
-                                       "info: write ServerPort error"));
+                                       "info: write ServerPort error",
+                                       "info: RegOpenKeyEx Error: 2"));
 }
 
 }  // namespace

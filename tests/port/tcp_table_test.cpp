@@ -68,12 +68,16 @@ Bytes Table(const std::vector<Row>& rows, std::uint32_t count) {
   return bytes;
 }
 
-bool Listening(const std::vector<Row>& rows, std::uint16_t port) {
-  const Bytes table = Table(rows, static_cast<std::uint32_t>(rows.size()));
-  return HasListeningRow(table.data(), table.size(), port, SwapBytes);
+bool ListeningIn(const unsigned char* table, std::size_t size, std::uint16_t port) {
+  return HasTcpRow<TcpRowImage>(table, size, port, kListen, SwapBytes);
 }
 
-TEST(HasListeningRow, MatchesOnlyListeningRowsOnTheLocalPort) {
+bool Listening(const std::vector<Row>& rows, std::uint16_t port) {
+  const Bytes table = Table(rows, static_cast<std::uint32_t>(rows.size()));
+  return ListeningIn(table.data(), table.size(), port);
+}
+
+TEST(HasTcpRow, MatchesOnlyListeningRowsOnTheLocalPort) {
   EXPECT_TRUE(Listening({{kListen, 9673}}, 9673));
   EXPECT_FALSE(Listening({{kListen, 9673}}, 9674));
   EXPECT_FALSE(Listening({{kEstablished, 9673}, {kTimeWait, 9673}}, 9673));
@@ -93,7 +97,7 @@ TEST(HasListeningRow, MatchesOnlyListeningRowsOnTheLocalPort) {
   EXPECT_FALSE(Listening({{kListen, 9673}}, 0xABCD));
 }
 
-TEST(HasListeningRow, FindsTheRowWhereverItStands) {
+TEST(HasTcpRow, FindsTheRowWhereverItStands) {
   std::vector<Row> rows(500, Row{kEstablished, 9673});
   rows.push_back({kListen, 65535});
   EXPECT_TRUE(Listening(rows, 65535));
@@ -102,22 +106,44 @@ TEST(HasListeningRow, FindsTheRowWhereverItStands) {
 }
 
 // The system's buffer is only byte-aligned as far as the reader knows.
-TEST(HasListeningRow, ReadsATableThatStartsAtAnOddAddress) {
+TEST(HasTcpRow, ReadsATableThatStartsAtAnOddAddress) {
   const Bytes table = Table({{kEstablished, 1}, {kListen, 9673}}, 2);
   Bytes shifted(1, 0);
   shifted.insert(shifted.end(), table.begin(), table.end());
-  EXPECT_TRUE(HasListeningRow(shifted.data() + 1, table.size(), 9673, SwapBytes));
+  EXPECT_TRUE(ListeningIn(shifted.data() + 1, table.size(), 9673));
 }
 
-TEST(HasListeningRow, NeverReadsRowsTheBufferDoesNotHold) {
+TEST(HasTcpRow, NeverReadsRowsTheBufferDoesNotHold) {
   // The count claims three rows; the matching third one lies past the end.
   Bytes table = Table({{kEstablished, 1}, {kEstablished, 2}, {kListen, 9673}}, 3);
   table.resize(table.size() - 1);
-  EXPECT_FALSE(HasListeningRow(table.data(), table.size(), 9673, SwapBytes));
-  EXPECT_FALSE(HasListeningRow(table.data(), 3, 9673, SwapBytes));
+  EXPECT_FALSE(ListeningIn(table.data(), table.size(), 9673));
+  EXPECT_FALSE(ListeningIn(table.data(), 3, 9673));
   // Rows beyond the count are not rows of the table.
   const Bytes counted = Table({{kEstablished, 1}, {kListen, 9673}}, 1);
-  EXPECT_FALSE(HasListeningRow(counted.data(), counted.size(), 9673, SwapBytes));
+  EXPECT_FALSE(ListeningIn(counted.data(), counted.size(), 9673));
+}
+
+// One IPv6 row, written where the system puts its fields: two 16-byte
+// addresses each followed by a scope id and a port, then state and owner.
+Bytes Ipv6Table(std::uint32_t state, std::uint16_t local_port, std::uint16_t remote_port) {
+  constexpr std::size_t kRow6Bytes = 56;
+  Bytes bytes(kCountBytes + kRow6Bytes, 0x11);
+  Put32(bytes, 0, 1);
+  PutPort(bytes, kCountBytes + 20, local_port);
+  PutPort(bytes, kCountBytes + 44, remote_port);
+  Put32(bytes, kCountBytes + 48, state);
+  return bytes;
+}
+
+TEST(HasTcpRow, ReadsIpv6RowsAtTheSystemsOffsets) {
+  const auto established = [](const Bytes& table, std::size_t cut = 0) {
+    return HasTcpRow<Tcp6RowImage>(table.data(), table.size() - cut, 9673, kEstablished, SwapBytes);
+  };
+  EXPECT_TRUE(established(Ipv6Table(kEstablished, 9673, 443)));
+  EXPECT_FALSE(established(Ipv6Table(kTimeWait, 9673, 443)));
+  EXPECT_FALSE(established(Ipv6Table(kEstablished, 50000, 9673)));
+  EXPECT_FALSE(established(Ipv6Table(kEstablished, 9673, 443), 1));
 }
 
 }  // namespace

@@ -26,4 +26,24 @@ wine cmd /c exit >/dev/null 2>&1 </dev/null
 # with the exception's code instead.
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger \
   /d no_debugger.exe /f >/dev/null 2>&1 </dev/null
+
+# --- netstat and findstr stand-ins in the system folder --------------------
+# The starter runs its netstat | findstr pipeline with the system folder as
+# the interpreter's current folder, so cmd finds the programs there before it
+# looks at PATH, and wine's own list no connections. Our stand-ins replace
+# them there (syswow64 is the system folder of a 32-bit program in a 64-bit
+# prefix); wine runs the file instead of its built-in program only when told
+# to with "=n". The tests keep them first on PATH too, so none depends on
+# which lookup finds them. STARTER_STANDIN_TOOLS names another build's tools.
+standins=${STARTER_STANDIN_TOOLS:-$PWD/build/win32/tests/bin/path_tools}
+if [ -f "$standins/netstat.exe" ] && [ -f "$standins/findstr.exe" ]; then
+  for system in "$prefix/drive_c/windows/system32" "$prefix/drive_c/windows/syswow64"; do
+    if [ -d "$system" ]; then cp "$standins/netstat.exe" "$standins/findstr.exe" "$system/"; fi
+  done
+else
+  echo "wine-session: no netstat/findstr stand-ins in $standins: wine's own stay" >&2
+fi
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}netstat.exe,findstr.exe=n"
+# ----------------------------------------------------------------------------
+
 "$@"

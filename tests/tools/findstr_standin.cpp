@@ -1,6 +1,7 @@
 // findstr as a pipe uses it: "findstr <text>" copies every line of standard
 // input that contains <text> (literally, case-sensitively), with its line end,
 // and exits with 1 when no line matched. wine's own prints nothing from a pipe.
+// A run leaves a trace when asked (tools/standin_trace.h).
 #include <fcntl.h>
 #include <io.h>
 
@@ -8,7 +9,10 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/standin_trace.h"
+
 int main(int argc, char** argv) {
+  starter::test::LeaveTrace();
   if (argc < 2) return 2;
   // Binary on both sides, so line ends pass through exactly as they came.
   _setmode(_fileno(stdin), _O_BINARY);

@@ -1,7 +1,8 @@
 // netstat as "netstat -ano" prints it, for the availability check under wine,
 // whose own netstat lists no connections. The rows are the bytes of the file
 // named by NETSTAT_STANDIN_LISTING when it is set, so a test can show any
-// listing; otherwise they are the machine's IPv4 TCP table.
+// listing; otherwise they are the machine's IPv4 TCP table. A run leaves a
+// trace when asked (tools/standin_trace.h).
 #include "platform/win.h"
 
 #include <winsock2.h>
@@ -11,6 +12,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "tools/standin_trace.h"
 
 namespace {
 
@@ -75,6 +78,7 @@ std::string FileBytes(const char* path) {
 }  // namespace
 
 int main() {
+  starter::test::LeaveTrace();
   const char* listing = std::getenv("NETSTAT_STANDIN_LISTING");
   const std::string text =
       "\r\nActive Connections\r\n\r\n"

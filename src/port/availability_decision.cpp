@@ -1,0 +1,23 @@
+#include "port/availability_decision.h"
+
+namespace starter::port {
+
+bool DecideAvailability(const ListingVerdict& verdict, std::uint16_t port,
+                        const AvailabilityProbes& probes) {
+  using Ask = ListingVerdict::Ask;
+  switch (verdict.ask) {
+    case Ask::kOwner:
+      return probes.is_service_running(verdict.owner_id);
+    case Ask::kAnyService:
+      return probes.is_service_running(0);
+    case Ask::kConnectionTables:
+      if (probes.is_connected(port)) return probes.is_service_running(0);
+      break;
+    case Ask::kNothing:
+      break;
+  }
+  // Every outcome but a refusal keeps the listing's answer.
+  return probes.try_bind(port) != BindOutcome::kRefused;
+}
+
+}  // namespace starter::port
