@@ -1,5 +1,6 @@
 #include "app/caller_mode.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "log/diag_log.h"
@@ -7,42 +8,100 @@
 namespace starter::app {
 namespace {
 
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
+// The words of the poll lines; a wait that runs out repeats the last failed one.
+constexpr char kPortNotListening[] = "port not LISTENING";
+constexpr char kServiceMissing[] = "exe not Exist";
+constexpr char kMarkerMissing[] = "WsClientConnected.json not Exist";
+
+// A poll answers nullptr when every check of its mode passed, or else the
+// words naming the check that failed.
+using Poll = std::function<const char*()>;
+
 bool Is(const char* argument, const char* text) { return std::strcmp(argument, text) == 0; }
 
-bool PollServiceAndMarker(const ReadinessProbe& probe) {
-  if (!probe.service_running()) {
-    log::Debug("exe not Exist");
-    return false;
-  }
+const char* Failed(const char* check) {
+  log::Debug("{}", check);
+  return check;
+}
+
+const char* PollServiceAndMarker(const ReadinessProbe& probe) {
+  if (!probe.service_running()) return Failed(kServiceMissing);
   log::Debug("exe Exist");
-  if (probe.marker_present()) return true;
-  log::Debug("WsClientConnected.json not Exist");
-  return false;
+  if (probe.marker_present()) return nullptr;
+  return Failed(kMarkerMissing);
 }
 
 // Every poll starts again from the first check: success needs all checks of
 // the mode to pass within one poll.
-bool PollPortServiceAndMarker(const ReadinessProbe& probe) {
-  if (!probe.port_listening()) {
-    log::Debug("port not LISTENING");
-    return false;
-  }
+const char* PollPortServiceAndMarker(const ReadinessProbe& probe) {
+  if (!probe.port_listening()) return Failed(kPortNotListening);
   log::Debug("port LISTENING");
   return PollServiceAndMarker(probe);
 }
 
-// Up to kMaxPolls polls; the sleep follows every poll that fails, the last included.
-bool WaitUntil(const std::function<bool()>& poll, const ReadinessProbe& probe) {
-  for (int i = 0; i < kMaxPolls; ++i) {
-    if (poll()) return true;
-    probe.sleep_between_polls();
+// Waits are made in whole milliseconds and never end before the clock says.
+milliseconds AtLeast(microseconds span) { return std::chrono::ceil<milliseconds>(span); }
+
+// The rest of one poll period, spent on the folder watch. A change in the
+// folder brings an extra poll at once, so a marker is seen as soon as it is
+// written; the period still ends when it would have, and extra polls keep
+// kMinExtraPollGap from the end of the poll before, so a folder that changes
+// all the time cannot make the starter spin.
+const char* WaitOutPeriod(const Poll& poll, FolderWatch& watch, const char* failed) {
+  microseconds last_poll_end = watch.Now();
+  const microseconds period_end = last_poll_end + kPollPeriod;
+  for (microseconds now = last_poll_end; now < period_end; now = watch.Now()) {
+    if (!watch.WaitForChange(AtLeast(period_end - now))) continue;
+    const microseconds earliest = std::min<microseconds>(last_poll_end + kMinExtraPollGap, period_end);
+    if (const microseconds woke = watch.Now(); woke < earliest) watch.Pause(AtLeast(earliest - woke));
+    if (watch.Now() >= period_end) break;
+    failed = poll();
+    if (!failed) return nullptr;
+    last_poll_end = watch.Now();
   }
-  return false;
+  return failed;
+}
+
+// Up to kMaxPolls polls on the clock, each followed by a period of waiting,
+// the last one too; extra polls do not count. Returns nullptr on success,
+// else the words of the check that failed last.
+const char* WaitUntil(const Poll& poll, const ReadinessProbe& probe, FolderWatch* watch) {
+  const char* failed = nullptr;
+  for (int i = 0; i < kMaxPolls; ++i) {
+    failed = poll();
+    if (!failed) return nullptr;
+    if (watch) {
+      failed = WaitOutPeriod(poll, *watch, failed);
+      if (!failed) return nullptr;
+    } else {
+      probe.sleep_between_polls();
+    }
+  }
+  return failed;
 }
 
 void Report(const std::string& line, const ReadinessProbe& probe) {
   probe.print(line);
   log::Info("OUTPUT->{}", line);
+}
+
+// A wait that runs out names the check that kept it from success, which the
+// poll lines, written only at debug level, do not.
+void WaitAndReport(const Poll& poll, FolderWatch* watch, const std::string& timeout_line,
+                   const ResultLines& lines, const ReadinessProbe& probe) {
+  if (const char* failed = WaitUntil(poll, probe, watch)) {
+    log::Info("wait ended: {}", failed);
+    Report(timeout_line, probe);
+    return;
+  }
+  Report(lines.success, probe);
+}
+
+std::unique_ptr<FolderWatch> WatchMarkerFolder(const ReadinessProbe& probe) {
+  return probe.watch_marker_folder ? probe.watch_marker_folder() : nullptr;
 }
 
 }  // namespace
@@ -59,21 +118,27 @@ CallerMode ClassifyCallerMode(int argc, const char* const* argv) {
 
 void CheckCaseWith(CallerMode mode, const ResultLines& lines, const ReadinessProbe& probe) {
   switch (mode) {
-    case CallerMode::kNoArgument:
+    case CallerMode::kNoArgument: {
       log::Info("Case no args, check port,process and file");
-      Report(WaitUntil([&] { return PollPortServiceAndMarker(probe); }, probe) ? lines.success : lines.all_timeout,
-             probe);
+      const std::unique_ptr<FolderWatch> watch = WatchMarkerFolder(probe);
+      WaitAndReport([&] { return PollPortServiceAndMarker(probe); }, watch.get(), lines.all_timeout, lines,
+                    probe);
       return;
+    }
     case CallerMode::kPort:
+      // No event announces a socket that starts to listen: plain sleeps, and
+      // no poll lines.
       log::Info("Case --Dravel Brimvale, check port");
-      Report(WaitUntil(probe.port_listening, probe) ? lines.success : lines.port_timeout, probe);
+      WaitAndReport([&] { return probe.port_listening() ? nullptr : kPortNotListening; }, nullptr,
+                    lines.port_timeout, lines, probe);
       return;
-    case CallerMode::kProcessAndFile:
+    case CallerMode::kProcessAndFile: {
       log::Info("Case --BrandleAgent Dravel, check process and file");
-      Report(WaitUntil([&] { return PollServiceAndMarker(probe); }, probe) ? lines.success
-                                                                        : lines.process_timeout,
-             probe);
+      const std::unique_ptr<FolderWatch> watch = WatchMarkerFolder(probe);
+      WaitAndReport([&] { return PollServiceAndMarker(probe); }, watch.get(), lines.process_timeout, lines,
+                    probe);
       return;
+    }
     case CallerMode::kUninstallReport:
       log::Info("Case --BrandleAgent UninstallReport");
       return;
