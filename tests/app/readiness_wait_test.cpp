@@ -30,6 +30,7 @@ struct World {
   std::function<microseconds(microseconds)> next_change = [](microseconds) { return kNever; };
   bool watchable = true;
   microseconds poll_cost = 2ms;
+  microseconds wait_shortfall = 0ms;  // how much sooner than asked a timed-out wait ends
 
   microseconds now{0};
   microseconds armed{0};
@@ -61,7 +62,7 @@ class ScriptedWatch final : public FolderWatch {
       world_.armed = world_.now;
       return true;
     }
-    world_.now += timeout;
+    world_.now += timeout > world_.wait_shortfall ? timeout - world_.wait_shortfall : timeout;
     return false;
   }
   void Pause(milliseconds duration) override { world_.now += duration; }
@@ -170,6 +171,15 @@ TEST(FolderWatchWait, AFolderThatAlwaysChangesNeitherShortensTheWaitNorMakesItSp
   CheckCaseWith(CallerMode::kProcessAndFile, ResultLines{}, once.Probe());
   EXPECT_EQ(once.polls.size(), 2u * kMaxPolls);
   EXPECT_EQ(once.printed_at, kMaxPolls * (kPollPeriod + once.poll_cost));
+}
+
+// The system's clock and its waits need not agree to the millisecond.
+TEST(FolderWatchWait, AWaitThatEndsEarlyIsWaitedOutToTheEndOfThePeriod) {
+  World world;
+  world.wait_shortfall = 1ms;
+  CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, world.Probe());
+  EXPECT_EQ(world.polls.size(), static_cast<std::size_t>(kMaxPolls));
+  EXPECT_GE(world.printed_at, kMaxPolls * (kPollPeriod + world.poll_cost));
 }
 
 TEST(FolderWatchWait, AFolderThatCannotBeWatchedGetsThePlainSleep) {
