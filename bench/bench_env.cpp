@@ -38,6 +38,13 @@ bool StartListeningService(const install::InstallLayout& layout, std::uint16_t p
   return test::WaitFor([port] { return port::IsPortListening(port); }, 20000);
 }
 
+double CpuMs(const FILETIME& kernel, const FILETIME& user) {
+  auto ms = [](const FILETIME& time) {
+    return static_cast<double>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e4;
+  };
+  return ms(kernel) + ms(user);
+}
+
 double TimedRun::Ms() const { return TicksToMs(ended - started); }
 
 TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments, const Monitor& monitor,
@@ -94,6 +101,8 @@ TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments, co
   ::GetExitCodeProcess(process.get(), &code);
   run.exit_code = code;
   run.finished = !timed_out;
+  FILETIME created{}, exited{}, kernel{}, user{};
+  run.cpu_ms = ::GetProcessTimes(process.get(), &created, &exited, &kernel, &user) ? CpuMs(kernel, user) : -1;
   return run;
 }
 

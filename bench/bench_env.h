@@ -25,6 +25,10 @@ void StopServices(const install::InstallLayout& layout);
 // the stand-in picks it up. False when it never listens.
 bool StartListeningService(const install::InstallLayout& layout, std::uint16_t port);
 
+// Milliseconds of kernel and user time, as GetProcessTimes and
+// GetThreadTimes give them.
+double CpuMs(const FILETIME& kernel, const FILETIME& user);
+
 struct TimedRun {
   bool finished = false;
   std::uint32_t exit_code = 0;
@@ -33,6 +37,7 @@ struct TimedRun {
   std::int64_t first_output = 0;  // ticks when the first bytes arrived (0 when none did)
   std::int64_t ended = 0;         // ticks when the output ended and the process was gone
   RunWindow window;               // the same run on the log's clock
+  double cpu_ms = 0;              // its kernel and user time
   double Ms() const;
 };
 

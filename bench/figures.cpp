@@ -57,4 +57,10 @@ bool PrintTarget(const std::string& name, double value, double limit, const char
   return met;
 }
 
+bool PrintFloor(const std::string& name, double value, double floor, const char* unit) {
+  const bool met = value >= floor;
+  std::printf("  %-44s %.1f %s  target >= %.0f %s: %s\n", name.c_str(), value, unit, floor, unit, Verdict(met));
+  return met;
+}
+
 }  // namespace starter::bench

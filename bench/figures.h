@@ -46,5 +46,7 @@ std::pair<double, double> SideBySide(int round, First&& first, Second&& second) 
 
 // One line stating a target and whether it was met.
 bool PrintTarget(const std::string& name, double value, double limit, const char* unit);
+// The same for a value that must not fall below `floor`.
+bool PrintFloor(const std::string& name, double value, double floor, const char* unit);
 
 }  // namespace starter::bench

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/caller_mode.h"
+#include "app/folder_watch.h"
 #include "bench/bench_env.h"
 #include "bench/benches.h"
 #include "bench/figures.h"
@@ -26,17 +27,19 @@ constexpr std::uint16_t kStarterPort = 9697;  // the real starter keeps to the r
 
 Usage OwnUsage() { return SampleUsage(::GetCurrentProcess(), ::GetCurrentProcessId()); }
 
-// The product's loop with the product's checks; a sample after every poll.
+// The product's loop with the product's checks and its watch on the
+// marker's folder; a sample after every poll (each reaches the marker check).
 std::vector<Usage> WaitOutAllPolls(const install::InstallLayout& layout, std::string& printed) {
   std::vector<Usage> after_poll;
   app::ReadinessProbe probe;
   probe.port_listening = [] { return port::IsPortListening(kWaitPort); };
   probe.service_running = [] { return service::IsServiceProcessRunning(0); };
-  probe.marker_present = [&] { return install::IsFilePresent(layout.connected_marker); };
-  probe.sleep_between_polls = [&] {
+  probe.marker_present = [&] {
+    const bool present = install::IsFilePresent(layout.connected_marker);
     after_poll.push_back(OwnUsage());
-    ::Sleep(100);
+    return present;
   };
+  probe.watch_marker_folder = [&] { return app::WatchMarkerFolder(layout.connected_marker); };
   probe.print = [&](const std::string& line) { printed = line; };
   app::CheckCaseWith(app::CallerMode::kNoArgument, app::ResultLines{}, probe);
   return after_poll;
@@ -68,6 +71,7 @@ bool InProcessWait(const install::InstallLayout& layout) {
   const double ms = TimeMs([&] { usage = WaitOutAllPolls(layout, printed); });
   std::printf("    %zu polls in %.2f s, printed %s\n", usage.size(), ms / 1000, printed.c_str());
   StopServices(layout);
+  // Nothing changes in the folder, so no poll beyond those of the clock is expected.
   if (usage.size() != static_cast<std::size_t>(app::kMaxPolls) || printed != app::ResultLines{}.all_timeout)
     return false;
   PrintUsage("after poll 1:", usage.front(), "after poll 200:", usage.back());
