@@ -88,8 +88,8 @@ bool StarterWait(const install::InstallLayout& layout) {
     if (!polling.empty() || service::IsServiceProcessRunning(0)) polling.push_back(SampleUsage(process, id));
   });
   StopServices(layout);
-  std::printf("    run took %.2f s, printed %s, %zu samples while polling\n", run.Ms() / 1000,
-              run.output.c_str(), polling.size());
+  std::printf("    run took %.2f s (CPU time %.0f ms), printed %s, %zu samples while polling\n", run.Ms() / 1000,
+              run.cpu_ms, run.output.c_str(), polling.size());
   if (run.output != app::ResultLines{}.all_timeout || polling.size() < 3) return false;
   // The very last sample may catch the process on its way out; the one
   // before it follows the last polls.

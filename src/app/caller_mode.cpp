@@ -45,24 +45,41 @@ const char* PollPortServiceAndMarker(const ReadinessProbe& probe) {
 // Waits are made in whole milliseconds and never end before the clock says.
 milliseconds AtLeast(microseconds span) { return std::chrono::ceil<milliseconds>(span); }
 
-// The rest of one poll period, spent on the folder watch. A change in the
-// folder brings an extra poll at once, so a marker is seen as soon as it is
-// written; the period still ends when it would have, and extra polls keep
-// kMinExtraPollGap from the end of the poll before, so a folder that changes
-// all the time cannot make the starter spin.
-const char* WaitOutPeriod(const Poll& poll, FolderWatch& watch, const char* failed) {
-  microseconds last_poll_end = watch.Now();
-  const microseconds period_end = last_poll_end + kPollPeriod;
-  for (microseconds now = last_poll_end; now < period_end; now = watch.Now()) {
+// One poll, timed on the watch's clock.
+struct TimedPoll {
+  const char* failed;
+  microseconds ended;
+  microseconds cost;
+};
+
+TimedPoll PollTimed(const Poll& poll, FolderWatch& watch) {
+  const microseconds began = watch.Now();
+  const char* failed = poll();
+  const microseconds ended = watch.Now();
+  return {failed, ended, ended - began};
+}
+
+void PauseUntil(microseconds until, FolderWatch& watch) {
+  if (const microseconds now = watch.Now(); now < until) watch.Pause(AtLeast(until - now));
+}
+
+// A poll on the clock and the period after it, spent on the folder watch. A
+// change in the folder brings an extra poll at once, so a marker is seen as
+// soon as it is written. Extra polls keep kMinExtraPollGap from the end of
+// the poll before, so a folder that changes all the time cannot make the
+// starter spin, and one that could not end within the period (judged by the
+// poll before) is left to the next poll on the clock, which it would put off.
+const char* PollAndWatch(const Poll& poll, FolderWatch& watch) {
+  TimedPoll last = PollTimed(poll, watch);
+  const microseconds period_end = last.ended + kPollPeriod;
+  for (microseconds now = last.ended; last.failed && now < period_end; now = watch.Now()) {
     if (!watch.WaitForChange(AtLeast(period_end - now))) continue;
-    const microseconds earliest = std::min<microseconds>(last_poll_end + kMinExtraPollGap, period_end);
-    if (const microseconds woke = watch.Now(); woke < earliest) watch.Pause(AtLeast(earliest - woke));
-    if (watch.Now() >= period_end) break;
-    failed = poll();
-    if (!failed) return nullptr;
-    last_poll_end = watch.Now();
+    const microseconds start = std::max<microseconds>(watch.Now(), last.ended + kMinExtraPollGap);
+    const bool in_time = start + last.cost < period_end;
+    PauseUntil(in_time ? start : period_end, watch);
+    if (in_time) last = PollTimed(poll, watch);
   }
-  return failed;
+  return last.failed;
 }
 
 // Up to kMaxPolls polls on the clock, each followed by a period of waiting,
@@ -71,14 +88,13 @@ const char* WaitOutPeriod(const Poll& poll, FolderWatch& watch, const char* fail
 const char* WaitUntil(const Poll& poll, const ReadinessProbe& probe, FolderWatch* watch) {
   const char* failed = nullptr;
   for (int i = 0; i < kMaxPolls; ++i) {
-    failed = poll();
-    if (!failed) return nullptr;
     if (watch) {
-      failed = WaitOutPeriod(poll, *watch, failed);
-      if (!failed) return nullptr;
+      failed = PollAndWatch(poll, *watch);
     } else {
-      probe.sleep_between_polls();
+      failed = poll();
+      if (failed) probe.sleep_between_polls();
     }
+    if (!failed) return nullptr;
   }
   return failed;
 }

@@ -161,6 +161,15 @@ TEST(FolderWatchWait, AFolderThatAlwaysChangesNeitherShortensTheWaitNorMakesItSp
   EXPECT_EQ(log.Lines().back(), std::string("info: OUTPUT->") + ResultLines{}.all_timeout);
   EXPECT_EQ(log.Lines()[log.Lines().size() - 2], "info: wait ended: WsClientConnected.json not Exist");
 
+  // Polls as slow as wine's on a busy machine: an extra poll that would run
+  // past the period does not put off the poll on the clock.
+  World slow;
+  slow.poll_cost = 25ms;
+  slow.next_change = world.next_change;
+  CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, slow.Probe());
+  EXPECT_EQ(slow.printed_at, kMaxPolls * (kPollPeriod + slow.poll_cost));
+  EXPECT_EQ(slow.polls.size(), 3u * kMaxPolls);
+
   // One change in every period, 50 ms after its poll began: one extra poll
   // each, the periods unchanged.
   World once;
