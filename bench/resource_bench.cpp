@@ -78,6 +78,22 @@ bool InProcessWait(const install::InstallLayout& layout) {
   return NoGrowth(usage.front(), usage.back());
 }
 
+// What a run holds between its polls: a sample may fall inside a poll, which
+// holds a snapshot and a process for a moment, so the least over a second of
+// samples is taken.
+constexpr std::ptrdiff_t kRestingSamples = 10;
+
+template <typename Samples>
+Usage Resting(Samples begin, Samples end) {
+  Usage least = *begin;
+  for (Samples sample = begin; sample != end; ++sample) {
+    least.handles = std::min(least.handles, sample->handles);
+    least.private_bytes = std::min(least.private_bytes, sample->private_bytes);
+    least.peak_working_set = std::max(least.peak_working_set, sample->peak_working_set);
+  }
+  return least;
+}
+
 // A real run: sampled from its first poll (the service it launched exists)
 // to its exit.
 bool StarterWait(const install::InstallLayout& layout) {
@@ -90,14 +106,17 @@ bool StarterWait(const install::InstallLayout& layout) {
   StopServices(layout);
   std::printf("    run took %.2f s (CPU time %.0f ms), printed %s, %zu samples while polling\n", run.Ms() / 1000,
               run.cpu_ms, run.output.c_str(), polling.size());
-  if (run.output != app::ResultLines{}.all_timeout || polling.size() < 3) return false;
-  // The very last sample may catch the process on its way out; the one
-  // before it follows the last polls.
-  Usage last = polling[polling.size() - 2];
+  if (run.output != app::ResultLines{}.all_timeout || static_cast<std::ptrdiff_t>(polling.size()) <= 2 * kRestingSamples)
+    return false;
+  // The last sample may catch the process on its way out; the ones before it
+  // follow the last polls.
+  const auto end = polling.end() - 1;
+  const Usage first = Resting(polling.begin(), polling.begin() + kRestingSamples);
+  Usage last = Resting(end - kRestingSamples, end);
   for (const Usage& sample : polling)
     last.peak_working_set = std::max(last.peak_working_set, sample.peak_working_set);
-  PrintUsage("first sample:", polling.front(), "last before exit:", last);
-  return NoGrowth(polling.front(), last);
+  PrintUsage("first second:", first, "last second:", last);
+  return NoGrowth(first, last);
 }
 
 }  // namespace
