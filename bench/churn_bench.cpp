@@ -58,16 +58,10 @@ class Churn {
   std::thread worker_;
 };
 
-double ThreadCpuMs() {
-  FILETIME created{}, exited{}, kernel{}, user{};
-  ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user);
-  return CpuMs(kernel, user);
-}
-
 bool PrintWaitFigures(double wait_ms, double cpu_ms, long rewrites) {
   std::printf("    %-42s %.2f s, folder rewritten %.0f times a second\n", "wait", wait_ms / 1000,
               1000.0 * static_cast<double>(rewrites) / wait_ms);
-  std::printf("    %-42s %.0f ms (%.1f%% of the wait)\n", "CPU time over the wait", cpu_ms, 100 * cpu_ms / wait_ms);
+  PrintCpuTime(cpu_ms, wait_ms);
   return PrintFloor("wait until the timeout", wait_ms / 1000, kFullWaitMs / 1000, "s");
 }
 
@@ -108,10 +102,10 @@ bool StarterWait(const Churn& churn) {
   std::printf("  a real starter run (no arguments):\n");
   port::RegSetDword(kStarterPort);
   const long rewrites_before = churn.Rewrites();
-  const TimedRun run = RunTimed(test::StarterExe(), L"");
-  std::printf("    %-42s %s\n", "printed", run.output.c_str());
-  const bool waited = PrintWaitFigures(run.Ms(), run.cpu_ms, churn.Rewrites() - rewrites_before);
-  return run.finished && run.output == app::ResultLines{}.all_timeout && waited;
+  const SampledWait wait = RunSampledWait();
+  std::printf("    %-42s %s\n", "printed", wait.run.output.c_str());
+  const bool waited = PrintWaitFigures(wait.WaitMs(), wait.WaitCpuMs(), churn.Rewrites() - rewrites_before);
+  return wait.run.finished && wait.run.output == app::ResultLines{}.all_timeout && waited;
 }
 
 }  // namespace

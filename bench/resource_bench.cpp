@@ -99,13 +99,13 @@ Usage Resting(Samples begin, Samples end) {
 bool StarterWait(const install::InstallLayout& layout) {
   std::printf("  a real starter run (no arguments), sampled every 100 ms:\n");
   port::RegSetDword(kStarterPort);
-  std::vector<Usage> polling;
-  const TimedRun run = RunTimed(test::StarterExe(), L"", [&](HANDLE process, DWORD id) {
-    if (!polling.empty() || service::IsServiceProcessRunning(0)) polling.push_back(SampleUsage(process, id));
-  });
+  const SampledWait wait = RunSampledWait();
+  const TimedRun& run = wait.run;
+  const std::vector<Usage>& polling = wait.samples;
   StopServices(layout);
-  std::printf("    run took %.2f s (CPU time %.0f ms), printed %s, %zu samples while polling\n", run.Ms() / 1000,
-              run.cpu_ms, run.output.c_str(), polling.size());
+  std::printf("    run took %.2f s, printed %s, %zu samples while polling\n", run.Ms() / 1000, run.output.c_str(),
+              polling.size());
+  PrintCpuTime(wait.WaitCpuMs(), wait.WaitMs());
   if (run.output != app::ResultLines{}.all_timeout || static_cast<std::ptrdiff_t>(polling.size()) <= 2 * kRestingSamples)
     return false;
   // The last sample may catch the process on its way out; the ones before it

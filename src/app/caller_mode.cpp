@@ -116,7 +116,7 @@ void WaitAndReport(const Poll& poll, FolderWatch* watch, const std::string& time
   Report(lines.success, probe);
 }
 
-std::unique_ptr<FolderWatch> WatchMarkerFolder(const ReadinessProbe& probe) {
+std::unique_ptr<FolderWatch> OpenWatch(const ReadinessProbe& probe) {
   return probe.watch_marker_folder ? probe.watch_marker_folder() : nullptr;
 }
 
@@ -136,7 +136,7 @@ void CheckCaseWith(CallerMode mode, const ResultLines& lines, const ReadinessPro
   switch (mode) {
     case CallerMode::kNoArgument: {
       log::Info("Case no args, check port,process and file");
-      const std::unique_ptr<FolderWatch> watch = WatchMarkerFolder(probe);
+      const std::unique_ptr<FolderWatch> watch = OpenWatch(probe);
       WaitAndReport([&] { return PollPortServiceAndMarker(probe); }, watch.get(), lines.all_timeout, lines,
                     probe);
       return;
@@ -150,7 +150,7 @@ void CheckCaseWith(CallerMode mode, const ResultLines& lines, const ReadinessPro
       return;
     case CallerMode::kProcessAndFile: {
       log::Info("Case --BrandleAgent Dravel, check process and file");
-      const std::unique_ptr<FolderWatch> watch = WatchMarkerFolder(probe);
+      const std::unique_ptr<FolderWatch> watch = OpenWatch(probe);
       WaitAndReport([&] { return PollServiceAndMarker(probe); }, watch.get(), lines.process_timeout, lines,
                     probe);
       return;
