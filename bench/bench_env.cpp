@@ -60,6 +60,11 @@ double ThreadCpuMs() {
   return ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user) ? CpuMs(kernel, user) : -1;
 }
 
+FullWaitSetting::FullWaitSetting(const install::InstallLayout& layout) {
+  StopServices(layout);
+  tools_.ShowMachineTable();
+}
+
 double TimedRun::Ms() const { return TicksToMs(ended - started); }
 
 TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments, const Monitor& monitor,

@@ -12,6 +12,7 @@
 #include "bench/process_usage.h"
 #include "bench/stage_times.h"
 #include "install/install_paths.h"
+#include "port/port_win_env.h"
 
 namespace starter::bench {
 
@@ -30,6 +31,20 @@ bool StartListeningService(const install::InstallLayout& layout, std::uint16_t p
 // Milliseconds of kernel and user time so far; negative when unknown.
 double ProcessCpuMs(HANDLE process);
 double ThreadCpuMs();
+
+// While it lives, a full wait is what a starter run gets: no service
+// running, the netstat stand-in showing the machine's own table, and a
+// service launched from now on that listens, never writes its marker and
+// lives through the wait.
+class FullWaitSetting {
+ public:
+  explicit FullWaitSetting(const install::InstallLayout& layout);
+
+ private:
+  test::StandinListing tools_;
+  test::ScopedEnvironmentVariable no_marker_{L"STANDIN_NO_MARKER", L"1"};
+  test::ScopedEnvironmentVariable lifetime_{L"STANDIN_LIFETIME_MS", L"60000"};
+};
 
 struct TimedRun {
   bool finished = false;

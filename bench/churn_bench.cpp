@@ -16,7 +16,6 @@
 #include "bench/figures.h"
 #include "install/markers.h"
 #include "port/port_listening.h"
-#include "port/port_win_env.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
 #include "support/win_test_env.h"
@@ -112,11 +111,7 @@ bool StarterWait(const Churn& churn) {
 
 bool BenchFolderChurn(const install::InstallLayout& layout, const Settings&) {
   std::printf("A folder rewritten every millisecond for a whole wait (no-argument mode, marker never written)\n");
-  StopServices(layout);
-  test::StandinListing tools;
-  tools.ShowMachineTable();
-  test::ScopedEnvironmentVariable no_marker(L"STANDIN_NO_MARKER", L"1");
-  test::ScopedEnvironmentVariable lifetime(L"STANDIN_LIFETIME_MS", L"60000");
+  const FullWaitSetting setting(layout);
   const std::wstring folder = layout.connected_marker.substr(0, layout.connected_marker.rfind(L'\\'));
   Churn churn(folder);
   const bool in_process = InProcessWait(layout, churn);

@@ -14,10 +14,8 @@
 #include "bench/process_usage.h"
 #include "install/markers.h"
 #include "port/port_listening.h"
-#include "port/port_win_env.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
-#include "support/win_test_env.h"
 
 namespace starter::bench {
 namespace {
@@ -123,11 +121,7 @@ bool StarterWait(const install::InstallLayout& layout) {
 
 bool BenchPollResources(const install::InstallLayout& layout, const Settings&) {
   std::printf("Resources over a full 200-poll wait (no-argument mode, marker never written)\n");
-  StopServices(layout);
-  test::StandinListing tools;
-  tools.ShowMachineTable();
-  test::ScopedEnvironmentVariable no_marker(L"STANDIN_NO_MARKER", L"1");
-  test::ScopedEnvironmentVariable lifetime(L"STANDIN_LIFETIME_MS", L"60000");
+  const FullWaitSetting setting(layout);
   const bool in_process = InProcessWait(layout);
   return StarterWait(layout) && in_process;
 }
