@@ -9,6 +9,7 @@
 #include "platform/handles.h"
 #include "port/port_listening.h"
 #include "port/server_port.h"
+#include "service/process_detection.h"
 #include "service/start_exe.h"
 #include "support/win_test_env.h"
 
@@ -36,6 +37,32 @@ bool StartListeningService(const install::InstallLayout& layout, std::uint16_t p
   port::RegSetDword(port);
   service::StartExe(layout.java_runtime, layout.service_jar, true);
   return test::WaitFor([port] { return port::IsPortListening(port); }, 20000);
+}
+
+namespace {
+
+double CpuMs(const FILETIME& kernel, const FILETIME& user) {
+  auto ms = [](const FILETIME& time) {
+    return static_cast<double>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e4;
+  };
+  return ms(kernel) + ms(user);
+}
+
+}  // namespace
+
+double ProcessCpuMs(HANDLE process) {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  return ::GetProcessTimes(process, &created, &exited, &kernel, &user) ? CpuMs(kernel, user) : -1;
+}
+
+double ThreadCpuMs() {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  return ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user) ? CpuMs(kernel, user) : -1;
+}
+
+FullWaitSetting::FullWaitSetting(const install::InstallLayout& layout) {
+  StopServices(layout);
+  tools_.ShowMachineTable();
 }
 
 double TimedRun::Ms() const { return TicksToMs(ended - started); }
@@ -94,7 +121,23 @@ TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments, co
   ::GetExitCodeProcess(process.get(), &code);
   run.exit_code = code;
   run.finished = !timed_out;
+  run.cpu_ms = ProcessCpuMs(process.get());
   return run;
+}
+
+double SampledWait::WaitMs() const { return TicksToMs(run.ended - began); }
+
+SampledWait RunSampledWait() {
+  SampledWait wait;
+  wait.run = RunTimed(test::StarterExe(), L"", [&](HANDLE process, DWORD id) {
+    if (wait.samples.empty()) {
+      if (!service::IsServiceProcessRunning(0)) return;
+      wait.began = NowTicks();
+      wait.cpu_at_begin = ProcessCpuMs(process);
+    }
+    wait.samples.push_back(SampleUsage(process, id));
+  });
+  return wait;
 }
 
 double TimePipeline(const char* command_line) {

@@ -7,9 +7,12 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "bench/process_usage.h"
 #include "bench/stage_times.h"
 #include "install/install_paths.h"
+#include "port/port_win_env.h"
 
 namespace starter::bench {
 
@@ -25,6 +28,24 @@ void StopServices(const install::InstallLayout& layout);
 // the stand-in picks it up. False when it never listens.
 bool StartListeningService(const install::InstallLayout& layout, std::uint16_t port);
 
+// Milliseconds of kernel and user time so far; negative when unknown.
+double ProcessCpuMs(HANDLE process);
+double ThreadCpuMs();
+
+// While it lives, a full wait is what a starter run gets: no service
+// running, the netstat stand-in showing the machine's own table, and a
+// service launched from now on that listens, never writes its marker and
+// lives through the wait.
+class FullWaitSetting {
+ public:
+  explicit FullWaitSetting(const install::InstallLayout& layout);
+
+ private:
+  test::StandinListing tools_;
+  test::ScopedEnvironmentVariable no_marker_{L"STANDIN_NO_MARKER", L"1"};
+  test::ScopedEnvironmentVariable lifetime_{L"STANDIN_LIFETIME_MS", L"60000"};
+};
+
 struct TimedRun {
   bool finished = false;
   std::uint32_t exit_code = 0;
@@ -33,6 +54,7 @@ struct TimedRun {
   std::int64_t first_output = 0;  // ticks when the first bytes arrived (0 when none did)
   std::int64_t ended = 0;         // ticks when the output ended and the process was gone
   RunWindow window;               // the same run on the log's clock
+  double cpu_ms = -1;             // its kernel and user time
   double Ms() const;
 };
 
@@ -43,6 +65,18 @@ using Monitor = std::function<void(HANDLE process, DWORD process_id)>;
 // standard output to the end. Ended after `limit_ms`.
 TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments,
                   const Monitor& monitor = {}, DWORD limit_ms = 60000);
+
+// A real starter run with no arguments, sampled about every 100 ms from the
+// moment the service it launched exists, that is from its wait, to its exit.
+struct SampledWait {
+  TimedRun run;
+  std::vector<Usage> samples;
+  std::int64_t began = 0;    // ticks of the first sample
+  double cpu_at_begin = -1;  // the starter's CPU time then
+  double WaitMs() const;
+  double WaitCpuMs() const { return run.cpu_ms - cpu_at_begin; }
+};
+SampledWait RunSampledWait();
 
 // Runs a command line through the command interpreter as the starter's
 // availability check does, reading its output to the end; milliseconds taken.

@@ -1,12 +1,14 @@
 // Benchmark of the starter under wine: speed of a readiness poll, of a whole
-// run and of the port selection, readiness latency, and resources over a
-// full wait. Run through scripts/bench.sh.
-//   starter_bench [--rounds N] [poll] [run] [latency] [select] [resources]
+// run and of the port selection, readiness latency, resources over a full
+// wait, and a full wait beside a folder that changes all the time. Run
+// through scripts/bench.sh.
+//   starter_bench [--rounds N] [poll] [run] [latency] [select] [resources] [churn]
 // Without names every benchmark runs. Exit code 0 when every target was met.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "bench/benches.h"
 #include "log/diag_logger.h"
 #include "log/startup_logger.h"
+#include "support/win_test_env.h"
 
 namespace {
 
@@ -31,7 +34,17 @@ constexpr Named kBenches[] = {
     {"latency", starter::bench::BenchReadinessLatency},
     {"select", starter::bench::BenchPortSelection},
     {"resources", starter::bench::BenchPollResources},
+    {"churn", starter::bench::BenchFolderChurn},
 };
+
+// What a caller installs, and the debug information kept back from it.
+void PrintExecutableSize() {
+  const std::filesystem::path exe = starter::test::StarterExe();
+  std::error_code failed;
+  const std::uintmax_t shipped = std::filesystem::file_size(exe, failed);
+  const std::uintmax_t debug = std::filesystem::file_size(exe.wstring() + L".debug", failed);
+  std::printf("starter executable: %ju bytes (debug file beside it: %ju bytes)\n", shipped, debug);
+}
 
 }  // namespace
 
@@ -57,6 +70,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   starter::bench::StopServices(layout);
+  PrintExecutableSize();
   std::printf("%d of %d benchmarks met their targets\n", met, ran);
   return met == ran ? 0 : 1;
 }

@@ -14,5 +14,6 @@ bool BenchPortModeRun(const install::InstallLayout& layout, const Settings& sett
 bool BenchReadinessLatency(const install::InstallLayout& layout, const Settings& settings);
 bool BenchPortSelection(const install::InstallLayout& layout, const Settings& settings);
 bool BenchPollResources(const install::InstallLayout& layout, const Settings& settings);
+bool BenchFolderChurn(const install::InstallLayout& layout, const Settings& settings);
 
 }  // namespace starter::bench

@@ -50,10 +50,20 @@ bool PrintRatio(const std::string& name, const std::vector<double>& measured,
   return met;
 }
 
+void PrintCpuTime(double cpu_ms, double wait_ms) {
+  std::printf("    %-42s %.0f ms (%.1f%% of the wait)\n", "CPU time over the wait", cpu_ms, 100 * cpu_ms / wait_ms);
+}
+
 bool PrintTarget(const std::string& name, double value, double limit, const char* unit) {
   const bool met = value <= limit;
   std::printf("  %-44s %.1f %s  target <= %.0f %s: %s\n", name.c_str(), value, unit, limit, unit,
               Verdict(met));
+  return met;
+}
+
+bool PrintFloor(const std::string& name, double value, double floor, const char* unit) {
+  const bool met = value >= floor;
+  std::printf("  %-44s %.1f %s  target >= %.0f %s: %s\n", name.c_str(), value, unit, floor, unit, Verdict(met));
   return met;
 }
 

@@ -44,7 +44,12 @@ std::pair<double, double> SideBySide(int round, First&& first, Second&& second) 
   return {earlier, second()};
 }
 
+// "CPU time over the wait: 123 ms (4.5% of the wait)"
+void PrintCpuTime(double cpu_ms, double wait_ms);
+
 // One line stating a target and whether it was met.
 bool PrintTarget(const std::string& name, double value, double limit, const char* unit);
+// The same for a value that must not fall below `floor`.
+bool PrintFloor(const std::string& name, double value, double floor, const char* unit);
 
 }  // namespace starter::bench

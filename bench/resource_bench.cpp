@@ -7,16 +7,15 @@
 #include <cstdio>
 
 #include "app/caller_mode.h"
+#include "app/folder_watch.h"
 #include "bench/bench_env.h"
 #include "bench/benches.h"
 #include "bench/figures.h"
 #include "bench/process_usage.h"
 #include "install/markers.h"
 #include "port/port_listening.h"
-#include "port/port_win_env.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
-#include "support/win_test_env.h"
 
 namespace starter::bench {
 namespace {
@@ -26,17 +25,19 @@ constexpr std::uint16_t kStarterPort = 9697;  // the real starter keeps to the r
 
 Usage OwnUsage() { return SampleUsage(::GetCurrentProcess(), ::GetCurrentProcessId()); }
 
-// The product's loop with the product's checks; a sample after every poll.
+// The product's loop with the product's checks and its watch on the
+// marker's folder; a sample after every poll (each reaches the marker check).
 std::vector<Usage> WaitOutAllPolls(const install::InstallLayout& layout, std::string& printed) {
   std::vector<Usage> after_poll;
   app::ReadinessProbe probe;
   probe.port_listening = [] { return port::IsPortListening(kWaitPort); };
   probe.service_running = [] { return service::IsServiceProcessRunning(0); };
-  probe.marker_present = [&] { return install::IsFilePresent(layout.connected_marker); };
-  probe.sleep_between_polls = [&] {
+  probe.marker_present = [&] {
+    const bool present = install::IsFilePresent(layout.connected_marker);
     after_poll.push_back(OwnUsage());
-    ::Sleep(100);
+    return present;
   };
+  probe.watch_marker_folder = [&] { return app::WatchMarkerFolder(layout.connected_marker); };
   probe.print = [&](const std::string& line) { printed = line; };
   app::CheckCaseWith(app::CallerMode::kNoArgument, app::ResultLines{}, probe);
   return after_poll;
@@ -68,10 +69,27 @@ bool InProcessWait(const install::InstallLayout& layout) {
   const double ms = TimeMs([&] { usage = WaitOutAllPolls(layout, printed); });
   std::printf("    %zu polls in %.2f s, printed %s\n", usage.size(), ms / 1000, printed.c_str());
   StopServices(layout);
+  // Nothing changes in the folder, so no poll beyond those of the clock is expected.
   if (usage.size() != static_cast<std::size_t>(app::kMaxPolls) || printed != app::ResultLines{}.all_timeout)
     return false;
   PrintUsage("after poll 1:", usage.front(), "after poll 200:", usage.back());
   return NoGrowth(usage.front(), usage.back());
+}
+
+// What a run holds between its polls: a sample may fall inside a poll, which
+// holds a snapshot and a process for a moment, so the least over a second of
+// samples is taken.
+constexpr std::ptrdiff_t kRestingSamples = 10;
+
+template <typename Samples>
+Usage Resting(Samples begin, Samples end) {
+  Usage least = *begin;
+  for (Samples sample = begin; sample != end; ++sample) {
+    least.handles = std::min(least.handles, sample->handles);
+    least.private_bytes = std::min(least.private_bytes, sample->private_bytes);
+    least.peak_working_set = std::max(least.peak_working_set, sample->peak_working_set);
+  }
+  return least;
 }
 
 // A real run: sampled from its first poll (the service it launched exists)
@@ -79,32 +97,31 @@ bool InProcessWait(const install::InstallLayout& layout) {
 bool StarterWait(const install::InstallLayout& layout) {
   std::printf("  a real starter run (no arguments), sampled every 100 ms:\n");
   port::RegSetDword(kStarterPort);
-  std::vector<Usage> polling;
-  const TimedRun run = RunTimed(test::StarterExe(), L"", [&](HANDLE process, DWORD id) {
-    if (!polling.empty() || service::IsServiceProcessRunning(0)) polling.push_back(SampleUsage(process, id));
-  });
+  const SampledWait wait = RunSampledWait();
+  const TimedRun& run = wait.run;
+  const std::vector<Usage>& polling = wait.samples;
   StopServices(layout);
-  std::printf("    run took %.2f s, printed %s, %zu samples while polling\n", run.Ms() / 1000,
-              run.output.c_str(), polling.size());
-  if (run.output != app::ResultLines{}.all_timeout || polling.size() < 3) return false;
-  // The very last sample may catch the process on its way out; the one
-  // before it follows the last polls.
-  Usage last = polling[polling.size() - 2];
+  std::printf("    run took %.2f s, printed %s, %zu samples while polling\n", run.Ms() / 1000, run.output.c_str(),
+              polling.size());
+  PrintCpuTime(wait.WaitCpuMs(), wait.WaitMs());
+  if (run.output != app::ResultLines{}.all_timeout || static_cast<std::ptrdiff_t>(polling.size()) <= 2 * kRestingSamples)
+    return false;
+  // The last sample may catch the process on its way out; the ones before it
+  // follow the last polls.
+  const auto end = polling.end() - 1;
+  const Usage first = Resting(polling.begin(), polling.begin() + kRestingSamples);
+  Usage last = Resting(end - kRestingSamples, end);
   for (const Usage& sample : polling)
     last.peak_working_set = std::max(last.peak_working_set, sample.peak_working_set);
-  PrintUsage("first sample:", polling.front(), "last before exit:", last);
-  return NoGrowth(polling.front(), last);
+  PrintUsage("first second:", first, "last second:", last);
+  return NoGrowth(first, last);
 }
 
 }  // namespace
 
 bool BenchPollResources(const install::InstallLayout& layout, const Settings&) {
   std::printf("Resources over a full 200-poll wait (no-argument mode, marker never written)\n");
-  StopServices(layout);
-  test::StandinListing tools;
-  tools.ShowMachineTable();
-  test::ScopedEnvironmentVariable no_marker(L"STANDIN_NO_MARKER", L"1");
-  test::ScopedEnvironmentVariable lifetime(L"STANDIN_LIFETIME_MS", L"60000");
+  const FullWaitSetting setting(layout);
   const bool in_process = InProcessWait(layout);
   return StarterWait(layout) && in_process;
 }

@@ -8,6 +8,7 @@
 #include "bench/bench_env.h"
 #include "bench/benches.h"
 #include "bench/figures.h"
+#include "port/port_availability.h"
 #include "port/port_walk.h"
 #include "port/port_win_env.h"
 #include "port/server_port.h"

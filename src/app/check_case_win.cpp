@@ -4,14 +4,12 @@
 
 #include <cstdio>
 
+#include "app/folder_watch.h"
 #include "install/markers.h"
 #include "port/port_listening.h"
 #include "service/process_detection.h"
 
 namespace starter::app {
-namespace {
-constexpr DWORD kPollIntervalMs = 100;
-}  // namespace
 
 void CheckCase(int argc, char** argv, std::uint16_t port, const std::wstring& connected_marker,
                const ResultLines& lines) {
@@ -19,7 +17,8 @@ void CheckCase(int argc, char** argv, std::uint16_t port, const std::wstring& co
   probe.port_listening = [port] { return port::IsPortListening(port); };
   probe.service_running = [] { return service::IsServiceProcessRunning(0); };
   probe.marker_present = [&connected_marker] { return install::IsFilePresent(connected_marker); };
-  probe.sleep_between_polls = [] { ::Sleep(kPollIntervalMs); };
+  probe.sleep_between_polls = [] { ::Sleep(static_cast<DWORD>(kPollPeriod.count())); };
+  probe.watch_marker_folder = [&connected_marker] { return WatchMarkerFolder(connected_marker); };
   // Buffered and never flushed here: the runtime flushes it at exit, and the
   // caller reads exactly the bytes of the line, with no line end.
   probe.print = [](const std::string& line) { std::printf("%s", line.c_str()); };

@@ -59,6 +59,13 @@ struct FileHandleKind {
   static Handle Empty() { return INVALID_HANDLE_VALUE; }
   static void Close(Handle handle) { ::CloseHandle(handle); }
 };
+// Change notifications on a folder: empty is INVALID_HANDLE_VALUE, and they
+// have a close call of their own.
+struct ChangeNotificationKind {
+  using Handle = HANDLE;
+  static Handle Empty() { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle handle) { ::FindCloseChangeNotification(handle); }
+};
 // Registry keys: empty is null.
 struct RegistryKeyKind {
   using Handle = HKEY;
@@ -79,5 +86,6 @@ using UniqueFile = UniqueResource<FileHandleKind>;
 using UniqueSnapshot = UniqueResource<FileHandleKind>;
 using UniqueKey = UniqueResource<RegistryKeyKind>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryKind>;
+using UniqueChangeNotification = UniqueResource<ChangeNotificationKind>;
 
 }  // namespace starter::platform

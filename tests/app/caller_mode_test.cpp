@@ -90,6 +90,7 @@ TEST_P(CheckCaseTimeout, SleepsAfterEveryOneOfTwoHundredPollsThenReportsItsLine)
   EXPECT_EQ(world.Count("sleep"), 200);
   EXPECT_THAT(world.printed, ElementsAre(GetParam().printed));
   EXPECT_THAT(log.Lines(), ElementsAre(std::string("info: ") + GetParam().first_line,
+                                       "info: wait ended: WsClientConnected.json not Exist",
                                        std::string("info: OUTPUT->") + GetParam().printed));
 }
 

@@ -109,12 +109,14 @@ TEST_F(RunModes, EveryWaitingModeTimesOutWithItsOwnLine) {
   struct Caller {
     std::vector<std::string> arguments;
     const char* expected;
+    const char* last_failed;  // the check that failed in the last poll
     StarterOutcome run;
   };
-  std::vector<Caller> callers = {{{}, R"({"Dravel":1,"Selkan":1})", {}},
-                                 {{"--Dravel", "Brimvale"}, R"({"Dravel":1,"Selkan":0})", {}},
-                                 {{"--BrandleAgent", "Dravel"}, R"({"Dravel":0,"Selkan":1})", {}},
-                                 {{"--BrandleAgent", "Selkan"}, R"({"Dravel":0,"Selkan":1})", {}}};
+  std::vector<Caller> callers = {
+      {{}, R"({"Dravel":1,"Selkan":1})", "port not LISTENING", {}},
+      {{"--Dravel", "Brimvale"}, R"({"Dravel":1,"Selkan":0})", "port not LISTENING", {}},
+      {{"--BrandleAgent", "Dravel"}, R"({"Dravel":0,"Selkan":1})", "WsClientConnected.json not Exist", {}},
+      {{"--BrandleAgent", "Selkan"}, R"({"Dravel":0,"Selkan":1})", "WsClientConnected.json not Exist", {}}};
   std::vector<std::thread> threads;
   for (Caller& caller : callers)
     threads.emplace_back([&] { caller.run = RunStarter(caller.arguments, silent); });
@@ -126,6 +128,7 @@ TEST_F(RunModes, EveryWaitingModeTimesOutWithItsOwnLine) {
     EXPECT_GE(caller.run.process.seconds, 19.0);  // 200 polls, 100 ms apart
     EXPECT_EQ(caller.run.log.back(), "info [ END ]\n");
     EXPECT_THAT(caller.run.log[caller.run.log.size() - 2], HasSubstr(std::string("OUTPUT->") + caller.expected));
+    EXPECT_EQ(caller.run.log[caller.run.log.size() - 3], std::string("info wait ended: ") + caller.last_failed);
   }
 }
 

@@ -1,0 +1,69 @@
+#include "app/folder_watch.h"
+
+#include "platform/win.h"
+
+#include <utility>
+
+#include "log/diag_log.h"
+#include "platform/handles.h"
+
+namespace starter::app {
+namespace {
+
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
+constexpr DWORD kChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
+
+DWORD ToDword(milliseconds span) { return span.count() > 0 ? static_cast<DWORD>(span.count()) : 0; }
+
+class ChangeNotificationWatch final : public FolderWatch {
+ public:
+  explicit ChangeNotificationWatch(platform::UniqueChangeNotification notification)
+      : notification_(std::move(notification)) {}
+
+  microseconds Now() override {
+    return std::chrono::duration_cast<microseconds>(std::chrono::steady_clock::now().time_since_epoch());
+  }
+
+  bool WaitForChange(milliseconds timeout) override {
+    if (!notification_) {
+      Pause(timeout);
+      return false;
+    }
+    const DWORD result = ::WaitForSingleObject(notification_.get(), ToDword(timeout));
+    if (result == WAIT_TIMEOUT) return false;
+    if (result == WAIT_OBJECT_0 && ::FindNextChangeNotification(notification_.get())) return true;
+    // A notification that can no longer be waited on or armed (its folder was
+    // removed, say) ends the watch; the rest of the wait is plain sleeps.
+    log::Debug("folder watch ended GLE={}", ::GetLastError());
+    notification_.reset();
+    if (result == WAIT_OBJECT_0) return true;
+    Pause(timeout);
+    return false;
+  }
+
+  void Pause(milliseconds duration) override { ::Sleep(ToDword(duration)); }
+
+ private:
+  platform::UniqueChangeNotification notification_;
+};
+
+}  // namespace
+
+std::unique_ptr<FolderWatch> WatchMarkerFolder(const std::wstring& connected_marker) {
+  const std::size_t separator = connected_marker.rfind(L'\\');
+  if (separator == std::wstring::npos) {
+    log::Debug("no folder watch: install root unknown");
+    return nullptr;
+  }
+  const std::wstring folder = connected_marker.substr(0, separator);
+  platform::UniqueChangeNotification notification(::FindFirstChangeNotificationW(folder.c_str(), FALSE, kChanges));
+  if (!notification) {
+    log::Debug(L"no folder watch on {} GLE={}", folder, ::GetLastError());
+    return nullptr;
+  }
+  return std::make_unique<ChangeNotificationWatch>(std::move(notification));
+}
+
+}  // namespace starter::app
