@@ -19,9 +19,13 @@ void CheckCase(int argc, char** argv, std::uint16_t port, const std::wstring& co
   probe.marker_present = [&connected_marker] { return install::IsFilePresent(connected_marker); };
   probe.sleep_between_polls = [] { ::Sleep(static_cast<DWORD>(kPollPeriod.count())); };
   probe.watch_marker_folder = [&connected_marker] { return WatchMarkerFolder(connected_marker); };
-  // Buffered and never flushed here: the runtime flushes it at exit, and the
-  // caller reads exactly the bytes of the line, with no line end.
-  probe.print = [](const std::string& line) { std::printf("%s", line.c_str()); };
+  // Exactly the bytes of the line, with no line end. Flushed at once, so a
+  // caller that reads as the output comes has it before the starter has
+  // released its watch and ended.
+  probe.print = [](const std::string& line) {
+    std::printf("%s", line.c_str());
+    std::fflush(stdout);
+  };
   CheckCaseWith(ClassifyCallerMode(argc, argv), lines, probe);
 }
 
