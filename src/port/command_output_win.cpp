@@ -12,6 +12,7 @@
 
 #include "log/diag_log.h"
 #include "platform/handles.h"
+#include "platform/system_folders.h"
 #include "port/stream_output.h"
 
 namespace starter::port {
@@ -100,12 +101,6 @@ UniqueStream TextStreamOf(UniqueHandle& read_end) {
   return stream;
 }
 
-std::wstring SystemDirectory() {
-  wchar_t folder[MAX_PATH] = {};
-  const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-  return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
-}
-
 std::wstring FromAnsi(const char* text) {
   const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 1), L'\0');
@@ -142,7 +137,7 @@ bool ReadProgramOutput(const std::wstring& program, const std::wstring& folder,
 }
 
 bool ReadCommandOutput(const char* command_line, std::string& output) {
-  const std::wstring system = SystemDirectory();
+  const std::wstring system = platform::SystemDirectory();
   if (system.empty()) {
     // Without it, "\cmd.exe" would name a file at the root of the current drive.
     log::Info("popen error");

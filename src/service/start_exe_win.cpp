@@ -2,21 +2,10 @@
 
 #include "log/diag_log.h"
 #include "platform/handles.h"
+#include "platform/system_folders.h"
 #include "service/launch_command.h"
 
 namespace starter::service {
-namespace {
-
-// The system's own Windows folder: unlike SystemDrive it does not depend on
-// the environment the caller handed down, and unlike GetWindowsDirectoryW it
-// is never a per-user folder on a terminal server.
-std::wstring SystemDrive() {
-  wchar_t folder[MAX_PATH] = {};
-  const UINT length = ::GetSystemWindowsDirectoryW(folder, MAX_PATH);
-  return SystemDriveOf(length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring());
-}
-
-}  // namespace
 
 void StartExe(const std::wstring& java_runtime, const std::wstring& service_jar, bool temp_ready) {
   log::Info("starter temp: {}", temp_ready ? 1 : 0);
@@ -26,7 +15,8 @@ void StartExe(const std::wstring& java_runtime, const std::wstring& service_jar,
   PROCESS_INFORMATION created{};
 
   // CreateProcessW may write into the command line, so it gets a buffer of its own.
-  std::wstring command_line = BuildServiceCommandLine(service_jar, temp_ready, SystemDrive());
+  std::wstring command_line =
+      BuildServiceCommandLine(service_jar, temp_ready, SystemDriveOf(platform::SystemWindowsDirectory()));
   log::Info(L"cmd->\"{}\"{}", java_runtime, command_line);
 
   if (!::CreateProcessW(java_runtime.c_str(), command_line.data(), nullptr, nullptr, FALSE,
