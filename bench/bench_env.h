@@ -12,9 +12,12 @@
 #include "bench/process_usage.h"
 #include "bench/stage_times.h"
 #include "install/install_paths.h"
-#include "port/port_win_env.h"
+#include "support/port_env.h"
 
 namespace starter::bench {
+
+// The status line of a no-argument wait that ran out, as a caller reads it.
+inline constexpr char kNoArgumentTimeout[] = R"({"Dravel":1,"Selkan":1})";
 
 // Creates the product's folders with the stand-in service as java.exe and a
 // jar, with no service running and no connected marker.

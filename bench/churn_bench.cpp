@@ -25,7 +25,11 @@ namespace {
 
 constexpr std::uint16_t kWaitPort = 47615;    // in-process: outside the shared service range
 constexpr std::uint16_t kStarterPort = 9699;  // the real starter keeps to the range
-constexpr double kFullWaitMs = app::kMaxPolls * static_cast<double>(app::kPollPeriod.count());
+// What callers are promised: 200 polls, each followed by 100 ms.
+constexpr int kClockPolls = 200;
+constexpr double kFullWaitMs = kClockPolls * 100.0;
+// Extra polls come no closer than 10 ms after the poll before.
+constexpr double kMinExtraPollGapMs = 10.0;
 
 // Rewrites a file in the folder about every millisecond while it lives.
 class Churn {
@@ -81,18 +85,18 @@ bool InProcessWait(const install::InstallLayout& layout, const Churn& churn) {
   probe.service_running = [] { return service::IsServiceProcessRunning(0); };
   probe.marker_present = [&] { return install::IsFilePresent(layout.connected_marker); };
   probe.watch_marker_folder = [&] { return app::WatchMarkerFolder(layout.connected_marker); };
-  probe.print = [&](const std::string& line) { printed = line; };
+  const auto print = [&](const std::string& line) { printed = line; };
   const double cpu_before = ThreadCpuMs();
   const long rewrites_before = churn.Rewrites();
-  const double ms = TimeMs([&] { app::CheckCaseWith(app::CallerMode::kNoArgument, app::ResultLines{}, probe); });
+  const double ms = TimeMs([&] { app::CheckCaseWith(app::CallerMode::kNoArgument, app::ResultLines{}, probe, print); });
   const double cpu_ms = ThreadCpuMs() - cpu_before;
   const long rewrites = churn.Rewrites() - rewrites_before;
   StopServices(layout);
   const bool waited = PrintWaitFigures(ms, cpu_ms, rewrites);
-  const double most = app::kMaxPolls + ms / static_cast<double>(app::kMinExtraPollGap.count());
-  std::printf("    %-42s %d (%d on the clock, %d extra)\n", "polls", polls, app::kMaxPolls, polls - app::kMaxPolls);
+  const double most = kClockPolls + ms / kMinExtraPollGapMs;
+  std::printf("    %-42s %d (%d on the clock, %d extra)\n", "polls", polls, kClockPolls, polls - kClockPolls);
   const bool calm = PrintTarget("polls in the wait", polls, most, "");
-  return printed == app::ResultLines{}.all_timeout && waited && calm;
+  return printed == kNoArgumentTimeout && waited && calm;
 }
 
 // A real run with no arguments against a service that listens and never
@@ -104,7 +108,7 @@ bool StarterWait(const Churn& churn) {
   const SampledWait wait = RunSampledWait();
   std::printf("    %-42s %s\n", "printed", wait.run.output.c_str());
   const bool waited = PrintWaitFigures(wait.WaitMs(), wait.WaitCpuMs(), churn.Rewrites() - rewrites_before);
-  return wait.run.finished && wait.run.output == app::ResultLines{}.all_timeout && waited;
+  return wait.run.finished && wait.run.output == kNoArgumentTimeout && waited;
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include "bench/benches.h"
 #include "bench/figures.h"
 #include "bench/stage_times.h"
-#include "port/port_win_env.h"
+#include "support/port_env.h"
 #include "port/server_port.h"
 #include "support/win_test_env.h"
 
@@ -19,7 +19,6 @@ namespace starter::bench {
 namespace {
 
 constexpr std::uint16_t kLatencyPort = 9698;
-constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
 constexpr int kMinimumRuns = 30;  // the target asks for at least 20
 
 struct Latency {
@@ -39,7 +38,7 @@ Latency MeasureOnce(const install::InstallLayout& layout, const std::wstring& st
   const TimedRun run = RunTimed(test::StarterExe(), L"");
   const std::string stamp = test::ReadFileBytes(stamp_file);
   Latency latency;
-  if (!run.finished || run.output != kSuccess || stamp.empty() || !run.first_output) {
+  if (!run.finished || run.output != test::kSuccess || stamp.empty() || !run.first_output) {
     std::printf("  (disturbed run repeated: output \"%s\")\n", run.output.c_str());
     return latency;
   }

@@ -38,8 +38,8 @@ std::vector<Usage> WaitOutAllPolls(const install::InstallLayout& layout, std::st
     return present;
   };
   probe.watch_marker_folder = [&] { return app::WatchMarkerFolder(layout.connected_marker); };
-  probe.print = [&](const std::string& line) { printed = line; };
-  app::CheckCaseWith(app::CallerMode::kNoArgument, app::ResultLines{}, probe);
+  app::CheckCaseWith(app::CallerMode::kNoArgument, app::ResultLines{}, probe,
+                     [&](const std::string& line) { printed = line; });
   return after_poll;
 }
 
@@ -70,7 +70,7 @@ bool InProcessWait(const install::InstallLayout& layout) {
   std::printf("    %zu polls in %.2f s, printed %s\n", usage.size(), ms / 1000, printed.c_str());
   StopServices(layout);
   // Nothing changes in the folder, so no poll beyond those of the clock is expected.
-  if (usage.size() != static_cast<std::size_t>(app::kMaxPolls) || printed != app::ResultLines{}.all_timeout)
+  if (usage.size() != 200u || printed != kNoArgumentTimeout)
     return false;
   PrintUsage("after poll 1:", usage.front(), "after poll 200:", usage.back());
   return NoGrowth(usage.front(), usage.back());
@@ -104,7 +104,7 @@ bool StarterWait(const install::InstallLayout& layout) {
   std::printf("    run took %.2f s, printed %s, %zu samples while polling\n", run.Ms() / 1000, run.output.c_str(),
               polling.size());
   PrintCpuTime(wait.WaitCpuMs(), wait.WaitMs());
-  if (run.output != app::ResultLines{}.all_timeout || static_cast<std::ptrdiff_t>(polling.size()) <= 2 * kRestingSamples)
+  if (run.output != kNoArgumentTimeout || static_cast<std::ptrdiff_t>(polling.size()) <= 2 * kRestingSamples)
     return false;
   // The last sample may catch the process on its way out; the ones before it
   // follow the last polls.

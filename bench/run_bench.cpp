@@ -8,14 +8,13 @@
 #include "bench/benches.h"
 #include "bench/figures.h"
 #include "bench/stage_times.h"
-#include "port/port_win_env.h"
+#include "support/port_env.h"
 #include "support/win_test_env.h"
 
 namespace starter::bench {
 namespace {
 
 constexpr std::uint16_t kRunPort = 9699;  // the stored port, kept by every run
-constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
 constexpr int kTries = 4;
 
 // Milliseconds of one run that printed the success line; a run disturbed by
@@ -23,7 +22,7 @@ constexpr int kTries = 4;
 double TimeStarterRun(std::vector<RunWindow>& windows) {
   for (int attempt = 0; attempt < kTries; ++attempt) {
     const TimedRun run = RunTimed(test::StarterExe(), L"--Dravel Brimvale");
-    if (run.finished && run.output == kSuccess) {
+    if (run.finished && run.output == test::kSuccess) {
       windows.push_back(run.window);
       return run.Ms();
     }

@@ -10,7 +10,7 @@
 #include "bench/figures.h"
 #include "port/port_availability.h"
 #include "port/port_walk.h"
-#include "port/port_win_env.h"
+#include "support/port_env.h"
 #include "port/server_port.h"
 #include "log/diag_log.h"
 #include "port/command_output.h"

@@ -32,23 +32,25 @@ class ImageProcess final : public starter::service::ProcessMemoryReader {
   ImageProcess(std::uint64_t base, std::vector<unsigned char> image)
       : base_(base), image_(std::move(image)) {}
 
-  bool QueryBasicInformation(void* record, std::uint32_t size) override {
-    if (size > image_.size()) return false;
+  starter::platform::Failure QueryBasicInformation(void* record, std::uint32_t size) override {
+    if (size > image_.size()) return kOutside;
     std::memcpy(record, image_.data(), size);
-    return true;
+    return std::nullopt;
   }
 
-  bool Read(std::uint64_t address, void* out, std::size_t size) override {
+  starter::platform::Failure Read(std::uint64_t address, void* out, std::size_t size) override {
     ++reads;
     highest_address = std::max(highest_address, address);
-    if (address < base_ || address - base_ > image_.size()) return false;
+    if (address < base_ || address - base_ > image_.size()) return kOutside;
     const std::size_t offset = address - base_;
-    if (image_.size() - offset < size) return false;
+    if (image_.size() - offset < size) return kOutside;
     std::memcpy(out, image_.data() + offset, size);
     last_read.assign(image_.begin() + static_cast<std::ptrdiff_t>(offset),
                      image_.begin() + static_cast<std::ptrdiff_t>(offset + size));
-    return true;
+    return std::nullopt;
   }
+
+  static constexpr starter::platform::SystemError kOutside{"read", 299};
 
   int reads = 0;
   std::uint64_t highest_address = 0;
@@ -85,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const ReadPath path = (data[0] & 2) != 0 ? ReadPath::kWow64 : ReadPath::kNative;
   ImageProcess process(LittleEndian64(data + 1), std::vector<unsigned char>(data + 9, data + size));
 
-  const std::optional<std::u16string> text =
+  const starter::platform::Expected<std::u16string> text =
       starter::service::ReadProcessCommandLine(process, layout, path);
 
   Require(process.reads <= 3, "three records at most");

@@ -1,7 +1,5 @@
 #include "app/check_case.h"
 
-#include "platform/win.h"
-
 #include <cstdio>
 
 #include "app/folder_watch.h"
@@ -17,16 +15,16 @@ void CheckCase(int argc, char** argv, std::uint16_t port, const std::wstring& co
   probe.port_listening = [port] { return port::IsPortListening(port); };
   probe.service_running = [] { return service::IsServiceProcessRunning(0); };
   probe.marker_present = [&connected_marker] { return install::IsFilePresent(connected_marker); };
-  probe.sleep_between_polls = [] { ::Sleep(static_cast<DWORD>(kPollPeriod.count())); };
   probe.watch_marker_folder = [&connected_marker] { return WatchMarkerFolder(connected_marker); };
+  probe.watch_nothing = WatchNothing;
   // Exactly the bytes of the line, with no line end. Flushed at once, so a
   // caller that reads as the output comes has it before the starter has
   // released its watch and ended.
-  probe.print = [](const std::string& line) {
+  const auto print = [](const std::string& line) {
     std::printf("%s", line.c_str());
     std::fflush(stdout);
   };
-  CheckCaseWith(ClassifyCallerMode(argc, argv), lines, probe);
+  CheckCaseWith(ClassifyCallerMode(argc, argv), lines, probe, print);
 }
 
 }  // namespace starter::app

@@ -6,6 +6,7 @@
 
 #include "log/diag_log.h"
 #include "platform/handles.h"
+#include "platform/last_error.h"
 
 namespace starter::app {
 namespace {
@@ -17,9 +18,10 @@ constexpr DWORD kChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAS
 
 DWORD ToDword(milliseconds span) { return span.count() > 0 ? static_cast<DWORD>(span.count()) : 0; }
 
+// Without a notification (none could be made, or it ended) the watch sleeps.
 class ChangeNotificationWatch final : public FolderWatch {
  public:
-  explicit ChangeNotificationWatch(platform::UniqueChangeNotification notification)
+  explicit ChangeNotificationWatch(platform::UniqueChangeNotification notification = {})
       : notification_(std::move(notification)) {}
 
   microseconds Now() override {
@@ -36,7 +38,8 @@ class ChangeNotificationWatch final : public FolderWatch {
     if (result == WAIT_OBJECT_0 && ::FindNextChangeNotification(notification_.get())) return true;
     // A notification that can no longer be waited on or armed (its folder was
     // removed, say) ends the watch; the rest of the wait is plain sleeps.
-    log::Debug("folder watch ended GLE={}", ::GetLastError());
+    log::Debug("folder watch ended: {}", Describe(platform::LastError(
+                                          result == WAIT_OBJECT_0 ? "FindNextChangeNotification" : "WaitForSingleObject")));
     notification_.reset();
     if (result == WAIT_OBJECT_0) return true;
     Pause(timeout);
@@ -55,15 +58,17 @@ std::unique_ptr<FolderWatch> WatchMarkerFolder(const std::wstring& connected_mar
   const std::size_t separator = connected_marker.rfind(L'\\');
   if (separator == std::wstring::npos) {
     log::Debug("no folder watch: install root unknown");
-    return nullptr;
+    return WatchNothing();
   }
   const std::wstring folder = connected_marker.substr(0, separator);
   platform::UniqueChangeNotification notification(::FindFirstChangeNotificationW(folder.c_str(), FALSE, kChanges));
   if (!notification) {
     log::Debug(L"no folder watch on {} GLE={}", folder, ::GetLastError());
-    return nullptr;
+    return WatchNothing();
   }
   return std::make_unique<ChangeNotificationWatch>(std::move(notification));
 }
+
+std::unique_ptr<FolderWatch> WatchNothing() { return std::make_unique<ChangeNotificationWatch>(); }
 
 }  // namespace starter::app

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "log/diag_log.h"
+#include "platform/last_error.h"
 
 namespace starter::install {
 namespace {
@@ -16,25 +17,37 @@ struct ReleaseMalloc {
 };
 using ShellAllocator = std::unique_ptr<IMalloc, ReleaseMalloc>;
 
-void ReadProgramFilesInto(wchar_t (&buffer)[MAX_PATH]) {
+platform::SystemError ShellError(const char* call, HRESULT result) {
+  return {call, static_cast<std::uint32_t>(result), platform::ErrorSpace::kHResult};
+}
+
+platform::Failure ReadProgramFilesInto(wchar_t (&buffer)[MAX_PATH]) {
   IMalloc* raw_allocator = nullptr;
-  if (FAILED(::SHGetMalloc(&raw_allocator))) return;
+  if (const HRESULT result = ::SHGetMalloc(&raw_allocator); FAILED(result))
+    return ShellError("SHGetMalloc", result);
   ShellAllocator allocator(raw_allocator);
 
   LPITEMIDLIST folder = nullptr;
-  if (FAILED(::SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAM_FILES, &folder))) return;
+  if (const HRESULT result = ::SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAM_FILES, &folder); FAILED(result))
+    return ShellError("SHGetSpecialFolderLocation", result);
   // A failed conversion leaves the buffer empty, which the caller reports.
-  ::SHGetPathFromIDListW(folder, buffer);
+  const bool converted = ::SHGetPathFromIDListW(folder, buffer);
+  const platform::SystemError failed = platform::LastError("SHGetPathFromIDListW");
   allocator->Free(folder);
+  if (!converted) return failed;
+  return std::nullopt;
 }
 
 }  // namespace
 
 std::wstring GetSpecialDir() {
   wchar_t buffer[MAX_PATH] = {};
-  ReadProgramFilesInto(buffer);
+  const platform::Failure failed = ReadProgramFilesInto(buffer);
   std::wstring root(buffer);
-  if (root.empty()) log::Warn("GetSpecialDir Error");
+  if (root.empty()) {
+    log::Warn("GetSpecialDir Error");
+    if (failed) log::Info("{}", Describe(*failed));
+  }
   return root;
 }
 

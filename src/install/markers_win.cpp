@@ -4,32 +4,32 @@
 
 #include "log/diag_log.h"
 #include "platform/handles.h"
+#include "platform/last_error.h"
 
 namespace starter::install {
 namespace {
 
 // Writes `content` to a new or truncated file, open to every other reader
-// and writer meanwhile. Returns 0, or the system error of the failed step.
-DWORD WriteMarker(const std::wstring& path, std::string_view content) {
-  HANDLE raw = ::CreateFileW(path.c_str(), GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (raw == INVALID_HANDLE_VALUE) return ::GetLastError();
-  platform::UniqueFile file(raw);
+// and writer meanwhile; what failed, if a step did.
+platform::Failure WriteMarker(const std::wstring& path, std::string_view content) {
+  platform::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return platform::LastError("CreateFileW");
   DWORD written = 0;
   if (!::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr))
-    return ::GetLastError();
-  if (written != content.size()) return ERROR_WRITE_FAULT;
-  if (!::CloseHandle(file.release())) return ::GetLastError();
-  return 0;
+    return platform::LastError("WriteFile");
+  if (written != content.size()) return platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
+  if (!::CloseHandle(file.release())) return platform::LastError("CloseHandle");
+  return std::nullopt;
 }
 
 void CreateMarkerIfMissing(const std::wstring& path, std::string_view content, const wchar_t* name) {
   if (IsFilePresent(path)) return;
   // The success line is kept for a file really written and closed, so the
   // log never claims a marker the service will not find.
-  if (DWORD error = WriteMarker(path, content)) {
-    log::Warn(L"create {} failed->{} GLE={}", name, path, error);
+  if (const platform::Failure failed = WriteMarker(path, content)) {
+    log::Warn(L"create {} failed->{} GLE={}", name, path, failed->code);
     return;
   }
   log::Info(L"create {}", name);

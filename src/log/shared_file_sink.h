@@ -26,8 +26,8 @@ class SharedFileSink final : public spdlog::sinks::base_sink<std::mutex> {
   void flush_() override {}
 
  private:
-  platform::UniqueFile OpenForAppend() const;
-  void RotateIfFull(platform::UniqueFile& file, std::uint64_t incoming) const;
+  platform::UniqueHandle OpenForAppend() const;
+  void RotateIfFull(platform::UniqueHandle& file, std::uint64_t incoming) const;
 
   std::wstring path_;
   std::wstring rotated_path_;

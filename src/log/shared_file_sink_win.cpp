@@ -97,16 +97,16 @@ SharedFileSink::SharedFileSink(std::wstring path, std::wstring rotated_path, std
   }
 }
 
-platform::UniqueFile SharedFileSink::OpenForAppend() const {
+platform::UniqueHandle SharedFileSink::OpenForAppend() const {
   // Append-only access makes each write land at the end of the file; read,
   // write and delete sharing let other starters write and rotate meanwhile.
-  return platform::UniqueFile(::CreateFileW(
+  return platform::UniqueHandle(::CreateFileW(
       path_.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
       FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-void SharedFileSink::RotateIfFull(platform::UniqueFile& file, std::uint64_t incoming) const {
+void SharedFileSink::RotateIfFull(platform::UniqueHandle& file, std::uint64_t incoming) const {
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file.get(), &size)) return;
   auto current = static_cast<std::uint64_t>(size.QuadPart);
@@ -124,7 +124,7 @@ void SharedFileSink::sink_it_(const spdlog::details::log_msg& msg) {
   formatter_->format(msg, line);
 
   WritersLock lock(writers_mutex_.get());
-  platform::UniqueFile file = OpenForAppend();
+  platform::UniqueHandle file = OpenForAppend();
   if (!file) ThrowLastError("Failed opening file", path_);
   RotateIfFull(file, line.size());
   if (!file) ThrowLastError("Failed reopening file", path_);

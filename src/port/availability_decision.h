@@ -5,16 +5,10 @@
 #include <cstdint>
 #include <functional>
 
+#include "port/bind_probe.h"
 #include "port/netstat_listing.h"
 
 namespace starter::port {
-
-// What binding a socket to the port, and closing it at once, came to.
-enum class BindOutcome {
-  kBound,
-  kRefused,  // WSAEACCES: the system keeps the port from programs (excluded port ranges)
-  kFailed,   // any other failure, including one to set the socket up
-};
 
 struct AvailabilityProbes {
   // Whether a Vantic service process runs; 0 accepts any process.

@@ -1,9 +1,17 @@
 #pragma once
+// Whether the system lets a program bind a port: a port it reserves (excluded
+// port ranges of Hyper-V, WSL2 or Docker) appears in no listing, and only a
+// refused bind tells it apart from a free one.
 #include <cstdint>
 
-#include "port/availability_decision.h"
-
 namespace starter::port {
+
+// What binding a socket to the port, and closing it at once, came to.
+enum class BindOutcome {
+  kBound,
+  kRefused,  // WSAEACCES: the system keeps the port from programs (excluded port ranges)
+  kFailed,   // any other failure, including one to set the socket up
+};
 
 // Binds an IPv4 TCP socket to `port` on the loopback address, with no reuse
 // options, and closes it at once. The service listens on IPv4, and a port

@@ -1,44 +1,13 @@
 #include "port/bind_probe.h"
 
-#include "platform/win.h"
-
-#include <winsock2.h>
-
-#include "platform/handles.h"
+#include "platform/winsock.h"
 
 namespace starter::port {
-namespace {
-
-struct SocketKind {
-  using Handle = SOCKET;
-  static Handle Empty() { return INVALID_SOCKET; }
-  static void Close(Handle handle) { ::closesocket(handle); }
-};
-using UniqueSocket = platform::UniqueResource<SocketKind>;
-
-// Windows Sockets, started for the life of the object.
-class WinsockSession {
- public:
-  WinsockSession() : started_(::WSAStartup(MAKEWORD(2, 2), &data_) == 0) {}
-  ~WinsockSession() {
-    if (started_) ::WSACleanup();
-  }
-  WinsockSession(const WinsockSession&) = delete;
-  WinsockSession& operator=(const WinsockSession&) = delete;
-
-  bool Started() const { return started_; }
-
- private:
-  WSADATA data_{};
-  bool started_;
-};
-
-}  // namespace
 
 BindOutcome TryBindPort(std::uint16_t port) {
-  const WinsockSession winsock;
-  if (!winsock.Started()) return BindOutcome::kFailed;
-  const UniqueSocket probe(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  const platform::WinsockSession winsock;
+  if (winsock.Result() != 0) return BindOutcome::kFailed;
+  const platform::UniqueSocket probe(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!probe) return BindOutcome::kFailed;
   sockaddr_in address{};
   address.sin_family = AF_INET;

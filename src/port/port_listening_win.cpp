@@ -6,9 +6,10 @@
 #include <iphlpapi.h>
 
 #include <cstddef>
-#include <memory>
-#include <new>
+#include <vector>
 
+#include "log/diag_log.h"
+#include "platform/system_error.h"
 #include "port/tcp_table.h"
 
 namespace starter::port {
@@ -33,19 +34,28 @@ constexpr int kFillTries = 3;
 
 std::uint16_t NetworkToHost(std::uint16_t value) { return ntohs(value); }
 
-template <typename Row>
-bool MachineHasTcpRow(ULONG family, std::uint16_t port, std::uint32_t state) {
-  for (int attempt = 0; attempt < kFillTries; ++attempt) {
+// The machine's table of one address family, every state, with owner ids.
+platform::Expected<std::vector<unsigned char>> ReadTcpTable(ULONG family) {
+  for (int attempt = 0;; ++attempt) {
     DWORD size = 0;
     ::GetExtendedTcpTable(nullptr, &size, TRUE, family, TCP_TABLE_OWNER_PID_ALL, 0);
-    std::unique_ptr<unsigned char[]> table(new (std::nothrow) unsigned char[size]);
-    if (!table) return false;
-    const DWORD result =
-        ::GetExtendedTcpTable(table.get(), &size, TRUE, family, TCP_TABLE_OWNER_PID_ALL, 0);
-    if (result == NO_ERROR) return HasTcpRow<Row>(table.get(), size, port, state, NetworkToHost);
-    if (result != ERROR_INSUFFICIENT_BUFFER) return false;
+    std::vector<unsigned char> table(size);
+    const DWORD result = ::GetExtendedTcpTable(table.data(), &size, TRUE, family, TCP_TABLE_OWNER_PID_ALL, 0);
+    if (result == NO_ERROR) return table;
+    if (result != ERROR_INSUFFICIENT_BUFFER || attempt + 1 == kFillTries)
+      return platform::SystemError{"GetExtendedTcpTable", result};
   }
-  return false;
+}
+
+template <typename Row>
+bool MachineHasTcpRow(ULONG family, std::uint16_t port, std::uint32_t state) {
+  const platform::Expected<std::vector<unsigned char>> table = ReadTcpTable(family);
+  if (!table) {
+    // Debug only: the probe runs in every poll, and the next poll asks again.
+    log::Debug("{}", Describe(table.error()));
+    return false;
+  }
+  return HasTcpRow<Row>(table->data(), table->size(), port, state, NetworkToHost);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "port/stream_output.h"
 
 #include "log/diag_log.h"
+#include "platform/system_error.h"
 
 namespace starter::port {
 namespace {
@@ -17,7 +18,9 @@ bool AppendStreamOutput(std::FILE* stream, std::string& output) {
     got = std::fread(buffer, 1, kPieceSize, stream);
   }
   if (std::ferror(stream)) {
+    const platform::SystemError failed = platform::ErrnoError("fread");
     log::Info("read pipe error");
+    log::Info("{}", Describe(failed));
     return false;
   }
   if (std::feof(stream)) output.append(buffer, got);

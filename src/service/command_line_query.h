@@ -10,17 +10,9 @@
 #include <optional>
 #include <string>
 
-namespace starter::service {
+#include "service/process_memory.h"
 
-// The query on one opened process, behind a seam so that the handling of
-// its answers runs against synthetic ones as well as the system's.
-class CommandLineQuery {
- public:
-  virtual ~CommandLineQuery() = default;
-  // Fills `block` of `size` bytes and returns the NTSTATUS; `needed` receives
-  // the size the system reports, after a too-small answer the size it wants.
-  virtual std::uint32_t Query(unsigned char* block, std::uint32_t size, std::uint32_t& needed) = 0;
-};
+namespace starter::service {
 
 // The text of an answer that lies at `block`, up to its first NUL; no result
 // unless the counted string names whole characters behind its head and

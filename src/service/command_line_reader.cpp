@@ -9,15 +9,22 @@
 namespace starter::service {
 namespace {
 
+using platform::Expected;
+using platform::Failure;
+
+// What the native path answers for an address it cannot name: the system's
+// ERROR_INVALID_ADDRESS.
+constexpr platform::SystemError kAddressAbove4GiB{"ReadProcessMemory", 487};
+
 // Applies the one limit of the native path: a 32-bit reader cannot name an
 // address above 4 GiB, and cutting it down would read some other memory.
 class PathReader {
  public:
   PathReader(ProcessMemoryReader& reader, ReadPath path) : reader_(reader), path_(path) {}
 
-  bool Read(std::uint64_t address, void* out, std::size_t size) {
+  Failure Read(std::uint64_t address, void* out, std::size_t size) {
     if (path_ == ReadPath::kNative && address > std::numeric_limits<std::uint32_t>::max())
-      return false;
+      return kAddressAbove4GiB;
     return reader_.Read(address, out, size);
   }
 
@@ -27,36 +34,36 @@ class PathReader {
 };
 
 template <class Traits>
-std::optional<std::uint64_t> QueryPebAddress(ProcessMemoryReader& reader) {
+Expected<std::uint64_t> QueryPebAddress(ProcessMemoryReader& reader) {
   BasicInformation<Traits> record{};
-  if (!reader.QueryBasicInformation(&record, sizeof(record))) return std::nullopt;
-  return record.peb_address;
+  if (Failure failed = reader.QueryBasicInformation(&record, sizeof(record))) return *failed;
+  return std::uint64_t{record.peb_address};
 }
 
 // Copies `bytes` from the start of a record into a zeroed scratch copy and
 // decodes the typed head from it.
 template <class Record>
-bool ReadHead(PathReader& memory, std::uint64_t address, std::size_t bytes, Record& record) {
+Failure ReadHead(PathReader& memory, std::uint64_t address, std::size_t bytes, Record& record) {
   std::vector<unsigned char> scratch(bytes, 0);
-  if (!memory.Read(address, scratch.data(), scratch.size())) return false;
+  if (Failure failed = memory.Read(address, scratch.data(), scratch.size())) return failed;
   std::memcpy(&record, scratch.data(), sizeof(record));
-  return true;
+  return std::nullopt;
 }
 
 template <class Traits>
-std::optional<std::u16string> ReadFromPeb(PathReader& memory, std::uint64_t peb_address) {
+Expected<std::u16string> ReadFromPeb(PathReader& memory, std::uint64_t peb_address) {
   PebHead<Traits> peb{};
-  if (!ReadHead(memory, peb_address, kPebHeadBytes<Traits>, peb)) return std::nullopt;
+  if (Failure failed = ReadHead(memory, peb_address, kPebHeadBytes<Traits>, peb)) return *failed;
   ProcessParametersHead<Traits> parameters{};
-  if (!ReadHead(memory, peb.process_parameters, kParametersHeadBytes<Traits>, parameters))
-    return std::nullopt;
+  if (Failure failed = ReadHead(memory, peb.process_parameters, kParametersHeadBytes<Traits>, parameters))
+    return *failed;
 
   const CountedWideString<Traits>& command_line = parameters.command_line;
   // No buffer at all is an empty command line, not a failed read: every
   // record on the way was read, and there is nothing left to copy.
   if (command_line.maximum_length == 0) return std::u16string();
   std::vector<unsigned char> buffer(command_line.maximum_length, 0);
-  if (!memory.Read(command_line.buffer, buffer.data(), buffer.size())) return std::nullopt;
+  if (Failure failed = memory.Read(command_line.buffer, buffer.data(), buffer.size())) return *failed;
   // The buffer is MaximumLength bytes; the text is what precedes its first NUL.
   return Utf16UpToNul(buffer.data(), buffer.size());
 }
@@ -77,16 +84,15 @@ RecordLayout LayoutForReadPath(ReadPath path) {
   return path == ReadPath::kWow64 ? RecordLayout::kBits64 : RecordLayout::kBits32;
 }
 
-std::optional<std::u16string> ReadProcessCommandLine(ProcessMemoryReader& reader,
-                                                     RecordLayout layout, ReadPath path) {
+Expected<std::u16string> ReadProcessCommandLine(ProcessMemoryReader& reader, RecordLayout layout,
+                                                ReadPath path) {
   // The basic record follows the read path; the records it leads to follow the layout.
-  std::optional<std::uint64_t> peb_address = path == ReadPath::kNative
-                                                 ? QueryPebAddress<Traits32>(reader)
-                                                 : QueryPebAddress<Traits64>(reader);
-  if (!peb_address) return std::nullopt;
+  Expected<std::uint64_t> peb_address =
+      path == ReadPath::kNative ? QueryPebAddress<Traits32>(reader) : QueryPebAddress<Traits64>(reader);
+  if (!peb_address) return peb_address.error();
   PathReader memory(reader, path);
   return layout == RecordLayout::kBits32 ? ReadFromPeb<Traits32>(memory, *peb_address)
-                                        : ReadFromPeb<Traits64>(memory, *peb_address);
+                                         : ReadFromPeb<Traits64>(memory, *peb_address);
 }
 
 }  // namespace starter::service

@@ -1,6 +1,7 @@
 #pragma once
-// Finding the Vantic service among the running processes. Nothing here logs:
-// a failure shows only as an empty or false result.
+// Finding the Vantic service among the running processes. A failure shows as
+// an empty or false result; why is written only at debug level, which a
+// configured run drops: these checks run in every poll.
 #include <cstdint>
 #include <optional>
 #include <string>

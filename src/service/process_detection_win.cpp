@@ -2,7 +2,9 @@
 
 #include <tlhelp32.h>
 
+#include "log/diag_log.h"
 #include "platform/handles.h"
+#include "platform/last_error.h"
 #include "service/command_line_query.h"
 #include "service/command_line_reader.h"
 #include "service/process_detection.h"
@@ -24,16 +26,14 @@ bool RunsUnderWow64() {
 std::optional<std::u16string> QueryCommandLineWithLeastRight(std::uint32_t process_id) {
   platform::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
   if (!process) return std::nullopt;
-  ProcessCommandLineQuery query(process.get());
-  return QueryCommandLine(query);
+  return QueryCommandLine(*CommandLineQueryOf(process.get()));
 }
 
-std::optional<std::u16string> ReadCommandLineFromMemory(std::uint32_t process_id) {
+platform::Expected<std::u16string> ReadCommandLineFromMemory(std::uint32_t process_id) {
   platform::UniqueHandle process(::OpenProcess(kQueryAndReadAccess, FALSE, process_id));
-  if (!process) return std::nullopt;
+  if (!process) return platform::LastError("OpenProcess");
   ReadPath path = RunsUnderWow64() ? ReadPath::kWow64 : ReadPath::kNative;
-  ProcessHandleReader reader(process.get(), path);
-  return ReadProcessCommandLine(reader, LayoutForReadPath(path), path);
+  return ReadProcessCommandLine(*ProcessMemoryOf(process.get(), path), LayoutForReadPath(path), path);
 }
 
 }  // namespace
@@ -42,14 +42,22 @@ std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id) {
   if (process_id == 0) return std::nullopt;
   std::optional<std::u16string> text = QueryCommandLineWithLeastRight(process_id);
   // Refused, unknown to this system (wine; Windows before 8.1) or malformed.
-  if (!text) text = ReadCommandLineFromMemory(process_id);
+  if (!text) {
+    platform::Expected<std::u16string> read = ReadCommandLineFromMemory(process_id);
+    // Debug only: a java.exe of another account is unreadable in every poll.
+    if (!read) log::Debug("command line of process {} not read: {}", process_id, Describe(read.error()));
+    if (read) text = std::move(*read);
+  }
   if (!text) return std::nullopt;
   return std::wstring(text->begin(), text->end());  // wchar_t is a UTF-16 unit here
 }
 
 bool IsServiceProcessRunning(std::uint32_t process_id_filter) {
-  platform::UniqueSnapshot snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return false;
+  platform::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) {
+    log::Debug("{}", Describe(platform::LastError("CreateToolhelp32Snapshot")));
+    return false;
+  }
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more == TRUE;

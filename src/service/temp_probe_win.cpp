@@ -7,6 +7,7 @@
 #include <string>
 
 #include "log/diag_log.h"
+#include "platform/system_error.h"
 
 namespace starter::service {
 namespace {
@@ -34,7 +35,9 @@ bool CheckDefaultTemp() {
 
   struct _stat64 status {};
   if (::_wstat64(value.c_str(), &status) != 0) {
+    const platform::SystemError failed = platform::ErrnoError("_wstat64");
     log::Info(L"cannot access->{}", value);
+    log::Info("{}", Describe(failed));
     return false;
   }
   if (status.st_mode & kDirectoryModeBit) {

@@ -45,14 +45,30 @@ struct FakeWorld {
     if (answers.size() > 1) answers.erase(answers.begin());
     return answer;
   }
+  // The wait between polls, recorded as a sleep, on a clock of its own.
+  struct Watch final : FolderWatch {
+    explicit Watch(FakeWorld& of) : world(of) {}
+    std::chrono::microseconds Now() override { return world.clock; }
+    bool WaitForChange(std::chrono::milliseconds timeout) override {
+      world.calls.push_back("sleep");
+      world.clock += timeout;
+      return false;
+    }
+    void Pause(std::chrono::milliseconds duration) override { world.clock += duration; }
+    FakeWorld& world;
+  };
+  std::chrono::microseconds clock{0};
+
   ReadinessProbe Probe() {
     ReadinessProbe probe;
     probe.port_listening = [this] { calls.push_back("port"); return Next(port); };
     probe.service_running = [this] { calls.push_back("process"); return Next(process); };
     probe.marker_present = [this] { calls.push_back("marker"); return Next(marker); };
-    probe.sleep_between_polls = [this] { calls.push_back("sleep"); };
-    probe.print = [this](const std::string& line) { printed.push_back(line); };
+    probe.watch_marker_folder = probe.watch_nothing = [this] { return std::make_unique<Watch>(*this); };
     return probe;
+  }
+  std::function<void(const std::string&)> Print() {
+    return [this](const std::string& line) { printed.push_back(line); };
   }
   long Count(const std::string& what) const { return std::count(calls.begin(), calls.end(), what); }
 };
@@ -60,7 +76,7 @@ struct FakeWorld {
 TEST(CheckCaseWith, NoArgumentModeChecksInOrderAndStopsWithoutSleeping) {
   test::LogCapture log;
   FakeWorld world{{false, true}, {false, true}, {false, true}};
-  CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, world.Probe());
+  CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, world.Probe(), world.Print());
   // Later checks run only when the earlier ones passed within the same poll,
   // and every poll starts again from the port.
   EXPECT_THAT(world.calls, ElementsAre("port", "sleep", "port", "process", "sleep", "port", "process",
@@ -84,7 +100,7 @@ TEST_P(CheckCaseTimeout, SleepsAfterEveryOneOfTwoHundredPollsThenReportsItsLine)
   test::LogCapture log;
   // Port and process always there, marker never: only the port mode succeeds.
   FakeWorld world{{true}, {true}, {false}};
-  CheckCaseWith(GetParam().mode, ResultLines{}, world.Probe());
+  CheckCaseWith(GetParam().mode, ResultLines{}, world.Probe(), world.Print());
   // Callers size their own waits on 200 polls, 100 ms apart: the number is
   // written out, so that a changed constant fails here.
   EXPECT_EQ(world.Count("sleep"), 200);
@@ -106,14 +122,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CheckCaseWith, PortModeLooksOnlyAtThePort) {
   test::LogCapture log;
   FakeWorld never{{false}, {true}, {true}};
-  CheckCaseWith(CallerMode::kPort, ResultLines{}, never.Probe());
+  CheckCaseWith(CallerMode::kPort, ResultLines{}, never.Probe(), never.Print());
   EXPECT_EQ(never.Count("port"), 200);
   EXPECT_EQ(never.Count("sleep"), 200);
   EXPECT_EQ(never.Count("process") + never.Count("marker"), 0);
   EXPECT_THAT(never.printed, ElementsAre(R"({"Dravel":1,"Selkan":0})"));
 
   FakeWorld at_once{{true}, {false}, {false}};
-  CheckCaseWith(CallerMode::kPort, ResultLines{}, at_once.Probe());
+  CheckCaseWith(CallerMode::kPort, ResultLines{}, at_once.Probe(), at_once.Print());
   EXPECT_THAT(at_once.calls, ElementsAre("port"));
   EXPECT_THAT(at_once.printed, ElementsAre(R"({"Dravel":0,"Selkan":0})"));
 }
@@ -121,8 +137,8 @@ TEST(CheckCaseWith, PortModeLooksOnlyAtThePort) {
 TEST(CheckCaseWith, ModesWithoutAWaitPrintNothing) {
   test::LogCapture log;
   FakeWorld world{{true}, {true}, {true}};
-  CheckCaseWith(CallerMode::kUninstallReport, ResultLines{}, world.Probe());
-  CheckCaseWith(CallerMode::kNone, ResultLines{}, world.Probe());
+  CheckCaseWith(CallerMode::kUninstallReport, ResultLines{}, world.Probe(), world.Print());
+  CheckCaseWith(CallerMode::kNone, ResultLines{}, world.Probe(), world.Print());
   EXPECT_TRUE(world.calls.empty());
   EXPECT_TRUE(world.printed.empty());
   EXPECT_THAT(log.Lines(), ElementsAre("info: Case --BrandleAgent UninstallReport"));

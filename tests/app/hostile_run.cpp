@@ -132,7 +132,7 @@ UnwritableFolder::~UnwritableFolder() {
 
 bool UnwritableFolder::AcceptsNewFiles() {
   std::wstring probe = folder_ + L"\\write_probe_" + std::to_wstring(++probes_) + L".tmp";
-  if (!platform::UniqueFile(::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)))
+  if (!platform::UniqueHandle(::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)))
     return false;
   // The attribute may arrive between creating and deleting.
   if (!::DeleteFileW(probe.c_str())) stranded_probes_.push_back(probe);

@@ -1,6 +1,6 @@
 // The waits between polls on a scripted clock: a watch that wakes the starter
-// when the marker's folder changes, the plain sleep where there is none, and
-// the line that says why a wait ran out.
+// when the marker's folder changes, one that only sleeps where there is no
+// folder to watch, and the line that says why a wait ran out.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/caller_mode.h"
+#include "app/readiness_wait.h"
 #include "support/log_capture.h"
 
 namespace starter::app {
@@ -46,22 +47,27 @@ struct World {
       return service(now);
     };
     probe.marker_present = [this] { return marker(now); };
-    probe.sleep_between_polls = [this] {
-      ++sleeps;
-      now += kPollPeriod;
-    };
-    probe.watch_marker_folder = [this]() -> std::unique_ptr<FolderWatch> {
+    probe.watch_marker_folder = [this] {
       ++watches;
-      return watchable ? std::make_unique<Watch>(*this) : nullptr;
+      return std::make_unique<Watch>(*this, watchable);
     };
-    probe.print = [this](const std::string&) { printed_at = now; };
+    probe.watch_nothing = [this] { return std::make_unique<Watch>(*this, false); };
     return probe;
   }
+  std::function<void(const std::string&)> Print() {
+    return [this](const std::string&) { printed_at = now; };
+  }
 
+  // A watch on the folder, or one that only sleeps (counted).
   struct Watch final : FolderWatch {
-    explicit Watch(World& of) : world(of) { world.armed = world.now; }
+    Watch(World& of, bool on_folder) : world(of), watching(on_folder) { world.armed = world.now; }
     microseconds Now() override { return world.now; }
     bool WaitForChange(milliseconds timeout) override {
+      if (!watching) {
+        ++world.sleeps;
+        world.now += timeout;
+        return false;
+      }
       if (const microseconds change = world.next_change(world.armed); change <= world.now + timeout) {
         world.now = world.armed = std::max(world.now, change);
         return true;
@@ -71,6 +77,7 @@ struct World {
     }
     void Pause(milliseconds duration) override { world.now += duration; }
     World& world;
+    bool watching;
   };
 };
 
@@ -82,7 +89,7 @@ TEST(FolderWatchWait, AChangeMidWaitIsPolledAtOnceKeepingTheGap) {
     World world;
     world.marker = From(written);
     world.next_change = [written](microseconds armed) { return armed < written ? written : microseconds::max(); };
-    CheckCaseWith(CallerMode::kProcessAndFile, ResultLines{}, world.Probe());
+    CheckCaseWith(CallerMode::kProcessAndFile, ResultLines{}, world.Probe(), world.Print());
     EXPECT_THAT(world.polls, ElementsAre(0, written == 40ms ? 40 : 12));
     // A success writes the lines it always wrote.
     EXPECT_THAT(log.Lines(), ElementsAre("info: Case --BrandleAgent Dravel, check process and file",
@@ -95,35 +102,38 @@ TEST(FolderWatchWait, AChangeMidWaitIsPolledAtOnceKeepingTheGap) {
 // periods of 100 ms after their polls, even when polls are slow or the
 // system's waits end a little early.
 TEST(FolderWatchWait, AFolderThatAlwaysChangesNeitherShortensTheWaitNorMakesItSpin) {
-  for (microseconds cost : {2ms, 25ms}) {
+  // Each case: the cost of a poll, when the timeout line comes (200 polls,
+  // each followed by 100 ms), and the most polls allowed in that time (200
+  // on the clock and one per 10 ms).
+  for (const auto& [cost, timeout_at, most_polls] : {std::tuple(2ms, 20400ms, 2240), std::tuple(25ms, 25000ms, 2700)}) {
     World world;
     world.poll_cost = cost;
     world.next_change = [](microseconds armed) { return armed + 1ms; };
-    CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, world.Probe());
-    EXPECT_EQ(world.printed_at, kMaxPolls * (kPollPeriod + cost));
-    EXPECT_GT(static_cast<int>(world.polls.size()), 2 * kMaxPolls);
-    EXPECT_LE(static_cast<long>(world.polls.size()), kMaxPolls + world.printed_at / kMinExtraPollGap);
+    CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, world.Probe(), world.Print());
+    EXPECT_EQ(world.printed_at, timeout_at);
+    EXPECT_GT(world.polls.size(), 400u);
+    EXPECT_LE(world.polls.size(), static_cast<std::size_t>(most_polls));
   }
   World early;
   early.wait_shortfall = 1ms;
-  CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, early.Probe());
-  EXPECT_EQ(early.printed_at, kMaxPolls * (kPollPeriod + early.poll_cost));
-  EXPECT_EQ(early.polls.size(), static_cast<std::size_t>(kMaxPolls));
+  CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, early.Probe(), early.Print());
+  EXPECT_EQ(early.printed_at, 20400ms);
+  EXPECT_EQ(early.polls.size(), 200u);
 }
 
-TEST(FolderWatchWait, AFolderThatCannotBeWatchedGetsThePlainSleep) {
+TEST(FolderWatchWait, AFolderThatCannotBeWatchedOnlySleeps) {
   World world;
   world.watchable = false;
-  CheckCaseWith(CallerMode::kProcessAndFile, ResultLines{}, world.Probe());
+  CheckCaseWith(CallerMode::kProcessAndFile, ResultLines{}, world.Probe(), world.Print());
   EXPECT_EQ(world.watches, 1);
-  EXPECT_EQ(world.sleeps, kMaxPolls);
+  EXPECT_EQ(world.sleeps, 200);
 
   // No event announces a listening socket: the port mode never watches.
   World port;
   port.port = From(microseconds::max());
-  CheckCaseWith(CallerMode::kPort, ResultLines{}, port.Probe());
+  CheckCaseWith(CallerMode::kPort, ResultLines{}, port.Probe(), port.Print());
   EXPECT_EQ(port.watches, 0);
-  EXPECT_EQ(port.sleeps, kMaxPolls);
+  EXPECT_EQ(port.sleeps, 200);
 }
 
 // The line before the timeout names the check that failed in the last poll,
@@ -136,7 +146,7 @@ TEST(FolderWatchWait, AWaitThatRunsOutNamesTheCheckThatFailedLast) {
     World world;
     world.port = port;
     world.service = service;
-    CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, world.Probe());
+    CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, world.Probe(), world.Print());
     EXPECT_THAT(log.Lines(), ElementsAre("info: Case no args, check port,process and file",
                                          std::string("info: wait ended: ") + named,
                                          R"(info: OUTPUT->{"Dravel":1,"Selkan":1})"));

@@ -31,8 +31,8 @@ class HeldLog : public HostileTest {
   static std::wstring RotatedFile() { return LogFolder() + L"\\zephra_vantic_starter.1.log"; }
 
   // Opens the log as another program would, sharing only what `share` allows.
-  static platform::UniqueFile Hold(DWORD share) {
-    return platform::UniqueFile(::CreateFileW(LogFile().c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+  static platform::UniqueHandle Hold(DWORD share) {
+    return platform::UniqueHandle(::CreateFileW(LogFile().c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
                                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   }
   // The lines of one run, first to last, all there.
@@ -49,7 +49,7 @@ class HeldLog : public HostileTest {
 // Nothing can be written while the lock lasts, and nothing is torn into the
 // holder's file; the lines written after the lock is gone reach the file.
 TEST_F(HeldLog, ALockWithoutWriteSharingCostsOnlyTheLinesWhileItLasts) {
-  platform::UniqueFile holder = Hold(FILE_SHARE_READ);
+  platform::UniqueHandle holder = Hold(FILE_SHARE_READ);
   ASSERT_TRUE(holder);
   DWORD written = 0;
   ASSERT_TRUE(::WriteFile(holder.get(), kHeld, sizeof(kHeld) - 1, &written, nullptr));
@@ -76,7 +76,7 @@ TEST_F(HeldLog, ALockWithoutWriteSharingCostsOnlyTheLinesWhileItLasts) {
 // being lost.
 TEST_F(HeldLog, AFullLogThatCannotBeRotatedStillTakesEveryLine) {
   ASSERT_TRUE(WriteFileBytes(LogFile(), NearlyFull()));
-  platform::UniqueFile reader(::CreateFileW(LogFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  platform::UniqueHandle reader(::CreateFileW(LogFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(reader);
   StarterOutcome run = RunStarter({"--Dravel", "Brimvale"});

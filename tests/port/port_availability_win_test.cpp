@@ -11,7 +11,7 @@
 
 #include "platform/handles.h"
 #include "port/netstat_rows.h"
-#include "port/port_win_env.h"
+#include "support/port_env.h"
 #include "service/process_detection.h"
 #include "support/log_capture.h"
 #include "support/win_test_env.h"
@@ -62,7 +62,7 @@ TEST(ReadCommandOutput, InterpreterThatCannotStartIsAnError) {
   EXPECT_FALSE(ReadProgramOutput(L"C:\\no such folder\\cmd.exe", L"C:\\", L"cmd.exe /c echo one",
                                  output));
   EXPECT_THAT(output, IsEmpty());
-  EXPECT_THAT(log.Lines(), ElementsAre("info: popen error"));
+  EXPECT_THAT(log.Lines(), ElementsAre("info: popen error", "info: CreateProcessW GLE=3"));
 }
 
 TEST(ReadCommandOutput, TheCommandInheritsNothingButItsOutputPipe) {
@@ -83,12 +83,12 @@ TEST(ReadCommandOutput, TheCommandInheritsNothingButItsOutputPipe) {
 // A refusal cannot be staged here (as root every bind succeeds); the other
 // two outcomes can.
 TEST(TryBindPort, BindsAFreePortAndFailsOnAnAddressInUse) {
-  test::WinsockSession winsock;
-  test::Socket listener;
+  platform::WinsockSession winsock;
+  platform::UniqueSocket listener;
   const std::uint16_t port = test::ListenV4(listener, INADDR_LOOPBACK);
   ASSERT_NE(port, 0);
   EXPECT_EQ(TryBindPort(port), BindOutcome::kFailed);
-  listener.Reset();
+  listener.reset();
   EXPECT_TRUE(test::WaitFor([port] { return TryBindPort(port) == BindOutcome::kBound; }));
 }
 
@@ -153,18 +153,18 @@ TEST_F(IsPortAvailableTest, PortHeldByTheServiceStaysAvailable) {
 // On a German system an established connection shows as HERGESTELLT: the
 // machine's own tables tell whether one holds the port.
 TEST_F(IsPortAvailableTest, TranslatedConnectionsAreLookedUpInTheMachineTables) {
-  test::WinsockSession winsock;
-  test::Socket listener;
+  platform::WinsockSession winsock;
+  platform::UniqueSocket listener;
   const std::uint16_t port = test::ListenV4(listener, INADDR_LOOPBACK);
   ASSERT_NE(port, 0);
   sockaddr_in target{AF_INET, htons(port), {}, {}};
   target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  test::Socket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  platform::UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&target), sizeof(target)), 0);
-  test::Socket accepted(::accept(listener.get(), nullptr, nullptr));
-  listener.Reset();
+  platform::UniqueSocket accepted(::accept(listener.get(), nullptr, nullptr));
+  listener.reset();
   // A port held bound on every IPv4 address is never a connection's local port.
-  test::Socket held(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  platform::UniqueSocket held(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   sockaddr_in any{AF_INET, 0, {}, {}};
   ASSERT_EQ(::bind(held.get(), reinterpret_cast<sockaddr*>(&any), sizeof(any)), 0);
 
@@ -177,12 +177,12 @@ TEST_F(IsPortAvailableTest, TranslatedConnectionsAreLookedUpInTheMachineTables) 
 
 TEST_F(IsPortAvailableTest, SeesARealListenerInTheMachineTable) {
   netstat_.ShowMachineTable();
-  test::WinsockSession winsock;
-  test::Socket listener;
+  platform::WinsockSession winsock;
+  platform::UniqueSocket listener;
   const std::uint16_t port = test::ListenV4(listener, INADDR_LOOPBACK);
   ASSERT_NE(port, 0);
   EXPECT_FALSE(IsPortAvailable(port));
-  listener.Reset();
+  listener.reset();
   EXPECT_TRUE(test::WaitFor([port] { return IsPortAvailable(port); }));
 }
 

@@ -4,45 +4,45 @@
 
 #include <initializer_list>
 
-#include "port/port_win_env.h"
+#include "support/port_env.h"
 #include "support/win_test_env.h"
 
 namespace starter::port {
 namespace {
 
+using platform::UniqueSocket;
 using test::ListenV4;
-using test::Socket;
 
 class IsPortListeningTest : public ::testing::Test {
  protected:
-  test::WinsockSession winsock_;
+  platform::WinsockSession winsock_;
 };
 
 TEST_F(IsPortListeningTest, SeesIpv4ListenersUntilTheyClose) {
   for (ULONG address : std::initializer_list<ULONG>{INADDR_LOOPBACK, INADDR_ANY}) {
-    Socket listener;
+    UniqueSocket listener;
     const std::uint16_t port = ListenV4(listener, address);
     ASSERT_NE(port, 0) << address;
     EXPECT_TRUE(IsPortListening(port)) << address;
-    listener.Reset();
+    listener.reset();
     EXPECT_TRUE(test::WaitFor([port] { return !IsPortListening(port); })) << address;
   }
   EXPECT_FALSE(IsPortListening(0));
 }
 
 TEST_F(IsPortListeningTest, ConnectionsOnThePortAreNotListeners) {
-  Socket listener;
+  UniqueSocket listener;
   const std::uint16_t port = ListenV4(listener, INADDR_LOOPBACK);
   ASSERT_NE(port, 0);
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   target.sin_port = htons(port);
-  Socket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&target), sizeof(target)), 0);
-  Socket accepted(::accept(listener.get(), nullptr, nullptr));
+  UniqueSocket accepted(::accept(listener.get(), nullptr, nullptr));
   ASSERT_NE(accepted.get(), INVALID_SOCKET);
-  listener.Reset();
+  listener.reset();
 
   // The accepted socket keeps the port as its local port, established.
   EXPECT_TRUE(test::WaitFor([port] { return !IsPortListening(port); }));
@@ -50,14 +50,14 @@ TEST_F(IsPortListeningTest, ConnectionsOnThePortAreNotListeners) {
 }
 
 TEST_F(IsPortListeningTest, Ipv6OnlyListenersAreNotSeen) {
-  Socket v6_listener;
+  UniqueSocket v6_listener;
   sockaddr_in6 v6{};
   v6.sin6_family = AF_INET6;
   v6.sin6_addr = in6addr_loopback;
   const std::uint16_t v6_port =
       test::Listen(v6_listener, reinterpret_cast<sockaddr*>(&v6), sizeof(v6));
   if (v6_port == 0) GTEST_SKIP() << "no IPv6 loopback on this machine";
-  Socket v4_listener;
+  UniqueSocket v4_listener;
   const std::uint16_t v4_port = ListenV4(v4_listener, INADDR_LOOPBACK);
   ASSERT_NE(v4_port, 0);
   EXPECT_TRUE(IsPortListening(v4_port));

@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "port/netstat_rows.h"
-#include "port/port_win_env.h"
+#include "support/port_env.h"
 #include "support/log_capture.h"
 #include "support/win_test_env.h"
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -21,22 +22,32 @@ class FakeProcess final : public ProcessMemoryReader {
   std::map<std::uint64_t, Bytes> regions;
   std::vector<std::pair<std::uint64_t, std::size_t>> reads;
 
-  bool QueryBasicInformation(void* record, std::uint32_t size) override {
-    if (basic_information.empty() || size != basic_information.size()) return false;
+  platform::Failure QueryBasicInformation(void* record, std::uint32_t size) override {
+    if (basic_information.empty() || size != basic_information.size()) return kUnanswered;
     std::memcpy(record, basic_information.data(), size);
-    return true;
+    return std::nullopt;
   }
-  bool Read(std::uint64_t address, void* out, std::size_t size) override {
+  platform::Failure Read(std::uint64_t address, void* out, std::size_t size) override {
     reads.emplace_back(address, size);
     for (const auto& [start, bytes] : regions) {
       if (address < start || address - start > bytes.size()) continue;
       if (bytes.size() - (address - start) < size) continue;
       if (size > 0) std::memcpy(out, bytes.data() + (address - start), size);
-      return true;
+      return std::nullopt;
     }
-    return false;
+    return kUnmapped;
   }
+
+  static constexpr platform::SystemError kUnanswered{"query", 1};
+  static constexpr platform::SystemError kUnmapped{"read", 299};
 };
+
+// The text read, or nothing when the read failed.
+std::optional<std::u16string> ReadText(ProcessMemoryReader& reader, RecordLayout layout, ReadPath path) {
+  platform::Expected<std::u16string> text = ReadProcessCommandLine(reader, layout, path);
+  if (!text) return std::nullopt;
+  return *text;
+}
 
 // The record offsets, written out by hand so that a wrong struct shows here.
 struct Offsets {
@@ -111,7 +122,7 @@ TEST_P(EachLayoutAndPath, ReadsTheCommandLineWithTheRecordSizesOfTheLayout) {
             static_cast<std::uint16_t>(2 * kCommandLine.size())};
   FakeProcess process = BuildProcess(image, text);
 
-  EXPECT_EQ(ReadProcessCommandLine(process, image.layout, image.path), kCommandLine);
+  EXPECT_EQ(ReadText(process, image.layout, image.path), kCommandLine);
   bool bits32 = image.layout == RecordLayout::kBits32;
   decltype(process.reads) expected{{image.peb, bits32 ? 24u : 40u},
                                    {image.parameters, bits32 ? 80u : 128u},
@@ -138,7 +149,7 @@ TEST_P(EachLayoutAndPath, AnIncompleteStepGivesNoResult) {
     SCOPED_TRACE(fault.name);
     FakeProcess process = BuildProcess(image, WholeText(kCommandLine));
     fault.apply(process, image);
-    EXPECT_EQ(ReadProcessCommandLine(process, image.layout, image.path), std::nullopt);
+    EXPECT_EQ(ReadText(process, image.layout, image.path), std::nullopt);
   }
 }
 
@@ -162,7 +173,7 @@ TEST_P(EachLayoutAndPath, TextEndsAtTheFirstNulOrTheLastWholeCharacter) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeProcess process = BuildProcess(image, c.text);
-    EXPECT_EQ(ReadProcessCommandLine(process, image.layout, image.path), c.expected);
+    EXPECT_EQ(ReadText(process, image.layout, image.path), c.expected);
   }
 }
 
@@ -182,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ProcessCommandLine, MaximumLengthZeroCopiesNoText) {
   Image image{"", RecordLayout::kBits32, ReadPath::kNative, 0x1000, 0x2000, 0x3000};
   FakeProcess process = BuildProcess(image, {u"", 0, 0, 0});
-  ASSERT_EQ(ReadProcessCommandLine(process, image.layout, image.path), u"");
+  ASSERT_EQ(ReadText(process, image.layout, image.path), u"");
   EXPECT_EQ(process.reads.size(), 2u);
 }
 
@@ -194,8 +205,8 @@ TEST(ProcessCommandLine, TheLayoutFollowsTheReadPath) {
   ASSERT_EQ(LayoutForReadPath(ReadPath::kWow64), RecordLayout::kBits64);
   Image wow64{"", RecordLayout::kBits64, ReadPath::kWow64, 0x7FF6'1234'5000, 0x1'2345'0000, 0x2'0000'1000};
   FakeProcess process = BuildProcess(wow64, WholeText(kCommandLine));
-  EXPECT_EQ(ReadProcessCommandLine(process, LayoutForReadPath(ReadPath::kWow64), ReadPath::kWow64), kCommandLine);
-  EXPECT_NE(ReadProcessCommandLine(process, RecordLayout::kBits32, ReadPath::kWow64), kCommandLine);
+  EXPECT_EQ(ReadText(process, LayoutForReadPath(ReadPath::kWow64), ReadPath::kWow64), kCommandLine);
+  EXPECT_NE(ReadText(process, RecordLayout::kBits32, ReadPath::kWow64), kCommandLine);
 }
 
 // The native path cannot name memory above 4 GiB. Cutting the address down
@@ -215,7 +226,7 @@ TEST(ProcessCommandLine, NativePathRefusesAddressesAbove4GiB) {
     FakeProcess truncated = BuildProcess(decoy, WholeText(u"java -jar Vantic.jar"));
     process.regions.insert(truncated.regions.begin(), truncated.regions.end());
 
-    EXPECT_EQ(ReadProcessCommandLine(process, image.layout, image.path), std::nullopt);
+    EXPECT_EQ(ReadText(process, image.layout, image.path), std::nullopt);
     for (const auto& [address, size] : process.reads) EXPECT_LT(address, high);
   }
 }

@@ -12,7 +12,7 @@
 
 #include "app/hostile_run.h"
 #include "platform/handles.h"
-#include "service/standin_processes.h"
+#include "support/standin_processes.h"
 
 namespace starter::test {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "service/standin_processes.h"
+#include "support/standin_processes.h"
 #include "support/win_test_env.h"
 
 namespace starter::service {

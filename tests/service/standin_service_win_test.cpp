@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "platform/handles.h"
-#include "service/standin_processes.h"
+#include "platform/winsock.h"
+#include "support/standin_processes.h"
 #include "support/win_test_env.h"
 
 namespace starter::test {
@@ -65,18 +66,14 @@ class ServerPortValue {
 };
 
 bool AcceptsConnections(DWORD port) {
-  WSADATA winsock{};
-  if (::WSAStartup(MAKEWORD(2, 2), &winsock) != 0) return false;
-  SOCKET client = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const platform::WinsockSession winsock;
+  if (winsock.Result() != 0) return false;
+  const platform::UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = ::htons(static_cast<u_short>(port));
   address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-  bool connected = client != INVALID_SOCKET &&
-                   ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-  if (client != INVALID_SOCKET) ::closesocket(client);
-  ::WSACleanup();
-  return connected;
+  return client && ::connect(client.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
 }
 
 struct Setting {

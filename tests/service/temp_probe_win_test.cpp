@@ -53,7 +53,8 @@ TEST_F(TempProbe, UnsetOrEmptyIsNotReady) {
 TEST_F(TempProbe, AMissingPathOrAFileIsNotReady) {
   std::wstring missing = dir_ + L"\\missing";
   EXPECT_THAT(Probe(missing.c_str(), false),
-              ElementsAre("info: start", "info: TEMP->" + Utf8(missing), "info: cannot access->" + Utf8(missing)));
+              ElementsAre("info: start", "info: TEMP->" + Utf8(missing), "info: cannot access->" + Utf8(missing),
+                          "info: _wstat64 errno=2"));
   std::wstring file = dir_ + L"\\file";
   ASSERT_TRUE(test::WriteFileBytes(file, "x"));
   EXPECT_THAT(Probe(file.c_str(), false),

@@ -16,9 +16,6 @@
 
 namespace starter::test {
 
-// The status line of a wait that ended with everything ready.
-inline constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
-
 // `head` followed by `tail`: an expected log built from its parts.
 std::vector<std::string> Concat(std::vector<std::string> head, const std::vector<std::string>& tail);
 

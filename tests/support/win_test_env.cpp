@@ -10,7 +10,6 @@
 namespace starter::test {
 namespace {
 
-using platform::UniqueFile;
 using platform::UniqueHandle;
 
 struct NoCaseLess {
@@ -68,7 +67,7 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
   if (!::CreatePipe(&read_raw, &write_raw, &inheritable, 0)) return outcome;
   UniqueHandle read_end(read_raw), write_end(write_raw);
   ::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
-  UniqueFile null_device(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+  UniqueHandle null_device(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                                        OPEN_EXISTING, 0, nullptr));
 
@@ -113,7 +112,7 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
 }
 
 void KillProcessesNamed(const std::wstring& image_name) {
-  platform::UniqueSnapshot snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  platform::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
@@ -128,7 +127,7 @@ void KillProcessesNamed(const std::wstring& image_name) {
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, 0, nullptr));
   std::string bytes;
@@ -140,7 +139,7 @@ std::string ReadFileBytes(const std::wstring& path) {
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD written = 0;
   return file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
          written == bytes.size();

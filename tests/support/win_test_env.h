@@ -10,6 +10,9 @@
 
 namespace starter::test {
 
+// The status line of a wait that ended with everything ready, as a caller reads it.
+inline constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
+
 // Folder of the running test program (the tools are built beside it).
 std::wstring TestBinDir();
 // The starter executable of this build.

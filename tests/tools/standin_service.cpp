@@ -34,11 +34,11 @@
 #include <vector>
 
 #include "platform/handles.h"
+#include "platform/winsock.h"
 #include "tools/command_line_rewrite.h"
 
 namespace {
 
-using starter::platform::UniqueFile;
 using starter::platform::UniqueHandle;
 using starter::platform::UniqueKey;
 
@@ -76,7 +76,7 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
 void AppendRecord(const std::wstring& path) {
   UniqueHandle turn(::CreateMutexW(nullptr, FALSE, L"starter_standin_service_record"));
   if (turn) ::WaitForSingleObject(turn.get(), 30000);
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file && ::SetFilePointer(file.get(), 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER)
     WriteAll(file.get(), Utf8(::GetCommandLineW()) + "\n");
@@ -129,7 +129,7 @@ std::optional<std::wstring> MarkerPath() {
 
 void WriteMarker(const std::optional<std::wstring>& path) {
   if (!path) return;
-  UniqueFile file(::CreateFileW(path->c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+  UniqueHandle file(::CreateFileW(path->c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file) WriteAll(file.get(), "{\"connected\":true}");
 }
@@ -137,32 +137,23 @@ void WriteMarker(const std::optional<std::wstring>& path) {
 void StampMarker(const std::wstring& path) {
   LARGE_INTEGER now;
   ::QueryPerformanceCounter(&now);
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file) WriteAll(file.get(), std::to_string(now.QuadPart));
 }
 
 class Listener {
  public:
-  Listener() = default;
-  Listener(const Listener&) = delete;
-  Listener& operator=(const Listener&) = delete;
-  ~Listener() {
-    if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
-  }
-
   void Open(DWORD port) {
-    socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (socket_ == INVALID_SOCKET) return;
+    socket_.reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!socket_) return;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = ::htons(static_cast<u_short>(port));
     address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-    if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(socket_, SOMAXCONN) != 0) {
-      ::closesocket(socket_);
-      socket_ = INVALID_SOCKET;
-    }
+    if (::bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(socket_.get(), SOMAXCONN) != 0)
+      socket_.reset();
   }
 
   // Until the given tick, accepts and closes connections, or only waits when
@@ -170,23 +161,22 @@ class Listener {
   void ServeUntil(ULONGLONG until) const {
     for (ULONGLONG now = ::GetTickCount64(); now < until; now = ::GetTickCount64()) {
       auto slice = static_cast<long>(std::min<ULONGLONG>(until - now, 200));
-      if (socket_ == INVALID_SOCKET) {
+      if (!socket_) {
         ::Sleep(static_cast<DWORD>(slice));
         continue;
       }
       fd_set readable;
       FD_ZERO(&readable);
-      FD_SET(socket_, &readable);
+      FD_SET(socket_.get(), &readable);
       timeval timeout{0, slice * 1000};
       if (::select(0, &readable, nullptr, nullptr, &timeout) == 1) {
-        SOCKET client = ::accept(socket_, nullptr, nullptr);
-        if (client != INVALID_SOCKET) ::closesocket(client);
+        const starter::platform::UniqueSocket client(::accept(socket_.get(), nullptr, nullptr));  // closed at once
       }
     }
   }
 
  private:
-  SOCKET socket_ = INVALID_SOCKET;
+  starter::platform::UniqueSocket socket_;
 };
 
 }  // namespace
@@ -201,8 +191,8 @@ int main() {
   ULONGLONG listen_at = std::min(deadline, start + Milliseconds(L"STANDIN_LISTEN_DELAY_MS", 0));
   ULONGLONG marker_at = std::min(deadline, listen_at + Milliseconds(L"STANDIN_MARKER_DELAY_MS", 0));
 
-  WSADATA winsock{};
-  if (::WSAStartup(MAKEWORD(2, 2), &winsock) != 0) return 1;
+  const starter::platform::WinsockSession winsock;
+  if (winsock.Result() != 0) return 1;
   Listener listener;
   listener.ServeUntil(listen_at);
   DWORD port = StoredPort();

@@ -4,7 +4,6 @@
 // that the service detection takes for a running Vantic service.
 #include "platform/win.h"
 
-#include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <cstdint>
@@ -12,6 +11,7 @@
 #include <string>
 
 #include "platform/handles.h"
+#include "platform/winsock.h"
 
 namespace starter::test {
 
@@ -31,13 +31,12 @@ class ScopedEnvironmentVariable {
 
 // Puts the stand-ins first on PATH; "netstat -ano" then prints the rows last
 // given to ShowListing (CR LF line ends expected), none before that, or the
-// machine's own table after ShowMachineTable.
+// machine's own table after ShowMachineTable. Neither this nor the service
+// below can be copied: their members cannot.
 class StandinListing {
  public:
   StandinListing();
   ~StandinListing();
-  StandinListing(const StandinListing&) = delete;
-  StandinListing& operator=(const StandinListing&) = delete;
 
   void ShowListing(const std::string& rows);
   void ShowMachineTable();
@@ -54,8 +53,6 @@ class FakeVanticService {
  public:
   FakeVanticService();
   ~FakeVanticService();
-  FakeVanticService(const FakeVanticService&) = delete;
-  FakeVanticService& operator=(const FakeVanticService&) = delete;
 
   std::uint32_t ProcessId() const { return process_id_; }
 
@@ -66,37 +63,11 @@ class FakeVanticService {
   std::uint32_t process_id_ = 0;
 };
 
-// Winsock, started for the life of the object.
-class WinsockSession {
- public:
-  WinsockSession() { ::WSAStartup(MAKEWORD(2, 2), &data_); }
-  ~WinsockSession() { ::WSACleanup(); }
-  WinsockSession(const WinsockSession&) = delete;
-  WinsockSession& operator=(const WinsockSession&) = delete;
-
- private:
-  WSADATA data_{};
-};
-
-class Socket {
- public:
-  explicit Socket(SOCKET handle = INVALID_SOCKET) : handle_(handle) {}
-  ~Socket() { Reset(); }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-
-  SOCKET get() const { return handle_; }
-  void Reset(SOCKET handle = INVALID_SOCKET);
-
- private:
-  SOCKET handle_;
-};
-
 // Listens on `address` (IPv6 sockets only for IPv6) and returns the local
 // port, or 0 when the address cannot be used here.
-std::uint16_t Listen(Socket& socket, const sockaddr* address, int length);
+std::uint16_t Listen(platform::UniqueSocket& socket, const sockaddr* address, int length);
 // Listens on an ephemeral port of an IPv4 address given in host order.
-std::uint16_t ListenV4(Socket& socket, ULONG address);
-std::uint16_t LocalPort(const Socket& socket);
+std::uint16_t ListenV4(platform::UniqueSocket& socket, ULONG address);
+std::uint16_t LocalPort(const platform::UniqueSocket& socket);
 
 }  // namespace starter::test

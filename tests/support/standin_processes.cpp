@@ -1,4 +1,4 @@
-#include "service/standin_processes.h"
+#include "support/standin_processes.h"
 
 #include <algorithm>
 #include <filesystem>

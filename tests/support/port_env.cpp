@@ -1,4 +1,4 @@
-#include "port/port_win_env.h"
+#include "support/port_env.h"
 
 #include "support/win_test_env.h"
 
@@ -76,13 +76,8 @@ FakeVanticService::~FakeVanticService() {
   ::RemoveDirectoryW(folder_.c_str());
 }
 
-void Socket::Reset(SOCKET handle) {
-  if (handle_ != INVALID_SOCKET) ::closesocket(handle_);
-  handle_ = handle;
-}
-
-std::uint16_t Listen(Socket& socket, const sockaddr* address, int length) {
-  socket.Reset(::socket(address->sa_family, SOCK_STREAM, IPPROTO_TCP));
+std::uint16_t Listen(platform::UniqueSocket& socket, const sockaddr* address, int length) {
+  socket.reset(::socket(address->sa_family, SOCK_STREAM, IPPROTO_TCP));
   if (address->sa_family == AF_INET6) {
     const DWORD only_v6 = 1;
     ::setsockopt(socket.get(), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&only_v6),
@@ -92,14 +87,14 @@ std::uint16_t Listen(Socket& socket, const sockaddr* address, int length) {
   return LocalPort(socket);
 }
 
-std::uint16_t ListenV4(Socket& socket, ULONG address) {
+std::uint16_t ListenV4(platform::UniqueSocket& socket, ULONG address) {
   sockaddr_in v4{};
   v4.sin_family = AF_INET;
   v4.sin_addr.s_addr = htonl(address);
   return Listen(socket, reinterpret_cast<sockaddr*>(&v4), sizeof(v4));
 }
 
-std::uint16_t LocalPort(const Socket& socket) {
+std::uint16_t LocalPort(const platform::UniqueSocket& socket) {
   sockaddr_storage storage{};
   int length = sizeof(storage);
   ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&storage), &length);

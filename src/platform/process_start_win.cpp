@@ -1,0 +1,94 @@
+#include "platform/process_start.h"
+
+#include <vector>
+
+#include "platform/last_error.h"
+
+namespace starter::platform {
+namespace {
+
+// An attribute list for CreateProcessW naming the one handle the child may
+// inherit: without it, a child started to inherit its output pipe would also
+// inherit every other inheritable handle of the process.
+class InheritOnly {
+ public:
+  explicit InheritOnly(HANDLE handle) : handle_(handle) {}
+  ~InheritOnly() {
+    if (list_) ::DeleteProcThreadAttributeList(list_);
+  }
+  InheritOnly(const InheritOnly&) = delete;
+  InheritOnly& operator=(const InheritOnly&) = delete;
+
+  Failure Build() {
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    storage_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+    if (!::InitializeProcThreadAttributeList(list, 1, 0, &size))
+      return LastError("InitializeProcThreadAttributeList");
+    list_ = list;
+    // The list keeps a pointer to the handle: it lives in this object.
+    if (!::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof(handle_),
+                                     nullptr, nullptr))
+      return LastError("UpdateProcThreadAttribute");
+    return std::nullopt;
+  }
+  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+
+ private:
+  HANDLE handle_;
+  std::vector<unsigned char> storage_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+struct Pipe {
+  UniqueHandle read_end;
+  UniqueHandle write_end;
+};
+
+// A pipe whose write end alone can be inherited.
+Expected<Pipe> MakeOutputPipe() {
+  Pipe pipe;
+  if (!::CreatePipe(pipe.read_end.put(), pipe.write_end.put(), nullptr, 0)) return LastError("CreatePipe");
+  if (!::SetHandleInformation(pipe.write_end.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
+    return LastError("SetHandleInformation");
+  return pipe;
+}
+
+}  // namespace
+
+Expected<ProcessInformation> StartDetached(const std::wstring& application, std::wstring command_line) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68);
+  PROCESS_INFORMATION created{};
+  // CreateProcessW may write into the command line: it is this function's own copy.
+  if (!::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                        nullptr, nullptr, &startup, &created))
+    return LastError("CreateProcessW");
+  return ProcessInformation(created);
+}
+
+Expected<ProgramWithOutput> StartWithOutputPipe(const std::wstring& program, const std::wstring& folder,
+                                                std::wstring command_line) {
+  Expected<Pipe> pipe = MakeOutputPipe();
+  if (!pipe) return pipe.error();
+  InheritOnly inherit(pipe->write_end.get());
+  if (Failure failed = inherit.Build()) return *failed;
+
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdOutput = pipe->write_end.get();
+  startup.lpAttributeList = inherit.get();
+  PROCESS_INFORMATION created{};
+  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, folder.c_str(),
+                        &startup.StartupInfo, &created))
+    return LastError("CreateProcessW");
+  // The child has its own copy of the write end: the pipe ends when the
+  // program and those it started have ended.
+  return ProgramWithOutput{ProcessInformation(created), std::move(pipe->read_end)};
+}
+
+}  // namespace starter::platform

@@ -1,0 +1,21 @@
+#include "platform/system_error.h"
+
+#include <fmt/format.h>
+
+#include <cerrno>
+
+namespace starter::platform {
+
+SystemError ErrnoError(const char* call) { return {call, static_cast<std::uint32_t>(errno), ErrorSpace::kErrno}; }
+
+std::string Describe(const SystemError& error) {
+  switch (error.space) {
+    case ErrorSpace::kWin32: return fmt::format("{} GLE={}", error.call, error.code);
+    case ErrorSpace::kNtStatus: return fmt::format("{} status=0x{:08X}", error.call, error.code);
+    case ErrorSpace::kHResult: return fmt::format("{} hr=0x{:08X}", error.call, error.code);
+    case ErrorSpace::kErrno: return fmt::format("{} errno={}", error.call, error.code);
+  }
+  return fmt::format("{} code={}", error.call, error.code);
+}
+
+}  // namespace starter::platform
