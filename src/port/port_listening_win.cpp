@@ -3,12 +3,12 @@
 #include "platform/win.h"
 
 #include <winsock2.h>
-#include <iphlpapi.h>
 
 #include <cstddef>
 #include <vector>
 
 #include "log/diag_log.h"
+#include "platform/ip_helper.h"
 #include "platform/system_error.h"
 #include "port/tcp_table.h"
 
@@ -38,9 +38,10 @@ std::uint16_t NetworkToHost(std::uint16_t value) { return ntohs(value); }
 platform::Expected<std::vector<unsigned char>> ReadTcpTable(ULONG family) {
   for (int attempt = 0;; ++attempt) {
     DWORD size = 0;
-    ::GetExtendedTcpTable(nullptr, &size, TRUE, family, TCP_TABLE_OWNER_PID_ALL, 0);
+    platform::GetExtendedTcpTableOfSystem(nullptr, &size, TRUE, family, TCP_TABLE_OWNER_PID_ALL);
     std::vector<unsigned char> table(size);
-    const DWORD result = ::GetExtendedTcpTable(table.data(), &size, TRUE, family, TCP_TABLE_OWNER_PID_ALL, 0);
+    const DWORD result =
+        platform::GetExtendedTcpTableOfSystem(table.data(), &size, TRUE, family, TCP_TABLE_OWNER_PID_ALL);
     if (result == NO_ERROR) return table;
     if (result != ERROR_INSUFFICIENT_BUFFER || attempt + 1 == kFillTries)
       return platform::SystemError{"GetExtendedTcpTable", result};
