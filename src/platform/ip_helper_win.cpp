@@ -25,6 +25,7 @@ IpHelper Load() {
   helper.get_extended_tcp_table = reinterpret_cast<GetExtendedTcpTableFn>(
       reinterpret_cast<void*>(::GetProcAddress(library, "GetExtendedTcpTable")));
   helper.load_error = helper.get_extended_tcp_table ? ERROR_SUCCESS : ERROR_PROC_NOT_FOUND;
+  // cppcheck-suppress resourceLeak ; the library stays loaded on purpose
   return helper;
 }
 
