@@ -20,28 +20,23 @@ using ::testing::StartsWith;
 class FileHolder {
  public:
   FileHolder(const std::wstring& path, const std::wstring& sharing) {
-    static int holders = 0;
-    const std::wstring tag = std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++holders);
-    const std::wstring ready = L"starter_holder_ready_" + tag, release = L"starter_holder_release_" + tag;
-    ready_.reset(::CreateEventW(nullptr, TRUE, FALSE, ready.c_str()));
-    release_.reset(::CreateEventW(nullptr, TRUE, FALSE, release.c_str()));
-    std::wstring command = L"\"" + TestBinDir() + L"\\file_holder.exe\" \"" + path + L"\" " + sharing + L" " +
-                           ready + L" " + release;
+    const std::wstring tag = std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(::GetTickCount64());
+    ready_.reset(::CreateEventW(nullptr, TRUE, FALSE, (L"holder_ready_" + tag).c_str()));
+    release_.reset(::CreateEventW(nullptr, TRUE, FALSE, (L"holder_release_" + tag).c_str()));
+    std::wstring command = L"\"" + TestBinDir() + L"\\file_holder.exe\" \"" + path + L"\" " + sharing +
+                           L" holder_ready_" + tag + L" holder_release_" + tag;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-      process_.reset(info.hProcess);
-      ::CloseHandle(info.hThread);
-    }
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+      return;
+    process_.reset(info.hProcess);
+    ::CloseHandle(info.hThread);
   }
   ~FileHolder() {
     ::SetEvent(release_.get());
     ::WaitForSingleObject(process_.get(), 30000);
   }
-  FileHolder(const FileHolder&) = delete;
-  FileHolder& operator=(const FileHolder&) = delete;
-
   bool Holding() const { return ::WaitForSingleObject(ready_.get(), 30000) == WAIT_OBJECT_0; }
 
  private:
@@ -61,11 +56,8 @@ double WrittenAtMs(const std::wstring& path) {
 
 bool MovedAsideFileExists() {
   WIN32_FIND_DATAW found{};
-  const HANDLE search =
-      ::FindFirstFileW((StarterTest::ConnectedMarker() + L".*.removed").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  ::FindClose(search);
-  return true;
+  const HANDLE search = ::FindFirstFileW((StarterTest::ConnectedMarker() + L".*.removed").c_str(), &found);
+  return search != INVALID_HANDLE_VALUE && ::FindClose(search);
 }
 
 struct Leftover {
