@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 
@@ -26,6 +27,22 @@ void RemoveQuietly(const std::wstring& path) {
 std::vector<std::string> Concat(std::vector<std::string> head, const std::vector<std::string>& tail) {
   head.insert(head.end(), tail.begin(), tail.end());
   return head;
+}
+
+double LocalMs(const SYSTEMTIME& time) {
+  FILETIME file{};
+  ::SystemTimeToFileTime(&time, &file);
+  return static_cast<double>((static_cast<std::uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime) / 1e4;
+}
+
+std::optional<double> LoggedAt(const std::string& message) {
+  const std::string text = ReadFileBytes(StarterTest::LogFile());
+  const std::size_t found = text.find("] [info] " + message + "\r\n");
+  if (found == std::string::npos) return std::nullopt;
+  SYSTEMTIME time{};
+  std::sscanf(text.c_str() + text.rfind('[', found), "[%hu-%hu-%hu %hu:%hu:%hu.%hu]", &time.wYear, &time.wMonth,
+              &time.wDay, &time.wHour, &time.wMinute, &time.wSecond, &time.wMilliseconds);
+  return LocalMs(time);
 }
 
 std::wstring StarterTest::ProgramFiles() {
