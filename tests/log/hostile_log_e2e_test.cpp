@@ -1,7 +1,8 @@
 // The real starter's log when other processes hold it or its folder: a lock
 // without write sharing, a reader that keeps a full file from being rotated,
-// and a folder in which nothing can be created or renamed. The caller always
-// gets its status line; every line that can be written is written, whole.
+// a folder in which nothing can be created or renamed, and a program that
+// keeps the writers' lock. The caller always gets its status line; every
+// line that can be written is written, whole.
 #include "platform/win.h"
 
 #include <gmock/gmock.h>
@@ -111,6 +112,32 @@ TEST_F(HeldLog, AnUnwritableFolderKeepsWhatCanStillBeWritten) {
   }
   ExpectCleanEnd(without_file, kSuccess);
   EXPECT_FALSE(PathExists(LogFile()));
+}
+
+// Any account may take the writers' lock and never let it go: the run waits
+// for it once, half a second, and then writes without it.
+TEST_F(HeldLog, AWritersLockThatIsNeverReleasedCostsARunOneShortWait) {
+  const std::wstring ready = TestBinDir() + L"\\lock_owned_" + std::to_wstring(::GetCurrentProcessId());
+  ::DeleteFileW(ready.c_str());
+  const std::wstring tool = TestBinDir() + L"\\lock_holder.exe";
+  std::wstring command = L"\"" + tool + L"\" \"" + ready + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  ASSERT_TRUE(::CreateProcessW(tool.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &info));
+  platform::UniqueHandle holder(info.hProcess), thread(info.hThread);
+  ASSERT_TRUE(WaitFor([&] { return PathExists(ready); }));
+
+  StarterOutcome run = RunStarter({"--Dravel", "Brimvale"});
+  ::TerminateProcess(holder.get(), 0);
+  ::WaitForSingleObject(holder.get(), 10000);
+  ::DeleteFileW(ready.c_str());
+
+  ExpectCleanEnd(run, kSuccess);
+  EXPECT_LT(run.process.seconds, 2.0);
+  ExpectWholeRun(LinesOf(run));
+  EXPECT_TRUE(HasInOrder(LinesOf(run), {"info check case...", std::string("info OUTPUT->") + kSuccess}));
 }
 
 }  // namespace
