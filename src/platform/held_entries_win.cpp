@@ -31,7 +31,7 @@ SystemError NtError(const char* call, LONG status) {
 // Opens or creates `name` in `folder`, the name itself and never what it links to.
 Expected<UniqueHandle> OpenIn(HANDLE folder, std::wstring_view name, ACCESS_MASK access, ULONG sharing,
                               ULONG kind) {
-  const CreateFileFn create_file = Ntdll().create_file;
+  const auto create_file = Ntdll().create_file;
   if (!create_file) return NtError("NtCreateFile", kStatusProcedureNotFound);
   const auto bytes = static_cast<USHORT>(name.size() * sizeof(wchar_t));
   NtUnicodeString object_name{bytes, bytes, const_cast<PWSTR>(name.data())};
@@ -73,7 +73,7 @@ Expected<EntryFacts> QueryEntryFacts(HANDLE entry) {
 }
 
 Failure RenameInto(HANDLE entry, HANDLE folder, std::wstring_view name) {
-  const SetInformationFileFn set_information = Ntdll().set_information_file;
+  const auto set_information = Ntdll().set_information_file;
   if (!set_information) return NtError("NtSetInformationFile", kStatusProcedureNotFound);
   // The record with its name behind it, and room for a terminator: some
   // systems want at least the record's declared size.
