@@ -78,7 +78,7 @@ void StarterTest::TearDown() {
 
 StarterOutcome StarterTest::RunStarter(const std::vector<std::string>& arguments,
                                       const Environment& environment) {
-  std::wstring command = L"\"" + StarterExe() + L"\"";
+  std::wstring command = L"\"" + starter_exe_ + L"\"";
   for (const auto& argument : arguments) {
     std::wstring wide = Widen(argument);
     command += wide.find(L' ') == std::wstring::npos ? L" " + wide : L" \"" + wide + L"\"";
@@ -88,9 +88,10 @@ StarterOutcome StarterTest::RunStarter(const std::vector<std::string>& arguments
   options.environment = {{L"PATH", TestBinDir() + L"\\path_tools;" + path},
                          {L"STANDIN_RECORD", record_file_}};
   for (const auto& [name, value] : environment) options.environment[name] = value;
+  options.error_file = error_file_;
 
   StarterOutcome outcome;
-  outcome.process = RunProcess(StarterExe(), command, options);
+  outcome.process = RunProcess(starter_exe_, command, options);
   for (const LogLine& line : ReadLog())
     if (line.process_id == outcome.process.process_id || line.level.empty())
       outcome.log.push_back(line.Text());

@@ -64,6 +64,10 @@ class StarterTest : public ::testing::Test {
   static std::vector<LogLine> ReadLog();
 
   std::wstring record_file_;
+  // The program RunStarter runs: the build's, or a copy a test placed elsewhere.
+  std::wstring starter_exe_ = StarterExe();
+  // Where RunStarter sends the starter's standard error; nowhere when empty.
+  std::wstring error_file_;
 };
 
 }  // namespace starter::test
