@@ -10,11 +10,11 @@
 namespace starter::app {
 
 void CheckCase(int argc, char** argv, std::uint16_t port, const std::wstring& connected_marker,
-               const ResultLines& lines) {
+               const std::optional<install::LeftoverMarker>& leftover, const ResultLines& lines) {
   ReadinessProbe probe;
   probe.port_listening = [port] { return port::IsPortListening(port); };
   probe.service_running = [] { return service::IsServiceProcessRunning(0); };
-  probe.marker_present = [&connected_marker] { return install::IsFilePresent(connected_marker); };
+  probe.marker_present = [&] { return install::IsConnectedMarkerPresent(connected_marker, leftover); };
   probe.watch_marker_folder = [&connected_marker] { return WatchMarkerFolder(connected_marker); };
   probe.watch_nothing = WatchNothing;
   // Exactly the bytes of the line, with no line end. Flushed at once, so a

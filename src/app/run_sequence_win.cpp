@@ -47,9 +47,10 @@ int RunStarter(int argc, char** argv) {
   // Without a root every product path would name a folder at the root of the
   // current drive; nothing is deleted, created or launched from there.
   const bool have_root = !layout.root.empty();
+  std::optional<install::LeftoverMarker> leftover;
   if (have_root) {
-    ClearStaleConnectedMarker(service::IsServiceProcessRunning(0),
-                              [&] { install::RemoveConnectedMarker(layout.connected_marker); });
+    leftover = ClearStaleConnectedMarker(service::IsServiceProcessRunning(0),
+                                         [&] { return install::RemoveConnectedMarker(layout.connected_marker); });
     install::CreateMissingMarkers(layout.install_marker, layout.report_marker);
   } else {
     log::Warn("install root unknown: marker files and service launch skipped");
@@ -60,7 +61,7 @@ int RunStarter(int argc, char** argv) {
   if (have_root) service::StartExe(layout.java_runtime, layout.service_jar, temp_ready);
 
   log::Info("check case...");
-  CheckCase(argc, argv, port, layout.connected_marker, result_lines);
+  CheckCase(argc, argv, port, layout.connected_marker, leftover, result_lines);
 
   log::Info("[ END ]\n");
   log::Flush();

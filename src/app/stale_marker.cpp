@@ -4,10 +4,11 @@
 
 namespace starter::app {
 
-void ClearStaleConnectedMarker(bool service_running, const std::function<void()>& remove_marker) {
-  if (service_running) return;
+std::optional<install::LeftoverMarker> ClearStaleConnectedMarker(
+    bool service_running, const std::function<std::optional<install::LeftoverMarker>()>& remove_marker) {
+  if (service_running) return std::nullopt;
   log::Info("Vantic process not exist");
-  remove_marker();
+  return remove_marker();
 }
 
 }  // namespace starter::app

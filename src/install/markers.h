@@ -1,7 +1,10 @@
 #pragma once
 // The marker files shared with the Vantic service, and the one existence
 // test that every decision about them (and the readiness polls) rests on.
+#include <optional>
 #include <string>
+
+#include "install/leftover_marker.h"
 
 namespace starter::install {
 
@@ -10,9 +13,15 @@ namespace starter::install {
 // present: the starter must not create or report files it cannot see.
 bool IsFilePresent(const std::wstring& path);
 
-// Deletes the connected marker when there is one. Whether it is stale is the
+// Removes the connected marker when there is one. Whether it is stale is the
 // caller's to decide: only a service that no longer runs leaves a stale one.
-void RemoveConnectedMarker(const std::wstring& connected_marker);
+// A marker still standing at its name afterwards is logged and answered as
+// the leftover the waits must tell apart from the service's marker.
+std::optional<LeftoverMarker> RemoveConnectedMarker(const std::wstring& connected_marker);
+
+// Whether the service's connected marker is there: with no leftover, as
+// IsFilePresent says; with one, only a marker that is not the leftover.
+bool IsConnectedMarkerPresent(const std::wstring& connected_marker, const std::optional<LeftoverMarker>& leftover);
 
 // Creates the install marker, then the report marker, each only when absent.
 void CreateMissingMarkers(const std::wstring& install_marker, const std::wstring& report_marker);

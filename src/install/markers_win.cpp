@@ -3,11 +3,36 @@
 #include <string_view>
 
 #include "log/diag_log.h"
+#include "platform/file_removal.h"
 #include "platform/handles.h"
 #include "platform/last_error.h"
 
 namespace starter::install {
 namespace {
+
+// The answers that mean nothing stands at a path: the file, or a folder on
+// the way to it, does not exist.
+bool MeansAbsent(std::uint32_t error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+MarkerLook LookAt(const std::wstring& path) {
+  const platform::Expected<platform::FileIdentity> identity = platform::ReadFileIdentity(path);
+  if (identity) return {MarkerLook::Kind::kFile, *identity};
+  return {MeansAbsent(identity.error().code) ? MarkerLook::Kind::kAbsent : MarkerLook::Kind::kUnreadable, {}};
+}
+
+// After a removal that failed: a marker still at its name is the leftover
+// the waits must not take for the service's. One whose name is free was
+// moved aside and waits under that name for a deletion that did not come.
+std::optional<LeftoverMarker> ReportFailedRemoval(const std::wstring& path, const platform::SystemError& failed) {
+  const MarkerLook look = LookAt(path);
+  if (look.kind == MarkerLook::Kind::kAbsent) {
+    if (!MeansAbsent(failed.code)) log::Warn("WsClientConnected.json moved aside, not deleted: {}", Describe(failed));
+    return std::nullopt;
+  }
+  log::Warn("WsClientConnected.json left in place: {}", Describe(failed));
+  if (look.kind == MarkerLook::Kind::kFile) return LeftoverMarker{look.identity};
+  return LeftoverMarker{};
+}
 
 // Writes `content` to a new or truncated file, open to every other reader
 // and writer meanwhile; what failed, if a step did.
@@ -40,16 +65,22 @@ void CreateMarkerIfMissing(const std::wstring& path, std::string_view content, c
 bool IsFilePresent(const std::wstring& path) {
   if (path.empty()) return false;
   if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-  DWORD error = ::GetLastError();
-  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+  return !MeansAbsent(::GetLastError());
 }
 
-void RemoveConnectedMarker(const std::wstring& connected_marker) {
-  if (!IsFilePresent(connected_marker)) return;
+std::optional<LeftoverMarker> RemoveConnectedMarker(const std::wstring& connected_marker) {
+  if (!IsFilePresent(connected_marker)) return std::nullopt;
   log::Info("remove WsClientConnected.json");
-  // A failed deletion (a folder of that name, a locked file) leaves things as
-  // they were; the readiness polls then see what is there.
-  ::DeleteFileW(connected_marker.c_str());
+  // A read-only marker, or one another program holds, would otherwise stay
+  // and pass for the new service's in the first poll.
+  const platform::Failure failed = platform::RemoveFile(connected_marker);
+  if (!failed) return std::nullopt;
+  return ReportFailedRemoval(connected_marker, *failed);
+}
+
+bool IsConnectedMarkerPresent(const std::wstring& connected_marker, const std::optional<LeftoverMarker>& leftover) {
+  if (!leftover) return IsFilePresent(connected_marker);
+  return IsServiceMarker(LookAt(connected_marker), *leftover);
 }
 
 void CreateMissingMarkers(const std::wstring& install_marker, const std::wstring& report_marker) {

@@ -13,9 +13,10 @@ namespace starter::log {
 void CreateDiagnosticLogger() {
   std::vector<spdlog::sink_ptr> sinks;
   try {
-    sinks.push_back(std::make_shared<SharedFileSink>(kLogFile, kRotatedLogFile, kMaxLogSize));
+    sinks.push_back(std::make_shared<SharedFileSink>(SplitLogPath(kLogFile, kOwnLogFolders), kMaxLogSize));
   } catch (const spdlog::spdlog_ex& error) {
-    // Without its file the starter still owes its caller the status line and
+    // Without its file (one that cannot be opened, or a folder or file that
+    // is refused) the starter still owes its caller the status line and
     // exit code 0: it runs on with a logger that has nowhere to write.
     std::fprintf(stderr, "[*** LOG ERROR ***] %s\n", error.what());
   }

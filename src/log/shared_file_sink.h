@@ -2,23 +2,29 @@
 // A size-rotating file sink that several starters can share. Sibling
 // components often start the starter several times at once, and a plain
 // append (seek to the end, then write) from several processes loses and tears
-// lines. Every write here runs under a named mutex that all starters share:
-// size check, rotation, move to the end and the write itself.
+// lines. Every write here runs under a named mutex that all starters share
+// (size check, rotation and the write itself) for as long as another program
+// does not keep it. The log's own folders are held for the sink's life, and
+// the file is reached only through them, never by its path.
 #include <spdlog/sinks/base_sink.h>
 
 #include <cstdint>
 #include <mutex>
-#include <string>
+#include <vector>
 
+#include "log/log_location.h"
+#include "log/writers_mutex.h"
 #include "platform/handles.h"
+#include "platform/system_error.h"
 
 namespace starter::log {
 
 class SharedFileSink final : public spdlog::sinks::base_sink<std::mutex> {
  public:
-  // Creates the missing folders of `path` and opens the file once to prove it
-  // can be written; throws spdlog::spdlog_ex when it cannot.
-  SharedFileSink(std::wstring path, std::wstring rotated_path, std::uint64_t max_size);
+  // Reaches the folders of `location` (see HoldLogFolders) and opens the
+  // file once to prove it can be written; throws spdlog::spdlog_ex when it
+  // cannot, or when a folder or the file is refused.
+  SharedFileSink(LogLocation location, std::uint64_t max_size);
 
  protected:
   void sink_it_(const spdlog::details::log_msg& msg) override;
@@ -26,13 +32,20 @@ class SharedFileSink final : public spdlog::sinks::base_sink<std::mutex> {
   void flush_() override {}
 
  private:
-  platform::UniqueHandle OpenForAppend() const;
-  void RotateIfFull(platform::UniqueHandle& file, std::uint64_t incoming) const;
+  struct OpenLog {
+    platform::UniqueHandle file;
+    bool can_rename = false;
+  };
+  platform::Expected<OpenLog> Open() const;
+  void Check(HANDLE file) const;
+  OpenLog OpenChecked() const;
+  void RotateIfFull(OpenLog& log, std::uint64_t incoming) const;
 
-  std::wstring path_;
-  std::wstring rotated_path_;
+  LogLocation location_;
   std::uint64_t max_size_;
+  std::vector<platform::UniqueHandle> folders_;  // system folder first, the file's last
   platform::UniqueHandle writers_mutex_;
+  LockPatience patience_;
 };
 
 }  // namespace starter::log

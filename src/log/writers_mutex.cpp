@@ -1,6 +1,14 @@
 #include "log/writers_mutex.h"
 
+#include <cwctype>
+
 namespace starter::log {
+
+std::wstring WritersMutexName(std::wstring_view log_path) {
+  std::wstring name = L"zephra_vantic_starter_log:";
+  for (wchar_t c : log_path) name += (c == L'\\') ? L'/' : static_cast<wchar_t>(std::towlower(c));
+  return name;
+}
 
 bool ObtainWritersMutex(const std::function<MutexCall(MutexScope)>& create,
                         const std::function<MutexCall(MutexScope)>& open) {

@@ -1,10 +1,50 @@
 #pragma once
 // The ntdll functions the starter uses that are not imported: looked up once
 // in the loaded ntdll.dll. A function this system's ntdll lacks (wine, older
-// Windows) is null.
+// Windows) is null. The records they take are laid out here as the system
+// lays them out, pinned for the 32-bit and the 64-bit layout.
 #include "platform/win.h"
 
+#include <cstddef>
+
 namespace starter::platform {
+
+struct NtUnicodeString {
+  USHORT length;          // in bytes, without a terminator
+  USHORT maximum_length;  // in bytes
+  PWSTR buffer;
+};
+
+// OBJECT_ATTRIBUTES: a name, relative to `root_directory` when that is not null.
+struct NtObjectAttributes {
+  ULONG length;  // of this record
+  HANDLE root_directory;
+  NtUnicodeString* object_name;
+  ULONG attributes;
+  PVOID security_descriptor;
+  PVOID security_quality_of_service;
+};
+
+struct NtIoStatusBlock {
+  LONG status;  // with padding to a pointer's width on 64-bit
+  ULONG_PTR information;
+};
+
+// FILE_RENAME_INFORMATION: the new name follows the record, `file_name_length`
+// bytes from `file_name` on; relative to `root_directory` when that is not null.
+struct NtRenameInformation {
+  BOOLEAN replace_if_exists;
+  HANDLE root_directory;
+  ULONG file_name_length;
+  WCHAR file_name[1];
+};
+
+static_assert(sizeof(void*) != 4 || (sizeof(NtUnicodeString) == 8 && sizeof(NtObjectAttributes) == 24 &&
+                                     sizeof(NtIoStatusBlock) == 8 &&
+                                     offsetof(NtRenameInformation, file_name) == 12));
+static_assert(sizeof(void*) != 8 || (sizeof(NtUnicodeString) == 16 && sizeof(NtObjectAttributes) == 48 &&
+                                     sizeof(NtIoStatusBlock) == 16 &&
+                                     offsetof(NtRenameInformation, file_name) == 20));
 
 // NtQueryInformationProcess and its WOW64 form share one signature; only the
 // record written differs.
@@ -12,11 +52,18 @@ using QueryInformationProcessFn = LONG(NTAPI*)(HANDLE process, ULONG information
                                                ULONG size, PULONG returned_size);
 using ReadVirtualMemory64Fn = LONG(NTAPI*)(HANDLE process, ULONG64 address, PVOID out, ULONG64 size,
                                            PULONG64 bytes_read);
+using CreateFileFn = LONG(NTAPI*)(PHANDLE file, ACCESS_MASK access, NtObjectAttributes* attributes,
+                                  NtIoStatusBlock* io, PLARGE_INTEGER allocation_size, ULONG file_attributes,
+                                  ULONG share, ULONG disposition, ULONG options, PVOID ea, ULONG ea_length);
+using SetInformationFileFn = LONG(NTAPI*)(HANDLE file, NtIoStatusBlock* io, PVOID record, ULONG size,
+                                          ULONG information_class);
 
 struct NtdllFunctions {
   QueryInformationProcessFn query_information_process = nullptr;
   QueryInformationProcessFn wow64_query_information_process64 = nullptr;
   ReadVirtualMemory64Fn wow64_read_virtual_memory64 = nullptr;
+  CreateFileFn create_file = nullptr;
+  SetInformationFileFn set_information_file = nullptr;
 };
 
 // Looked up on the first call, shared by every later one.

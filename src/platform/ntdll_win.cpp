@@ -16,6 +16,8 @@ NtdllFunctions LookUpAll() {
   functions.wow64_query_information_process64 =
       LookUp<QueryInformationProcessFn>(ntdll, "NtWow64QueryInformationProcess64");
   functions.wow64_read_virtual_memory64 = LookUp<ReadVirtualMemory64Fn>(ntdll, "NtWow64ReadVirtualMemory64");
+  functions.create_file = LookUp<CreateFileFn>(ntdll, "NtCreateFile");
+  functions.set_information_file = LookUp<SetInformationFileFn>(ntdll, "NtSetInformationFile");
   return functions;
 }
 

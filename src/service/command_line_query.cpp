@@ -33,16 +33,18 @@ std::optional<std::u16string> ParseCommandLineAnswer(const unsigned char* block,
   CommandLineAnswerHead head{};
   if (size < sizeof(head)) return std::nullopt;
   std::memcpy(&head, block, sizeof(head));
-  if (head.length % 2 != 0) return std::nullopt;
-  // No text needs no buffer: an empty command line, not a malformed answer.
-  if (head.length == 0) return std::u16string();
+  // The rule of the memory read, so that both ways judge a process alike:
+  // the system copies MaximumLength bytes of the buffer, and the text is
+  // what precedes their first NUL, whatever Length says. No buffer at all is
+  // an empty command line, not a malformed answer.
+  if (head.maximum_length == 0) return std::u16string();
   // The buffer is an address in this process; it must point behind the head
-  // and leave room for Length bytes before the block ends.
+  // and leave room for MaximumLength bytes before the block ends.
   const auto start = reinterpret_cast<std::uintptr_t>(block);
   if (head.buffer < start + sizeof(head)) return std::nullopt;
   const std::uint64_t offset = head.buffer - start;
-  if (offset > size || size - offset < head.length) return std::nullopt;
-  return Utf16UpToNul(block + offset, head.length);
+  if (offset > size || size - offset < head.maximum_length) return std::nullopt;
+  return Utf16UpToNul(block + offset, head.maximum_length);
 }
 
 std::optional<std::u16string> QueryCommandLine(CommandLineQuery& query) {

@@ -14,9 +14,9 @@
 
 namespace starter::service {
 
-// The text of an answer that lies at `block`, up to its first NUL; no result
-// unless the counted string names whole characters behind its head and
-// inside the block.
+// The text of an answer that lies at `block`: its MaximumLength bytes up to
+// their first NUL, as the memory read takes them; no result unless those
+// bytes lie behind the head and inside the block.
 std::optional<std::u16string> ParseCommandLineAnswer(const unsigned char* block, std::size_t size);
 
 // Asks once, and once more with the size the system names when the first

@@ -173,7 +173,7 @@ TEST_F(HostileMachine, AMissingVanticFolderIsReportedAndNotRecreated) {
 
 // Nothing can be created or deleted in the folder: both markers fail with
 // access denied, and the stale connected marker, which the starter tries to
-// remove, stays.
+// remove, stays, with a warning that says why.
 TEST_F(HostileMachine, AnUnwritableVanticFolderLeavesEverythingAsItWas) {
   ASSERT_TRUE(WriteFileBytes(ConnectedMarker(), "{}"));
   StarterOutcome run;
@@ -185,7 +185,9 @@ TEST_F(HostileMachine, AnUnwritableVanticFolderLeavesEverythingAsItWas) {
   }
   ExpectCleanEnd(run, "");
   std::vector<std::string> lines = LinesOf(run);
-  EXPECT_TRUE(HasInOrder(lines, {"info Vantic process not exist", "info remove WsClientConnected.json"}));
+  EXPECT_TRUE(HasInOrder(lines, {"info Vantic process not exist", "info remove WsClientConnected.json",
+                                 "warning WsClientConnected.json left in place: "
+                                 "SetFileInformationByHandle(FileRenameInfo) GLE=5"}));
   EXPECT_THAT(lines, Contains(::testing::MatchesRegex("warning create ForceInstall.file failed->.* GLE=5")));
   EXPECT_THAT(lines, Contains(::testing::MatchesRegex("warning create Report.file failed->.* GLE=5")));
   EXPECT_EQ(ReadFileBytes(ConnectedMarker()), "{}");

@@ -18,36 +18,6 @@ std::string Shortened(const std::string& line) {
   return line.size() <= 120 ? line : line.substr(0, 120) + "... (" + std::to_string(line.size()) + " bytes)";
 }
 
-// The Unix path of a folder of the prefix, through wine's own export.
-std::wstring UnixPath(const std::wstring& path) {
-  using ToUnix = char*(CDECL*)(const wchar_t*);
-  auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  char* unix_path = to_unix ? to_unix(path.c_str()) : nullptr;
-  if (!unix_path) return {};
-  int size = ::MultiByteToWideChar(CP_UTF8, 0, unix_path, -1, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(std::max(size, 1)), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, unix_path, -1, wide.data(), size);
-  wide.resize(wide.size() - 1);
-  ::HeapFree(::GetProcessHeap(), 0, unix_path);
-  return wide;
-}
-
-// wine hands back no handle to wait on for a Unix program: callers wait for
-// the attribute's effect instead.
-bool StartChattr(const wchar_t* change, const std::wstring& unix_path) {
-  if (unix_path.empty()) return false;
-  std::wstring command = std::wstring(L"/usr/bin/chattr ") + change + L" \"" + unix_path + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info))
-    return false;
-  platform::UniqueHandle process(info.hProcess), thread(info.hThread);
-  return true;
-}
-
 // Lets waiting threads go only when all of them have arrived.
 class StartingLine {
  public:
@@ -63,6 +33,40 @@ class StartingLine {
   std::condition_variable all_there_;
   size_t waiting_;
 };
+
+}  // namespace
+
+std::wstring UnixPath(const std::wstring& path) {
+  using ToUnix = char*(CDECL*)(const wchar_t*);
+  auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* unix_path = to_unix ? to_unix(path.c_str()) : nullptr;
+  if (!unix_path) return {};
+  int size = ::MultiByteToWideChar(CP_UTF8, 0, unix_path, -1, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(std::max(size, 1)), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, unix_path, -1, wide.data(), size);
+  wide.resize(wide.size() - 1);
+  ::HeapFree(::GetProcessHeap(), 0, unix_path);
+  return wide;
+}
+
+bool StartUnixCommand(std::wstring command) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info))
+    return false;
+  platform::UniqueHandle process(info.hProcess), thread(info.hThread);
+  return true;
+}
+
+namespace {
+
+bool StartChattr(const wchar_t* change, const std::wstring& unix_path) {
+  return !unix_path.empty() &&
+         StartUnixCommand(std::wstring(L"/usr/bin/chattr ") + change + L" \"" + unix_path + L"\"");
+}
 
 }  // namespace
 

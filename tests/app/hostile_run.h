@@ -45,6 +45,14 @@ class HostileTest : public StarterTest {
   static std::vector<std::string> LinesOf(const StarterOutcome& run);
 };
 
+// The Unix path of a file or folder of the prefix, through wine's own
+// export; empty when there is none.
+std::wstring UnixPath(const std::wstring& path);
+
+// Starts a Unix program (its path and arguments in `command`) through wine,
+// which hands back no handle to wait on for it: callers wait for its effect.
+bool StartUnixCommand(std::wstring command);
+
 // A folder in which nothing can be created, renamed or deleted while this
 // object lives. wine checks neither ACLs nor the read-only attribute of a
 // folder, and the tests run as root, for whom Unix permissions do not hold:

@@ -2,7 +2,6 @@
 // it waits is answered at once, not at the next poll of the clock.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <optional>
 #include <thread>
 
@@ -13,28 +12,10 @@ namespace {
 
 constexpr char kModeLine[] = "Case --BrandleAgent Dravel, check process and file";
 
-// Milliseconds on the clock of the log's time stamps (local time).
-double Ms(const SYSTEMTIME& time) {
-  FILETIME file{};
-  ::SystemTimeToFileTime(&time, &file);
-  return static_cast<double>((static_cast<std::uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime) / 1e4;
-}
-
 double NowMs() {
   SYSTEMTIME now{};
   ::GetLocalTime(&now);
-  return Ms(now);
-}
-
-// When the log got the info line `message`, if it did.
-std::optional<double> LoggedAt(const std::string& message) {
-  const std::string text = ReadFileBytes(StarterTest::LogFile());
-  const std::size_t found = text.find("] [info] " + message + "\r\n");
-  if (found == std::string::npos) return std::nullopt;
-  SYSTEMTIME time{};
-  std::sscanf(text.c_str() + text.rfind('[', found), "[%hu-%hu-%hu %hu:%hu:%hu.%hu]",
-              &time.wYear, &time.wMonth, &time.wDay, &time.wHour, &time.wMinute, &time.wSecond, &time.wMilliseconds);
-  return Ms(time);
+  return LocalMs(now);
 }
 
 // Checks `condition` every millisecond, for at most 30 s.

@@ -1,7 +1,8 @@
 // The real starter's log when other processes hold it or its folder: a lock
 // without write sharing, a reader that keeps a full file from being rotated,
-// and a folder in which nothing can be created or renamed. The caller always
-// gets its status line; every line that can be written is written, whole.
+// a folder in which nothing can be created or renamed, and a program that
+// keeps the writers' lock. The caller always gets its status line; every
+// line that can be written is written, whole.
 #include "platform/win.h"
 
 #include <gmock/gmock.h>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "app/hostile_run.h"
+#include "log/writers_lock.h"
 #include "platform/handles.h"
 
 namespace starter::test {
@@ -111,6 +113,20 @@ TEST_F(HeldLog, AnUnwritableFolderKeepsWhatCanStillBeWritten) {
   }
   ExpectCleanEnd(without_file, kSuccess);
   EXPECT_FALSE(PathExists(LogFile()));
+}
+
+// Any account may take the writers' lock and never let it go: here this
+// program does. The run waits for it once, half a second, then writes without it.
+TEST_F(HeldLog, AWritersLockThatIsNeverReleasedCostsARunOneShortWait) {
+  platform::UniqueHandle lock = log::OpenWritersMutex(LogFile());
+  ASSERT_TRUE(lock);
+  ASSERT_EQ(::WaitForSingleObject(lock.get(), 10000), WAIT_OBJECT_0);
+  StarterOutcome run = RunStarter({"--Dravel", "Brimvale"});
+  ::ReleaseMutex(lock.get());
+
+  ExpectCleanEnd(run, kSuccess);
+  EXPECT_LT(run.process.seconds, 2.0);
+  ExpectWholeRun(LinesOf(run));
 }
 
 }  // namespace

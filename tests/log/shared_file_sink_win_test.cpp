@@ -31,8 +31,10 @@ class SharedFileSinkTest : public ::testing::Test {
     for (const auto& file : {path_, rotated_}) ::DeleteFileW(file.c_str());
     for (const auto& dir : {folder_, root_ + L"\\a", root_}) ::RemoveDirectoryW(dir.c_str());
   }
+  // Of the folders, a and b are the sink's own.
+  LogLocation Location() const { return SplitLogPath(path_, 2); }
   spdlog::logger MakeLogger(std::uint64_t max_size) {
-    spdlog::logger logger("sink_test", std::make_shared<SharedFileSink>(path_, rotated_, max_size));
+    spdlog::logger logger("sink_test", std::make_shared<SharedFileSink>(Location(), max_size));
     logger.set_formatter(std::make_unique<spdlog::pattern_formatter>(
         "%v", spdlog::pattern_time_type::local, "\r\n"));
     return logger;
@@ -63,7 +65,7 @@ TEST_F(SharedFileSinkTest, AFolderWhereTheFileShouldBeFailsAtCreation) {
   MakeLogger(100);  // creates the folders and the file
   ::DeleteFileW(path_.c_str());
   ASSERT_TRUE(::CreateDirectoryW(path_.c_str(), nullptr));
-  EXPECT_THROW(SharedFileSink(path_, rotated_, 100), spdlog::spdlog_ex);
+  EXPECT_THROW(SharedFileSink(Location(), 100), spdlog::spdlog_ex);
   ::RemoveDirectoryW(path_.c_str());
 }
 
@@ -77,7 +79,7 @@ TEST_F(SharedFileSinkTest, ConcurrentWritersLoseAndTearNoLineAcrossARotation) {
   std::vector<HANDLE> processes;
   for (int writer = 0; writer < kWriters; ++writer) {
     std::wstring tool = test::TestBinDir() + L"\\log_writer.exe";
-    std::wstring command = L"\"" + tool + L"\" \"" + path_ + L"\" \"" + rotated_ + L"\" " + max_size +
+    std::wstring command = L"\"" + tool + L"\" \"" + path_ + L"\" " + max_size +
                            L" " + std::to_wstring(writer) + L" " + std::to_wstring(kLines);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);

@@ -46,5 +46,21 @@ TEST(WritersMutex, GlobalFirstAndAnExistingOneIsOpenedBeforeAnyFallback) {
   }
 }
 
+// Starters of every version that write the same file must meet on one mutex.
+TEST(WritersMutex, TheNameComesFromTheLogFilesPath) {
+  EXPECT_EQ(WritersMutexName(L"C:\\Users\\Public\\Documents\\corvel\\VanticLogs\\zephra_vantic_starter.log"),
+            L"zephra_vantic_starter_log:c:/users/public/documents/corvel/vanticlogs/zephra_vantic_starter.log");
+}
+
+// A program that keeps the lock costs a run one wait of half a second.
+TEST(WritersMutex, AfterOneWaitRanOutTheLockIsOnlyTakenWhenFree) {
+  LockPatience patience;
+  patience.Record(false);
+  EXPECT_EQ(patience.NextWaitMs(), 500u);
+  patience.Record(true);
+  patience.Record(false);  // taken at once later: the rest of the run still does not wait
+  EXPECT_EQ(patience.NextWaitMs(), 0u);
+}
+
 }  // namespace
 }  // namespace starter::log

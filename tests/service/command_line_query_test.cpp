@@ -15,17 +15,19 @@ constexpr std::uint32_t kAccessDenied = 0xC0000022, kInvalidInfoClass = 0xC00000
 constexpr std::size_t kHead = 2 * sizeof(void*), kBlock = 256;
 
 // An answer written by hand in this build's width, so that a wrong struct
-// shows: Length, MaximumLength, a buffer `at` bytes into the block (none: a
-// null buffer) and the text there, as far as it fits.
+// shows: Length and MaximumLength (by default those of the text and its NUL),
+// a buffer `at` bytes into the block (none: a null buffer) and the text
+// there, as far as it fits.
 void WriteAnswer(unsigned char* block, std::size_t size, const std::u16string& text,
-                 std::optional<std::int64_t> at = kHead, std::optional<std::uint16_t> length = {}) {
+                 std::optional<std::int64_t> at = kHead, std::optional<std::uint16_t> length = {},
+                 std::optional<std::uint16_t> maximum = {}) {
   auto put = [&](std::int64_t offset, std::uint64_t value, std::size_t width) {
     for (std::size_t i = 0; i < width; ++i)
       if (offset + static_cast<std::int64_t>(i) >= 0 && offset + i < size)
         block[offset + static_cast<std::int64_t>(i)] = static_cast<unsigned char>(value >> (8 * i));
   };
   put(0, length.value_or(static_cast<std::uint16_t>(2 * text.size())), 2);
-  put(2, 2 * text.size() + 2, 2);
+  put(2, maximum.value_or(static_cast<std::uint16_t>(2 * text.size() + 2)), 2);
   put(sizeof(void*), at ? reinterpret_cast<std::uintptr_t>(block) + *at : 0, sizeof(void*));
   for (std::size_t i = 0; at && i < text.size(); ++i) put(*at + 2 * static_cast<std::int64_t>(i), text[i], 2);
 }
@@ -80,26 +82,32 @@ TEST(CommandLineQuery, AsksOnceMoreOnlyWithALargerSizeTheSystemNamed) {
   }
 }
 
-TEST(CommandLineQuery, TheCountedStringMustNameWholeCharactersInsideTheBlock) {
+// The rule of the memory read: MaximumLength bytes up to their first NUL,
+// whatever Length says, and MaximumLength 0 is an empty command line.
+TEST(CommandLineQuery, TheTextIsTheMaximumLengthBytesInsideTheBlockUpToANul) {
+  using Size = std::optional<std::uint16_t>;
   struct Case {
     const char* name;
     std::u16string text;
     std::optional<std::int64_t> at;
-    std::optional<std::uint16_t> length;
+    Size length, maximum;
     Text expected;
   };
   const Case cases[] = {
-      {"right behind the head", kLine, kHead, {}, kLine},
-      {"ending at the block's end", u"abcd", kBlock - 8, {}, u"abcd"},
-      {"NUL inside", u"ab\0cd"s, kHead, {}, u"ab"},
-      {"Length shorter than the text", u"abcdef", kHead, 4, u"ab"},
-      {"Length 0, null buffer", u"", {}, 0, u""},
-      {"Length past the block", u"abcd", kBlock - 6, {}, {}},
-      {"odd Length", u"abcd", kHead, 7, {}},
-      {"buffer inside the head", u"", 2, 8, {}},
-      {"buffer null", u"abcd", {}, 8, {}},
-      {"buffer before the block", u"decoy", -64, {}, {}},
-      {"buffer behind the block", u"decoy", kBlock + 8, {}, {}},
+      {"right behind the head", kLine, kHead, {}, {}, kLine},
+      {"its NUL at the block's end", u"abcd", kBlock - 10, {}, {}, u"abcd"},
+      {"NUL inside", u"ab\0cd"s, kHead, {}, {}, u"ab"},
+      {"Length shorter than the text", u"abcdef", kHead, 4, {}, u"abcdef"},
+      {"Length 0", u"abcdef", kHead, 0, {}, u"abcdef"},
+      {"odd Length", u"abcd", kHead, 7, {}, u"abcd"},
+      {"no NUL within MaximumLength", u"abcdef", kHead, {}, 8, u"abcd"},
+      {"odd MaximumLength", u"abcdef", kHead, {}, 7, u"abc"},
+      {"MaximumLength 0, null buffer", u"", {}, 0, 0, u""},
+      {"MaximumLength past the block", u"abcd", kBlock - 8, {}, {}, {}},
+      {"buffer inside the head", u"", 2, 8, {}, {}},
+      {"buffer null", u"abcd", {}, 8, {}, {}},
+      {"buffer before the block", u"decoy", -64, {}, {}, {}},
+      {"buffer behind the block", u"decoy", kBlock + 8, {}, {}, {}},
   };
   // The block sits inside larger memory, so a buffer outside it names real
   // bytes (a decoy text) that must not be taken.
@@ -108,7 +116,7 @@ TEST(CommandLineQuery, TheCountedStringMustNameWholeCharactersInsideTheBlock) {
     std::vector<std::uint64_t> memory(3 * kBlock / 8);
     unsigned char* block = reinterpret_cast<unsigned char*>(memory.data()) + kBlock;
     WriteAnswer(block - kBlock, 3 * kBlock, c.text, c.at ? std::optional<std::int64_t>(*c.at + kBlock) : c.at);
-    WriteAnswer(block, kBlock, c.text, c.at, c.length);
+    WriteAnswer(block, kBlock, c.text, c.at, c.length, c.maximum);
     EXPECT_EQ(ParseCommandLineAnswer(block, kBlock), c.expected);
   }
   EXPECT_EQ(ParseCommandLineAnswer(reinterpret_cast<const unsigned char*>(u"\0\0\0"), kHead - 1), Text());

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 
@@ -26,6 +27,22 @@ void RemoveQuietly(const std::wstring& path) {
 std::vector<std::string> Concat(std::vector<std::string> head, const std::vector<std::string>& tail) {
   head.insert(head.end(), tail.begin(), tail.end());
   return head;
+}
+
+double LocalMs(const SYSTEMTIME& time) {
+  FILETIME file{};
+  ::SystemTimeToFileTime(&time, &file);
+  return static_cast<double>((static_cast<std::uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime) / 1e4;
+}
+
+std::optional<double> LoggedAt(const std::string& message) {
+  const std::string text = ReadFileBytes(StarterTest::LogFile());
+  const std::size_t found = text.find("] [info] " + message + "\r\n");
+  if (found == std::string::npos) return std::nullopt;
+  SYSTEMTIME time{};
+  std::sscanf(text.c_str() + text.rfind('[', found), "[%hu-%hu-%hu %hu:%hu:%hu.%hu]", &time.wYear, &time.wMonth,
+              &time.wDay, &time.wHour, &time.wMinute, &time.wSecond, &time.wMilliseconds);
+  return LocalMs(time);
 }
 
 std::wstring StarterTest::ProgramFiles() {
@@ -61,7 +78,7 @@ void StarterTest::TearDown() {
 
 StarterOutcome StarterTest::RunStarter(const std::vector<std::string>& arguments,
                                       const Environment& environment) {
-  std::wstring command = L"\"" + StarterExe() + L"\"";
+  std::wstring command = L"\"" + starter_exe_ + L"\"";
   for (const auto& argument : arguments) {
     std::wstring wide = Widen(argument);
     command += wide.find(L' ') == std::wstring::npos ? L" " + wide : L" \"" + wide + L"\"";
@@ -71,9 +88,10 @@ StarterOutcome StarterTest::RunStarter(const std::vector<std::string>& arguments
   options.environment = {{L"PATH", TestBinDir() + L"\\path_tools;" + path},
                          {L"STANDIN_RECORD", record_file_}};
   for (const auto& [name, value] : environment) options.environment[name] = value;
+  options.error_file = error_file_;
 
   StarterOutcome outcome;
-  outcome.process = RunProcess(StarterExe(), command, options);
+  outcome.process = RunProcess(starter_exe_, command, options);
   for (const LogLine& line : ReadLog())
     if (line.process_id == outcome.process.process_id || line.level.empty())
       outcome.log.push_back(line.Text());

@@ -19,6 +19,11 @@ namespace starter::test {
 // `head` followed by `tail`: an expected log built from its parts.
 std::vector<std::string> Concat(std::vector<std::string> head, const std::vector<std::string>& tail);
 
+// Milliseconds on the clock of the log's time stamps (local time).
+double LocalMs(const SYSTEMTIME& time);
+// When the log first got the info line `message`, if it did.
+std::optional<double> LoggedAt(const std::string& message);
+
 // One line of the diagnostic log, split into its fields.
 struct LogLine {
   std::uint32_t process_id = 0;
@@ -59,6 +64,10 @@ class StarterTest : public ::testing::Test {
   static std::vector<LogLine> ReadLog();
 
   std::wstring record_file_;
+  // The program RunStarter runs: the build's, or a copy a test placed elsewhere.
+  std::wstring starter_exe_ = StarterExe();
+  // Where RunStarter sends the starter's standard error; nowhere when empty.
+  std::wstring error_file_;
 };
 
 }  // namespace starter::test

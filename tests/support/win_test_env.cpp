@@ -76,7 +76,11 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = null_device.get();
   startup.hStdOutput = write_end.get();
-  startup.hStdError = null_device.get();
+  UniqueHandle error_file;
+  if (!options.error_file.empty())
+    error_file.reset(::CreateFileW(options.error_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                   &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  startup.hStdError = error_file ? error_file.get() : null_device.get();
   PROCESS_INFORMATION info{};
   const ULONGLONG start_ms = ::GetTickCount64();
   std::wstring environment = BuildEnvironmentBlock(options.environment);
@@ -89,6 +93,7 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
   outcome.process_id = info.dwProcessId;
   UniqueHandle process(info.hProcess), thread(info.hThread);
   write_end.reset();  // the child holds the only write end now
+  error_file.reset();
   only_this_child.unlock();
 
   std::thread reader([&] {

@@ -34,6 +34,8 @@ struct ProcessOptions {
   // copy of this process's environment.
   Environment environment;
   std::uint32_t time_limit_ms = 60000;
+  // When set, standard error goes to this file, made anew; otherwise nowhere.
+  std::wstring error_file;
 };
 
 // Runs `command_line` (program path quoted by the caller where needed) and

@@ -1,0 +1,98 @@
+// The real starter against a log tree another account prepared, holding
+// more than the log's size: a folder of the log that is a link to a folder
+// of its choice, and a log file that is a second name of another file.
+// Nothing is written, moved or created through them; the run says why on
+// standard error, keeps no file log and serves its caller.
+#include "platform/win.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "app/hostile_run.h"
+
+namespace starter::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+class LinkedLog : public HostileTest {
+ protected:
+  void SetUp() override {
+    HostileTest::SetUp();
+    fs::remove_all(kElsewhere);
+    fs::create_directories(kElsewhere);
+    error_file_ = TestBinDir() + L"\\linked_log_stderr.txt";
+  }
+  void TearDown() override {
+    Unlink();  // first: removing the tree through the link would empty its target
+    HostileTest::TearDown();
+    fs::remove_all(kElsewhere);
+  }
+  // A unix symbolic link, which wine shows by name as a reparse point.
+  bool Link(const std::wstring& link) {
+    link_ = link;
+    StartUnixCommand(L"/bin/ln -s \"" + UnixPath(kElsewhere) + L"\" \"" + UnixLink() + L"\"");
+    return WaitFor([&] { return (::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0; });
+  }
+  void Unlink() {
+    if (link_.empty()) return;
+    StartUnixCommand(L"/bin/rm -f \"" + UnixLink() + L"\"");
+    EXPECT_TRUE(WaitFor([&] { return ::GetFileAttributesW(link_.c_str()) == INVALID_FILE_ATTRIBUTES; }));
+    link_.clear();
+  }
+  std::wstring UnixLink() const {
+    const fs::path link(link_);
+    return UnixPath(link.parent_path().wstring()) + L"/" + link.filename().wstring();
+  }
+  static std::map<fs::path, std::string> Elsewhere() {  // every file with its bytes
+    std::map<fs::path, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(kElsewhere))
+      files[entry.path()] = ReadFileBytes(entry.path().wstring());
+    return files;
+  }
+
+  static constexpr wchar_t kElsewhere[] = L"C:\\elsewhere";
+  const std::string over_full_ = std::string(3145728 + 100, 'v');
+  std::wstring link_;
+};
+
+TEST_F(LinkedLog, AFolderOfTheLogThatIsALinkIsNeitherWrittenNorRotatedThrough) {
+  const std::wstring corvel = L"C:\\Users\\Public\\Documents\\corvel";
+  for (const std::wstring& link : {corvel, corvel + L"\\VanticLogs"}) {
+    SCOPED_TRACE(fs::path(link).u8string());
+    const std::wstring through = link == corvel ? L"\\VanticLogs" : L"";
+    fs::create_directories(std::wstring(kElsewhere) + through);
+    ASSERT_TRUE(WriteFileBytes(kElsewhere + through + L"\\zephra_vantic_starter.log", over_full_));
+    fs::create_directories(fs::path(link).parent_path());
+    ASSERT_TRUE(Link(link));
+    const auto before = Elsewhere();
+
+    StarterOutcome run = RunStarter({"--Dravel", "Brimvale"});
+    ExpectCleanEnd(run, kSuccess);
+    EXPECT_TRUE(Elsewhere() == before) << "written, moved or created through the link";
+    EXPECT_THAT(ReadFileBytes(error_file_), HasSubstr("[*** LOG ERROR ***] Refused " + fs::path(link).u8string() +
+                                                      ": it is a link (reparse point)"));
+    Unlink();
+  }
+}
+
+TEST_F(LinkedLog, ALogThatIsASecondNameOfAnotherFileIsLeftAsItIs) {
+  const std::wstring other = std::wstring(kElsewhere) + L"\\other.txt";
+  ASSERT_TRUE(WriteFileBytes(other, over_full_));
+  fs::create_directories(fs::path(LogFile()).parent_path());
+  ASSERT_TRUE(::CreateHardLinkW(LogFile().c_str(), other.c_str(), nullptr));
+
+  StarterOutcome run = RunStarter({"--Dravel", "Brimvale"});
+  ExpectCleanEnd(run, kSuccess);
+  EXPECT_EQ(ReadFileBytes(other), over_full_);
+  EXPECT_FALSE(PathExists(fs::path(LogFile()).replace_filename("zephra_vantic_starter.1.log").wstring()));
+  EXPECT_THAT(ReadFileBytes(error_file_), HasSubstr("[*** LOG ERROR ***] Refused " + Utf8(LogFile()) +
+                                                    ": the file has another name (hard link)"));
+}
+
+}  // namespace
+}  // namespace starter::test
