@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,74 @@ TEST(DecideAvailability, BindsOnlyWhatTheListingFindsFreeAndOnlyARefusalCounts) 
                                        }};
     EXPECT_EQ(DecideAvailability(c.verdict, 9673, probes), c.available);
     EXPECT_EQ(asked, c.asked);
+  }
+}
+
+const ListingVerdict kFree{Ask::kNothing, 0};
+const ListingVerdict kConnected{Ask::kAnyService, 0};
+const ListingVerdict kOwner812{Ask::kOwner, 812};
+const ListingVerdict kOwner4{Ask::kOwner, 4};
+const ListingVerdict kOwnerUnnamed{Ask::kOwner, 0};
+
+std::optional<Ask> AskOf(const std::optional<ListingVerdict>& verdict) {
+  return verdict ? std::optional<Ask>(verdict->ask) : std::nullopt;
+}
+
+TEST(WeighWitnesses, TheTablesStandInForAMissingListingAndCheckAFreeOne) {
+  const std::optional<ListingVerdict> none;
+  const struct Case {
+    std::optional<ListingVerdict> listing, tables, decided;
+    bool tables_asked;
+  } cases[] = {
+      {none, kOwner812, kOwner812, true},
+      {none, kConnected, kConnected, true},
+      {none, kFree, kFree, true},
+      {none, none, none, true},
+      {kFree, kOwnerUnnamed, kOwnerUnnamed, true},
+      {kFree, kConnected, kFree, true},  // only a listener overrules the listing
+      {kFree, none, kFree, true},
+      {kOwner4, kOwner812, kOwner4, false},
+      {kConnected, kFree, kConnected, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    bool asked = false;
+    const std::optional<ListingVerdict> decided = WeighWitnesses(c.listing, [&] {
+      asked = true;
+      return c.tables;
+    });
+    EXPECT_EQ(AskOf(decided), AskOf(c.decided));
+    if (decided && c.decided) {
+      EXPECT_EQ(decided->owner_id, c.decided->owner_id);
+    }
+    EXPECT_EQ(asked, c.tables_asked);
+  }
+}
+
+// Whole answers when the tables show a listener: its owner decides, and an
+// owner the tables cannot name (every owner under wine) counts as a service
+// only while one runs.
+TEST(WeighWitnesses, AListenerInTheTablesIsJudgedByItsOwner) {
+  const std::optional<ListingVerdict> no_listing;
+  const struct Case {
+    std::optional<ListingVerdict> listing;
+    ListingVerdict tables;
+    std::uint32_t running_service;  // 0: none runs
+    bool available;
+  } cases[] = {
+      {no_listing, kOwner812, 812, true},   {no_listing, kOwner4, 812, false},
+      {no_listing, kOwnerUnnamed, 812, true}, {no_listing, kOwnerUnnamed, 0, false},
+      {kFree, kOwnerUnnamed, 0, false},      {kFree, kOwnerUnnamed, 812, true},
+      {kFree, kOwner4, 812, false},          {no_listing, kFree, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    const AvailabilityProbes probes = {
+        [&](std::uint32_t id) { return c.running_service != 0 && (id == 0 || id == c.running_service); },
+        [](std::uint16_t) { return false; }, [](std::uint16_t) { return kBound; }};
+    const std::optional<ListingVerdict> decided = WeighWitnesses(c.listing, [&] { return c.tables; });
+    ASSERT_TRUE(decided);
+    EXPECT_EQ(DecideAvailability(*decided, 9673, probes), c.available);
   }
 }
 

@@ -4,6 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <functional>
+#include <utility>
 #include <vector>
 
 namespace starter::port {
@@ -37,6 +40,7 @@ struct Row {
   std::uint32_t state;
   std::uint16_t local_port;
   std::uint16_t remote_port = 0;
+  std::uint32_t owner = 1234;
 };
 
 void Put32(Bytes& bytes, std::size_t offset, std::uint32_t value) {
@@ -63,7 +67,7 @@ Bytes Table(const std::vector<Row>& rows, std::uint32_t count) {
     PutPort(bytes, row + kLocalPortAt, rows[i].local_port);
     Put32(bytes, row + kRemoteAddressAt, 0);
     PutPort(bytes, row + kRemotePortAt, rows[i].remote_port);
-    Put32(bytes, row + kOwnerAt, 1234);
+    Put32(bytes, row + kOwnerAt, rows[i].owner);
   }
   return bytes;
 }
@@ -126,13 +130,15 @@ TEST(HasTcpRow, NeverReadsRowsTheBufferDoesNotHold) {
 
 // One IPv6 row, written where the system puts its fields: two 16-byte
 // addresses each followed by a scope id and a port, then state and owner.
-Bytes Ipv6Table(std::uint32_t state, std::uint16_t local_port, std::uint16_t remote_port) {
+Bytes Ipv6Table(std::uint32_t state, std::uint16_t local_port, std::uint16_t remote_port,
+                std::uint32_t owner = 1234) {
   constexpr std::size_t kRow6Bytes = 56;
   Bytes bytes(kCountBytes + kRow6Bytes, 0x11);
   Put32(bytes, 0, 1);
   PutPort(bytes, kCountBytes + 20, local_port);
   PutPort(bytes, kCountBytes + 44, remote_port);
   Put32(bytes, kCountBytes + 48, state);
+  Put32(bytes, kCountBytes + 52, owner);
   return bytes;
 }
 
@@ -144,6 +150,86 @@ TEST(HasTcpRow, ReadsIpv6RowsAtTheSystemsOffsets) {
   EXPECT_FALSE(established(Ipv6Table(kTimeWait, 9673, 443)));
   EXPECT_FALSE(established(Ipv6Table(kEstablished, 50000, 9673)));
   EXPECT_FALSE(established(Ipv6Table(kEstablished, 9673, 443), 1));
+}
+
+// Both tables judged for 9673 as netstat's listing of them would be.
+TEST(JudgeTcpTables, AListenerNamesItsOwnerElseAConnectionAsksForAnyService) {
+  using Ask = ListingVerdict::Ask;
+  const Bytes none;
+  const struct Case {
+    const char* name;
+    Bytes v4, v6;
+    Ask ask;
+    std::uint32_t owner;
+  } cases[] = {
+      {"other ports and states", Table({{kListen, 9674}, {kTimeWait, 9673}}, 2), Ipv6Table(kTimeWait, 9673, 443),
+       Ask::kNothing, 0},
+      {"remote port only", Table({{kEstablished, 50000, 9673}}, 1), Ipv6Table(kListen, 50000, 9673),
+       Ask::kNothing, 0},
+      {"IPv4 listener first", Table({{kEstablished, 9673}, {kListen, 9673, 0, 812}}, 2),
+       Ipv6Table(kListen, 9673, 0, 640), Ask::kOwner, 812},
+      {"IPv6 listener", Table({{kEstablished, 9673}}, 1), Ipv6Table(kListen, 9673, 0, 640), Ask::kOwner, 640},
+      {"owner not named", Table({{kListen, 9673, 0, 0}}, 1), none, Ask::kOwner, 0},
+      {"IPv4 connection", Table({{kEstablished, 9673}}, 1), none, Ask::kAnyService, 0},
+      {"IPv6 connection", none, Ipv6Table(kEstablished, 9673, 443), Ask::kAnyService, 0},
+      {"empty tables", Table({}, 0), none, Ask::kNothing, 0},
+  };
+  for (const Case& c : cases) {
+    const ListingVerdict verdict = JudgeTcpTables({c.v4, c.v6}, 9673, SwapBytes);
+    EXPECT_EQ(verdict.ask, c.ask) << c.name;
+    EXPECT_EQ(verdict.owner_id, c.owner) << c.name;
+  }
+}
+
+// The system's answers to the calls of one table read, in order: a size to
+// report and a result code.
+struct FillAnswer {
+  std::uint32_t size;
+  std::uint32_t result;
+};
+
+struct ScriptedFill {
+  explicit ScriptedFill(std::vector<FillAnswer> script) : answers(std::move(script)) {}
+
+  std::vector<FillAnswer> answers;
+  std::vector<std::uint32_t> sizes_given;  // the buffer size of each call; 0 with no buffer
+  std::size_t calls = 0;
+
+  std::uint32_t operator()(void* buffer, std::uint32_t* size) {
+    sizes_given.push_back(buffer ? *size : 0);
+    const FillAnswer& answer = answers.at(calls++);
+    if (buffer && answer.result == 0) std::memset(buffer, 0x5A, *size);
+    *size = answer.size;
+    return answer.result;
+  }
+};
+
+// GetExtendedTcpTable codes.
+constexpr std::uint32_t kNoError = 0;
+constexpr std::uint32_t kInsufficientBuffer = 122;
+constexpr std::uint32_t kInvalidParameter = 87;
+
+TEST(ReadTcpTable, ATableThatGrewBetweenSizeAndFillIsReadAgainAtItsNewSize) {
+  ScriptedFill fill({{28, kInsufficientBuffer}, {52, kInsufficientBuffer}, {52, kNoError}});
+  const platform::Expected<Bytes> table = ReadTcpTable(std::ref(fill));
+  ASSERT_TRUE(table);
+  EXPECT_EQ(*table, Bytes(52, 0x5A));
+  EXPECT_EQ(fill.sizes_given, (std::vector<std::uint32_t>{0, 28, 52}));
+}
+
+TEST(ReadTcpTable, GivesUpOnATableThatKeepsGrowingAndOnAnyOtherError) {
+  ScriptedFill growing(std::vector<FillAnswer>(10, {100, kInsufficientBuffer}));
+  platform::Expected<Bytes> table = ReadTcpTable(std::ref(growing));
+  ASSERT_FALSE(table);
+  EXPECT_EQ(Describe(table.error()), "GetExtendedTcpTable GLE=122");
+  EXPECT_GE(growing.calls, 3u);
+  EXPECT_LE(growing.calls, 5u);
+
+  ScriptedFill refused({{28, kInsufficientBuffer}, {28, kInvalidParameter}});
+  table = ReadTcpTable(std::ref(refused));
+  ASSERT_FALSE(table);
+  EXPECT_EQ(Describe(table.error()), "GetExtendedTcpTable GLE=87");
+  EXPECT_EQ(refused.calls, 2u);
 }
 
 }  // namespace
