@@ -2,6 +2,7 @@
 // netstat | findstr pipeline. The listing comes from the netstat stand-in,
 // so the figures do not depend on who else uses the port range right now.
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -92,7 +93,7 @@ void PrintBreakdown(test::StandinListing& tools, const Settings& settings) {
     check.push_back(TimeMs([] { port::IsPortAvailable(port::kFirstServicePort); }));
     read.push_back(TimeMs([&] {
       std::string output;
-      port::ReadCommandOutput(command, output);
+      port::ReadCommandOutput(command, output, std::chrono::seconds(30));
     }));
     bare.push_back(TimePipeline(command));
     walk.push_back(TimeMs([] { service::IsServiceProcessRunning(4); }));
