@@ -1,0 +1,13 @@
+#include "port/listing_budget.h"
+
+#include <algorithm>
+
+namespace starter::port {
+
+std::chrono::milliseconds ListingBudget::Left(Clock::time_point now) {
+  if (!end_) end_ = now + total_;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*end_ - now);
+  return std::max(left, std::chrono::milliseconds::zero());
+}
+
+}  // namespace starter::port
