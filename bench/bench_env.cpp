@@ -151,4 +151,14 @@ double TimePipeline(const char* command_line) {
   });
 }
 
+ConsoleSetting::ConsoleSetting(bool with_console) {
+  // Under wine a program started without a terminal holds a console that is
+  // no real one: let go of it first.
+  ::FreeConsole();
+  with_console_ = with_console && ::AllocConsole();
+  if (with_console != with_console_) std::printf("  (no console could be had: measured detached)\n");
+}
+
+ConsoleSetting::~ConsoleSetting() { ::FreeConsole(); }
+
 }  // namespace starter::bench

@@ -85,4 +85,23 @@ SampledWait RunSampledWait();
 // availability check does, reading its output to the end; milliseconds taken.
 double TimePipeline(const char* command_line);
 
+// While it lives, this process has a console of its own (`with_console`), as
+// a caller that started the starter without a window gives it, or none, as a
+// caller that started it detached. The programs it starts inherit that: a
+// starter with a console lets its pipelines share it, one without gives each
+// a windowless console of its own.
+class ConsoleSetting {
+ public:
+  explicit ConsoleSetting(bool with_console);
+  ~ConsoleSetting();
+  ConsoleSetting(const ConsoleSetting&) = delete;
+  ConsoleSetting& operator=(const ConsoleSetting&) = delete;
+
+  // "with a console" or "detached", for the figures' names.
+  const char* Name() const { return with_console_ ? "with a console" : "detached"; }
+
+ private:
+  bool with_console_;
+};
+
 }  // namespace starter::bench

@@ -7,7 +7,7 @@ namespace starter::port {
 std::chrono::milliseconds ListingBudget::Left(Clock::time_point now) {
   if (!end_) end_ = now + total_;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*end_ - now);
-  return std::max(left, std::chrono::milliseconds::zero());
+  return std::clamp(left, std::chrono::milliseconds::zero(), each_);
 }
 
 }  // namespace starter::port

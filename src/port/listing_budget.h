@@ -1,8 +1,9 @@
 #pragma once
-// The time the connection listings of one port selection may take together.
-// A listing that never ends, or a run of slow ones, would otherwise hold up
-// the run; once the budget is spent, the ports left are judged from the
-// system's TCP tables alone, without starting another listing.
+// The time the connection listings of one port selection may take: each one
+// on its own, and all of them together. A listing that never ends, or a run
+// of slow ones, would otherwise hold up the run; once the time is spent, the
+// ports left are judged from the system's TCP tables alone, without starting
+// another listing.
 #include <chrono>
 #include <optional>
 
@@ -12,13 +13,15 @@ class ListingBudget {
  public:
   using Clock = std::chrono::steady_clock;
 
-  explicit ListingBudget(std::chrono::milliseconds total) : total_(total) {}
+  ListingBudget(std::chrono::milliseconds each, std::chrono::milliseconds total) : each_(each), total_(total) {}
 
-  // The time a listing that starts at `now` may take: what is left of the
-  // budget, which starts running with the first listing; zero once spent.
+  // The time a listing that starts at `now` may take: its own limit, or what
+  // is left of the total when that is less; zero once the total is spent.
+  // The total runs from the first listing.
   std::chrono::milliseconds Left(Clock::time_point now);
 
  private:
+  std::chrono::milliseconds each_;
   std::chrono::milliseconds total_;
   std::optional<Clock::time_point> end_;
 };

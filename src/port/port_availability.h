@@ -8,7 +8,8 @@ namespace starter::port {
 
 // The availability checks of one port selection. Each runs the connection
 // listing for its port and, where needed, reads the system's TCP tables
-// (WeighWitnesses); the listings share one budget of time (ListingBudget).
+// (WeighWitnesses); each listing has a time limit, and all of them one
+// together (ListingBudget).
 class PortAvailability {
  public:
   PortAvailability();

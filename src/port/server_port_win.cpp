@@ -63,7 +63,7 @@ bool RegSetDword(std::uint32_t value) {
 }
 
 std::uint16_t SelectServerPort() {
-  // One budget of time for the listings of the whole selection.
+  // One time limit for the listings of the whole selection together.
   PortAvailability availability;
   return SelectPortWith(
       {RegGetDword, RegSetDword, [&availability](int port) { return availability.IsAvailable(port); }});
