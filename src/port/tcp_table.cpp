@@ -8,9 +8,11 @@ namespace {
 
 constexpr std::uint32_t kNoError = 0;
 constexpr std::uint32_t kInsufficientBuffer = 122;  // ERROR_INSUFFICIENT_BUFFER
-// Fills after the size query. A few fresh tries keep a busy machine from
-// costing a whole 100 ms poll.
-constexpr int kFillTries = 3;
+// 680 IPv4 or 292 IPv6 rows.
+constexpr std::uint32_t kFirstBufferSize = 16384;
+// Fills after the first. A few fresh tries keep a busy machine from costing
+// a whole 100 ms poll.
+constexpr int kRefills = 3;
 
 // Calls `visit` with each row the table holds, in table order, until it
 // answers true; whether it did.
@@ -74,12 +76,12 @@ ListingVerdict JudgeTcpTables(const TcpTables& tables, std::uint16_t port, Netwo
 
 platform::Expected<std::vector<unsigned char>> ReadTcpTable(const FillTcpTable& fill) {
   std::vector<unsigned char> table;
-  std::uint32_t size = 0;
-  for (int fills = 0;; ++fills) {
-    table.resize(size);  // empty for the size query
-    const std::uint32_t result = fill(table.empty() ? nullptr : table.data(), &size);
+  std::uint32_t size = kFirstBufferSize;
+  for (int refills = 0;; ++refills) {
+    table.resize(size);
+    const std::uint32_t result = fill(table.data(), &size);
     if (result == kNoError) return table;
-    if (result != kInsufficientBuffer || fills == kFillTries)
+    if (result != kInsufficientBuffer || refills == kRefills)
       return platform::SystemError{"GetExtendedTcpTable", result};
   }
 }

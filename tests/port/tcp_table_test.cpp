@@ -192,13 +192,16 @@ struct ScriptedFill {
   explicit ScriptedFill(std::vector<FillAnswer> script) : answers(std::move(script)) {}
 
   std::vector<FillAnswer> answers;
-  std::vector<std::uint32_t> sizes_given;  // the buffer size of each call; 0 with no buffer
+  std::vector<std::uint32_t> sizes_given;  // the buffer size of each call
   std::size_t calls = 0;
 
   std::uint32_t operator()(void* buffer, std::uint32_t* size) {
-    sizes_given.push_back(buffer ? *size : 0);
+    sizes_given.push_back(*size);
     const FillAnswer& answer = answers.at(calls++);
-    if (buffer && answer.result == 0) std::memset(buffer, 0x5A, *size);
+    if (answer.result == 0) {
+      std::memset(buffer, 0x5A, *size);
+      return 0;  // a fill that fits leaves the size alone
+    }
     *size = answer.size;
     return answer.result;
   }
@@ -209,12 +212,25 @@ constexpr std::uint32_t kNoError = 0;
 constexpr std::uint32_t kInsufficientBuffer = 122;
 constexpr std::uint32_t kInvalidParameter = 87;
 
-TEST(ReadTcpTable, ATableThatGrewBetweenSizeAndFillIsReadAgainAtItsNewSize) {
-  ScriptedFill fill({{28, kInsufficientBuffer}, {52, kInsufficientBuffer}, {52, kNoError}});
+TEST(ReadTcpTable, ATableThatFitsTakesOneCall) {
+  ScriptedFill fill({{0, kNoError}});
   const platform::Expected<Bytes> table = ReadTcpTable(std::ref(fill));
   ASSERT_TRUE(table);
-  EXPECT_EQ(*table, Bytes(52, 0x5A));
-  EXPECT_EQ(fill.sizes_given, (std::vector<std::uint32_t>{0, 28, 52}));
+  EXPECT_EQ(fill.calls, 1u);
+  EXPECT_EQ(table->size(), fill.sizes_given.front());
+  EXPECT_GE(table->size(), 4u + 24u * 100u);  // a hundred IPv4 rows and their count
+}
+
+// A large table is filled again at the size the system reports; one that
+// grew meanwhile ("buffer too small" once more) again at its new size.
+TEST(ReadTcpTable, ATableLargerThanTheBufferIsFilledAgainAtEachSizeReported) {
+  ScriptedFill fill({{40004, kInsufficientBuffer}, {40052, kInsufficientBuffer}, {40052, kNoError}});
+  const platform::Expected<Bytes> table = ReadTcpTable(std::ref(fill));
+  ASSERT_TRUE(table);
+  EXPECT_EQ(*table, Bytes(40052, 0x5A));
+  ASSERT_EQ(fill.sizes_given.size(), 3u);
+  EXPECT_EQ(fill.sizes_given[1], 40004u);
+  EXPECT_EQ(fill.sizes_given[2], 40052u);
 }
 
 TEST(ReadTcpTable, GivesUpOnATableThatKeepsGrowingAndOnAnyOtherError) {
@@ -225,7 +241,7 @@ TEST(ReadTcpTable, GivesUpOnATableThatKeepsGrowingAndOnAnyOtherError) {
   EXPECT_GE(growing.calls, 3u);
   EXPECT_LE(growing.calls, 5u);
 
-  ScriptedFill refused({{28, kInsufficientBuffer}, {28, kInvalidParameter}});
+  ScriptedFill refused({{40004, kInsufficientBuffer}, {40004, kInvalidParameter}});
   table = ReadTcpTable(std::ref(refused));
   ASSERT_FALSE(table);
   EXPECT_EQ(Describe(table.error()), "GetExtendedTcpTable GLE=87");
