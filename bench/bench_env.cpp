@@ -7,6 +7,7 @@
 #include "bench/figures.h"
 #include "install/install_root.h"
 #include "platform/handles.h"
+#include "platform/process_start.h"
 #include "port/port_listening.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
@@ -84,9 +85,13 @@ TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments, co
   startup.hStdOutput = write_end.get();
   std::wstring command_line = L"\"" + program + L"\" " + arguments;
   PROCESS_INFORMATION info{};
+  // As a caller would: one with a console hands it on, one without starts the
+  // program detached (left to itself, a console program would get a console
+  // of its own, with a window on Windows).
+  const DWORD console = platform::HasOwnConsole() ? 0 : DETACHED_PROCESS;
   run.window.started_ms = LocalClockMs();
   run.started = NowTicks();
-  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, console, nullptr,
                         nullptr, &startup, &info))
     return run;
   platform::UniqueHandle process(info.hProcess);

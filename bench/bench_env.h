@@ -85,11 +85,12 @@ SampledWait RunSampledWait();
 // availability check does, reading its output to the end; milliseconds taken.
 double TimePipeline(const char* command_line);
 
-// While it lives, this process has a console of its own (`with_console`), as
-// a caller that started the starter without a window gives it, or none, as a
-// caller that started it detached. The programs it starts inherit that: a
-// starter with a console lets its pipelines share it, one without gives each
-// a windowless console of its own.
+// While it lives, this process has a console of its own (`with_console`) or
+// none. The starter runs as such a caller starts it (RunTimed): with that
+// console, as one started without a window gets a hidden one, or detached. A
+// starter with a console lets its pipelines share it; one without gives each
+// a windowless console of its own, as a bare pipeline of a process without a
+// console gets one too.
 class ConsoleSetting {
  public:
   explicit ConsoleSetting(bool with_console);

@@ -39,6 +39,11 @@ class ProcessInformation {
 // starter; STARTUPINFOW is zeroed but for its size.
 Expected<ProcessInformation> StartDetached(const std::wstring& application, std::wstring command_line);
 
+// Whether the starter has a console. A hidden one, which a caller gives a
+// program it starts without a window, counts too; GetConsoleWindow would
+// answer null for it.
+bool HasOwnConsole();
+
 // A started program and the read end of the pipe that is its standard output.
 struct ProgramWithOutput {
   ProcessInformation program;

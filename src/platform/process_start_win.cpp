@@ -79,15 +79,12 @@ void PutInJob(ProgramWithOutput& started) {
   }
 }
 
-// Whether the starter has a console. A hidden one, which a caller gives a
-// program it starts without a window, counts too; GetConsoleWindow would
-// answer null for it.
-bool HasConsole() {
+}  // namespace
+
+bool HasOwnConsole() {
   DWORD process_id = 0;
   return ::GetConsoleProcessList(&process_id, 1) != 0;
 }
-
-}  // namespace
 
 Expected<ProcessInformation> StartDetached(const std::wstring& application, std::wstring command_line) {
   STARTUPINFOW startup{};
@@ -117,7 +114,7 @@ Expected<ProgramWithOutput> StartWithOutputPipe(const std::wstring& program, con
   // started for the program. Without one, the program gets a console with no
   // window; without that it would open a window, and so would every console
   // program it starts.
-  const DWORD console = HasConsole() ? 0 : CREATE_NO_WINDOW;
+  const DWORD console = HasOwnConsole() ? 0 : CREATE_NO_WINDOW;
   PROCESS_INFORMATION created{};
   if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
                         console | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr, folder.c_str(),
