@@ -1,9 +1,10 @@
 #pragma once
 // The time the connection listings of one port selection may take: each one
 // on its own, and all of them together. A listing that never ends, or a run
-// of slow ones, would otherwise hold up the run; once the time is spent, the
-// ports left are judged from the system's TCP tables alone, without starting
-// another listing.
+// of slow ones, would otherwise hold up the run. Once the time is spent, or a
+// listing ran out of its own (the listing is held up: the next would be too),
+// the ports left are judged from the system's TCP tables alone, without
+// starting another listing.
 #include <chrono>
 #include <optional>
 
@@ -19,11 +20,14 @@ class ListingBudget {
   // is left of the total when that is less; zero once the total is spent.
   // The total runs from the first listing.
   std::chrono::milliseconds Left(Clock::time_point now);
+  // A listing ran out of its time: none is started any more.
+  void RanOut() { ran_out_ = true; }
 
  private:
   std::chrono::milliseconds each_;
   std::chrono::milliseconds total_;
   std::optional<Clock::time_point> end_;
+  bool ran_out_ = false;
 };
 
 }  // namespace starter::port

@@ -35,8 +35,9 @@ std::optional<ListingVerdict> PortAvailability::JudgeListingOf(int port) {
   const std::chrono::milliseconds left = budget_.Left(ListingBudget::Clock::now());
   if (left.count() == 0) return std::nullopt;
   std::string output;
-  if (ReadCommandOutput(AvailabilityCommandLine(port).c_str(), output, left) != CommandOutput::kRead)
-    return std::nullopt;
+  const CommandOutput read = ReadCommandOutput(AvailabilityCommandLine(port).c_str(), output, left);
+  if (read == CommandOutput::kTimedOut) budget_.RanOut();
+  if (read != CommandOutput::kRead) return std::nullopt;
   return JudgeListing(output, port);
 }
 

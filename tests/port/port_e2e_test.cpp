@@ -38,18 +38,6 @@ class PortSelectionRun : public StarterTest {
     fs::remove_all(scratch_, ignored);
   }
 
-  // The programs each stand-in traced, by file name, one entry a run.
-  std::vector<std::wstring> TracedPrograms() const {
-    std::vector<std::wstring> ran;
-    for (const auto& trace : fs::directory_iterator(scratch_ / "traces")) {
-      const std::string bytes = ReadFileBytes(trace.path().wstring());
-      ran.push_back(fs::path(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2))
-                        .filename()
-                        .wstring());
-    }
-    return ran;
-  }
-
   fs::path scratch_;
 };
 
@@ -89,113 +77,83 @@ TEST_F(PortSelectionRun, ProgramsPlantedInTheCallersFolderNeverRun) {
   EXPECT_THAT(ran, Contains(L"findstr.exe"));
 }
 
-// The log lines of the port selection: from the registry read to the chosen port.
-std::vector<std::string> SelectionLines(const std::vector<std::string>& log) {
-  const auto first = std::find(log.begin(), log.end(), "info RegOpenKeyEx Error: 2");
-  const auto last = std::find_if(first, log.end(), [](const std::string& line) {
-    return line.rfind("info start exe ", 0) == 0;
-  });
-  return {first, last == log.end() ? last : last + 1};
-}
-
-// A listener of the test's own on the loopback address.
+// A listener of the test's own on 127.0.0.1, or none when the port cannot be
+// had. Under wine the tables name no owner, so while no service runs (the
+// fixture ends any) it counts as a program other than the service.
 platform::UniqueSocket ListenOn(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
+  sockaddr_in address{AF_INET, htons(port), {}, {}};
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
   platform::UniqueSocket socket;
-  Listen(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  if (Listen(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != port) socket.reset();
   return socket;
 }
 
-// Takes the command interpreter out of the system folder while it lives, as
-// application control that refuses it to the caller would, and puts it back
-// whatever the test's outcome.
+// Takes cmd.exe out of the system folder while it lives, as application
+// control that refuses it to the caller would; puts it back in any case.
 class InterpreterRemoved {
  public:
-  InterpreterRemoved()
-      : path_(platform::SystemDirectory() + L"\\cmd.exe"),
-        removed_(::MoveFileW(path_.c_str(), (path_ + L".removed").c_str()) != FALSE) {}
+  InterpreterRemoved() : removed_(::MoveFileW(path_.c_str(), (path_ + L".removed").c_str()) != FALSE) {}
   ~InterpreterRemoved() {
     if (removed_) ::MoveFileW((path_ + L".removed").c_str(), path_.c_str());
   }
-  InterpreterRemoved(const InterpreterRemoved&) = delete;
-  InterpreterRemoved& operator=(const InterpreterRemoved&) = delete;
-
   bool Removed() const { return removed_; }
 
  private:
-  std::wstring path_;
-  bool removed_;
+  const std::wstring path_ = platform::SystemDirectory() + L"\\cmd.exe";
+  const bool removed_;
 };
 
-// Under wine the tables name no owner: a listener of the test's own counts
-// as a program other than the service while none runs, which the fixture
-// makes sure of. Each run is the port mode, which answers once the service
-// listens on the port chosen.
 class PortWitnessRun : public PortSelectionRun {
  protected:
+  // Runs the port mode on a fresh registry, which answers success once the
+  // service listens on the port chosen, `port`; the selection's log lines
+  // between the registry read and the chosen port.
+  std::vector<std::string> SelectionOfPortMode(std::uint32_t port, const Environment& environment = {}) {
+    KillProcessesNamed(L"java.exe");
+    DeleteVendorKey();
+    run_ = RunStarter({"--Dravel", "Brimvale"}, environment);
+    EXPECT_EQ(run_.process.standard_output, kSuccess);
+    EXPECT_EQ(StoredServerPort(), port);
+    const auto first = std::find(run_.log.begin(), run_.log.end(), "info RegOpenKeyEx Error: 2");
+    const auto last = std::find(first, run_.log.end(), "info start exe " + std::to_string(port) + " ...");
+    if (last == run_.log.end()) return run_.log;  // shown whole by the failed comparison
+    return {first + 1, last};
+  }
+
   platform::WinsockSession winsock_;
+  StarterOutcome run_;
 };
 
-TEST_F(PortWitnessRun, AListingThatNeverEndsIsEndedAndTheTablesJudgeTheOtherPorts) {
-  const platform::UniqueSocket first = ListenOn(9673);
-  const platform::UniqueSocket second = ListenOn(9674);
+TEST_F(PortWitnessRun, AListingThatNeverEndsIsEndedWholeAndTheTablesJudgeTheOtherPorts) {
+  const platform::UniqueSocket first = ListenOn(9673), second = ListenOn(9674);
   ASSERT_TRUE(first && second);
-  const StarterOutcome run = RunStarter(
-      {"--Dravel", "Brimvale"},
-      {{L"NETSTAT_STANDIN_HANG", L"1"}, {L"STANDIN_TRACE", (scratch_ / "traces").wstring()}});
-  ASSERT_TRUE(run.process.finished);
-  EXPECT_EQ(run.process.standard_output, kSuccess);
-  EXPECT_EQ(StoredServerPort(), 9675u);
-  // The listing's 5 s, then no second listing.
-  EXPECT_GE(run.process.seconds, 5.0);
-  EXPECT_LT(run.process.seconds, 15.0);
-  EXPECT_THAT(SelectionLines(run.log),
-              ElementsAre("info RegOpenKeyEx Error: 2",
-                          "warning cmd.exe /c netstat -ano | findstr 9673 ran out of time after 5000 ms and was ended",
-                          "info port 9673 is not available", "info port 9674 is not available",
-                          "info start exe 9675 ..."));
-  const std::vector<std::wstring> ran = TracedPrograms();
-  EXPECT_EQ(std::count(ran.begin(), ran.end(), L"netstat.exe"), 1);
+  const std::wstring traces = (scratch_ / "traces").wstring();
+  EXPECT_THAT(SelectionOfPortMode(9675, {{L"NETSTAT_STANDIN_HANG", L"1"}, {L"STANDIN_TRACE", traces}}),
+              ElementsAre("warning cmd.exe /c netstat -ano | findstr 9673 ran out of time after 5000 ms and was ended",
+                          "info port 9673 is not available", "info port 9674 is not available"));
+  // One listing and its 5 s, then none.
+  EXPECT_EQ(std::distance(fs::directory_iterator(traces), fs::directory_iterator()), 1);
+  EXPECT_GE(run_.process.seconds, 5.0);
+  EXPECT_LT(run_.process.seconds, 15.0);
   EXPECT_TRUE(WaitFor([] {
-    return CountProcessesNamed(L"netstat.exe") + CountProcessesNamed(L"findstr.exe") +
-               CountProcessesNamed(L"cmd.exe") ==
-           0;
+    return CountProcessesNamed(L"netstat.exe") + CountProcessesNamed(L"findstr.exe") + CountProcessesNamed(L"cmd.exe") == 0;
   }));
 }
 
-TEST_F(PortWitnessRun, WithoutTheInterpreterPortsAreJudgedByWhoListens) {
+TEST_F(PortWitnessRun, WithoutAListingTheTablesSeeWhoListens) {
   const platform::UniqueSocket taken = ListenOn(9673);
   ASSERT_TRUE(taken);
-  StarterOutcome run;
   {
     const InterpreterRemoved removed;
     ASSERT_TRUE(removed.Removed());
-    run = RunStarter({"--Dravel", "Brimvale"});
+    EXPECT_THAT(SelectionOfPortMode(9674),
+                ElementsAre("info popen error", "info CreateProcessW GLE=2", "info port 9673 is not available",
+                            "info popen error", "info CreateProcessW GLE=2"));
   }
-  ASSERT_TRUE(run.process.finished);
-  EXPECT_EQ(run.process.standard_output, kSuccess);
-  EXPECT_EQ(StoredServerPort(), 9674u);
-  EXPECT_THAT(SelectionLines(run.log),
-              ElementsAre("info RegOpenKeyEx Error: 2", "info popen error", "info CreateProcessW GLE=2",
-                          "info port 9673 is not available", "info popen error", "info CreateProcessW GLE=2",
-                          "info start exe 9674 ..."));
-}
-
-// A netstat or findstr that fails inside the interpreter prints nothing.
-TEST_F(PortWitnessRun, AnEmptyListingDoesNotHideAListenerTheTablesShow) {
-  const platform::UniqueSocket taken = ListenOn(9673);
-  ASSERT_TRUE(taken);
+  // A netstat or findstr that fails inside the interpreter prints nothing.
   StandinListing listing;
   listing.ShowListing("");
-  const StarterOutcome run = RunStarter({"--Dravel", "Brimvale"});
-  ASSERT_TRUE(run.process.finished);
-  EXPECT_EQ(run.process.standard_output, kSuccess);
-  EXPECT_EQ(StoredServerPort(), 9674u);
-  EXPECT_THAT(SelectionLines(run.log),
-              ElementsAre("info RegOpenKeyEx Error: 2", "info port 9673 is not available", "info start exe 9674 ..."));
+  EXPECT_THAT(SelectionOfPortMode(9674), ElementsAre("info port 9673 is not available"));
 }
 
 }  // namespace

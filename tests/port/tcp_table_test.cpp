@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <utility>
 #include <vector>
 
@@ -155,97 +154,68 @@ TEST(HasTcpRow, ReadsIpv6RowsAtTheSystemsOffsets) {
 // Both tables judged for 9673 as netstat's listing of them would be.
 TEST(JudgeTcpTables, AListenerNamesItsOwnerElseAConnectionAsksForAnyService) {
   using Ask = ListingVerdict::Ask;
-  const Bytes none;
   const struct Case {
-    const char* name;
     Bytes v4, v6;
     Ask ask;
     std::uint32_t owner;
   } cases[] = {
-      {"other ports and states", Table({{kListen, 9674}, {kTimeWait, 9673}}, 2), Ipv6Table(kTimeWait, 9673, 443),
-       Ask::kNothing, 0},
-      {"remote port only", Table({{kEstablished, 50000, 9673}}, 1), Ipv6Table(kListen, 50000, 9673),
-       Ask::kNothing, 0},
-      {"IPv4 listener first", Table({{kEstablished, 9673}, {kListen, 9673, 0, 812}}, 2),
-       Ipv6Table(kListen, 9673, 0, 640), Ask::kOwner, 812},
-      {"IPv6 listener", Table({{kEstablished, 9673}}, 1), Ipv6Table(kListen, 9673, 0, 640), Ask::kOwner, 640},
-      {"owner not named", Table({{kListen, 9673, 0, 0}}, 1), none, Ask::kOwner, 0},
-      {"IPv4 connection", Table({{kEstablished, 9673}}, 1), none, Ask::kAnyService, 0},
-      {"IPv6 connection", none, Ipv6Table(kEstablished, 9673, 443), Ask::kAnyService, 0},
-      {"empty tables", Table({}, 0), none, Ask::kNothing, 0},
+      {Table({{kListen, 9674}, {kEstablished, 50000, 9673}}, 2), Ipv6Table(kTimeWait, 9673, 443), Ask::kNothing, 0},
+      {Table({{kEstablished, 9673}, {kListen, 9673, 0, 812}}, 2), Ipv6Table(kListen, 9673, 0, 640), Ask::kOwner, 812},
+      {Table({{kEstablished, 9673}}, 1), Ipv6Table(kListen, 9673, 0, 640), Ask::kOwner, 640},
+      {Table({{kListen, 9673, 0, 0}}, 1), {}, Ask::kOwner, 0},
+      {Table({{kEstablished, 9673}}, 1), {}, Ask::kAnyService, 0},
+      {{}, Ipv6Table(kEstablished, 9673, 443), Ask::kAnyService, 0},
   };
   for (const Case& c : cases) {
     const ListingVerdict verdict = JudgeTcpTables({c.v4, c.v6}, 9673, SwapBytes);
-    EXPECT_EQ(verdict.ask, c.ask) << c.name;
-    EXPECT_EQ(verdict.owner_id, c.owner) << c.name;
+    EXPECT_EQ(verdict.ask, c.ask) << &c - cases;
+    EXPECT_EQ(verdict.owner_id, c.owner) << &c - cases;
   }
 }
 
-// The system's answers to the calls of one table read, in order: a size to
-// report and a result code.
-struct FillAnswer {
-  std::uint32_t size;
-  std::uint32_t result;
-};
-
-struct ScriptedFill {
-  explicit ScriptedFill(std::vector<FillAnswer> script) : answers(std::move(script)) {}
-
-  std::vector<FillAnswer> answers;
-  std::vector<std::uint32_t> sizes_given;  // the buffer size of each call
-  std::size_t calls = 0;
-
-  std::uint32_t operator()(void* buffer, std::uint32_t* size) {
-    sizes_given.push_back(*size);
-    const FillAnswer& answer = answers.at(calls++);
-    if (answer.result == 0) {
-      std::memset(buffer, 0x5A, *size);
-      return 0;  // a fill that fits leaves the size alone
-    }
-    *size = answer.size;
-    return answer.result;
-  }
-};
+// A read against scripted answers of the system: the size it reports when
+// the buffer is too small, and its result code. `sizes`: each call's buffer.
+platform::Expected<Bytes> ReadScripted(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& answers,
+                                       std::vector<std::uint32_t>& sizes) {
+  sizes.clear();
+  return ReadTcpTable([&](void* buffer, std::uint32_t* size) {
+    sizes.push_back(*size);
+    const auto [reported, result] = answers.at(sizes.size() - 1);
+    if (result == 0) std::memset(buffer, 0x5A, *size);
+    else *size = reported;
+    return result;
+  });
+}
 
 // GetExtendedTcpTable codes.
 constexpr std::uint32_t kNoError = 0;
-constexpr std::uint32_t kInsufficientBuffer = 122;
+constexpr std::uint32_t kTooSmall = 122;  // ERROR_INSUFFICIENT_BUFFER
 constexpr std::uint32_t kInvalidParameter = 87;
 
-TEST(ReadTcpTable, ATableThatFitsTakesOneCall) {
-  ScriptedFill fill({{0, kNoError}});
-  const platform::Expected<Bytes> table = ReadTcpTable(std::ref(fill));
+// A busy machine's table may outgrow the first buffer, and grow again
+// between the size reported and the next fill.
+TEST(ReadTcpTable, FillsAgainAtEachSizeReportedAndGivesUpOnOtherAnswers) {
+  std::vector<std::uint32_t> sizes;
+  platform::Expected<Bytes> table = ReadScripted({{0, kNoError}}, sizes);
   ASSERT_TRUE(table);
-  EXPECT_EQ(fill.calls, 1u);
-  EXPECT_EQ(table->size(), fill.sizes_given.front());
-  EXPECT_GE(table->size(), 4u + 24u * 100u);  // a hundred IPv4 rows and their count
-}
+  EXPECT_EQ(sizes.size(), 1u);
+  EXPECT_GE(table->size(), 4u + 24u * 100u);  // a hundred IPv4 rows in one call
 
-// A large table is filled again at the size the system reports; one that
-// grew meanwhile ("buffer too small" once more) again at its new size.
-TEST(ReadTcpTable, ATableLargerThanTheBufferIsFilledAgainAtEachSizeReported) {
-  ScriptedFill fill({{40004, kInsufficientBuffer}, {40052, kInsufficientBuffer}, {40052, kNoError}});
-  const platform::Expected<Bytes> table = ReadTcpTable(std::ref(fill));
+  table = ReadScripted({{40004, kTooSmall}, {40052, kTooSmall}, {0, kNoError}}, sizes);
   ASSERT_TRUE(table);
   EXPECT_EQ(*table, Bytes(40052, 0x5A));
-  ASSERT_EQ(fill.sizes_given.size(), 3u);
-  EXPECT_EQ(fill.sizes_given[1], 40004u);
-  EXPECT_EQ(fill.sizes_given[2], 40052u);
-}
+  EXPECT_EQ(std::vector<std::uint32_t>(sizes.begin() + 1, sizes.end()), (std::vector<std::uint32_t>{40004, 40052}));
 
-TEST(ReadTcpTable, GivesUpOnATableThatKeepsGrowingAndOnAnyOtherError) {
-  ScriptedFill growing(std::vector<FillAnswer>(10, {100, kInsufficientBuffer}));
-  platform::Expected<Bytes> table = ReadTcpTable(std::ref(growing));
+  table = ReadScripted(std::vector<std::pair<std::uint32_t, std::uint32_t>>(10, {100, kTooSmall}), sizes);
   ASSERT_FALSE(table);
   EXPECT_EQ(Describe(table.error()), "GetExtendedTcpTable GLE=122");
-  EXPECT_GE(growing.calls, 3u);
-  EXPECT_LE(growing.calls, 5u);
+  EXPECT_GE(sizes.size(), 3u);
+  EXPECT_LE(sizes.size(), 5u);
 
-  ScriptedFill refused({{40004, kInsufficientBuffer}, {40004, kInvalidParameter}});
-  table = ReadTcpTable(std::ref(refused));
+  table = ReadScripted({{40004, kTooSmall}, {0, kInvalidParameter}}, sizes);
   ASSERT_FALSE(table);
   EXPECT_EQ(Describe(table.error()), "GetExtendedTcpTable GLE=87");
-  EXPECT_EQ(refused.calls, 2u);
+  EXPECT_EQ(sizes.size(), 2u);
 }
 
 }  // namespace
