@@ -82,7 +82,8 @@ struct SampledWait {
 SampledWait RunSampledWait();
 
 // Runs a command line through the command interpreter as the starter's
-// availability check does, reading its output to the end; milliseconds taken.
+// availability check does, in the system folder, reading its output to the
+// end; milliseconds taken.
 double TimePipeline(const char* command_line);
 
 // While it lives, this process has a console of its own (`with_console`) or
