@@ -7,6 +7,8 @@
 #include "bench/figures.h"
 #include "install/install_root.h"
 #include "platform/handles.h"
+#include "platform/process_start.h"
+#include "platform/system_folders.h"
 #include "port/port_listening.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
@@ -84,9 +86,13 @@ TimedRun RunTimed(const std::wstring& program, const std::wstring& arguments, co
   startup.hStdOutput = write_end.get();
   std::wstring command_line = L"\"" + program + L"\" " + arguments;
   PROCESS_INFORMATION info{};
+  // As a caller would: one with a console hands it on, one without starts the
+  // program detached (left to itself, a console program would get a console
+  // of its own, with a window on Windows).
+  const DWORD console = platform::HasOwnConsole() ? 0 : DETACHED_PROCESS;
   run.window.started_ms = LocalClockMs();
   run.started = NowTicks();
-  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, console, nullptr,
                         nullptr, &startup, &info))
     return run;
   platform::UniqueHandle process(info.hProcess);
@@ -141,7 +147,16 @@ SampledWait RunSampledWait() {
 }
 
 double TimePipeline(const char* command_line) {
-  return TimeMs([command_line] {
+  // In the system folder, as the starter runs its pipeline: cmd then finds
+  // the same netstat and findstr there as the starter's does. Wine loads a
+  // program in system32 that stands in for a built-in one about 7 ms more
+  // slowly than the same file elsewhere, which a floor run from the stand-ins'
+  // own folder would leave out; on Windows a bare pipeline runs the system's
+  // programs too.
+  wchar_t caller_folder[MAX_PATH] = {};
+  ::GetCurrentDirectoryW(MAX_PATH, caller_folder);
+  ::SetCurrentDirectoryW(platform::SystemDirectory().c_str());
+  const double ms = TimeMs([command_line] {
     if (std::FILE* pipe = _popen(command_line, "r")) {
       char chunk[500];
       while (std::fread(chunk, 1, sizeof(chunk), pipe) > 0) {
@@ -149,6 +164,18 @@ double TimePipeline(const char* command_line) {
       _pclose(pipe);
     }
   });
+  ::SetCurrentDirectoryW(caller_folder);
+  return ms;
 }
+
+ConsoleSetting::ConsoleSetting(bool with_console) {
+  // Under wine a program started without a terminal holds a console that is
+  // no real one: let go of it first.
+  ::FreeConsole();
+  with_console_ = with_console && ::AllocConsole();
+  if (with_console != with_console_) std::printf("  (no console could be had: measured detached)\n");
+}
+
+ConsoleSetting::~ConsoleSetting() { ::FreeConsole(); }
 
 }  // namespace starter::bench

@@ -82,7 +82,28 @@ struct SampledWait {
 SampledWait RunSampledWait();
 
 // Runs a command line through the command interpreter as the starter's
-// availability check does, reading its output to the end; milliseconds taken.
+// availability check does, in the system folder, reading its output to the
+// end; milliseconds taken.
 double TimePipeline(const char* command_line);
+
+// While it lives, this process has a console of its own (`with_console`) or
+// none. The starter runs as such a caller starts it (RunTimed): with that
+// console, as one started without a window gets a hidden one, or detached. A
+// starter with a console lets its pipelines share it; one without gives each
+// a windowless console of its own, as a bare pipeline of a process without a
+// console gets one too.
+class ConsoleSetting {
+ public:
+  explicit ConsoleSetting(bool with_console);
+  ~ConsoleSetting();
+  ConsoleSetting(const ConsoleSetting&) = delete;
+  ConsoleSetting& operator=(const ConsoleSetting&) = delete;
+
+  // "with a console" or "detached", for the figures' names.
+  const char* Name() const { return with_console_ ? "with a console" : "detached"; }
+
+ private:
+  bool with_console_;
+};
 
 }  // namespace starter::bench

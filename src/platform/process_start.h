@@ -39,16 +39,29 @@ class ProcessInformation {
 // starter; STARTUPINFOW is zeroed but for its size.
 Expected<ProcessInformation> StartDetached(const std::wstring& application, std::wstring command_line);
 
+// Whether the starter has a console. A hidden one, which a caller gives a
+// program it starts without a window, counts too; GetConsoleWindow would
+// answer null for it.
+bool HasOwnConsole();
+
 // A started program and the read end of the pipe that is its standard output.
 struct ProgramWithOutput {
   ProcessInformation program;
   UniqueHandle output;
+  // A job holding the program and every process it starts, which ends them
+  // all when closed. Empty when the system would not make one or put the
+  // program in it (the starter sits in a job that allows no other); then
+  // `job_refused` says why, and only the program itself is held.
+  UniqueHandle job;
+  Failure job_refused;
 };
 
-// Starts `program` with `command_line` in `folder`, with no window, its
-// standard output the write end of a new pipe and no standard input or
-// error. The write end is the only handle it inherits, whatever else of the
-// starter is inheritable; the starter keeps only the read end.
+// Starts `program` with `command_line` in `folder`, its standard output the
+// write end of a new pipe and no standard input or error, in a job of its
+// own. The write end is the only handle it inherits, whatever else of the
+// starter is inheritable; the starter keeps only the read end. A starter with
+// a console shares it; one without (started detached) starts the program
+// with a console of its own that has no window, so none flashes up.
 Expected<ProgramWithOutput> StartWithOutputPipe(const std::wstring& program, const std::wstring& folder,
                                                 std::wstring command_line);
 

@@ -55,7 +55,36 @@ Expected<Pipe> MakeOutputPipe() {
   return pipe;
 }
 
+// A job that ends every process in it when its last handle is closed.
+Expected<UniqueHandle> MakeKillOnCloseJob() {
+  UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
+  if (!job) return LastError("CreateJobObjectW");
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits)))
+    return LastError("SetInformationJobObject");
+  return job;
+}
+
+// Puts the program, started suspended so it has started nothing yet, in a
+// job of its own; everything it starts follows it there.
+void PutInJob(ProgramWithOutput& started) {
+  Expected<UniqueHandle> job = MakeKillOnCloseJob();
+  if (!job) {
+    started.job_refused = job.error();
+  } else if (!::AssignProcessToJobObject(job->get(), started.program.process())) {
+    started.job_refused = LastError("AssignProcessToJobObject");
+  } else {
+    started.job = std::move(*job);
+  }
+}
+
 }  // namespace
+
+bool HasOwnConsole() {
+  DWORD process_id = 0;
+  return ::GetConsoleProcessList(&process_id, 1) != 0;
+}
 
 Expected<ProcessInformation> StartDetached(const std::wstring& application, std::wstring command_line) {
   STARTUPINFOW startup{};
@@ -81,14 +110,26 @@ Expected<ProgramWithOutput> StartWithOutputPipe(const std::wstring& program, con
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
   startup.StartupInfo.hStdOutput = pipe->write_end.get();
   startup.lpAttributeList = inherit.get();
+  // With a console of its own the starter shares it: no console host is
+  // started for the program. Without one, the program gets a console with no
+  // window; without that it would open a window, and so would every console
+  // program it starts.
+  const DWORD console = HasOwnConsole() ? 0 : CREATE_NO_WINDOW;
   PROCESS_INFORMATION created{};
   if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, folder.c_str(),
+                        console | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr, folder.c_str(),
                         &startup.StartupInfo, &created))
     return LastError("CreateProcessW");
   // The child has its own copy of the write end: the pipe ends when the
   // program and those it started have ended.
-  return ProgramWithOutput{ProcessInformation(created), std::move(pipe->read_end)};
+  ProgramWithOutput started{ProcessInformation(created), std::move(pipe->read_end), {}, std::nullopt};
+  PutInJob(started);
+  if (::ResumeThread(started.program.thread()) == static_cast<DWORD>(-1)) {
+    const SystemError failed = LastError("ResumeThread");
+    ::TerminateProcess(started.program.process(), 1);
+    return failed;
+  }
+  return started;
 }
 
 }  // namespace starter::platform

@@ -20,4 +20,14 @@ bool DecideAvailability(const ListingVerdict& verdict, std::uint16_t port,
   return probes.try_bind(port) != BindOutcome::kRefused;
 }
 
+std::optional<ListingVerdict> WeighWitnesses(const std::optional<ListingVerdict>& listing,
+                                             const std::function<std::optional<ListingVerdict>()>& tables) {
+  using Ask = ListingVerdict::Ask;
+  if (!listing) return tables();
+  if (listing->ask != Ask::kNothing) return listing;
+  const std::optional<ListingVerdict> table_verdict = tables();
+  if (table_verdict && table_verdict->ask == Ask::kOwner) return table_verdict;
+  return listing;
+}
+
 }  // namespace starter::port

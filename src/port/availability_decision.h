@@ -4,6 +4,7 @@
 // run against scripted answers.
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "port/bind_probe.h"
 #include "port/netstat_listing.h"
@@ -23,5 +24,15 @@ struct AvailabilityProbes {
 // appear in no listing, and only a refused bind tells them apart.
 bool DecideAvailability(const ListingVerdict& verdict, std::uint16_t port,
                         const AvailabilityProbes& probes);
+
+// The verdict that settles a port, from two witnesses: the listing's, none
+// when it could not be had (the interpreter did not start, the pipe could
+// not be read, the time ran out), and the system's TCP tables', asked for
+// only when needed and none when they cannot be read. Without a listing the
+// tables decide. A listing that finds the port free is checked against them:
+// one that failed inside the interpreter prints nothing, so a listener in the
+// tables decides then. None when neither witness can be had.
+std::optional<ListingVerdict> WeighWitnesses(const std::optional<ListingVerdict>& listing,
+                                             const std::function<std::optional<ListingVerdict>()>& tables);
 
 }  // namespace starter::port

@@ -1,20 +1,29 @@
 #pragma once
+#include <chrono>
 #include <string>
 
 namespace starter::port {
+
+// How a read of a command's output ended.
+enum class CommandOutput {
+  kRead,      // the whole output was read
+  kFailed,    // the command could not be started ("popen error") or its output read ("read pipe error")
+  kTimedOut,  // the limit passed: the command and all it started were ended
+};
 
 // Runs `command_line` through the system's command interpreter and appends
 // its whole standard output, read in text mode, to `output`. The interpreter
 // is the system directory's cmd.exe, run in that directory: a netstat.exe or
 // findstr.exe planted in the caller's current folder is never found before
 // the system's own. It gets no window and inherits nothing but the pipe of
-// its standard output. False when the command cannot be started ("popen
-// error") or its output cannot be read ("read pipe error").
-bool ReadCommandOutput(const char* command_line, std::string& output);
+// its standard output. Once `limit` has passed, the interpreter and every
+// program it started are ended and the read ends with what came so far; the
+// caller says that it ran out of time.
+CommandOutput ReadCommandOutput(const char* command_line, std::string& output, std::chrono::milliseconds limit);
 
 // What ReadCommandOutput does, for any program: runs `program` with
 // `command_line` in `folder` and appends its standard output.
-bool ReadProgramOutput(const std::wstring& program, const std::wstring& folder,
-                       std::wstring command_line, std::string& output);
+CommandOutput ReadProgramOutput(const std::wstring& program, const std::wstring& folder,
+                                std::wstring command_line, std::string& output, std::chrono::milliseconds limit);
 
 }  // namespace starter::port

@@ -13,6 +13,7 @@
 #include "log/diag_log.h"
 #include "platform/handles.h"
 #include "platform/process_start.h"
+#include "platform/program_deadline.h"
 #include "platform/system_folders.h"
 #include "port/stream_output.h"
 
@@ -48,35 +49,52 @@ std::wstring FromAnsi(const char* text) {
 }
 
 // The fixed line of a failed step, and the system's reason in a line of its own.
-bool Failed(const char* line, const platform::SystemError& error) {
+CommandOutput Failed(const char* line, const platform::SystemError& error) {
   log::Info("{}", line);
   log::Info("{}", Describe(error));
-  return false;
+  return CommandOutput::kFailed;
 }
 
-}  // namespace
-
-bool ReadProgramOutput(const std::wstring& program, const std::wstring& folder, std::wstring command_line,
-                       std::string& output) {
-  platform::Expected<platform::ProgramWithOutput> started =
-      platform::StartWithOutputPipe(program, folder, std::move(command_line));
-  if (!started) return Failed("popen error", started.error());
-  platform::Expected<UniqueStream> stream = TextStreamOf(started->output);
+// Reads the program's output to its end, then waits for the program.
+bool ReadToEnd(platform::ProgramWithOutput& started, std::string& output) {
+  platform::Expected<UniqueStream> stream = TextStreamOf(started.output);
   const bool read = stream && AppendStreamOutput(stream->get(), output);
   if (!stream) Failed("read pipe error", stream.error());
   // Closed before the wait, so a command whose output was not read to its
   // end cannot block on a full pipe.
   if (stream) stream->reset();
-  started->output.reset();
-  ::WaitForSingleObject(started->program.process(), INFINITE);
+  started.output.reset();
+  ::WaitForSingleObject(started.program.process(), INFINITE);
   return read;
 }
 
-bool ReadCommandOutput(const char* command_line, std::string& output) {
+}  // namespace
+
+CommandOutput ReadProgramOutput(const std::wstring& program, const std::wstring& folder, std::wstring command_line,
+                                std::string& output, std::chrono::milliseconds limit) {
+  const std::wstring command = command_line;  // CreateProcessW may write into the one it gets
+  platform::Expected<platform::ProgramWithOutput> started =
+      platform::StartWithOutputPipe(program, folder, std::move(command_line));
+  if (!started) return Failed("popen error", started.error());
+  platform::ProgramDeadline deadline(*started);
+  if (platform::Failure unwatched = deadline.Start(limit)) {
+    // Nothing would bound the read: the program is not waited for.
+    platform::EndProgram(*started);
+    return Failed("popen error", *unwatched);
+  }
+  const bool read = ReadToEnd(*started, output);
+  if (!deadline.Expired()) return read ? CommandOutput::kRead : CommandOutput::kFailed;
+  log::Warn(L"{} ran out of time after {} ms and was ended", command, limit.count());
+  // Why the programs it started were looked for by parent id.
+  if (started->job_refused) log::Info("{}", Describe(*started->job_refused));
+  return CommandOutput::kTimedOut;
+}
+
+CommandOutput ReadCommandOutput(const char* command_line, std::string& output, std::chrono::milliseconds limit) {
   const std::wstring system = platform::SystemDirectory();
   // Without it, "\cmd.exe" would name a file at the root of the current drive.
   if (system.empty()) return Failed("popen error", platform::SystemError{"GetSystemDirectoryW", ::GetLastError()});
-  return ReadProgramOutput(system + L"\\cmd.exe", system, L"cmd.exe /c " + FromAnsi(command_line), output);
+  return ReadProgramOutput(system + L"\\cmd.exe", system, L"cmd.exe /c " + FromAnsi(command_line), output, limit);
 }
 
 }  // namespace starter::port

@@ -1,26 +1,58 @@
 #include "port/port_availability.h"
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "log/diag_log.h"
 #include "port/availability_decision.h"
 #include "port/bind_probe.h"
 #include "port/command_output.h"
-#include "port/netstat_listing.h"
 #include "port/port_listening.h"
 #include "service/process_detection.h"
 
 namespace starter::port {
+namespace {
 
-bool IsPortAvailable(int port) {
+// A healthy listing takes a second or two on a busy machine. One that takes
+// longer is held up and is ended; all the listings of a selection together
+// take no longer than the total.
+constexpr std::chrono::milliseconds kListingTimeLimit{5000};
+constexpr std::chrono::milliseconds kSelectionListingsLimit{10000};
+
+std::optional<ListingVerdict> JudgeTables(std::uint16_t port) {
+  const platform::Expected<ListingVerdict> verdict = JudgePortFromTables(port);
+  if (verdict) return *verdict;
+  log::Info("{}", Describe(verdict.error()));
+  return std::nullopt;
+}
+
+}  // namespace
+
+PortAvailability::PortAvailability() : budget_(kListingTimeLimit, kSelectionListingsLimit) {}
+
+std::optional<ListingVerdict> PortAvailability::JudgeListingOf(int port) {
+  const std::chrono::milliseconds left = budget_.Left(ListingBudget::Clock::now());
+  if (left.count() == 0) return std::nullopt;
+  std::string output;
+  const CommandOutput read = ReadCommandOutput(AvailabilityCommandLine(port).c_str(), output, left);
+  if (read == CommandOutput::kTimedOut) budget_.RanOut();
+  if (read != CommandOutput::kRead) return std::nullopt;
+  return JudgeListing(output, port);
+}
+
+bool PortAvailability::IsAvailable(int port) {
   if (!IsValidStartPort(port)) {
     log::Info("Invalid start port: {}", port);
     return false;
   }
-  std::string output;
-  if (!ReadCommandOutput(AvailabilityCommandLine(port).c_str(), output)) return false;
-  return DecideAvailability(JudgeListing(output, port), static_cast<std::uint16_t>(port),
-                            {service::IsServiceProcessRunning, IsPortConnected, TryBindPort});
+  const auto tcp_port = static_cast<std::uint16_t>(port);
+  const std::optional<ListingVerdict> verdict =
+      WeighWitnesses(JudgeListingOf(port), [tcp_port] { return JudgeTables(tcp_port); });
+  return verdict && DecideAvailability(*verdict, tcp_port,
+                                       {service::IsServiceProcessRunning, IsPortConnected, TryBindPort});
 }
+
+bool IsPortAvailable(int port) { return PortAvailability().IsAvailable(port); }
 
 }  // namespace starter::port

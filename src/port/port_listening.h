@@ -1,6 +1,9 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/system_error.h"
+#include "port/netstat_listing.h"
+
 namespace starter::port {
 
 // Whether some process on the machine has an IPv4 TCP socket listening on
@@ -11,5 +14,9 @@ bool IsPortListening(std::uint16_t port);
 // local port is `port`. Read from the system's tables, which name states by
 // number where netstat prints them in the system's language.
 bool IsPortConnected(std::uint16_t port);
+
+// The machine's IPv4 and IPv6 tables judged for `port` as a listing of them
+// would be (JudgeTcpTables); the failure when a table cannot be read. Logs nothing.
+platform::Expected<ListingVerdict> JudgePortFromTables(std::uint16_t port);
 
 }  // namespace starter::port

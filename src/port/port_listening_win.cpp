@@ -15,42 +15,36 @@
 namespace starter::port {
 namespace {
 
-// The row images read the system's rows: same size, the two fields read at
-// the same places.
+// The row images read the system's rows: same size, the fields read at the
+// same places.
 static_assert(sizeof(TcpRowImage) == sizeof(MIB_TCPROW_OWNER_PID));
 static_assert(offsetof(TcpRowImage, state) == offsetof(MIB_TCPROW_OWNER_PID, dwState));
 static_assert(offsetof(TcpRowImage, local_port) == offsetof(MIB_TCPROW_OWNER_PID, dwLocalPort));
 static_assert(sizeof(Tcp6RowImage) == sizeof(MIB_TCP6ROW_OWNER_PID));
 static_assert(offsetof(Tcp6RowImage, state) == offsetof(MIB_TCP6ROW_OWNER_PID, dwState));
 static_assert(offsetof(Tcp6RowImage, local_port) == offsetof(MIB_TCP6ROW_OWNER_PID, dwLocalPort));
+static_assert(offsetof(TcpRowImage, owning_process_id) == offsetof(MIB_TCPROW_OWNER_PID, dwOwningPid));
+static_assert(offsetof(Tcp6RowImage, owning_process_id) == offsetof(MIB_TCP6ROW_OWNER_PID, dwOwningPid));
 static_assert(offsetof(MIB_TCP6TABLE_OWNER_PID, table) == sizeof(DWORD));
 static_assert(kTcpStateListen == MIB_TCP_STATE_LISTEN);
 static_assert(kTcpStateEstablished == MIB_TCP_STATE_ESTAB);
 
-// Sizing and filling are separate calls, and the machine's table may grow
-// in between. A few fresh tries keep a busy machine from costing a whole
-// 100 ms poll; a failed fill never has its rows read.
-constexpr int kFillTries = 3;
-
 std::uint16_t NetworkToHost(std::uint16_t value) { return ntohs(value); }
 
 // The machine's table of one address family, every state, with owner ids.
-platform::Expected<std::vector<unsigned char>> ReadTcpTable(ULONG family) {
-  for (int attempt = 0;; ++attempt) {
-    DWORD size = 0;
-    platform::GetExtendedTcpTableOfSystem(nullptr, &size, TRUE, family, TCP_TABLE_OWNER_PID_ALL);
-    std::vector<unsigned char> table(size);
+platform::Expected<std::vector<unsigned char>> ReadMachineTable(ULONG family) {
+  return ReadTcpTable([family](void* buffer, std::uint32_t* size) {
+    DWORD system_size = *size;
     const DWORD result =
-        platform::GetExtendedTcpTableOfSystem(table.data(), &size, TRUE, family, TCP_TABLE_OWNER_PID_ALL);
-    if (result == NO_ERROR) return table;
-    if (result != ERROR_INSUFFICIENT_BUFFER || attempt + 1 == kFillTries)
-      return platform::SystemError{"GetExtendedTcpTable", result};
-  }
+        platform::GetExtendedTcpTableOfSystem(buffer, &system_size, TRUE, family, TCP_TABLE_OWNER_PID_ALL);
+    *size = system_size;
+    return static_cast<std::uint32_t>(result);
+  });
 }
 
 template <typename Row>
 bool MachineHasTcpRow(ULONG family, std::uint16_t port, std::uint32_t state) {
-  const platform::Expected<std::vector<unsigned char>> table = ReadTcpTable(family);
+  const platform::Expected<std::vector<unsigned char>> table = ReadMachineTable(family);
   if (!table) {
     // Debug only: the probe runs in every poll, and the next poll asks again.
     log::Debug("{}", Describe(table.error()));
@@ -68,6 +62,14 @@ bool IsPortListening(std::uint16_t port) {
 bool IsPortConnected(std::uint16_t port) {
   return MachineHasTcpRow<TcpRowImage>(AF_INET, port, kTcpStateEstablished) ||
          MachineHasTcpRow<Tcp6RowImage>(AF_INET6, port, kTcpStateEstablished);
+}
+
+platform::Expected<ListingVerdict> JudgePortFromTables(std::uint16_t port) {
+  platform::Expected<std::vector<unsigned char>> v4 = ReadMachineTable(AF_INET);
+  if (!v4) return v4.error();
+  platform::Expected<std::vector<unsigned char>> v6 = ReadMachineTable(AF_INET6);
+  if (!v6) return v6.error();
+  return JudgeTcpTables({std::move(*v4), std::move(*v6)}, port, NetworkToHost);
 }
 
 }  // namespace starter::port

@@ -74,7 +74,10 @@ bool RegSetDword(std::uint32_t value) {
 }
 
 std::uint16_t SelectServerPort() {
-  return SelectPortWith({RegGetDword, RegSetDword, IsPortAvailable});
+  // One time limit for the listings of the whole selection together.
+  PortAvailability availability;
+  return SelectPortWith(
+      {RegGetDword, RegSetDword, [&availability](int port) { return availability.IsAvailable(port); }});
 }
 
 }  // namespace starter::port

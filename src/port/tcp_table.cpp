@@ -4,10 +4,20 @@
 #include <cstring>
 
 namespace starter::port {
+namespace {
 
-template <typename Row>
-bool HasTcpRow(const unsigned char* table, std::size_t size, std::uint16_t port,
-               std::uint32_t state, NetworkToHost16 to_host) {
+constexpr std::uint32_t kNoError = 0;
+constexpr std::uint32_t kInsufficientBuffer = 122;  // ERROR_INSUFFICIENT_BUFFER
+// 680 IPv4 or 292 IPv6 rows.
+constexpr std::uint32_t kFirstBufferSize = 16384;
+// Fills after the first. A few fresh tries keep a busy machine from costing
+// a whole 100 ms poll.
+constexpr int kRefills = 3;
+
+// Calls `visit` with each row the table holds, in table order, until it
+// answers true; whether it did.
+template <typename Row, typename Visit>
+bool AnyRow(const unsigned char* table, std::size_t size, Visit&& visit) {
   std::uint32_t count = 0;
   if (size < sizeof(count)) return false;
   std::memcpy(&count, table, sizeof(count));
@@ -17,15 +27,63 @@ bool HasTcpRow(const unsigned char* table, std::size_t size, std::uint16_t port,
     // Copied out: the rows of a byte buffer need not be aligned for the struct.
     Row row;
     std::memcpy(&row, table + sizeof(count) + i * sizeof(row), sizeof(row));
-    const auto local_port = to_host(static_cast<std::uint16_t>(row.local_port & 0xFFFFu));
-    if (row.state == state && local_port == port) return true;
+    if (visit(row)) return true;
   }
   return false;
+}
+
+template <typename Row>
+std::uint16_t LocalPort(const Row& row, NetworkToHost16 to_host) {
+  return to_host(static_cast<std::uint16_t>(row.local_port & 0xFFFFu));
+}
+
+// The owner of the first row listening on `port`, if any.
+template <typename Row>
+bool FindListener(const std::vector<unsigned char>& table, std::uint16_t port, NetworkToHost16 to_host,
+                  std::uint32_t& owner) {
+  return AnyRow<Row>(table.data(), table.size(), [&](const Row& row) {
+    if (row.state != kTcpStateListen || LocalPort(row, to_host) != port) return false;
+    owner = row.owning_process_id;
+    return true;
+  });
+}
+
+}  // namespace
+
+template <typename Row>
+bool HasTcpRow(const unsigned char* table, std::size_t size, std::uint16_t port,
+               std::uint32_t state, NetworkToHost16 to_host) {
+  return AnyRow<Row>(table, size,
+                     [&](const Row& row) { return row.state == state && LocalPort(row, to_host) == port; });
 }
 
 template bool HasTcpRow<TcpRowImage>(const unsigned char*, std::size_t, std::uint16_t,
                                      std::uint32_t, NetworkToHost16);
 template bool HasTcpRow<Tcp6RowImage>(const unsigned char*, std::size_t, std::uint16_t,
                                       std::uint32_t, NetworkToHost16);
+
+ListingVerdict JudgeTcpTables(const TcpTables& tables, std::uint16_t port, NetworkToHost16 to_host) {
+  using Ask = ListingVerdict::Ask;
+  std::uint32_t owner = 0;
+  if (FindListener<TcpRowImage>(tables.v4, port, to_host, owner) ||
+      FindListener<Tcp6RowImage>(tables.v6, port, to_host, owner))
+    return {Ask::kOwner, owner};
+  const bool connected =
+      HasTcpRow<TcpRowImage>(tables.v4.data(), tables.v4.size(), port, kTcpStateEstablished, to_host) ||
+      HasTcpRow<Tcp6RowImage>(tables.v6.data(), tables.v6.size(), port, kTcpStateEstablished, to_host);
+  return {connected ? Ask::kAnyService : Ask::kNothing, 0};
+}
+
+platform::Expected<std::vector<unsigned char>> ReadTcpTable(const FillTcpTable& fill) {
+  std::vector<unsigned char> table;
+  std::uint32_t size = kFirstBufferSize;
+  for (int refills = 0;; ++refills) {
+    table.resize(size);
+    const std::uint32_t result = fill(table.data(), &size);
+    if (result == kNoError) return table;
+    if (result != kInsufficientBuffer || refills == kRefills)
+      return platform::SystemError{"GetExtendedTcpTable", result};
+  }
+}
 
 }  // namespace starter::port

@@ -5,6 +5,11 @@
 // checked on hand-made tables.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "platform/system_error.h"
+#include "port/netstat_listing.h"
 
 namespace starter::port {
 
@@ -47,5 +52,29 @@ extern template bool HasTcpRow<TcpRowImage>(const unsigned char*, std::size_t, s
                                             std::uint32_t, NetworkToHost16);
 extern template bool HasTcpRow<Tcp6RowImage>(const unsigned char*, std::size_t, std::uint16_t,
                                              std::uint32_t, NetworkToHost16);
+
+// The IPv4 and the IPv6 table of the machine, as read.
+struct TcpTables {
+  std::vector<unsigned char> v4;
+  std::vector<unsigned char> v6;
+};
+
+// What the tables say of `port`, in the terms a listing is judged in: the
+// first row listening on it (IPv4 rows first, as netstat prints them) asks
+// for its owner, whose id is 0 where the system names none; without one, an
+// established connection through it asks for any service; else nothing.
+ListingVerdict JudgeTcpTables(const TcpTables& tables, std::uint16_t port, NetworkToHost16 to_host);
+
+// GetExtendedTcpTable for one table: fills `buffer` (null for the size
+// query) of `*size` bytes, or sets `*size` to what the table needs; returns
+// the system's result code.
+using FillTcpTable = std::function<std::uint32_t(void* buffer, std::uint32_t* size)>;
+
+// Fills a buffer large enough for the tables of most machines, so one call
+// usually does; each call into the IP helper costs about 3 ms under wine. A
+// table too large for it, or one that grew since the size was reported, is
+// filled again at the size the system reports, a few times before the read
+// gives up. The rows of a failed fill are never handed back.
+platform::Expected<std::vector<unsigned char>> ReadTcpTable(const FillTcpTable& fill);
 
 }  // namespace starter::port

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,41 @@ TEST(DecideAvailability, BindsOnlyWhatTheListingFindsFreeAndOnlyARefusalCounts) 
                                        }};
     EXPECT_EQ(DecideAvailability(c.verdict, 9673, probes), c.available);
     EXPECT_EQ(asked, c.asked);
+  }
+}
+
+// The tables stand in for a listing that could not be had and check one that
+// finds the port free. A listener there is judged by its owner; one the
+// tables cannot name (every owner under wine) is a service only while one runs.
+TEST(WeighWitnesses, TheTablesDecideWithoutAListingAndWhereItFindsThePortFree) {
+  const std::optional<ListingVerdict> none;
+  const ListingVerdict free{Ask::kNothing, 0}, connected{Ask::kAnyService, 0};
+  const ListingVerdict service{Ask::kOwner, 812}, system{Ask::kOwner, 4}, unnamed{Ask::kOwner, 0};
+  const struct Case {
+    std::optional<ListingVerdict> listing, tables;
+    std::uint32_t running_service;  // 0: none runs
+    bool available, tables_asked;
+  } cases[] = {
+      {none, service, 812, true, true},    {none, system, 812, false, true},
+      {none, unnamed, 812, true, true},    {none, unnamed, 0, false, true},
+      {none, connected, 0, false, true},   {none, free, 0, true, true},
+      {none, none, 812, false, true},      {free, unnamed, 0, false, true},
+      {free, unnamed, 812, true, true},    {free, system, 812, false, true},
+      {free, connected, 0, true, true},    {free, none, 0, true, true},
+      {service, free, 812, true, false},   {system, service, 812, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    const AvailabilityProbes probes = {
+        [&](std::uint32_t id) { return c.running_service != 0 && (id == 0 || id == c.running_service); },
+        [](std::uint16_t) { return false; }, [](std::uint16_t) { return kBound; }};
+    bool asked = false;
+    const std::optional<ListingVerdict> decided = WeighWitnesses(c.listing, [&] {
+      asked = true;
+      return c.tables;
+    });
+    EXPECT_EQ(decided && DecideAvailability(*decided, 9673, probes), c.available);
+    EXPECT_EQ(asked, c.tables_asked);
   }
 }
 

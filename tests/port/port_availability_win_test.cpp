@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 
 #include "platform/handles.h"
@@ -21,6 +22,9 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+
+// A limit no command of these tests comes near.
+constexpr std::chrono::milliseconds kAmpleTime{30000};
 
 std::string Row(const std::string& local, const std::string& foreign, const std::string& state,
                 const std::string& owner, const std::string& protocol = "TCP") {
@@ -43,7 +47,8 @@ TEST(ReadCommandOutput, CollectsTheWholeOutputOfTheCommand) {
     ASSERT_TRUE(test::WriteFileBytes(std::wstring(file.begin(), file.end()), text));
     std::string output = "kept|";
     test::LogCapture log;
-    EXPECT_TRUE(ReadCommandOutput(("type \"" + file + "\"").c_str(), output)) << size;
+    EXPECT_EQ(ReadCommandOutput(("type \"" + file + "\"").c_str(), output, kAmpleTime), CommandOutput::kRead)
+        << size;
     EXPECT_EQ(output, "kept|" + text) << size;
     EXPECT_THAT(log.Lines(), IsEmpty());
   }
@@ -52,15 +57,16 @@ TEST(ReadCommandOutput, CollectsTheWholeOutputOfTheCommand) {
 
 TEST(ReadCommandOutput, TextModeTurnsCrLfIntoLf) {
   std::string output;
-  EXPECT_TRUE(ReadCommandOutput("echo one& echo two", output));
+  EXPECT_EQ(ReadCommandOutput("echo one& echo two", output, kAmpleTime), CommandOutput::kRead);
   EXPECT_EQ(output, "one\ntwo\n");
 }
 
 TEST(ReadCommandOutput, InterpreterThatCannotStartIsAnError) {
   std::string output;
   test::LogCapture log;
-  EXPECT_FALSE(ReadProgramOutput(L"C:\\no such folder\\cmd.exe", L"C:\\", L"cmd.exe /c echo one",
-                                 output));
+  EXPECT_EQ(ReadProgramOutput(L"C:\\no such folder\\cmd.exe", L"C:\\", L"cmd.exe /c echo one", output,
+                              kAmpleTime),
+            CommandOutput::kFailed);
   EXPECT_THAT(output, IsEmpty());
   EXPECT_THAT(log.Lines(), ElementsAre("info: popen error", "info: CreateProcessW GLE=3"));
 }
@@ -73,7 +79,8 @@ TEST(ReadCommandOutput, TheCommandInheritsNothingButItsOutputPipe) {
   const std::wstring command =
       L"\"" + probe + L"\" " + std::to_wstring(reinterpret_cast<std::uintptr_t>(event.get()));
   std::string output;
-  EXPECT_TRUE(ReadCommandOutput(std::string(command.begin(), command.end()).c_str(), output));
+  EXPECT_EQ(ReadCommandOutput(std::string(command.begin(), command.end()).c_str(), output, kAmpleTime),
+            CommandOutput::kRead);
   EXPECT_EQ(::WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
   // The probe does reach an event handed down to it.
   ASSERT_TRUE(test::RunProcess(probe, command).finished);

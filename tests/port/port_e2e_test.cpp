@@ -1,15 +1,19 @@
 // The port selection of the real starter under wine: which programs its
-// pipeline runs. (That a normal run keeps choosing the same ports, the bind
-// probe included, shows in every run of the caller-mode tests.)
+// pipeline runs, and how ports are judged when the listing cannot be had.
+// (That a normal run keeps choosing the same ports, the bind probe included,
+// shows in every run of the caller-mode tests.)
 #include "platform/win.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/system_folders.h"
+#include "support/port_env.h"
 #include "support/starter_run.h"
 
 namespace starter::test {
@@ -17,6 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::StartsWith;
 
 class PortSelectionRun : public StarterTest {
@@ -70,6 +75,85 @@ TEST_F(PortSelectionRun, ProgramsPlantedInTheCallersFolderNeverRun) {
   }
   EXPECT_THAT(ran, Contains(L"netstat.exe"));
   EXPECT_THAT(ran, Contains(L"findstr.exe"));
+}
+
+// A listener of the test's own on 127.0.0.1, or none when the port cannot be
+// had. Under wine the tables name no owner, so while no service runs (the
+// fixture ends any) it counts as a program other than the service.
+platform::UniqueSocket ListenOn(std::uint16_t port) {
+  sockaddr_in address{AF_INET, htons(port), {}, {}};
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  platform::UniqueSocket socket;
+  if (Listen(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != port) socket.reset();
+  return socket;
+}
+
+// Takes cmd.exe out of the system folder while it lives, as application
+// control that refuses it to the caller would; puts it back in any case.
+class InterpreterRemoved {
+ public:
+  InterpreterRemoved() : removed_(::MoveFileW(path_.c_str(), (path_ + L".removed").c_str()) != FALSE) {}
+  ~InterpreterRemoved() {
+    if (removed_) ::MoveFileW((path_ + L".removed").c_str(), path_.c_str());
+  }
+  bool Removed() const { return removed_; }
+
+ private:
+  const std::wstring path_ = platform::SystemDirectory() + L"\\cmd.exe";
+  const bool removed_;
+};
+
+class PortWitnessRun : public PortSelectionRun {
+ protected:
+  // Runs the port mode on a fresh registry, which answers success once the
+  // service listens on the port chosen, `port`; the selection's log lines
+  // between the registry read and the chosen port.
+  std::vector<std::string> SelectionOfPortMode(std::uint32_t port, const Environment& environment = {}) {
+    KillProcessesNamed(L"java.exe");
+    DeleteVendorKey();
+    run_ = RunStarter({"--Dravel", "Brimvale"}, environment);
+    EXPECT_EQ(run_.process.standard_output, kSuccess);
+    EXPECT_EQ(StoredServerPort(), port);
+    const auto first = std::find(run_.log.begin(), run_.log.end(), "info RegOpenKeyEx Error: 2");
+    const auto last = std::find(first, run_.log.end(), "info start exe " + std::to_string(port) + " ...");
+    if (last == run_.log.end()) return run_.log;  // shown whole by the failed comparison
+    return {first + 1, last};
+  }
+
+  platform::WinsockSession winsock_;
+  StarterOutcome run_;
+};
+
+TEST_F(PortWitnessRun, AListingThatNeverEndsIsEndedWholeAndTheTablesJudgeTheOtherPorts) {
+  const platform::UniqueSocket first = ListenOn(9673), second = ListenOn(9674);
+  ASSERT_TRUE(first && second);
+  const std::wstring traces = (scratch_ / "traces").wstring();
+  EXPECT_THAT(SelectionOfPortMode(9675, {{L"NETSTAT_STANDIN_HANG", L"1"}, {L"STANDIN_TRACE", traces}}),
+              ElementsAre("warning cmd.exe /c netstat -ano | findstr 9673 ran out of time after 5000 ms and was ended",
+                          "info port 9673 is not available", "info port 9674 is not available"));
+  // One listing and its 5 s, then none.
+  EXPECT_EQ(std::distance(fs::directory_iterator(traces), fs::directory_iterator()), 1);
+  EXPECT_GE(run_.process.seconds, 5.0);
+  EXPECT_LT(run_.process.seconds, 15.0);
+  EXPECT_TRUE(WaitFor([] {
+    return CountProcessesNamed(L"netstat.exe") + CountProcessesNamed(L"findstr.exe") + CountProcessesNamed(L"cmd.exe") == 0;
+  }));
+}
+
+TEST_F(PortWitnessRun, WithoutAListingTheTablesSeeWhoListens) {
+  const platform::UniqueSocket taken = ListenOn(9673);
+  ASSERT_TRUE(taken);
+  {
+    const InterpreterRemoved removed;
+    ASSERT_TRUE(removed.Removed());
+    EXPECT_THAT(SelectionOfPortMode(9674),
+                ElementsAre("info popen error", "info CreateProcessW GLE=2", "info port 9673 is not available",
+                            "info popen error", "info CreateProcessW GLE=2"));
+  }
+  // A netstat or findstr that fails inside the interpreter prints nothing.
+  StandinListing listing;
+  listing.ShowListing("");
+  EXPECT_THAT(SelectionOfPortMode(9674), ElementsAre("info port 9673 is not available"));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 namespace starter::port {
@@ -37,6 +39,7 @@ struct Row {
   std::uint32_t state;
   std::uint16_t local_port;
   std::uint16_t remote_port = 0;
+  std::uint32_t owner = 1234;
 };
 
 void Put32(Bytes& bytes, std::size_t offset, std::uint32_t value) {
@@ -63,7 +66,7 @@ Bytes Table(const std::vector<Row>& rows, std::uint32_t count) {
     PutPort(bytes, row + kLocalPortAt, rows[i].local_port);
     Put32(bytes, row + kRemoteAddressAt, 0);
     PutPort(bytes, row + kRemotePortAt, rows[i].remote_port);
-    Put32(bytes, row + kOwnerAt, 1234);
+    Put32(bytes, row + kOwnerAt, rows[i].owner);
   }
   return bytes;
 }
@@ -126,13 +129,15 @@ TEST(HasTcpRow, NeverReadsRowsTheBufferDoesNotHold) {
 
 // One IPv6 row, written where the system puts its fields: two 16-byte
 // addresses each followed by a scope id and a port, then state and owner.
-Bytes Ipv6Table(std::uint32_t state, std::uint16_t local_port, std::uint16_t remote_port) {
+Bytes Ipv6Table(std::uint32_t state, std::uint16_t local_port, std::uint16_t remote_port,
+                std::uint32_t owner = 1234) {
   constexpr std::size_t kRow6Bytes = 56;
   Bytes bytes(kCountBytes + kRow6Bytes, 0x11);
   Put32(bytes, 0, 1);
   PutPort(bytes, kCountBytes + 20, local_port);
   PutPort(bytes, kCountBytes + 44, remote_port);
   Put32(bytes, kCountBytes + 48, state);
+  Put32(bytes, kCountBytes + 52, owner);
   return bytes;
 }
 
@@ -144,6 +149,73 @@ TEST(HasTcpRow, ReadsIpv6RowsAtTheSystemsOffsets) {
   EXPECT_FALSE(established(Ipv6Table(kTimeWait, 9673, 443)));
   EXPECT_FALSE(established(Ipv6Table(kEstablished, 50000, 9673)));
   EXPECT_FALSE(established(Ipv6Table(kEstablished, 9673, 443), 1));
+}
+
+// Both tables judged for 9673 as netstat's listing of them would be.
+TEST(JudgeTcpTables, AListenerNamesItsOwnerElseAConnectionAsksForAnyService) {
+  using Ask = ListingVerdict::Ask;
+  const struct Case {
+    Bytes v4, v6;
+    Ask ask;
+    std::uint32_t owner;
+  } cases[] = {
+      {Table({{kListen, 9674}, {kEstablished, 50000, 9673}}, 2), Ipv6Table(kTimeWait, 9673, 443), Ask::kNothing, 0},
+      {Table({{kEstablished, 9673}, {kListen, 9673, 0, 812}}, 2), Ipv6Table(kListen, 9673, 0, 640), Ask::kOwner, 812},
+      {Table({{kEstablished, 9673}}, 1), Ipv6Table(kListen, 9673, 0, 640), Ask::kOwner, 640},
+      {Table({{kListen, 9673, 0, 0}}, 1), {}, Ask::kOwner, 0},
+      {Table({{kEstablished, 9673}}, 1), {}, Ask::kAnyService, 0},
+      {{}, Ipv6Table(kEstablished, 9673, 443), Ask::kAnyService, 0},
+  };
+  for (const Case& c : cases) {
+    const ListingVerdict verdict = JudgeTcpTables({c.v4, c.v6}, 9673, SwapBytes);
+    EXPECT_EQ(verdict.ask, c.ask) << &c - cases;
+    EXPECT_EQ(verdict.owner_id, c.owner) << &c - cases;
+  }
+}
+
+// A read against scripted answers of the system: the size it reports when
+// the buffer is too small, and its result code. `sizes`: each call's buffer.
+platform::Expected<Bytes> ReadScripted(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& answers,
+                                       std::vector<std::uint32_t>& sizes) {
+  sizes.clear();
+  return ReadTcpTable([&](void* buffer, std::uint32_t* size) {
+    sizes.push_back(*size);
+    const auto [reported, result] = answers.at(sizes.size() - 1);
+    if (result == 0) std::memset(buffer, 0x5A, *size);
+    else *size = reported;
+    return result;
+  });
+}
+
+// GetExtendedTcpTable codes.
+constexpr std::uint32_t kNoError = 0;
+constexpr std::uint32_t kTooSmall = 122;  // ERROR_INSUFFICIENT_BUFFER
+constexpr std::uint32_t kInvalidParameter = 87;
+
+// A busy machine's table may outgrow the first buffer, and grow again
+// between the size reported and the next fill.
+TEST(ReadTcpTable, FillsAgainAtEachSizeReportedAndGivesUpOnOtherAnswers) {
+  std::vector<std::uint32_t> sizes;
+  platform::Expected<Bytes> table = ReadScripted({{0, kNoError}}, sizes);
+  ASSERT_TRUE(table);
+  EXPECT_EQ(sizes.size(), 1u);
+  EXPECT_GE(table->size(), 4u + 24u * 100u);  // a hundred IPv4 rows in one call
+
+  table = ReadScripted({{40004, kTooSmall}, {40052, kTooSmall}, {0, kNoError}}, sizes);
+  ASSERT_TRUE(table);
+  EXPECT_EQ(*table, Bytes(40052, 0x5A));
+  EXPECT_EQ(std::vector<std::uint32_t>(sizes.begin() + 1, sizes.end()), (std::vector<std::uint32_t>{40004, 40052}));
+
+  table = ReadScripted(std::vector<std::pair<std::uint32_t, std::uint32_t>>(10, {100, kTooSmall}), sizes);
+  ASSERT_FALSE(table);
+  EXPECT_EQ(Describe(table.error()), "GetExtendedTcpTable GLE=122");
+  EXPECT_GE(sizes.size(), 3u);
+  EXPECT_LE(sizes.size(), 5u);
+
+  table = ReadScripted({{40004, kTooSmall}, {0, kInvalidParameter}}, sizes);
+  ASSERT_FALSE(table);
+  EXPECT_EQ(Describe(table.error()), "GetExtendedTcpTable GLE=87");
+  EXPECT_EQ(sizes.size(), 2u);
 }
 
 }  // namespace

@@ -116,19 +116,35 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
   return outcome;
 }
 
-void KillProcessesNamed(const std::wstring& image_name) {
+namespace {
+
+// Calls `visit` with the id of every process whose image name is `image_name`.
+void ForEachProcessNamed(const std::wstring& image_name, const std::function<void(DWORD)>& visit) {
   platform::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
        more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (_wcsicmp(entry.szExeFile, image_name.c_str()) != 0) continue;
-    UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
-    if (!process) continue;
+    if (_wcsicmp(entry.szExeFile, image_name.c_str()) == 0) visit(entry.th32ProcessID);
+  }
+}
+
+}  // namespace
+
+void KillProcessesNamed(const std::wstring& image_name) {
+  ForEachProcessNamed(image_name, [](DWORD id) {
+    UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+    if (!process) return;
     ::TerminateProcess(process.get(), 1);
     ::WaitForSingleObject(process.get(), 10000);
-  }
+  });
+}
+
+int CountProcessesNamed(const std::wstring& image_name) {
+  int count = 0;
+  ForEachProcessNamed(image_name, [&count](DWORD) { ++count; });
+  return count;
 }
 
 std::string ReadFileBytes(const std::wstring& path) {

@@ -45,6 +45,8 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
 
 // Ends every process whose image name is `image_name` and waits until they are gone.
 void KillProcessesNamed(const std::wstring& image_name);
+// How many processes with the image name `image_name` exist now.
+int CountProcessesNamed(const std::wstring& image_name);
 
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);

@@ -1,8 +1,10 @@
 // netstat as "netstat -ano" prints it, for the availability check under wine,
 // whose own netstat lists no connections. The rows are the bytes of the file
 // named by NETSTAT_STANDIN_LISTING when it is set, so a test can show any
-// listing; otherwise they are the machine's IPv4 TCP table. A run leaves a
-// trace when asked (tools/standin_trace.h).
+// listing; otherwise they are the machine's IPv4 TCP table. With
+// NETSTAT_STANDIN_HANG set it prints nothing and never ends, as a listing held
+// up by a hung network driver. A run leaves a trace when asked
+// (tools/standin_trace.h).
 #include "platform/win.h"
 
 #include <winsock2.h>
@@ -79,6 +81,7 @@ std::string FileBytes(const char* path) {
 
 int main() {
   starter::test::LeaveTrace();
+  if (std::getenv("NETSTAT_STANDIN_HANG")) ::Sleep(INFINITE);
   const char* listing = std::getenv("NETSTAT_STANDIN_LISTING");
   const std::string text =
       "\r\nActive Connections\r\n\r\n"

@@ -1,0 +1,82 @@
+// What wine cannot show of the time limit on a command: the system refusing
+// the command a job. And whether the command shares the starter's console.
+#include "port/command_output.h"
+
+#include "platform/win.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "platform/program_deadline.h"
+#include "platform/system_folders.h"
+#include "support/port_env.h"
+#include "support/win_test_env.h"
+
+namespace starter::port {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+int StandInsRunning() { return test::CountProcessesNamed(L"netstat.exe") + test::CountProcessesNamed(L"findstr.exe"); }
+
+// Runs `command` through cmd with the netstat stand-in hung, its job taken
+// away as where the system refuses one (Windows 7, a starter inside a job
+// that allows no other), under a limit of 500 ms. The test holds the job, so
+// what the search by parent id misses ends with it. True when the read of
+// the output ended within 3 s and, with `all_found`, every stand-in ended
+// while the test still held the job.
+bool ReadEndsWithoutAJob(const std::wstring& command, bool all_found) {
+  const std::wstring system = platform::SystemDirectory();
+  platform::Expected<platform::ProgramWithOutput> started =
+      platform::StartWithOutputPipe(system + L"\\cmd.exe", system, L"cmd.exe /c " + command);
+  if (!started) return false;
+  const platform::UniqueHandle job = std::move(started->job);
+  if (!job || !test::WaitFor([] { return StandInsRunning() > 0; })) return false;
+  platform::ProgramDeadline deadline(*started);
+  if (deadline.Start(std::chrono::milliseconds(500))) return false;
+  const ULONGLONG start = ::GetTickCount64();
+  char chunk[512];
+  DWORD got = 0;
+  while (::ReadFile(started->output.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+  }
+  const bool ended = deadline.Expired() && ::GetTickCount64() - start < 3000;
+  return ended && (!all_found || test::WaitFor([] { return StandInsRunning() == 0; }));
+}
+
+TEST(CommandWithoutAJob, WhatTheSearchByParentIdFindsIsEndedAndABlockedReadIsCancelled) {
+  const test::StandinListing netstat;
+  const test::ScopedEnvironmentVariable hang(L"NETSTAT_STANDIN_HANG", L"1");
+  // cmd and the netstat it started: both found and ended, the pipe with them.
+  EXPECT_TRUE(ReadEndsWithoutAJob(L"netstat -ano", true));
+  // start.exe has ended before the search, so the netstat it started is not
+  // found and holds the pipe open: the read is cancelled.
+  EXPECT_TRUE(ReadEndsWithoutAJob(L"start /b netstat -ano & netstat -ano", false));
+  EXPECT_TRUE(test::WaitFor([] { return StandInsRunning() == 0; }));
+}
+
+// A starter with a console of its own lets the command share it; one
+// without gives the command a console of its own (with no window).
+TEST(CommandConsole, SharedWhenTheStarterHasOneElseItsOwn) {
+  const auto consoles_processes = [] {
+    std::string output;
+    ReadProgramOutput(test::TestBinDir() + L"\\console_probe.exe", test::TestBinDir(), L"console_probe.exe", output,
+                      std::chrono::seconds(30));
+    return " " + output;
+  };
+  const std::string self = " " + std::to_string(::GetCurrentProcessId()) + " ";
+  ::FreeConsole();  // in case the test was run from a console
+  const std::string own = consoles_processes();
+  EXPECT_THAT(own, Not(HasSubstr(self)));
+  EXPECT_THAT(own, Not(HasSubstr("no console")));
+  ASSERT_TRUE(::AllocConsole());
+  const std::string shared = consoles_processes();
+  ::FreeConsole();
+  EXPECT_THAT(shared, HasSubstr(self));
+}
+
+}  // namespace
+}  // namespace starter::port
