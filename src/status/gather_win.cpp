@@ -6,6 +6,7 @@
 
 #include "install/install_paths.h"
 #include "install/install_root.h"
+#include "log/log_location.h"
 #include "log/log_settings.h"
 #include "log/starter_version.h"
 #include "log/utf8.h"
@@ -117,8 +118,10 @@ void GatherLastRun(Observations& seen) {
     seen.log_unread = current.error();
     return;
   }
-  const auto rotated = [] {
-    platform::Expected<std::string> text = ReadShared(log::kRotatedLogFile);
+  const log::LogLocation location = log::SplitLogPath(log::kLogFile, log::kOwnLogFolders);
+  const auto rotated = [&location] {
+    platform::Expected<std::string> text =
+        ReadShared(location.FolderPath(location.own_folders.size()) + L"\\" + location.rotated_name);
     return text ? *text : std::string();
   };
   seen.last_run = LastCompletedRunOf(current ? *current : std::string(), rotated);

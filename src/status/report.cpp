@@ -24,6 +24,13 @@ std::string FileState(const FileFacts& file) {
   return fmt::format("{} bytes, written {}", file.size, file.written.local);
 }
 
+// Whether a file of the install is where the starter looks for it.
+std::string Whereabouts(const FileFacts& file) {
+  if (file.path.empty()) return "not looked for: the install root is unknown";
+  if (file.unreadable) return "cannot be read (" + Describe(*file.unreadable) + "): " + Utf8(file.path);
+  return (file.present ? "present: " : "missing: ") + Utf8(file.path);
+}
+
 std::string PortValue(const StoredPort& port) {
   if (port.value) return std::to_string(*port.value);
   return port.unread ? "not set (" + Describe(*port.unread) + ")" : "not set";
@@ -182,8 +189,8 @@ std::string FormatText(const Observations& seen, const Verdict& verdict) {
   std::string text = fmt::format("zephra_vantic_status {} at {}\n", seen.version, seen.now.local);
   if (!seen.unanswered.empty()) return text + VerdictText(verdict);
   text += Field("install root", seen.install_root.empty() ? "unknown" : Utf8(seen.install_root));
-  text += Field("java.exe", FileState(seen.java_runtime) + ": " + Utf8(seen.java_runtime.path));
-  text += Field("Vantic.jar", FileState(seen.service_jar) + ": " + Utf8(seen.service_jar.path));
+  text += Field("java.exe", Whereabouts(seen.java_runtime));
+  text += Field("Vantic.jar", Whereabouts(seen.service_jar));
   text += Field("ServerPort", PortValue(seen.port_64bit_view) + " (64-bit view)");
   if (seen.port_32bit_view.value) text += Field("", PortValue(seen.port_32bit_view) + " (32-bit view)");
   text += PortLines(seen) + ServiceLines(seen) + MarkerLines(seen) + RunLines(seen);

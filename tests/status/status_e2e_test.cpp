@@ -21,8 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-std::wstring StatusExe() { return fs::path(StarterExe()).parent_path().wstring() + L"\\zephra_vantic_status.exe"; }
-
 // What a report must not change: the stored port in both views, every file
 // of the install tree with its size and last write, and the log's bytes.
 struct MachineState {
@@ -110,7 +108,7 @@ TEST_F(StatusReport, RunningAndReady) {
   EXPECT_THAT(report.standard_output, HasSubstr(R"("connected_marker_written_by_running_service":true)"));
   EXPECT_THAT(report.standard_output, HasSubstr(R"("status_line":"{\"Dravel\":0,\"Selkan\":0}")"));
   EXPECT_THAT(report.standard_output, HasSubstr(R"("verdict":{"state":"ready","reason":"","exit_code":0})"));
-  EXPECT_THAT(text_, HasSubstr("verdict           ready\n"));
+  EXPECT_THAT(text_, HasSubstr("verdict           ready\r\n"));
 }
 
 // A service runs, but another program took its port first: the service
