@@ -28,9 +28,10 @@ Moment MomentOf(std::uint64_t ticks) {
   FILETIME local{};
   SYSTEMTIME parts{};
   Moment moment{ticks, ""};
-  if (::FileTimeToLocalFileTime(&utc, &local) && ::FileTimeToSystemTime(&local, &parts))
+  if (::FileTimeToLocalFileTime(&utc, &local) && ::FileTimeToSystemTime(&local, &parts)) {
     moment.local = fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", parts.wYear, parts.wMonth, parts.wDay,
                                parts.wHour, parts.wMinute, parts.wSecond);
+  }
   return moment;
 }
 

@@ -13,6 +13,14 @@ namespace starter::status {
 // object stays valid whatever a path or a log line holds.
 std::string JsonString(std::string_view text);
 
+// The items of `items`, each written by `to_json`, as one JSON array.
+template <typename Items, typename ToJson>
+std::string JsonArray(const Items& items, ToJson&& to_json) {
+  std::string array = "[";
+  for (const auto& item : items) array += (array.size() > 1 ? "," : "") + to_json(item);
+  return array + "]";
+}
+
 // Builds one object, members in the order added.
 class JsonObject {
  public:

@@ -27,7 +27,7 @@ constexpr std::chrono::seconds kReportLimit{10};
 // UTF-8 text: as wide characters to a console, which would otherwise show it
 // in its own code page, and as the bytes themselves to a file or pipe.
 void Print(const std::string& text) {
-  const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   if (::GetConsoleMode(output, &mode)) {
     std::wstring wide(static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0)), L'\0');

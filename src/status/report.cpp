@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "app/caller_mode.h"
 #include "log/utf8.h"
@@ -36,21 +37,17 @@ std::string PortValue(const StoredPort& port) {
   return port.unread ? "not set (" + Describe(*port.unread) + ")" : "not set";
 }
 
-bool IsService(const Listener& listener, const Observations& seen) {
-  return std::any_of(seen.services.begin(), seen.services.end(),
-                     [&listener](const ServiceProcess& service) { return service.process_id == listener.owner_id; });
-}
-
 std::optional<bool> ListenerIsService(const Listener& listener, const Observations& seen) {
   if (listener.owner_id == 0) return std::nullopt;
-  return IsService(listener, seen);
+  return IsServiceProcess(listener.owner_id, seen.services);
 }
 
 std::string ListenerText(const Listener& listener, const Observations& seen) {
   const char* family = listener.ipv6 ? "IPv6" : "IPv4";
   if (listener.owner_id == 0) return fmt::format("listening ({}), owner not named by the system", family);
   return fmt::format("listening ({}), owner {}: {}", family, listener.owner_id,
-                     IsService(listener, seen) ? "a Vantic service process" : "no Vantic service");
+                     IsServiceProcess(listener.owner_id, seen.services) ? "a Vantic service process"
+                                                                        : "no Vantic service");
 }
 
 std::string PortLines(const Observations& seen) {
@@ -69,19 +66,21 @@ std::string ServiceLines(const Observations& seen) {
   if (seen.services_unread) return Field("Vantic service", "cannot be read (" + Describe(*seen.services_unread) + ")");
   if (seen.services.empty()) return Field("Vantic service", "not running");
   std::string lines;
-  for (const ServiceProcess& service : seen.services)
+  for (const ServiceProcess& service : seen.services) {
     lines += Field(lines.empty() ? "Vantic service" : "",
                    fmt::format("process {}, started {}: {}", service.process_id, service.started.local,
                                Utf8(service.command_line)));
+  }
   return lines;
 }
 
 std::string MarkerLines(const Observations& seen) {
   std::string connected = "WsClientConnected.json: " + FileState(seen.connected_marker);
-  if (seen.connected_marker.present && !seen.services.empty())
+  if (seen.connected_marker.present && !seen.services.empty()) {
     connected += WrittenByARunningService(seen.connected_marker, seen.services)
                      ? ", written by a running service"
                      : ", older than every running service (a leftover)";
+  }
   return Field("markers", connected) + Field("", "ForceInstall.file: " + FileState(seen.install_marker)) +
          Field("", "Report.file: " + FileState(seen.report_marker));
 }
@@ -113,40 +112,33 @@ std::string PortJson(const StoredPort& port) {
 }
 
 std::string ListenersJson(const Observations& seen) {
-  std::string array = "[";
-  for (const Listener& listener : seen.listeners) {
-    if (array.size() > 1) array += ',';
-    array += JsonObject()
-                 .Number("owner_id", listener.owner_id)
-                 .Boolean("ipv6", listener.ipv6)
-                 .Boolean("is_service", ListenerIsService(listener, seen))
-                 .Close();
-  }
-  return array + "]";
+  return JsonArray(seen.listeners, [&seen](const Listener& listener) {
+    return JsonObject()
+        .Number("owner_id", listener.owner_id)
+        .Boolean("ipv6", listener.ipv6)
+        .Boolean("is_service", ListenerIsService(listener, seen))
+        .Close();
+  });
 }
 
 std::string ServicesJson(const Observations& seen) {
-  std::string array = "[";
-  for (const ServiceProcess& service : seen.services) {
-    if (array.size() > 1) array += ',';
-    array += JsonObject()
-                 .Number("process_id", service.process_id)
-                 .Text("started", service.started.local)
-                 .Text("command_line", Utf8(service.command_line))
-                 .Close();
-  }
-  return array + "]";
+  return JsonArray(seen.services, [](const ServiceProcess& service) {
+    return JsonObject()
+        .Number("process_id", service.process_id)
+        .Text("started", service.started.local)
+        .Text("command_line", Utf8(service.command_line))
+        .Close();
+  });
 }
 
 std::string RunJson(const std::optional<StarterRun>& run) {
   if (!run) return "null";
-  std::string arguments = "[";
-  for (const std::string& argument : run->arguments) arguments += (arguments.size() > 1 ? "," : "") + JsonString(argument);
+  const std::string arguments = JsonArray(run->arguments, [](const std::string& argument) { return JsonString(argument); });
   auto text_or_null = [](const std::string& text) { return text.empty() ? std::nullopt : std::optional(text); };
   return JsonObject()
       .Number("process_id", run->process_id)
       .Text("started", run->started)
-      .Add("arguments", arguments + "]")
+      .Add("arguments", arguments)
       .Text("mode", ModeOf(run->arguments))
       .TextOrNull("status_line", text_or_null(run->status_line))
       .TextOrNull("wait_ended", text_or_null(run->wait_ended))
@@ -174,7 +166,11 @@ std::string VerdictJson(const Verdict& verdict) {
 
 std::string ModeOf(const std::vector<std::string>& arguments) {
   std::vector<const char*> argv = {"zephra_vantic_starter.exe"};
-  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  // The pointer is what is wanted: argv holds C strings (cppcheck takes the
+  // lambda for one that returns a string).
+  std::transform(arguments.begin(), arguments.end(), std::back_inserter(argv),
+                 // cppcheck-suppress stlcstrReturn
+                 [](const std::string& argument) -> const char* { return argument.c_str(); });
   switch (app::ClassifyCallerMode(static_cast<int>(argv.size()), argv.data())) {
     case app::CallerMode::kNoArgument: return "no arguments";
     case app::CallerMode::kPort: return "--Dravel Brimvale";

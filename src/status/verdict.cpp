@@ -28,11 +28,6 @@ std::optional<Verdict> NotInstalled(const Observations& seen) {
   return std::nullopt;
 }
 
-bool IsService(std::uint32_t process_id, const std::vector<ServiceProcess>& services) {
-  return std::any_of(services.begin(), services.end(),
-                     [process_id](const ServiceProcess& service) { return service.process_id == process_id; });
-}
-
 // The first check of a running service that fails, in the starter's words.
 std::optional<std::string> FailedCheck(const Observations& seen) {
   const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
@@ -41,9 +36,11 @@ std::optional<std::string> FailedCheck(const Observations& seen) {
   if (seen.listeners_unread)
     return fmt::format("port not LISTENING (the TCP tables cannot be read: {})", Describe(*seen.listeners_unread));
   if (seen.listeners.empty()) return fmt::format("port not LISTENING (nothing listens on {})", *port);
-  for (const Listener& listener : seen.listeners)
-    if (listener.owner_id != 0 && !IsService(listener.owner_id, seen.services))
-      return fmt::format("port {} is held by process {}, which is no Vantic service", *port, listener.owner_id);
+  const auto foreign = std::find_if(seen.listeners.begin(), seen.listeners.end(), [&seen](const Listener& listener) {
+    return listener.owner_id != 0 && !IsServiceProcess(listener.owner_id, seen.services);
+  });
+  if (foreign != seen.listeners.end())
+    return fmt::format("port {} is held by process {}, which is no Vantic service", *port, foreign->owner_id);
   if (!seen.connected_marker.present) return std::string("WsClientConnected.json not Exist");
   if (!WrittenByARunningService(seen.connected_marker, seen.services))
     return std::string("WsClientConnected.json not Exist (the one there is older than every running service)");
@@ -74,6 +71,11 @@ const char* NameOf(State state) {
     case State::kUnknown: return "unknown";
   }
   return "unknown";
+}
+
+bool IsServiceProcess(std::uint32_t process_id, const std::vector<ServiceProcess>& services) {
+  return std::any_of(services.begin(), services.end(),
+                     [process_id](const ServiceProcess& service) { return service.process_id == process_id; });
 }
 
 bool WrittenByARunningService(const FileFacts& marker, const std::vector<ServiceProcess>& services) {

@@ -33,6 +33,9 @@ const char* NameOf(State state);
 // service is a leftover of an earlier one.
 bool WrittenByARunningService(const FileFacts& marker, const std::vector<ServiceProcess>& services);
 
+// Whether `process_id` is one of the running Vantic service processes.
+bool IsServiceProcess(std::uint32_t process_id, const std::vector<ServiceProcess>& services);
+
 Verdict JudgeState(const Observations& seen);
 
 }  // namespace starter::status
