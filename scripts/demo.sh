@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds the starter and runs its main job under wine the way a sibling
 # component does (no arguments), against the stand-in service installed as
-# the product's java.exe, then shows the status line and this run's log lines.
+# the product's java.exe, then shows the status line and this run's log lines,
+# and ends with the status program's report of the state the run left.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake >/dev/null
-ninja -C build/win32 zephra_vantic_starter standin_service netstat_standin findstr_standin >/dev/null
+ninja -C build/win32 zephra_vantic_starter zephra_vantic_status standin_service netstat_standin findstr_standin >/dev/null
 
 export WINEPREFIX=$PWD/build/demo-prefix WINEARCH=win32 WINEDEBUG=-all
 [ -d "$WINEPREFIX/drive_c" ] || { echo "creating wine prefix $WINEPREFIX"; wineboot -i >/dev/null 2>&1; wineserver -w; }
@@ -40,3 +41,7 @@ echo "== ServerPort in the registry:"
 wine reg query 'HKLM\SOFTWARE\dadevuvidi\Corvel\Vantic' /v ServerPort 2>/dev/null | tr -d '\r' | grep ServerPort || echo "(not set)"
 echo "== install tree:"
 ls -l "$corvel/Vantic"
+echo "== the status report (zephra_vantic_status.exe):"
+report=0
+wine build/win32/zephra_vantic_status.exe | tr -d '\r' || report=$?
+echo "== its exit code: $report"

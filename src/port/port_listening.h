@@ -1,8 +1,10 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "platform/system_error.h"
 #include "port/netstat_listing.h"
+#include "port/tcp_table.h"
 
 namespace starter::port {
 
@@ -18,5 +20,9 @@ bool IsPortConnected(std::uint16_t port);
 // The machine's IPv4 and IPv6 tables judged for `port` as a listing of them
 // would be (JudgeTcpTables); the failure when a table cannot be read. Logs nothing.
 platform::Expected<ListingVerdict> JudgePortFromTables(std::uint16_t port);
+
+// Every socket listening on `port` on the machine, IPv4 and IPv6, with its
+// owner; the failure when a table cannot be read. Logs nothing.
+platform::Expected<std::vector<PortListener>> ListenersOn(std::uint16_t port);
 
 }  // namespace starter::port

@@ -42,6 +42,14 @@ platform::Expected<std::vector<unsigned char>> ReadMachineTable(ULONG family) {
   });
 }
 
+platform::Expected<TcpTables> ReadMachineTables() {
+  platform::Expected<std::vector<unsigned char>> v4 = ReadMachineTable(AF_INET);
+  if (!v4) return v4.error();
+  platform::Expected<std::vector<unsigned char>> v6 = ReadMachineTable(AF_INET6);
+  if (!v6) return v6.error();
+  return TcpTables{std::move(*v4), std::move(*v6)};
+}
+
 template <typename Row>
 bool MachineHasTcpRow(ULONG family, std::uint16_t port, std::uint32_t state) {
   const platform::Expected<std::vector<unsigned char>> table = ReadMachineTable(family);
@@ -65,11 +73,15 @@ bool IsPortConnected(std::uint16_t port) {
 }
 
 platform::Expected<ListingVerdict> JudgePortFromTables(std::uint16_t port) {
-  platform::Expected<std::vector<unsigned char>> v4 = ReadMachineTable(AF_INET);
-  if (!v4) return v4.error();
-  platform::Expected<std::vector<unsigned char>> v6 = ReadMachineTable(AF_INET6);
-  if (!v6) return v6.error();
-  return JudgeTcpTables({std::move(*v4), std::move(*v6)}, port, NetworkToHost);
+  const platform::Expected<TcpTables> tables = ReadMachineTables();
+  if (!tables) return tables.error();
+  return JudgeTcpTables(*tables, port, NetworkToHost);
+}
+
+platform::Expected<std::vector<PortListener>> ListenersOn(std::uint16_t port) {
+  const platform::Expected<TcpTables> tables = ReadMachineTables();
+  if (!tables) return tables.error();
+  return ListenersIn(*tables, port, NetworkToHost);
 }
 
 }  // namespace starter::port

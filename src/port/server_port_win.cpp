@@ -2,6 +2,8 @@
 
 #include "platform/handles.h"
 
+#include <string_view>
+
 #include "log/diag_log.h"
 #include "port/port_availability.h"
 #include "port/port_walk.h"
@@ -12,29 +14,38 @@ namespace {
 constexpr wchar_t kKeyPath[] = L"SOFTWARE\\dadevuvidi\\Corvel\\Vantic";
 constexpr wchar_t kValueName[] = L"ServerPort";
 
+constexpr char kOpenCall[] = "RegOpenKeyExW";
+constexpr char kQueryCall[] = "RegQueryValueExW";
+
 }  // namespace
 
-bool RegGetDword(std::uint32_t& value) {
-  log::Debug(L"[RegGetDword] {} {}", kKeyPath, kValueName);
+platform::Expected<std::uint32_t> ReadServerPort(RegistryView view) {
   platform::UniqueKey key;
-  const LSTATUS open_result =
-      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_READ | KEY_WOW64_64KEY, key.put());
-  if (open_result != ERROR_SUCCESS) {
-    log::Info("RegOpenKeyEx Error: {}", open_result);
-    return false;
-  }
+  const REGSAM view_flag = view == RegistryView::k64Bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+  const LSTATUS open_result = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_READ | view_flag, key.put());
+  if (open_result != ERROR_SUCCESS) return platform::SystemError{kOpenCall, static_cast<std::uint32_t>(open_result)};
   DWORD type = 0;
   DWORD data = 0;
   DWORD size = sizeof(data);
   // Data longer than four bytes fails here with ERROR_MORE_DATA.
-  const LSTATUS query_result = ::RegQueryValueExW(key.get(), kValueName, nullptr, &type,
-                                                  reinterpret_cast<BYTE*>(&data), &size);
-  if (query_result != ERROR_SUCCESS) {
-    log::Info("RegQueryValueEx Error: {}", query_result);
+  const LSTATUS query_result =
+      ::RegQueryValueExW(key.get(), kValueName, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+  if (query_result != ERROR_SUCCESS) return platform::SystemError{kQueryCall, static_cast<std::uint32_t>(query_result)};
+  if (type != REG_DWORD) return platform::SystemError{kQueryCall, ERROR_DATATYPE_MISMATCH};
+  return std::uint32_t{data};
+}
+
+bool RegGetDword(std::uint32_t& value) {
+  log::Debug(L"[RegGetDword] {} {}", kKeyPath, kValueName);
+  const platform::Expected<std::uint32_t> stored = ReadServerPort(RegistryView::k64Bit);
+  if (!stored) {
+    const platform::SystemError& failed = stored.error();
+    // A value of another type is passed over without a word.
+    if (std::string_view(failed.call) == kOpenCall) log::Info("RegOpenKeyEx Error: {}", failed.code);
+    else if (failed.code != ERROR_DATATYPE_MISMATCH) log::Info("RegQueryValueEx Error: {}", failed.code);
     return false;
   }
-  if (type != REG_DWORD) return false;
-  value = data;
+  value = *stored;
   log::Debug("Value: {}", value);
   return true;
 }

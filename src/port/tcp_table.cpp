@@ -37,14 +37,14 @@ std::uint16_t LocalPort(const Row& row, NetworkToHost16 to_host) {
   return to_host(static_cast<std::uint16_t>(row.local_port & 0xFFFFu));
 }
 
-// The owner of the first row listening on `port`, if any.
+// Appends each row of `table` listening on `port`.
 template <typename Row>
-bool FindListener(const std::vector<unsigned char>& table, std::uint16_t port, NetworkToHost16 to_host,
-                  std::uint32_t& owner) {
-  return AnyRow<Row>(table.data(), table.size(), [&](const Row& row) {
-    if (row.state != kTcpStateListen || LocalPort(row, to_host) != port) return false;
-    owner = row.owning_process_id;
-    return true;
+void AddListeners(const std::vector<unsigned char>& table, std::uint16_t port, NetworkToHost16 to_host, bool ipv6,
+                  std::vector<PortListener>& listeners) {
+  AnyRow<Row>(table.data(), table.size(), [&](const Row& row) {
+    if (row.state == kTcpStateListen && LocalPort(row, to_host) == port)
+      listeners.push_back({row.owning_process_id, ipv6});
+    return false;
   });
 }
 
@@ -62,12 +62,17 @@ template bool HasTcpRow<TcpRowImage>(const unsigned char*, std::size_t, std::uin
 template bool HasTcpRow<Tcp6RowImage>(const unsigned char*, std::size_t, std::uint16_t,
                                       std::uint32_t, NetworkToHost16);
 
+std::vector<PortListener> ListenersIn(const TcpTables& tables, std::uint16_t port, NetworkToHost16 to_host) {
+  std::vector<PortListener> listeners;
+  AddListeners<TcpRowImage>(tables.v4, port, to_host, false, listeners);
+  AddListeners<Tcp6RowImage>(tables.v6, port, to_host, true, listeners);
+  return listeners;
+}
+
 ListingVerdict JudgeTcpTables(const TcpTables& tables, std::uint16_t port, NetworkToHost16 to_host) {
   using Ask = ListingVerdict::Ask;
-  std::uint32_t owner = 0;
-  if (FindListener<TcpRowImage>(tables.v4, port, to_host, owner) ||
-      FindListener<Tcp6RowImage>(tables.v6, port, to_host, owner))
-    return {Ask::kOwner, owner};
+  if (const std::vector<PortListener> listeners = ListenersIn(tables, port, to_host); !listeners.empty())
+    return {Ask::kOwner, listeners.front().owner_id};
   const bool connected =
       HasTcpRow<TcpRowImage>(tables.v4.data(), tables.v4.size(), port, kTcpStateEstablished, to_host) ||
       HasTcpRow<Tcp6RowImage>(tables.v6.data(), tables.v6.size(), port, kTcpStateEstablished, to_host);

@@ -59,6 +59,15 @@ struct TcpTables {
   std::vector<unsigned char> v6;
 };
 
+// A socket listening on a port, as the tables give it.
+struct PortListener {
+  std::uint32_t owner_id = 0;  // 0 where the system names no owner
+  bool ipv6 = false;
+};
+
+// Every row listening on `port`, IPv4 rows first, in table order.
+std::vector<PortListener> ListenersIn(const TcpTables& tables, std::uint16_t port, NetworkToHost16 to_host);
+
 // What the tables say of `port`, in the terms a listing is judged in: the
 // first row listening on it (IPv4 rows first, as netstat prints them) asks
 // for its owner, whose id is 0 where the system names none; without one, an

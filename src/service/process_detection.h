@@ -3,8 +3,11 @@
 // an empty or false result; why is written only at debug level, which a
 // configured run drops: these checks run in every poll.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+
+#include "platform/system_error.h"
 
 namespace starter::service {
 
@@ -16,5 +19,16 @@ std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id);
 // Whether a Vantic service process runs; a filter of 0 accepts any process,
 // any other value only the process with that id.
 bool IsServiceProcessRunning(std::uint32_t process_id_filter);  // 0 = any process
+
+// Called with the id and command line of each Vantic service process; walks
+// on while it returns true.
+using ServiceVisitor = std::function<bool(std::uint32_t process_id, const std::wstring& command_line)>;
+// Visits the Vantic service processes (only the one with the id, unless the
+// filter is 0); what failed when the process list cannot be had.
+platform::Failure ForEachServiceProcess(std::uint32_t process_id_filter, const ServiceVisitor& visit);
+
+// When the process started (100 ns units since 1601), asked with the least
+// right; none when it cannot be opened or has ended.
+std::optional<std::uint64_t> ProcessStartTime(std::uint32_t process_id);
 
 }  // namespace starter::service

@@ -52,12 +52,9 @@ std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id) {
   return std::wstring(text->begin(), text->end());  // wchar_t is a UTF-16 unit here
 }
 
-bool IsServiceProcessRunning(std::uint32_t process_id_filter) {
+platform::Failure ForEachServiceProcess(std::uint32_t process_id_filter, const ServiceVisitor& visit) {
   platform::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) {
-    log::Debug("{}", Describe(platform::LastError("CreateToolhelp32Snapshot")));
-    return false;
-  }
+  if (!snapshot) return platform::LastError("CreateToolhelp32Snapshot");
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more == TRUE;
@@ -66,9 +63,26 @@ bool IsServiceProcessRunning(std::uint32_t process_id_filter) {
     // An entry that cannot be read is passed over: without a filter a later
     // java.exe may still be the service.
     std::optional<std::wstring> command_line = GetProcessCommandLine(entry.th32ProcessID);
-    if (command_line && MentionsServiceJar(*command_line)) return true;
+    if (command_line && MentionsServiceJar(*command_line) && !visit(entry.th32ProcessID, *command_line)) break;
   }
-  return false;
+  return std::nullopt;
+}
+
+bool IsServiceProcessRunning(std::uint32_t process_id_filter) {
+  bool found = false;
+  const platform::Failure failed = ForEachServiceProcess(process_id_filter, [&found](std::uint32_t, const std::wstring&) {
+    found = true;
+    return false;  // one is enough
+  });
+  if (failed) log::Debug("{}", Describe(*failed));
+  return found;
+}
+
+std::optional<std::uint64_t> ProcessStartTime(std::uint32_t process_id) {
+  const platform::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!process || !::GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) return std::nullopt;
+  return (std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
 }
 
 }  // namespace starter::service

@@ -1,4 +1,4 @@
-// The shipped executable as the system maps it (at a random address, its
+// The shipped executables as the system maps them (at a random address, its
 // data never executed, no exception handler of its own), what it imports,
 // and that a library planted beside it is not loaded.
 #include "platform/win.h"
@@ -22,9 +22,10 @@ static_assert(sizeof(IMAGE_DOS_HEADER) == 64 && offsetof(IMAGE_DOS_HEADER, e_lfa
 static_assert(sizeof(IMAGE_NT_HEADERS32) == 248 && offsetof(IMAGE_OPTIONAL_HEADER32, DllCharacteristics) == 70);
 static_assert(sizeof(IMAGE_IMPORT_DESCRIPTOR) == 20);
 
-TEST(Executable, HardenedAndImportingOnlyKnownSystemLibraries) {
+void ExpectHardenedAndImportingOnlyKnownSystemLibraries(const std::wstring& program) {
+  SCOPED_TRACE(fs::path(program).filename().string());
   // Mapped as the loader lays it out, to be read and never run.
-  const HMODULE image = ::LoadLibraryExW(StarterExe().c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  const HMODULE image = ::LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_TRUE(image);
   const auto* base = reinterpret_cast<const unsigned char*>(reinterpret_cast<ULONG_PTR>(image) & ~ULONG_PTR{3});
   const auto* nt =
@@ -51,6 +52,11 @@ TEST(Executable, HardenedAndImportingOnlyKnownSystemLibraries) {
   }
   EXPECT_TRUE(imported.count("kernel32.dll"));
   ::FreeLibrary(image);
+}
+
+TEST(Executable, HardenedAndImportingOnlyKnownSystemLibraries) {
+  ExpectHardenedAndImportingOnlyKnownSystemLibraries(StarterExe());
+  ExpectHardenedAndImportingOnlyKnownSystemLibraries(StatusExe());
 }
 
 // wine loads its own IP helper whatever lies beside a program unless told,

@@ -53,6 +53,11 @@ std::wstring StarterExe() {
   return build + L"\\zephra_vantic_starter.exe";
 }
 
+std::wstring StatusExe() {
+  const std::wstring starter = StarterExe();
+  return starter.substr(0, starter.rfind(L'\\')) + L"\\zephra_vantic_status.exe";
+}
+
 ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& command_line,
                           const ProcessOptions& options) {
   ProcessOutcome outcome;

@@ -15,8 +15,9 @@ inline constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
 
 // Folder of the running test program (the tools are built beside it).
 std::wstring TestBinDir();
-// The starter executable of this build.
+// The starter executable of this build, and the status program beside it.
 std::wstring StarterExe();
+std::wstring StatusExe();
 
 struct ProcessOutcome {
   bool started = false;

@@ -1,0 +1,161 @@
+#include "status/gather.h"
+
+#include "platform/win.h"
+
+#include <fmt/format.h>
+
+#include "install/install_paths.h"
+#include "install/install_root.h"
+#include "log/log_location.h"
+#include "log/log_settings.h"
+#include "log/starter_version.h"
+#include "log/utf8.h"
+#include "platform/handles.h"
+#include "platform/last_error.h"
+#include "port/port_listening.h"
+#include "port/server_port.h"
+#include "service/process_detection.h"
+
+namespace starter::status {
+namespace {
+
+std::uint64_t TicksOf(const FILETIME& time) {
+  return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+Moment MomentOf(std::uint64_t ticks) {
+  const FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  FILETIME local{};
+  SYSTEMTIME parts{};
+  Moment moment{ticks, ""};
+  if (::FileTimeToLocalFileTime(&utc, &local) && ::FileTimeToSystemTime(&local, &parts)) {
+    moment.local = fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", parts.wYear, parts.wMonth, parts.wDay,
+                               parts.wHour, parts.wMinute, parts.wSecond);
+  }
+  return moment;
+}
+
+Moment Now() {
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  return MomentOf(TicksOf(now));
+}
+
+// Attributes, size and last write of `path`, without opening it. Only a
+// path that surely is not there counts as missing.
+FileFacts FactsOf(const std::wstring& path) {
+  FileFacts facts;
+  facts.path = path;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    const platform::SystemError failed = platform::LastError("GetFileAttributesExW");
+    if (failed.code != ERROR_FILE_NOT_FOUND && failed.code != ERROR_PATH_NOT_FOUND) facts.unreadable = failed;
+    return facts;
+  }
+  facts.present = true;
+  facts.size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  facts.written = MomentOf(TicksOf(data.ftLastWriteTime));
+  return facts;
+}
+
+StoredPort PortIn(port::RegistryView view) {
+  const platform::Expected<std::uint32_t> stored = port::ReadServerPort(view);
+  if (!stored) return {std::nullopt, stored.error()};
+  return {*stored, std::nullopt};
+}
+
+bool RunsUnderWow64() {
+  BOOL wow64 = FALSE;
+  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
+void GatherServices(Observations& seen) {
+  const platform::Failure failed =
+      service::ForEachServiceProcess(0, [&seen](std::uint32_t process_id, const std::wstring& command_line) {
+        const std::optional<std::uint64_t> started = service::ProcessStartTime(process_id);
+        // One that ended meanwhile is no longer running.
+        if (started) seen.services.push_back({process_id, MomentOf(*started), command_line});
+        return true;
+      });
+  seen.services_unread = failed;
+}
+
+void GatherListeners(Observations& seen) {
+  const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
+  if (!port || *port == 0 || *port > 0xFFFF) return;
+  platform::Expected<std::vector<port::PortListener>> listeners = port::ListenersOn(static_cast<std::uint16_t>(*port));
+  if (!listeners) {
+    seen.listeners_unread = listeners.error();
+    return;
+  }
+  for (const port::PortListener& listener : *listeners) seen.listeners.push_back({listener.owner_id, listener.ipv6});
+}
+
+// Arguments reach the log as the bytes of the system's ANSI code page.
+std::string AnsiToUtf8(const std::string& bytes) {
+  const int size = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), size);
+  return log::WideToUtf8(wide);
+}
+
+// The whole file, read while starters may append to it or rotate it away.
+platform::Expected<std::string> ReadShared(const std::wstring& path) {
+  const platform::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return platform::LastError("CreateFileW");
+  std::string bytes;
+  char chunk[65536];
+  DWORD got = 0;
+  while (::ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) bytes.append(chunk, got);
+  return bytes;
+}
+
+void GatherLastRun(Observations& seen) {
+  seen.log_file = log::kLogFile;
+  const platform::Expected<std::string> current = ReadShared(log::kLogFile);
+  if (!current && current.error().code != ERROR_FILE_NOT_FOUND && current.error().code != ERROR_PATH_NOT_FOUND) {
+    seen.log_unread = current.error();
+    return;
+  }
+  const log::LogLocation location = log::SplitLogPath(log::kLogFile, log::kOwnLogFolders);
+  const auto rotated = [&location] {
+    platform::Expected<std::string> text =
+        ReadShared(location.FolderPath(location.own_folders.size()) + L"\\" + location.rotated_name);
+    return text ? *text : std::string();
+  };
+  seen.last_run = LastCompletedRunOf(current ? *current : std::string(), rotated);
+  if (seen.last_run)
+    for (std::string& argument : seen.last_run->arguments) argument = AnsiToUtf8(argument);
+}
+
+}  // namespace
+
+Observations Gather(std::atomic<const char*>& looking_at) {
+  Observations seen;
+  seen.version = log::kStarterVersion;
+  seen.now = Now();
+  looking_at = "the install tree";
+  seen.install_root = install::GetSpecialDir();
+  const install::InstallLayout layout = install::MakeInstallLayout(seen.install_root);
+  seen.java_runtime = FactsOf(layout.java_runtime);
+  seen.service_jar = FactsOf(layout.service_jar);
+  looking_at = "the registry";
+  seen.port_64bit_view = PortIn(port::RegistryView::k64Bit);
+  // On 32-bit Windows both views are the same keys.
+  if (RunsUnderWow64()) seen.port_32bit_view = PortIn(port::RegistryView::k32Bit);
+  looking_at = "the running processes";
+  GatherServices(seen);
+  looking_at = "the TCP tables";
+  GatherListeners(seen);
+  looking_at = "the marker files";
+  seen.connected_marker = FactsOf(layout.connected_marker);
+  seen.install_marker = FactsOf(layout.install_marker);
+  seen.report_marker = FactsOf(layout.report_marker);
+  looking_at = "the starter's log";
+  GatherLastRun(seen);
+  return seen;
+}
+
+}  // namespace starter::status

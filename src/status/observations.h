@@ -1,0 +1,68 @@
+#pragma once
+// What the status program found, as plain values: everything the report and
+// its verdict are made from, gathered once by the thin Windows part.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/system_error.h"
+#include "status/last_run.h"
+
+namespace starter::status {
+
+// A moment as the system keeps file and process times (100 ns since 1601),
+// and as a person reads it (local time).
+struct Moment {
+  std::uint64_t ticks = 0;
+  std::string local;  // "2026-12-08 10:00:00"
+};
+
+struct FileFacts {
+  std::wstring path;
+  bool present = false;
+  std::optional<platform::SystemError> unreadable;  // neither present nor surely absent
+  std::uint64_t size = 0;
+  Moment written;
+};
+
+struct StoredPort {
+  std::optional<std::uint32_t> value;
+  std::optional<platform::SystemError> unread;  // why there is no value
+};
+
+struct Listener {
+  std::uint32_t owner_id = 0;  // 0: the system does not name the owner
+  bool ipv6 = false;
+};
+
+struct ServiceProcess {
+  std::uint32_t process_id = 0;
+  Moment started;
+  std::wstring command_line;
+};
+
+struct Observations {
+  // Set when the looking did not end in time: what it was reading then. The
+  // rest is then empty.
+  std::string unanswered;
+  std::string version;
+  Moment now;
+  std::wstring install_root;  // empty when the system could not tell
+  FileFacts java_runtime;
+  FileFacts service_jar;
+  StoredPort port_64bit_view;
+  StoredPort port_32bit_view;  // the view a 32-bit program sees by default
+  std::vector<Listener> listeners;  // on the stored port
+  std::optional<platform::SystemError> listeners_unread;
+  std::vector<ServiceProcess> services;
+  std::optional<platform::SystemError> services_unread;
+  FileFacts connected_marker;
+  FileFacts install_marker;
+  FileFacts report_marker;
+  std::wstring log_file;
+  std::optional<StarterRun> last_run;
+  std::optional<platform::SystemError> log_unread;
+};
+
+}  // namespace starter::status

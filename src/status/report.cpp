@@ -1,0 +1,228 @@
+#include "status/report.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <iterator>
+
+#include "app/caller_mode.h"
+#include "log/utf8.h"
+#include "status/json_text.h"
+
+namespace starter::status {
+namespace {
+
+constexpr char kIndent[] = "                  ";  // lines that continue a field
+
+std::string Utf8(const std::wstring& text) { return log::WideToUtf8(text); }
+
+// One field of the text report: its name in a column of its own.
+std::string Field(const std::string& name, const std::string& value) { return fmt::format("{:<18}{}\n", name, value); }
+
+std::string FileState(const FileFacts& file) {
+  if (file.unreadable) return "cannot be read (" + Describe(*file.unreadable) + ")";
+  if (!file.present) return "missing";
+  return fmt::format("{} bytes, written {}", file.size, file.written.local);
+}
+
+// Whether a file of the install is where the starter looks for it.
+std::string Whereabouts(const FileFacts& file) {
+  if (file.path.empty()) return "not looked for: the install root is unknown";
+  if (file.unreadable) return "cannot be read (" + Describe(*file.unreadable) + "): " + Utf8(file.path);
+  return (file.present ? "present: " : "missing: ") + Utf8(file.path);
+}
+
+std::string PortValue(const StoredPort& port) {
+  if (port.value) return std::to_string(*port.value);
+  return port.unread ? "not set (" + Describe(*port.unread) + ")" : "not set";
+}
+
+std::optional<bool> ListenerIsService(const Listener& listener, const Observations& seen) {
+  if (listener.owner_id == 0) return std::nullopt;
+  return IsServiceProcess(listener.owner_id, seen.services);
+}
+
+std::string ListenerText(const Listener& listener, const Observations& seen) {
+  const char* family = listener.ipv6 ? "IPv6" : "IPv4";
+  if (listener.owner_id == 0) return fmt::format("listening ({}), owner not named by the system", family);
+  return fmt::format("listening ({}), owner {}: {}", family, listener.owner_id,
+                     IsServiceProcess(listener.owner_id, seen.services) ? "a Vantic service process"
+                                                                        : "no Vantic service");
+}
+
+std::string PortLines(const Observations& seen) {
+  const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
+  if (!port) return "";
+  const std::string name = fmt::format("port {}", *port);
+  if (seen.listeners_unread) return Field(name, "TCP tables cannot be read (" + Describe(*seen.listeners_unread) + ")");
+  if (seen.listeners.empty()) return Field(name, "nothing listens");
+  std::string lines;
+  for (const Listener& listener : seen.listeners)
+    lines += Field(lines.empty() ? name : "", ListenerText(listener, seen));
+  return lines;
+}
+
+std::string ServiceLines(const Observations& seen) {
+  if (seen.services_unread) return Field("Vantic service", "cannot be read (" + Describe(*seen.services_unread) + ")");
+  if (seen.services.empty()) return Field("Vantic service", "not running");
+  std::string lines;
+  for (const ServiceProcess& service : seen.services) {
+    lines += Field(lines.empty() ? "Vantic service" : "",
+                   fmt::format("process {}, started {}: {}", service.process_id, service.started.local,
+                               Utf8(service.command_line)));
+  }
+  return lines;
+}
+
+std::string MarkerLines(const Observations& seen) {
+  std::string connected = "WsClientConnected.json: " + FileState(seen.connected_marker);
+  if (seen.connected_marker.present && !seen.services.empty()) {
+    connected += WrittenByARunningService(seen.connected_marker, seen.services)
+                     ? ", written by a running service"
+                     : ", older than every running service (a leftover)";
+  }
+  return Field("markers", connected) + Field("", "ForceInstall.file: " + FileState(seen.install_marker)) +
+         Field("", "Report.file: " + FileState(seen.report_marker));
+}
+
+std::string RunLines(const Observations& seen) {
+  if (seen.log_unread) return Field("last run", "the log cannot be read (" + Describe(*seen.log_unread) + ")");
+  if (!seen.last_run) return Field("last run", "none in the log");
+  const StarterRun& run = *seen.last_run;
+  std::string lines = Field("last run", fmt::format("{}, process {}, {}", run.started, run.process_id,
+                                                    ModeOf(run.arguments)));
+  if (!run.status_line.empty()) lines += Field("", "printed " + run.status_line);
+  if (!run.wait_ended.empty()) lines += Field("", "wait ended: " + run.wait_ended);
+  return lines;
+}
+
+std::string FileJson(const FileFacts& file) {
+  JsonObject object;
+  object.Text("path", Utf8(file.path)).Boolean("present", file.present);
+  object.TextOrNull("error", file.unreadable ? std::optional(Describe(*file.unreadable)) : std::nullopt);
+  object.NumberOrNull("size", file.present ? std::optional(file.size) : std::nullopt);
+  return object.TextOrNull("written", file.present ? std::optional(file.written.local) : std::nullopt).Close();
+}
+
+std::string PortJson(const StoredPort& port) {
+  return JsonObject()
+      .NumberOrNull("value", port.value ? std::optional<std::uint64_t>(*port.value) : std::nullopt)
+      .TextOrNull("error", port.unread ? std::optional(Describe(*port.unread)) : std::nullopt)
+      .Close();
+}
+
+std::string ListenersJson(const Observations& seen) {
+  return JsonArray(seen.listeners, [&seen](const Listener& listener) {
+    return JsonObject()
+        .Number("owner_id", listener.owner_id)
+        .Boolean("ipv6", listener.ipv6)
+        .Boolean("is_service", ListenerIsService(listener, seen))
+        .Close();
+  });
+}
+
+std::string ServicesJson(const Observations& seen) {
+  return JsonArray(seen.services, [](const ServiceProcess& service) {
+    return JsonObject()
+        .Number("process_id", service.process_id)
+        .Text("started", service.started.local)
+        .Text("command_line", Utf8(service.command_line))
+        .Close();
+  });
+}
+
+std::string RunJson(const std::optional<StarterRun>& run) {
+  if (!run) return "null";
+  const std::string arguments = JsonArray(run->arguments, [](const std::string& argument) { return JsonString(argument); });
+  auto text_or_null = [](const std::string& text) { return text.empty() ? std::nullopt : std::optional(text); };
+  return JsonObject()
+      .Number("process_id", run->process_id)
+      .Text("started", run->started)
+      .Add("arguments", arguments)
+      .Text("mode", ModeOf(run->arguments))
+      .TextOrNull("status_line", text_or_null(run->status_line))
+      .TextOrNull("wait_ended", text_or_null(run->wait_ended))
+      .Close();
+}
+
+std::optional<std::string> ErrorText(const std::optional<platform::SystemError>& error) {
+  return error ? std::optional(Describe(*error)) : std::nullopt;
+}
+
+std::string VerdictText(const Verdict& verdict) {
+  const std::string state = NameOf(verdict.state);
+  return Field("verdict", verdict.reason.empty() ? state : state + ": " + verdict.reason);
+}
+
+std::string VerdictJson(const Verdict& verdict) {
+  return JsonObject()
+      .Text("state", NameOf(verdict.state))
+      .Text("reason", verdict.reason)
+      .Number("exit_code", static_cast<std::uint64_t>(ExitCodeOf(verdict.state)))
+      .Close();
+}
+
+}  // namespace
+
+std::string ModeOf(const std::vector<std::string>& arguments) {
+  std::vector<const char*> argv = {"zephra_vantic_starter.exe"};
+  // The pointer is what is wanted: argv holds C strings (cppcheck takes the
+  // lambda for one that returns a string).
+  std::transform(arguments.begin(), arguments.end(), std::back_inserter(argv),
+                 // cppcheck-suppress stlcstrReturn
+                 [](const std::string& argument) -> const char* { return argument.c_str(); });
+  switch (app::ClassifyCallerMode(static_cast<int>(argv.size()), argv.data())) {
+    case app::CallerMode::kNoArgument: return "no arguments";
+    case app::CallerMode::kPort: return "--Dravel Brimvale";
+    case app::CallerMode::kProcessAndFile: return "--BrandleAgent " + arguments[1];
+    case app::CallerMode::kUninstallReport: return "--BrandleAgent UninstallReport";
+    case app::CallerMode::kNone: break;
+  }
+  return "no mode";
+}
+
+std::string FormatText(const Observations& seen, const Verdict& verdict) {
+  std::string text = fmt::format("zephra_vantic_status {} at {}\n", seen.version, seen.now.local);
+  if (!seen.unanswered.empty()) return text + VerdictText(verdict);
+  text += Field("install root", seen.install_root.empty() ? "unknown" : Utf8(seen.install_root));
+  text += Field("java.exe", Whereabouts(seen.java_runtime));
+  text += Field("Vantic.jar", Whereabouts(seen.service_jar));
+  text += Field("ServerPort", PortValue(seen.port_64bit_view) + " (64-bit view)");
+  if (seen.port_32bit_view.value) text += Field("", PortValue(seen.port_32bit_view) + " (32-bit view)");
+  text += PortLines(seen) + ServiceLines(seen) + MarkerLines(seen) + RunLines(seen);
+  text += Field("log", Utf8(seen.log_file));
+  return text + VerdictText(verdict);
+}
+
+std::string FormatJson(const Observations& seen, const Verdict& verdict) {
+  if (!seen.unanswered.empty())
+    return JsonObject().Text("version", seen.version).Add("verdict", VerdictJson(verdict)).Close() + "\n";
+  const std::string markers = JsonObject()
+                                  .Add("WsClientConnected.json", FileJson(seen.connected_marker))
+                                  .Add("ForceInstall.file", FileJson(seen.install_marker))
+                                  .Add("Report.file", FileJson(seen.report_marker))
+                                  .Close();
+  return JsonObject()
+             .Text("version", seen.version)
+             .Text("time", seen.now.local)
+             .TextOrNull("install_root", seen.install_root.empty() ? std::nullopt : std::optional(Utf8(seen.install_root)))
+             .Add("java_runtime", FileJson(seen.java_runtime))
+             .Add("service_jar", FileJson(seen.service_jar))
+             .Add("server_port", PortJson(seen.port_64bit_view))
+             .Add("server_port_32bit_view", PortJson(seen.port_32bit_view))
+             .Add("listeners", ListenersJson(seen))
+             .TextOrNull("listeners_error", ErrorText(seen.listeners_unread))
+             .Add("services", ServicesJson(seen))
+             .TextOrNull("services_error", ErrorText(seen.services_unread))
+             .Add("markers", markers)
+             .Boolean("connected_marker_written_by_running_service",
+                      seen.services.empty() ? std::nullopt
+                                            : std::optional(WrittenByARunningService(seen.connected_marker, seen.services)))
+             .Add("log", JsonObject().Text("path", Utf8(seen.log_file)).TextOrNull("error", ErrorText(seen.log_unread)).Close())
+             .Add("last_run", RunJson(seen.last_run))
+             .Add("verdict", VerdictJson(verdict))
+             .Close() +
+         "\n";
+}
+
+}  // namespace starter::status

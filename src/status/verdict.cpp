@@ -1,0 +1,104 @@
+#include "status/verdict.h"
+
+#include <algorithm>
+
+#include <fmt/format.h>
+
+namespace starter::status {
+namespace {
+
+// How long a starter waits for a service it launched: 200 polls of 100 ms.
+// A service younger than that may still become ready for its caller.
+constexpr std::uint64_t kStarterWaitTicks = 20ull * 10'000'000;
+
+constexpr std::uint32_t kFirstServicePort = 9673;
+constexpr std::uint32_t kLastServicePort = 9700;
+
+std::string Missing(const char* what, const FileFacts& file) {
+  if (file.unreadable) return fmt::format("{} cannot be read: {}", what, Describe(*file.unreadable));
+  return fmt::format("{} is missing", what);
+}
+
+std::optional<Verdict> NotInstalled(const Observations& seen) {
+  if (seen.install_root.empty()) return Verdict{State::kNotInstalled, "the Program Files folder is unknown"};
+  for (const auto& [file, name] : {std::pair(&seen.java_runtime, "java.exe"), std::pair(&seen.service_jar, "Vantic.jar")}) {
+    if (file->present) continue;
+    return Verdict{file->unreadable ? State::kUnknown : State::kNotInstalled, Missing(name, *file)};
+  }
+  return std::nullopt;
+}
+
+// The first check of a running service that fails, in the starter's words.
+std::optional<std::string> FailedCheck(const Observations& seen) {
+  const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
+  if (!port || *port < kFirstServicePort || *port > kLastServicePort)
+    return std::string("port not LISTENING (ServerPort holds no port of 9673..9700)");
+  if (seen.listeners_unread)
+    return fmt::format("port not LISTENING (the TCP tables cannot be read: {})", Describe(*seen.listeners_unread));
+  if (seen.listeners.empty()) return fmt::format("port not LISTENING (nothing listens on {})", *port);
+  const auto foreign = std::find_if(seen.listeners.begin(), seen.listeners.end(), [&seen](const Listener& listener) {
+    return listener.owner_id != 0 && !IsServiceProcess(listener.owner_id, seen.services);
+  });
+  if (foreign != seen.listeners.end())
+    return fmt::format("port {} is held by process {}, which is no Vantic service", *port, foreign->owner_id);
+  if (!seen.connected_marker.present) return std::string("WsClientConnected.json not Exist");
+  if (!WrittenByARunningService(seen.connected_marker, seen.services))
+    return std::string("WsClientConnected.json not Exist (the one there is older than every running service)");
+  return std::nullopt;
+}
+
+}  // namespace
+
+int ExitCodeOf(State state) {
+  switch (state) {
+    case State::kReady: return 0;
+    case State::kStarting:
+    case State::kNotReady: return 1;
+    case State::kNotRunning: return 3;
+    case State::kNotInstalled:
+    case State::kUnknown: return 4;
+  }
+  return 4;
+}
+
+const char* NameOf(State state) {
+  switch (state) {
+    case State::kReady: return "ready";
+    case State::kStarting: return "starting";
+    case State::kNotReady: return "not ready";
+    case State::kNotRunning: return "not running";
+    case State::kNotInstalled: return "not installed";
+    case State::kUnknown: return "unknown";
+  }
+  return "unknown";
+}
+
+bool IsServiceProcess(std::uint32_t process_id, const std::vector<ServiceProcess>& services) {
+  return std::any_of(services.begin(), services.end(),
+                     [process_id](const ServiceProcess& service) { return service.process_id == process_id; });
+}
+
+bool WrittenByARunningService(const FileFacts& marker, const std::vector<ServiceProcess>& services) {
+  return marker.present && std::any_of(services.begin(), services.end(), [&marker](const ServiceProcess& service) {
+           return marker.written.ticks >= service.started.ticks;
+         });
+}
+
+Verdict JudgeState(const Observations& seen) {
+  if (!seen.unanswered.empty())
+    return {State::kUnknown, fmt::format("no answer in time from {}", seen.unanswered)};
+  if (std::optional<Verdict> not_installed = NotInstalled(seen)) return *not_installed;
+  if (seen.services_unread)
+    return {State::kUnknown, fmt::format("the running processes cannot be read: {}", Describe(*seen.services_unread))};
+  if (seen.services.empty()) return {State::kNotRunning, "exe not Exist"};
+  const std::optional<std::string> failed = FailedCheck(seen);
+  if (!failed) return {State::kReady, ""};
+  const std::uint64_t newest = std::max_element(seen.services.begin(), seen.services.end(),
+                                                [](const ServiceProcess& a, const ServiceProcess& b) {
+                                                  return a.started.ticks < b.started.ticks;
+                                                })->started.ticks;
+  const bool young = seen.now.ticks < newest + kStarterWaitTicks;
+  return {young ? State::kStarting : State::kNotReady, *failed};
+}
+
+}  // namespace starter::status

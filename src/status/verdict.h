@@ -1,0 +1,41 @@
+#pragma once
+// The one-line answer of the status report and its exit code, after the
+// convention of service status commands.
+#include <string>
+
+#include "status/observations.h"
+
+namespace starter::status {
+
+enum class State {
+  kReady,         // port listening, service running, connected marker written by it
+  kStarting,      // a service runs but is not ready yet, within a starter's whole wait of its start
+  kNotReady,      // a service runs, longer than that, and is still not ready
+  kNotRunning,    // installed, no service process
+  kNotInstalled,  // no install root, runtime or jar
+  kUnknown,       // the state could not be read
+};
+
+struct Verdict {
+  State state = State::kUnknown;
+  // Why, for every state but ready: for a service that is not ready, the
+  // check that fails in the starter's own words ("port not LISTENING",
+  // "WsClientConnected.json not Exist") and what the report found.
+  std::string reason;
+};
+
+// ready 0, starting or not ready 1, not running 3, not installed or unknown 4.
+int ExitCodeOf(State state);
+const char* NameOf(State state);
+
+// Whether the connected marker was written by a running service: at or
+// after the start of the oldest one. A marker older than every running
+// service is a leftover of an earlier one.
+bool WrittenByARunningService(const FileFacts& marker, const std::vector<ServiceProcess>& services);
+
+// Whether `process_id` is one of the running Vantic service processes.
+bool IsServiceProcess(std::uint32_t process_id, const std::vector<ServiceProcess>& services);
+
+Verdict JudgeState(const Observations& seen);
+
+}  // namespace starter::status

@@ -1,0 +1,106 @@
+// The verdict and exit code of the status report, on observations written
+// out by hand: what a support person is told for each state of a machine.
+#include "status/verdict.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "status/json_text.h"
+#include "status/report.h"
+
+namespace starter::status {
+namespace {
+
+constexpr std::uint64_t kSecond = 10'000'000;  // file and process times count 100 ns
+constexpr std::uint64_t kServiceStart = 1000 * kSecond;
+
+FileFacts Present(std::uint64_t written) {
+  FileFacts file;
+  file.present = true;
+  file.written.ticks = written;
+  return file;
+}
+
+// A machine where everything is ready, one minute after the service started.
+Observations Ready() {
+  Observations seen;
+  seen.now.ticks = kServiceStart + 60 * kSecond;
+  seen.install_root = L"C:\\Program Files";
+  seen.java_runtime = Present(1);
+  seen.service_jar = Present(1);
+  seen.port_64bit_view.value = 9673;
+  seen.services = {{4242, {kServiceStart, ""}, L" -jar \"Vantic.jar\""}};
+  seen.listeners = {{4242, false}};
+  seen.connected_marker = Present(kServiceStart + 5 * kSecond);
+  return seen;
+}
+
+struct VerdictCase {
+  const char* name;
+  std::function<void(Observations&)> change;
+  State state;
+  int exit_code;
+  std::string reason;
+};
+
+TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
+  const platform::SystemError denied{"OpenProcess", 5};
+  const std::vector<VerdictCase> cases = {
+      {"ready", [](Observations&) {}, State::kReady, 0, ""},
+      {"owner not named, as under wine", [](Observations& s) { s.listeners = {{0, false}}; }, State::kReady, 0, ""},
+      {"no install root", [](Observations& s) { s.install_root.clear(); }, State::kNotInstalled, 4,
+       "the Program Files folder is unknown"},
+      {"no jar", [](Observations& s) { s.service_jar = {}; }, State::kNotInstalled, 4, "Vantic.jar is missing"},
+      {"runtime unreadable", [&](Observations& s) { s.java_runtime = {L"", false, denied, 0, {}}; }, State::kUnknown, 4,
+       "java.exe cannot be read: OpenProcess GLE=5"},
+      {"no service", [](Observations& s) { s.services.clear(); }, State::kNotRunning, 3, "exe not Exist"},
+      {"process list unreadable", [&](Observations& s) { s.services_unread = denied; }, State::kUnknown, 4,
+       "the running processes cannot be read: OpenProcess GLE=5"},
+      {"no port stored", [](Observations& s) { s.port_64bit_view = {}; }, State::kNotReady, 1,
+       "port not LISTENING (ServerPort holds no port of 9673..9700)"},
+      {"nothing listens", [](Observations& s) { s.listeners.clear(); }, State::kNotReady, 1,
+       "port not LISTENING (nothing listens on 9673)"},
+      {"another program listens", [](Observations& s) { s.listeners = {{777, true}}; }, State::kNotReady, 1,
+       "port 9673 is held by process 777, which is no Vantic service"},
+      {"no marker", [](Observations& s) { s.connected_marker = {}; }, State::kNotReady, 1,
+       "WsClientConnected.json not Exist"},
+      {"a leftover marker", [](Observations& s) { s.connected_marker = Present(kServiceStart - kSecond); },
+       State::kNotReady, 1, "WsClientConnected.json not Exist (the one there is older than every running service)"},
+      {"young service without its marker",
+       [](Observations& s) {
+         s.connected_marker = {};
+         s.now.ticks = kServiceStart + 19 * kSecond;
+       },
+       State::kStarting, 1, "WsClientConnected.json not Exist"},
+  };
+  for (const VerdictCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Observations seen = Ready();
+    c.change(seen);
+    const Verdict verdict = JudgeState(seen);
+    EXPECT_EQ(verdict.state, c.state);
+    EXPECT_EQ(verdict.reason, c.reason);
+    EXPECT_EQ(ExitCodeOf(verdict.state), c.exit_code);
+  }
+}
+
+// A path or a log line may hold anything: the object stays valid JSON.
+TEST(JsonString, EscapesWhatJsonForbidsAndReplacesWhatIsNoUtf8) {
+  EXPECT_EQ(JsonString("C:\\Program Files \"x\"\n"), R"("C:\\Program Files \"x\"\n")");
+  EXPECT_EQ(JsonString("\x01\xC3\xA9\xE2\x82\xAC"), "\"\\u0001\xC3\xA9\xE2\x82\xAC\"");
+  EXPECT_EQ(JsonString("a\xFF" "b\xC3"), "\"a\xEF\xBF\xBD" "b\xEF\xBF\xBD\"");
+}
+
+TEST(ModeOf, NamesTheCallerModeOfARunsArguments) {
+  EXPECT_EQ(ModeOf({}), "no arguments");
+  EXPECT_EQ(ModeOf({"--Dravel", "Brimvale"}), "--Dravel Brimvale");
+  EXPECT_EQ(ModeOf({"--BrandleAgent", "Selkan"}), "--BrandleAgent Selkan");
+  EXPECT_EQ(ModeOf({"--BrandleAgent", "UninstallReport"}), "--BrandleAgent UninstallReport");
+  EXPECT_EQ(ModeOf({"--dravel", "Brimvale"}), "no mode");
+}
+
+}  // namespace
+}  // namespace starter::status
