@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace starter::bench {
 namespace {
 
@@ -9,6 +11,8 @@ struct SummaryCase {
   const char* name;
   std::vector<double> samples;
   Summary expected;
+  // Named by its name in the test list, not by its bytes, which hold addresses.
+  friend void PrintTo(const SummaryCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class SummarizeTest : public ::testing::TestWithParam<SummaryCase> {};
