@@ -1,6 +1,7 @@
 #pragma once
 // The marker files shared with the Vantic service, and the one existence
 // test that every decision about them (and the readiness polls) rests on.
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,10 @@ namespace starter::install {
 // failure (access denied, for one) and a folder of that name count as
 // present: the starter must not create or report files it cannot see.
 bool IsFilePresent(const std::wstring& path);
+
+// Whether a system error about a path says nothing stands there: the file,
+// or a folder on the way to it, does not exist.
+bool MeansAbsent(std::uint32_t error);
 
 // Removes the connected marker when there is one. Whether it is stale is the
 // caller's to decide: only a service that no longer runs leaves a stale one.

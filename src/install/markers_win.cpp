@@ -10,10 +10,6 @@
 namespace starter::install {
 namespace {
 
-// The answers that mean nothing stands at a path: the file, or a folder on
-// the way to it, does not exist.
-bool MeansAbsent(std::uint32_t error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 MarkerLook LookAt(const std::wstring& path) {
   const platform::Expected<platform::FileIdentity> identity = platform::ReadFileIdentity(path);
   if (identity) return {MarkerLook::Kind::kFile, *identity};
@@ -61,6 +57,8 @@ void CreateMarkerIfMissing(const std::wstring& path, std::string_view content, c
 }
 
 }  // namespace
+
+bool MeansAbsent(std::uint32_t error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 bool IsFilePresent(const std::wstring& path) {
   if (path.empty()) return false;

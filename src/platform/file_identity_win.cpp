@@ -2,6 +2,7 @@
 
 #include "platform/handles.h"
 #include "platform/last_error.h"
+#include "platform/system_facts.h"
 
 namespace starter::platform {
 
@@ -17,8 +18,7 @@ Expected<FileIdentity> ReadFileIdentity(const std::wstring& path) {
   FileIdentity identity;
   identity.volume = information.dwVolumeSerialNumber;
   identity.index = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
-  identity.last_write = (std::uint64_t{information.ftLastWriteTime.dwHighDateTime} << 32) |
-                        information.ftLastWriteTime.dwLowDateTime;
+  identity.last_write = TicksOf(information.ftLastWriteTime);
   return identity;
 }
 

@@ -24,15 +24,11 @@ constexpr ULONG kFileRenameInformation = 10;
 constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr ULONG kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-SystemError NtError(const char* call, LONG status) {
-  return {call, static_cast<std::uint32_t>(status), ErrorSpace::kNtStatus};
-}
-
 // Opens or creates `name` in `folder`, the name itself and never what it links to.
 Expected<UniqueHandle> OpenIn(HANDLE folder, std::wstring_view name, ACCESS_MASK access, ULONG sharing,
                               ULONG kind) {
   const auto create_file = Ntdll().create_file;
-  if (!create_file) return NtError("NtCreateFile", kStatusProcedureNotFound);
+  if (!create_file) return NtStatusError("NtCreateFile", kStatusProcedureNotFound);
   const auto bytes = static_cast<USHORT>(name.size() * sizeof(wchar_t));
   NtUnicodeString object_name{bytes, bytes, const_cast<PWSTR>(name.data())};
   NtObjectAttributes attributes{sizeof(attributes), folder, &object_name, kCaseInsensitive, nullptr, nullptr};
@@ -41,7 +37,7 @@ Expected<UniqueHandle> OpenIn(HANDLE folder, std::wstring_view name, ACCESS_MASK
   const LONG status = create_file(entry.put(), access | SYNCHRONIZE, &attributes, &io, nullptr,
                                   FILE_ATTRIBUTE_NORMAL, sharing, kOpenIf,
                                   kind | kSynchronousIoNonAlert | kOpenReparsePoint, nullptr, 0);
-  if (status < 0) return NtError("NtCreateFile", status);
+  if (status < 0) return NtStatusError("NtCreateFile", status);
   return entry;
 }
 
@@ -74,7 +70,7 @@ Expected<EntryFacts> QueryEntryFacts(HANDLE entry) {
 
 Failure RenameInto(HANDLE entry, HANDLE folder, std::wstring_view name) {
   const auto set_information = Ntdll().set_information_file;
-  if (!set_information) return NtError("NtSetInformationFile", kStatusProcedureNotFound);
+  if (!set_information) return NtStatusError("NtSetInformationFile", kStatusProcedureNotFound);
   // The record with its name behind it, and room for a terminator: some
   // systems want at least the record's declared size.
   const size_t bytes = name.size() * sizeof(wchar_t);
@@ -87,7 +83,7 @@ Failure RenameInto(HANDLE entry, HANDLE folder, std::wstring_view name) {
   std::memcpy(storage.data() + kNameOffset, name.data(), bytes);
   NtIoStatusBlock io{};
   const LONG status = set_information(entry, &io, rename, static_cast<ULONG>(storage.size()), kFileRenameInformation);
-  if (status < 0) return NtError("NtSetInformationFile", status);
+  if (status < 0) return NtStatusError("NtSetInformationFile", status);
   return std::nullopt;
 }
 

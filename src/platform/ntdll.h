@@ -6,6 +6,9 @@
 #include "platform/win.h"
 
 #include <cstddef>
+#include <cstdint>
+
+#include "platform/system_error.h"
 
 namespace starter::platform {
 
@@ -68,6 +71,11 @@ struct NtdllFunctions {
 
 // Looked up on the first call, shared by every later one.
 const NtdllFunctions& Ntdll();
+
+// A failed ntdll call and its NTSTATUS, as the thin helpers return it.
+inline SystemError NtStatusError(const char* call, LONG status) {
+  return {call, static_cast<std::uint32_t>(status), ErrorSpace::kNtStatus};
+}
 
 // What a call answers when this system's ntdll lacks the function.
 inline constexpr LONG kStatusProcedureNotFound = static_cast<LONG>(0xC000007A);

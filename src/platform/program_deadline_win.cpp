@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/last_error.h"
+#include "platform/system_facts.h"
 
 namespace starter::platform {
 namespace {
@@ -16,11 +17,7 @@ namespace {
 // only when something outside the search still holds the pipe.
 constexpr DWORD kCancelGapMs = 100;
 
-std::uint64_t CreationTime(HANDLE process) {
-  FILETIME created{}, exited{}, kernel{}, user{};
-  if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-  return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-}
+std::uint64_t CreationTime(HANDLE process) { return CreationTimeOf(process).value_or(0); }
 
 struct ProcessEntry {
   DWORD id;

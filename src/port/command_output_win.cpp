@@ -14,6 +14,7 @@
 #include "platform/handles.h"
 #include "platform/process_start.h"
 #include "platform/program_deadline.h"
+#include "platform/system_facts.h"
 #include "platform/system_folders.h"
 #include "port/stream_output.h"
 
@@ -38,14 +39,6 @@ platform::Expected<UniqueStream> TextStreamOf(UniqueHandle& read_end) {
   const platform::SystemError failed = platform::ErrnoError("_fdopen");
   _close(descriptor);
   return failed;
-}
-
-std::wstring FromAnsi(const char* text) {
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 1), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), size);
-  wide.resize(wide.size() - 1);  // the terminating NUL
-  return wide;
 }
 
 // The fixed line of a failed step, and the system's reason in a line of its own.
@@ -94,7 +87,7 @@ CommandOutput ReadCommandOutput(const char* command_line, std::string& output, s
   const std::wstring system = platform::SystemDirectory();
   // Without it, "\cmd.exe" would name a file at the root of the current drive.
   if (system.empty()) return Failed("popen error", platform::SystemError{"GetSystemDirectoryW", ::GetLastError()});
-  return ReadProgramOutput(system + L"\\cmd.exe", system, L"cmd.exe /c " + FromAnsi(command_line), output, limit);
+  return ReadProgramOutput(system + L"\\cmd.exe", system, L"cmd.exe /c " + platform::AnsiToWide(command_line), output, limit);
 }
 
 }  // namespace starter::port

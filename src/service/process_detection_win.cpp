@@ -5,6 +5,7 @@
 #include "log/diag_log.h"
 #include "platform/handles.h"
 #include "platform/last_error.h"
+#include "platform/system_facts.h"
 #include "service/command_line_query.h"
 #include "service/command_line_reader.h"
 #include "service/process_detection.h"
@@ -18,11 +19,6 @@ namespace {
 // on processes of other accounts and of higher integrity.
 constexpr DWORD kQueryAndReadAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x0410
 
-bool RunsUnderWow64() {
-  BOOL wow64 = FALSE;
-  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
-}
-
 std::optional<std::u16string> QueryCommandLineWithLeastRight(std::uint32_t process_id) {
   platform::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
   if (!process) return std::nullopt;
@@ -32,7 +28,7 @@ std::optional<std::u16string> QueryCommandLineWithLeastRight(std::uint32_t proce
 platform::Expected<std::u16string> ReadCommandLineFromMemory(std::uint32_t process_id) {
   platform::UniqueHandle process(::OpenProcess(kQueryAndReadAccess, FALSE, process_id));
   if (!process) return platform::LastError("OpenProcess");
-  ReadPath path = RunsUnderWow64() ? ReadPath::kWow64 : ReadPath::kNative;
+  ReadPath path = platform::RunsUnderWow64() ? ReadPath::kWow64 : ReadPath::kNative;
   return ReadProcessCommandLine(*ProcessMemoryOf(process.get(), path), LayoutForReadPath(path), path);
 }
 
@@ -80,9 +76,8 @@ bool IsServiceProcessRunning(std::uint32_t process_id_filter) {
 
 std::optional<std::uint64_t> ProcessStartTime(std::uint32_t process_id) {
   const platform::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
-  FILETIME created{}, exited{}, kernel{}, user{};
-  if (!process || !::GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) return std::nullopt;
-  return (std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+  if (!process) return std::nullopt;
+  return platform::CreationTimeOf(process.get());
 }
 
 }  // namespace starter::service

@@ -17,7 +17,7 @@ constexpr ULONG kCommandLineInformationClass = 60;
 // function this system lacks answers STATUS_PROCEDURE_NOT_FOUND.
 Failure NtOutcome(const char* call, LONG status) {
   if (status == 0) return std::nullopt;
-  return platform::SystemError{call, static_cast<std::uint32_t>(status), platform::ErrorSpace::kNtStatus};
+  return platform::NtStatusError(call, status);
 }
 
 class ProcessHandleReader final : public ProcessMemoryReader {

@@ -6,22 +6,20 @@
 
 #include "install/install_paths.h"
 #include "install/install_root.h"
+#include "install/markers.h"
 #include "log/log_location.h"
 #include "log/log_settings.h"
 #include "log/starter_version.h"
 #include "log/utf8.h"
 #include "platform/handles.h"
 #include "platform/last_error.h"
+#include "platform/system_facts.h"
 #include "port/port_listening.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
 
 namespace starter::status {
 namespace {
-
-std::uint64_t TicksOf(const FILETIME& time) {
-  return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
-}
 
 Moment MomentOf(std::uint64_t ticks) {
   const FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
@@ -38,7 +36,7 @@ Moment MomentOf(std::uint64_t ticks) {
 Moment Now() {
   FILETIME now{};
   ::GetSystemTimeAsFileTime(&now);
-  return MomentOf(TicksOf(now));
+  return MomentOf(platform::TicksOf(now));
 }
 
 // Attributes, size and last write of `path`, without opening it. Only a
@@ -49,12 +47,12 @@ FileFacts FactsOf(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
     const platform::SystemError failed = platform::LastError("GetFileAttributesExW");
-    if (failed.code != ERROR_FILE_NOT_FOUND && failed.code != ERROR_PATH_NOT_FOUND) facts.unreadable = failed;
+    if (!install::MeansAbsent(failed.code)) facts.unreadable = failed;
     return facts;
   }
   facts.present = true;
   facts.size = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-  facts.written = MomentOf(TicksOf(data.ftLastWriteTime));
+  facts.written = MomentOf(platform::TicksOf(data.ftLastWriteTime));
   return facts;
 }
 
@@ -62,11 +60,6 @@ StoredPort PortIn(port::RegistryView view) {
   const platform::Expected<std::uint32_t> stored = port::ReadServerPort(view);
   if (!stored) return {std::nullopt, stored.error()};
   return {*stored, std::nullopt};
-}
-
-bool RunsUnderWow64() {
-  BOOL wow64 = FALSE;
-  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 }
 
 void GatherServices(Observations& seen) {
@@ -93,10 +86,7 @@ void GatherListeners(Observations& seen) {
 
 // Arguments reach the log as the bytes of the system's ANSI code page.
 std::string AnsiToUtf8(const std::string& bytes) {
-  const int size = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), size);
-  return log::WideToUtf8(wide);
+  return log::WideToUtf8(platform::AnsiToWide(bytes));
 }
 
 // The whole file, read while starters may append to it or rotate it away.
@@ -115,7 +105,7 @@ platform::Expected<std::string> ReadShared(const std::wstring& path) {
 void GatherLastRun(Observations& seen) {
   seen.log_file = log::kLogFile;
   const platform::Expected<std::string> current = ReadShared(log::kLogFile);
-  if (!current && current.error().code != ERROR_FILE_NOT_FOUND && current.error().code != ERROR_PATH_NOT_FOUND) {
+  if (!current && !install::MeansAbsent(current.error().code)) {
     seen.log_unread = current.error();
     return;
   }
@@ -144,7 +134,7 @@ Observations Gather(std::atomic<const char*>& looking_at) {
   looking_at = "the registry";
   seen.port_64bit_view = PortIn(port::RegistryView::k64Bit);
   // On 32-bit Windows both views are the same keys.
-  if (RunsUnderWow64()) seen.port_32bit_view = PortIn(port::RegistryView::k32Bit);
+  if (platform::RunsUnderWow64()) seen.port_32bit_view = PortIn(port::RegistryView::k32Bit);
   looking_at = "the running processes";
   GatherServices(seen);
   looking_at = "the TCP tables";
