@@ -2,7 +2,7 @@
 // pipeline runs, and how ports are judged when the listing cannot be had.
 // (That a normal run keeps choosing the same ports, the bind probe included,
 // shows in every run of the caller-mode tests.)
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/system_folders.h"
+#include "platform/system_facts.h"
 #include "support/port_env.h"
 #include "support/starter_run.h"
 
