@@ -19,7 +19,7 @@ namespace starter::bench {
 namespace fs = std::filesystem;
 
 install::InstallLayout PrepareInstallTree() {
-  const install::InstallLayout layout = install::MakeInstallLayout(install::GetSpecialDir());
+  const install::InstallLayout layout = install::MakeInstallLayout(install::ReadProgramFilesFolder());
   StopServices(layout);
   const fs::path java = layout.java_runtime;
   const fs::path vantic = fs::path(layout.ConnectedMarker()).parent_path();
@@ -37,7 +37,7 @@ void StopServices(const install::InstallLayout& layout) {
 
 bool StartListeningService(const install::InstallLayout& layout, std::uint16_t port) {
   test::StoreServerPort(port);
-  service::StartExe(layout.java_runtime, layout.service_jar, true);
+  service::LaunchService(layout.java_runtime, layout.service_jar, true);
   return test::WaitFor([port] { return port::IsPortListening(port); }, 20000);
 }
 

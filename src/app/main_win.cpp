@@ -35,7 +35,7 @@ constexpr DWORD kTempRetryDelayMs = 100;
 
 bool ProbeTemp() {
   for (int attempt = 0; attempt < kTempProbeTries; ++attempt) {
-    if (service::CheckDefaultTemp()) return true;
+    if (service::IsDefaultTempUsable()) return true;
     ::Sleep(kTempRetryDelayMs);
   }
   return false;
@@ -67,7 +67,7 @@ int RunStarter(int argc, char** argv) {
   log::Info("[ START ] {}", log::kStarterVersion);
   for (int i = 1; i < argc; ++i) log::Info("param {}->{}", i, std::string_view(argv[i]));
 
-  const install::InstallLayout layout = install::MakeInstallLayout(install::GetSpecialDir());
+  const install::InstallLayout layout = install::MakeInstallLayout(install::ReadProgramFilesFolder());
 
   const bool temp_ready = ProbeTemp();
   log::Info(temp_ready ? "default temp is ready" : "default temp is not ready");
@@ -87,7 +87,7 @@ int RunStarter(int argc, char** argv) {
 
   const std::uint16_t port = port::SelectServerPort(service::IsServiceProcessRunning);
   log::Info("start exe {} ...", port);
-  if (have_root) service::StartExe(layout.java_runtime, layout.service_jar, temp_ready);
+  if (have_root) service::LaunchService(layout.java_runtime, layout.service_jar, temp_ready);
 
   log::Info("check case...");
   ReportReadiness(contract::ClassifyCallerMode(argc, argv), MachineProbe(port, layout.ConnectedMarker(), leftover),

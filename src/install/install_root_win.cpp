@@ -40,7 +40,7 @@ platform::Failure ReadProgramFilesInto(wchar_t (&buffer)[MAX_PATH]) {
 
 }  // namespace
 
-std::wstring GetSpecialDir() {
+std::wstring ReadProgramFilesFolder() {
   wchar_t buffer[MAX_PATH] = {};
   const platform::Failure failed = ReadProgramFilesInto(buffer);
   std::wstring root(buffer);

@@ -36,7 +36,7 @@ platform::Expected<std::uint32_t> ReadServerPort(RegistryView view) {
 
 namespace {
 
-bool RegGetDword(std::uint32_t& value) {
+bool ReadServerPortLogged(std::uint32_t& value) {
   log::Debug(L"[RegGetDword] {} {}", kServicePortKey, kServicePortValue);
   const platform::Expected<std::uint32_t> stored = ReadServerPort(RegistryView::k64Bit);
   if (!stored) {
@@ -51,7 +51,7 @@ bool RegGetDword(std::uint32_t& value) {
   return true;
 }
 
-bool RegSetDword(std::uint32_t value) {
+bool WriteServerPort(std::uint32_t value) {
   log::Debug(L"[RegSetDword] {} {} {}", kServicePortKey, kServicePortValue, value);
   platform::UniqueKey key;
   DWORD disposition = 0;  // stays 0 when a failed call reports none
@@ -80,7 +80,7 @@ std::uint16_t SelectServerPort(const std::function<bool(std::uint32_t)>& is_serv
   // One time limit for the listings of the whole selection together.
   PortAvailability availability(is_service_running);
   return SelectPortWith(
-      {RegGetDword, RegSetDword, [&availability](int port) { return availability.IsAvailable(port); }});
+      {ReadServerPortLogged, WriteServerPort, [&availability](int port) { return availability.IsAvailable(port); }});
 }
 
 }  // namespace starter::port

@@ -8,7 +8,7 @@ namespace starter::service {
 // True when TEMP names an existing directory. The service inherits the
 // starter's environment; when this fails, the launch points Java's temporary
 // folders at a fixed one instead.
-bool CheckDefaultTemp();
+bool IsDefaultTempUsable();
 
 // The command line the service is started with. The runtime is passed to the
 // system as the application name only, so the line starts with an empty
@@ -26,6 +26,6 @@ std::wstring SystemDriveOf(const std::wstring& windows_folder);
 // Starts the Java runtime at `java_runtime` on the jar at `service_jar`,
 // detached from any console, and returns at once; whether the service comes
 // up is for the readiness polls to find out.
-void StartExe(const std::wstring& java_runtime, const std::wstring& service_jar, bool temp_ready);
+void LaunchService(const std::wstring& java_runtime, const std::wstring& service_jar, bool temp_ready);
 
 }  // namespace starter::service

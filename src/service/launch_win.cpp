@@ -24,7 +24,7 @@ constexpr unsigned kDirectoryModeBit = 0x4000;
 
 }  // namespace
 
-bool CheckDefaultTemp() {
+bool IsDefaultTempUsable() {
   log::Info("start");
   std::wstring value(kValueBufferSize, L'\0');
   DWORD length = ::GetEnvironmentVariableW(L"TEMP", value.data(), kValueBufferSize);
@@ -53,7 +53,7 @@ bool CheckDefaultTemp() {
 }
 
 
-void StartExe(const std::wstring& java_runtime, const std::wstring& service_jar, bool temp_ready) {
+void LaunchService(const std::wstring& java_runtime, const std::wstring& service_jar, bool temp_ready) {
   log::Info("starter temp: {}", temp_ready ? 1 : 0);
   const std::wstring command_line =
       BuildServiceCommandLine(service_jar, temp_ready, SystemDriveOf(platform::SystemWindowsDirectory()));

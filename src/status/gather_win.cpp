@@ -124,7 +124,7 @@ Observations Gather(std::atomic<const char*>& looking_at) {
   seen.version = log::kStarterVersion;
   seen.now = Now();
   looking_at = "the install tree";
-  seen.install_root = install::GetSpecialDir();
+  seen.install_root = install::ReadProgramFilesFolder();
   const install::InstallLayout layout = install::MakeInstallLayout(seen.install_root);
   seen.java_runtime = FactsOf(layout.java_runtime);
   seen.service_jar = FactsOf(layout.service_jar);

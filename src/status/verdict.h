@@ -19,8 +19,8 @@ enum class State {
 struct Verdict {
   State state = State::kUnknown;
   // Why, for every state but ready: for a service that is not ready, the
-  // check that fails in the starter's own words ("port not LISTENING",
-  // "WsClientConnected.json not Exist") and what the report found.
+  // check that fails in the starter's own words (contract::kPortNotListening
+  // and its kind) and what the report found.
   std::string reason;
 };
 

@@ -33,7 +33,7 @@ class TempProbe : public ::testing::Test {
   std::vector<std::string> Probe(const wchar_t* temp, bool expected) {
     ::SetEnvironmentVariableW(L"TEMP", temp);
     test::LogCapture log;
-    EXPECT_EQ(CheckDefaultTemp(), expected);
+    EXPECT_EQ(IsDefaultTempUsable(), expected);
     return log.Lines();
   }
   std::string Utf8(const std::wstring& text) { return fs::path(text).u8string(); }
