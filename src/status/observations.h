@@ -33,7 +33,7 @@ struct StoredPort {
 
 struct Listener {
   std::uint32_t owner_id = 0;  // 0: the system does not name the owner
-  bool ipv6 = false;
+  bool ipv6 = false;           // the starter's port check reads the IPv4 table only
 };
 
 struct ServiceProcess {
@@ -46,6 +46,10 @@ struct Observations {
   // Set when the looking did not end in time: what it was reading then. The
   // rest is then empty.
   std::string unanswered;
+  // Set when the looking failed (an exception left it): what it was reading
+  // then and what failed ("the starter's log: std::bad_alloc"). The rest is
+  // then empty.
+  std::string failed;
   std::string version;
   Moment now;
   std::wstring install_root;  // empty when the system could not tell
