@@ -110,8 +110,9 @@ platform::Expected<std::string> ReadTail(const std::wstring& path) {
   DWORD got = 0;
   while (filled < bytes.size() &&
          ::ReadFile(file.get(), bytes.data() + filled, static_cast<DWORD>(bytes.size() - filled), &got, nullptr) &&
-         got > 0)
+         got > 0) {
     filled += got;
+  }
   bytes.resize(filled);
   bytes.erase(0, bytes.size() - WholeLinesOfTail(bytes, start == 0).size());
   return bytes;
