@@ -148,16 +148,17 @@ TEST_F(StatusReport, ReadyWithAForgedRunLastInTheLog) {
   EXPECT_THAT(text_, HasSubstr(R"(wait ended: x\nverdict           ready)"));
 }
 
-// A log that could not be rotated grows without bound: hundreds of
-// megabytes, then a line longer than the part of the file the report reads,
+// A log that could not be rotated grows without bound: a gigabyte (read
+// whole, it exhausts the report's 32-bit address space), then a line longer
+// than the part of the file the report reads,
 // inside which that part begins with what looks like a run's start line,
 // then the starter's run and an end line of that forged run. The report
 // answers in its usual time, names the starter's run and changes nothing.
-TEST_F(StatusReport, ReadyWithALogOfHundredsOfMegabytes) {
+TEST_F(StatusReport, ReadyWithALogOfAGigabyte) {
   const StarterOutcome run = RunStarter({});
   ASSERT_EQ(run.process.standard_output, kSuccess);
   const std::string starter_lines = ReadFileBytes(LogFile());
-  constexpr std::uint64_t kHole = 400ull << 20;
+  constexpr std::uint64_t kHole = 1ull << 30;
   const std::string forged_end = "[4600] [2026-12-08 23:59:59.500] [info] [ END ]\n\r\n";
   std::string long_line = "[4500] [2026-12-08 12:00:00.000] [info] " +
                           std::string(status::kLogTailBytes + (2u << 20), 'x') + "\r\n";
