@@ -111,6 +111,49 @@ def write_command_line_seeds():
             (folder / f"{image_name}-{text_name}").write_bytes(seed)
 
 
+def log_line(process_id, time, message):
+    """A line as the starter writes it."""
+    return f"[{process_id}] [2026-12-08 {time}] [info] {message}\r\n".encode("utf-8")
+
+
+def run_lines(process_id, minute, arguments, output, wait_ended=None):
+    lines = log_line(process_id, f"10:{minute:02}:00.000", "[ START ] 2.3.6.2")
+    for index, argument in enumerate(arguments, 1):
+        lines += log_line(process_id, f"10:{minute:02}:00.001", f"param {index}->{argument}")
+    if wait_ended:
+        lines += log_line(process_id, f"10:{minute:02}:20.000", f"wait ended: {wait_ended}")
+    lines += log_line(process_id, f"10:{minute:02}:20.000", f"OUTPUT->{output}")
+    return lines, log_line(process_id, f"10:{minute:02}:20.001", "[ END ]\n")
+
+
+SUCCESS = '{"Dravel":0,"Selkan":0}'
+A_BODY, A_END = run_lines(11, 0, ["--BrandleAgent", "Selkan"], '{"Dravel":0,"Selkan":1}',
+                          "WsClientConnected.json not Exist")
+B_BODY, B_END = run_lines(22, 1, [], SUCCESS)
+
+# Each seed: (tail begins inside the file, rotated file, current file).
+LOGS = {
+    "one_run": (False, b"", B_BODY + B_END),
+    "interleaved": (False, b"", A_BODY[:60] + B_BODY + A_BODY[60:] + B_END + A_END),
+    "start_in_rotated": (False, A_BODY, B_BODY + B_END + A_END),
+    "torn_last_line": (False, b"", B_BODY + B_END[:20]),
+    "tail_inside_a_line": (True, b"", b"x" * 40 + B_BODY + B_END),
+    "huge_index": (False, b"", B_BODY + log_line(22, "10:01:00.002", "param 4294967295->y") + B_END),
+    "ill_formed_utf8": (False, b"", B_BODY + log_line(22, "10:01:01.000", "OUTPUT->")[:-2]
+                        + b"\xed\xa0\x80\xc0\xaf\xf4\x90\x80\x80\xe2\x82\r\n" + B_END),
+    "control_characters": (False, b"", B_BODY + log_line(22, "10:01:01.000", "wait ended: a\nverdict ready\x01\x7f")
+                           + B_END),
+}
+
+
+def write_log_seeds():
+    folder = CORPUS / "log_reading"
+    folder.mkdir(parents=True, exist_ok=True)
+    for name, (cut, rotated, current) in LOGS.items():
+        (folder / name).write_bytes(bytes([int(cut)]) + struct.pack("<H", len(rotated)) + rotated + current)
+
+
 if __name__ == "__main__":
     write_netstat_seeds()
     write_command_line_seeds()
+    write_log_seeds()

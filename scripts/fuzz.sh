@@ -10,7 +10,7 @@ seconds=${1:-30}
 shift $(($# > 0 ? 1 : 0))
 
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DSTARTER_FUZZ=ON >/dev/null
-targets=(netstat_listing command_line_reader)
+targets=(netstat_listing command_line_reader log_reading)
 ninja -C build/fuzz "${targets[@]/#/fuzz_}"
 
 mkdir -p build/fuzz/artifacts

@@ -86,22 +86,38 @@ std::string AnsiToUtf8(const std::string& bytes) {
   return log::WideToUtf8(platform::AnsiToWide(bytes));
 }
 
-// The whole file, read while starters may append to it or rotate it away.
-platform::Expected<std::string> ReadShared(const std::wstring& path) {
+// The whole lines of the last kLogTailBytes of the file, read while
+// starters may append to it or rotate it away. The tail is reached by
+// seeking from the end, so a log of any size costs the same.
+platform::Expected<std::string> ReadTail(const std::wstring& path) {
   const platform::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return platform::LastError("CreateFileW");
-  std::string bytes;
-  char chunk[65536];
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file.get(), &size)) return platform::LastError("GetFileSizeEx");
+  const auto file_size = static_cast<std::uint64_t>(size.QuadPart);
+  const std::uint64_t start = file_size > kLogTailBytes ? file_size - kLogTailBytes : 0;
+  LARGE_INTEGER offset{};
+  offset.QuadPart = static_cast<LONGLONG>(start);
+  if (!::SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN)) return platform::LastError("SetFilePointerEx");
+  // What was appended since the size was taken waits for the next report.
+  std::string bytes(static_cast<std::size_t>(file_size - start), '\0');
+  std::size_t filled = 0;
   DWORD got = 0;
-  while (::ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) bytes.append(chunk, got);
+  while (filled < bytes.size() &&
+         ::ReadFile(file.get(), bytes.data() + filled, static_cast<DWORD>(bytes.size() - filled), &got, nullptr) &&
+         got > 0) {
+    filled += got;
+  }
+  bytes.resize(filled);
+  bytes.erase(0, bytes.size() - WholeLinesOfTail(bytes, start == 0).size());
   return bytes;
 }
 
 void GatherLastRun(Observations& seen) {
   seen.log_file = contract::kLogFile;
-  const platform::Expected<std::string> current = ReadShared(contract::kLogFile);
+  const platform::Expected<std::string> current = ReadTail(contract::kLogFile);
   if (!current && !install::MeansAbsent(current.error().code)) {
     seen.log_unread = current.error();
     return;
@@ -109,7 +125,7 @@ void GatherLastRun(Observations& seen) {
   const log::LogLocation location = log::SplitLogPath(contract::kLogFile, contract::kOwnLogFolders);
   const auto rotated = [&location] {
     platform::Expected<std::string> text =
-        ReadShared(location.FolderPath(location.own_folders.size()) + L"\\" + location.rotated_name);
+        ReadTail(location.FolderPath(location.own_folders.size()) + L"\\" + location.rotated_name);
     return text ? *text : std::string();
   };
   seen.last_run = LastCompletedRunOf(current ? *current : std::string(), rotated);

@@ -9,8 +9,10 @@
 namespace starter::status {
 
 // `text` (UTF-8) as a JSON string, quotes included: quotes, backslashes and
-// control characters escaped; bytes that are not UTF-8 become U+FFFD, so the
-// object stays valid whatever a path or a log line holds.
+// control characters escaped; each ill-formed UTF-8 sequence (a stray byte,
+// a cut sequence, an overlong form, a surrogate, a value above U+10FFFF)
+// becomes one U+FFFD, so the object stays valid for a strict reader
+// whatever a path or a log line holds.
 std::string JsonString(std::string_view text);
 
 // The items of `items`, each written by `to_json`, as one JSON array.

@@ -55,7 +55,11 @@ int main(int argc, char** argv) {
     return starter::status::ExitCodeOf(State::kUnknown);
   }
   std::atomic<const char*> looking_at{"the machine"};
-  std::packaged_task<starter::status::Observations()> gather([&looking_at] { return starter::status::Gather(looking_at); });
+  // Whatever escapes the looking becomes an unknown verdict that names it,
+  // never a crash whose exit code would read as a verdict.
+  std::packaged_task<starter::status::Observations()> gather([&looking_at] {
+    return starter::status::GatherGuarded([&looking_at] { return starter::status::Gather(looking_at); }, looking_at);
+  });
   std::future<starter::status::Observations> seen = gather.get_future();
   std::thread worker(std::move(gather));
   if (seen.wait_for(kReportLimit) == std::future_status::ready) {

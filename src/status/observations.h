@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,10 @@ struct Observations {
   // Set when the looking did not end in time: what it was reading then. The
   // rest is then empty.
   std::string unanswered;
+  // Set when the looking failed (an exception left it): what it was reading
+  // then and what failed ("the starter's log: std::bad_alloc"). The rest is
+  // then empty.
+  std::string failed;
   std::string version;
   Moment now;
   std::wstring install_root;  // empty when the system could not tell
@@ -71,5 +76,10 @@ struct Observations {
 // starts nothing. `looking_at` names what is being read at each moment, for
 // a report that must end before a check that does not answer. (Windows only.)
 Observations Gather(std::atomic<const char*>& looking_at);
+
+// What `gather` saw; or, when anything escapes it (memory running out on a
+// hostile log, a failure nobody foresaw), observations that say what was
+// being read then and what failed, so the report still answers.
+Observations GatherGuarded(const std::function<Observations()>& gather, const std::atomic<const char*>& looking_at);
 
 }  // namespace starter::status

@@ -16,8 +16,12 @@ constexpr char kIndent[] = "                  ";  // lines that continue a field
 
 std::string Utf8(const std::wstring& text) { return log::WideToUtf8(text); }
 
-// One field of the text report: its name in a column of its own.
-std::string Field(const std::string& name, const std::string& value) { return fmt::format("{:<18}{}\n", name, value); }
+// One field of the text report: its name in a column of its own. Values
+// carry text from outside (log lines, command lines, paths), shown with
+// their control characters escaped so that each field stays one line.
+std::string Field(const std::string& name, const std::string& value) {
+  return fmt::format("{:<18}{}\n", name, Printable(value));
+}
 
 std::string FileState(const FileFacts& file) {
   if (file.unreadable) return "cannot be read (" + Describe(*file.unreadable) + ")";
@@ -43,9 +47,13 @@ std::optional<bool> ListenerIsService(const port::PortListener& listener, const 
 }
 
 std::string ListenerText(const port::PortListener& listener, const Observations& seen) {
-  const char* family = listener.ipv6 ? "IPv6" : "IPv4";
-  if (listener.owner_id == 0) return fmt::format("listening ({}), owner not named by the system", family);
-  return fmt::format("listening ({}), owner {}: {}", family, listener.owner_id,
+  const char* where = "listening (IPv4)";
+  if (listener.ipv6) {
+    where = ListensForTheStarter(seen.listeners) ? "listening on IPv6 too, which the starter does not count"
+                                                  : "listening on IPv6 only, which the starter does not count";
+  }
+  if (listener.owner_id == 0) return fmt::format("{}, owner not named by the system", where);
+  return fmt::format("{}, owner {}: {}", where, listener.owner_id,
                      IsServiceProcess(listener.owner_id, seen.services) ? "a Vantic service process"
                                                                         : "no Vantic service");
 }
@@ -124,6 +132,13 @@ std::string ListenersJson(const Observations& seen) {
   });
 }
 
+// Whether the port listens as the starter judges it; null when there was
+// no port to look at or its tables could not be read.
+std::optional<bool> PortListensJson(const Observations& seen) {
+  if (!seen.port_64bit_view.value || seen.listeners_unread) return std::nullopt;
+  return ListensForTheStarter(seen.listeners);
+}
+
 std::string ServicesJson(const Observations& seen) {
   return JsonArray(seen.services, [](const ServiceProcess& service) {
     return JsonObject()
@@ -165,7 +180,25 @@ std::string VerdictJson(const Verdict& verdict) {
       .Close();
 }
 
+// Whether the looking ended before it saw everything: the report then
+// holds the verdict alone.
+bool Cut(const Observations& seen) { return !seen.unanswered.empty() || !seen.failed.empty(); }
+
 }  // namespace
+
+std::string Printable(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\r') shown += "\\r";
+    else if (c == '\n') shown += "\\n";
+    else if (c == '\t') shown += "\\t";
+    else if (byte < 0x20 || byte == 0x7F) shown += fmt::format("\\x{:02x}", byte);
+    else shown += c;
+  }
+  return shown;
+}
 
 std::string ModeOf(const std::vector<std::string>& arguments) {
   std::vector<const char*> argv = {"zephra_vantic_starter.exe"};
@@ -186,7 +219,7 @@ std::string ModeOf(const std::vector<std::string>& arguments) {
 
 std::string FormatText(const Observations& seen, const Verdict& verdict) {
   std::string text = fmt::format("zephra_vantic_status {} at {}\n", seen.version, seen.now.local);
-  if (!seen.unanswered.empty()) return text + VerdictText(verdict);
+  if (Cut(seen)) return text + VerdictText(verdict);
   text += Field("install root", seen.install_root.empty() ? "unknown" : Utf8(seen.install_root));
   text += Field("java.exe", Whereabouts(seen.java_runtime));
   text += Field("Vantic.jar", Whereabouts(seen.service_jar));
@@ -198,7 +231,7 @@ std::string FormatText(const Observations& seen, const Verdict& verdict) {
 }
 
 std::string FormatJson(const Observations& seen, const Verdict& verdict) {
-  if (!seen.unanswered.empty())
+  if (Cut(seen))
     return JsonObject().Text("version", seen.version).Add("verdict", VerdictJson(verdict)).Close() + "\n";
   JsonObject markers;
   for (std::size_t i = 0; i < contract::kMarkerCount; ++i)
@@ -213,6 +246,7 @@ std::string FormatJson(const Observations& seen, const Verdict& verdict) {
              .Add("server_port_32bit_view", PortJson(seen.port_32bit_view))
              .Add("listeners", ListenersJson(seen))
              .TextOrNull("listeners_error", ErrorText(seen.listeners_unread))
+             .Boolean("port_listens", PortListensJson(seen))
              .Add("services", ServicesJson(seen))
              .TextOrNull("services_error", ErrorText(seen.services_unread))
              .Add("markers", markers.Close())

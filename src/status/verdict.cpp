@@ -38,8 +38,11 @@ std::optional<std::string> FailedCheck(const Observations& seen) {
     return fmt::format("{} (the TCP tables cannot be read: {})", contract::kPortNotListening,
                        Describe(*seen.listeners_unread));
   if (seen.listeners.empty()) return fmt::format("{} (nothing listens on {})", contract::kPortNotListening, *port);
+  if (!ListensForTheStarter(seen.listeners))
+    return fmt::format("{} (only IPv6 listens on {}, which the starter does not count)", contract::kPortNotListening,
+                       *port);
   const auto foreign = std::find_if(seen.listeners.begin(), seen.listeners.end(), [&seen](const port::PortListener& listener) {
-    return listener.owner_id != 0 && !IsServiceProcess(listener.owner_id, seen.services);
+    return !listener.ipv6 && listener.owner_id != 0 && !IsServiceProcess(listener.owner_id, seen.services);
   });
   if (foreign != seen.listeners.end())
     return fmt::format("port {} is held by process {}, which is no Vantic service", *port, foreign->owner_id);
@@ -86,9 +89,14 @@ bool WrittenByARunningService(const FileFacts& marker, const std::vector<Service
          });
 }
 
+bool ListensForTheStarter(const std::vector<port::PortListener>& listeners) {
+  return std::any_of(listeners.begin(), listeners.end(), [](const port::PortListener& listener) { return !listener.ipv6; });
+}
+
 Verdict JudgeState(const Observations& seen) {
   if (!seen.unanswered.empty())
     return {State::kUnknown, fmt::format("no answer in time from {}", seen.unanswered)};
+  if (!seen.failed.empty()) return {State::kUnknown, "the report failed while reading " + seen.failed};
   if (std::optional<Verdict> not_installed = NotInstalled(seen)) return *not_installed;
   if (seen.services_unread)
     return {State::kUnknown, fmt::format("the running processes cannot be read: {}", Describe(*seen.services_unread))};

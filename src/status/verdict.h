@@ -36,6 +36,10 @@ bool WrittenByARunningService(const FileFacts& marker, const std::vector<Service
 // Whether `process_id` is one of the running Vantic service processes.
 bool IsServiceProcess(std::uint32_t process_id, const std::vector<ServiceProcess>& services);
 
+// Whether the port listens as the starter judges it: some IPv4 socket
+// listens on it. An IPv6 listener alone does not count.
+bool ListensForTheStarter(const std::vector<port::PortListener>& listeners);
+
 Verdict JudgeState(const Observations& seen);
 
 }  // namespace starter::status

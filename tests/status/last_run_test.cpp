@@ -50,6 +50,14 @@ TEST(LastCompletedRunOf, TakesTheRunWhoseEndLineComesLast) {
       {"a process id used again starts afresh", a_start + a_mode + a_start + a_end, "", true, 11,
        "2026-12-08 10:00:00.000", {}, "", ""},
       {"no run at all", "garbage\r\n\r\n[x] [y] [z] w\r\n", "", false, 0, "", {}, "", ""},
+      {"indexes no command line can hold are passed over",
+       b_start + Line(22, "10:00:01.100", "param 4294967295->y") + Line(22, "10:00:01.100", "param 32768->y") +
+           Line(22, "10:00:01.100", "param 18446744073709551616->y") + Line(22, "10:00:01.100", "param 2->Brimvale") +
+           Line(22, "10:00:01.100", "param 1->--Dravel") + b_end,
+       "", true, 22, "2026-12-08 10:00:01.000", {"--Dravel", "Brimvale"}, "", ""},
+      {"a run that began before the rotation ends after one that began after it",
+       b_start + b_success + b_end + a_timeout + a_end, a_start + a_mode, true, 11, "2026-12-08 10:00:00.000",
+       {"--BrandleAgent", "Selkan"}, R"({"Dravel":0,"Selkan":1})", "WsClientConnected.json not Exist"},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -75,6 +83,22 @@ TEST(LastCompletedRunOf, ReadsTheRotatedFileOnlyWhenNeeded) {
   EXPECT_EQ(reads, 0);
   LastCompletedRunOf(Line(5, "09:00:00.100", "[ END ]\n"), rotated);
   EXPECT_EQ(reads, 1);
+  // A complete run, and an end whose start the file does not hold.
+  LastCompletedRunOf(Line(5, "09:00:00.000", "[ START ] 2.3.6.2") + Line(5, "09:00:00.100", "[ END ]\n") +
+                         Line(6, "09:00:00.200", "[ END ]\n"),
+                     rotated);
+  EXPECT_EQ(reads, 2);
+}
+
+// A tail read from the middle of a file may begin inside a line of
+// megabytes whose end looks like a line of its own.
+TEST(WholeLinesOfTail, DropsTheFirstLineOfATailThatBeginsInsideTheFile) {
+  const std::string forged_start = Line(77, "10:00:00.000", "[ START ] 2.3.6.2");
+  const std::string tail = forged_start + Line(77, "10:00:01.000", "[ END ]\n");
+  EXPECT_FALSE(LastCompletedRunOf(WholeLinesOfTail(tail, false), [] { return std::string(); }));
+  EXPECT_EQ(WholeLinesOfTail(tail, false), Line(77, "10:00:01.000", "[ END ]\n"));
+  EXPECT_EQ(WholeLinesOfTail(tail, true), tail);
+  EXPECT_EQ(WholeLinesOfTail(std::string(100, 'x'), false), "");
 }
 
 }  // namespace

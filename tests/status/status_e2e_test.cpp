@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <map>
 
+#include "platform/handles.h"
 #include "platform/process_start.h"
 #include "platform/winsock.h"
 #include "port/server_port.h"
+#include "status/last_run.h"
 #include "support/port_env.h"
 #include "support/starter_run.h"
 
@@ -70,6 +72,25 @@ TEST_F(StatusReport, NothingInstalled) {
   EXPECT_THAT(text_, HasSubstr("verdict           not installed: java.exe is missing"));
 }
 
+std::size_t CountOf(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// The log file made of `hole` bytes that read as zeros (a sparse file costs
+// no disk), then `bytes`.
+bool WriteAfterAHole(const std::wstring& path, std::uint64_t hole, const std::string& bytes) {
+  const platform::UniqueHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER offset{};
+  offset.QuadPart = static_cast<LONGLONG>(hole);
+  DWORD written = 0;
+  return file && ::SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get()) &&
+         ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
 // The last run in the log timed out (its lines are written as a starter
 // writes them, after another starter's lines), and a marker of an earlier
 // service is still there.
@@ -97,6 +118,69 @@ TEST_F(StatusReport, InstalledNotRunningWithALeftoverMarkerAndATimeout) {
   EXPECT_THAT(report.standard_output,
               HasSubstr(R"("verdict":{"state":"not running","reason":"exe not Exist","exit_code":3})"));
   EXPECT_THAT(text_, HasSubstr("wait ended: port not LISTENING"));
+}
+
+// Anyone who can run the starter can write its log: the last run there
+// names an argument index of four billion, prints a line end and bytes no
+// UTF-8 reader accepts. The service is ready, and the report says so.
+TEST_F(StatusReport, ReadyWithAForgedRunLastInTheLog) {
+  const StarterOutcome run = RunStarter({});
+  ASSERT_EQ(run.process.standard_output, kSuccess);
+  const std::string forged =
+      "[4300] [2026-12-08 23:59:59.000] [info] [ START ] 2.3.6.2\r\n"
+      "[4300] [2026-12-08 23:59:59.001] [info] param 4294967295->y\r\n"
+      "[4300] [2026-12-08 23:59:59.001] [info] param 1->--BrandleAgent\r\n"
+      "[4300] [2026-12-08 23:59:59.001] [info] param 2->Selkan\r\n"
+      "[4300] [2026-12-08 23:59:59.002] [info] wait ended: x\nverdict           ready\r\n"
+      "[4300] [2026-12-08 23:59:59.002] [info] OUTPUT->{}\xED\xA0\x80\xF4\x90\x80\x80\r\n"
+      "[4300] [2026-12-08 23:59:59.003] [info] [ END ]\n\r\n";
+  ASSERT_TRUE(WriteFileBytes(LogFile(), ReadFileBytes(LogFile()) + forged));
+  const ProcessOutcome report = Report();
+  EXPECT_EQ(report.exit_code, 0u) << report.standard_output;
+  const std::string fffd = "\xEF\xBF\xBD";
+  EXPECT_THAT(report.standard_output,
+              HasSubstr(R"("last_run":{"process_id":4300,"started":"2026-12-08 23:59:59.000",)"
+                        R"("arguments":["--BrandleAgent","Selkan"],"mode":"--BrandleAgent Selkan",)"
+                        R"("status_line":"{})" + fffd + fffd + fffd + fffd + fffd + fffd + fffd +
+                        R"(","wait_ended":"x\nverdict           ready"})"));
+  EXPECT_THAT(report.standard_output, HasSubstr(R"("verdict":{"state":"ready","reason":"","exit_code":0})"));
+  EXPECT_EQ(CountOf(text_, "\nverdict "), 1u) << text_;
+  EXPECT_THAT(text_, HasSubstr(R"(wait ended: x\nverdict           ready)"));
+}
+
+// A log that could not be rotated grows without bound: a gigabyte (read
+// whole, it exhausts the report's 32-bit address space), then a line longer
+// than the part of the file the report reads,
+// inside which that part begins with what looks like a run's start line,
+// then the starter's run and an end line of that forged run. The report
+// answers in its usual time, names the starter's run and changes nothing.
+TEST_F(StatusReport, ReadyWithALogOfAGigabyte) {
+  const StarterOutcome run = RunStarter({});
+  ASSERT_EQ(run.process.standard_output, kSuccess);
+  const std::string starter_lines = ReadFileBytes(LogFile());
+  constexpr std::uint64_t kHole = 1ull << 30;
+  const std::string forged_end = "[4600] [2026-12-08 23:59:59.500] [info] [ END ]\n\r\n";
+  std::string long_line = "[4500] [2026-12-08 12:00:00.000] [info] " +
+                          std::string(status::kLogTailBytes + (2u << 20), 'x') + "\r\n";
+  const std::uint64_t size = kHole + long_line.size() + starter_lines.size() + forged_end.size();
+  const std::string forged_start = "[4600] [2026-12-08 23:59:59.000] [info] [ START ] 2.3.6.2 ";
+  long_line.replace(static_cast<std::size_t>(size - status::kLogTailBytes - kHole), forged_start.size(),
+                    forged_start);
+  ASSERT_TRUE(WriteAfterAHole(LogFile(), kHole, long_line + starter_lines + forged_end));
+  const auto last_write = fs::last_write_time(LogFile());
+
+  const ProcessOutcome json = RunProcess(StatusExe(), L"\"" + StatusExe() + L"\" --json");
+  EXPECT_EQ(json.exit_code, 0u) << json.standard_output;
+  EXPECT_LT(json.seconds, 10.0);
+  EXPECT_THAT(json.standard_output,
+              HasSubstr(R"("last_run":{"process_id":)" + std::to_string(run.process.process_id) + ","));
+  EXPECT_THAT(json.standard_output, HasSubstr(R"("verdict":{"state":"ready","reason":"","exit_code":0})"));
+  const ProcessOutcome text = RunProcess(StatusExe(), L"\"" + StatusExe() + L"\"");
+  EXPECT_EQ(text.exit_code, 0u);
+  EXPECT_THAT(text.standard_output, HasSubstr("process " + std::to_string(run.process.process_id) + ", no arguments"));
+  EXPECT_EQ(fs::file_size(LogFile()), size);
+  EXPECT_TRUE(fs::last_write_time(LogFile()) == last_write);
+  fs::remove(LogFile());
 }
 
 TEST_F(StatusReport, RunningAndReady) {

@@ -63,8 +63,14 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
        "port not LISTENING (ServerPort holds no port of 9673..9700)"},
       {"nothing listens", [](Observations& s) { s.listeners.clear(); }, State::kNotReady, 1,
        "port not LISTENING (nothing listens on 9673)"},
-      {"another program listens", [](Observations& s) { s.listeners = {{777, true}}; }, State::kNotReady, 1,
+      {"another program listens", [](Observations& s) { s.listeners = {{777, false}}; }, State::kNotReady, 1,
        "port 9673 is held by process 777, which is no Vantic service"},
+      {"only IPv6 listens, which the starter does not count", [](Observations& s) { s.listeners = {{4242, true}}; },
+       State::kNotReady, 1, "port not LISTENING (only IPv6 listens on 9673, which the starter does not count)"},
+      {"another program on IPv6 beside the service on IPv4",
+       [](Observations& s) { s.listeners = {{4242, false}, {777, true}}; }, State::kReady, 0, ""},
+      {"the looking failed", [](Observations& s) { s.failed = "the starter's log: std::bad_alloc"; }, State::kUnknown,
+       4, "the report failed while reading the starter's log: std::bad_alloc"},
       {"no marker", [](Observations& s) { s.ConnectedMarker() = {}; }, State::kNotReady, 1,
        "WsClientConnected.json not Exist"},
       {"a leftover marker", [](Observations& s) { s.ConnectedMarker() = Present(kServiceStart - kSecond); },
@@ -92,6 +98,25 @@ TEST(JsonString, EscapesWhatJsonForbidsAndReplacesWhatIsNoUtf8) {
   EXPECT_EQ(JsonString("C:\\Program Files \"x\"\n"), R"("C:\\Program Files \"x\"\n")");
   EXPECT_EQ(JsonString("\x01\xC3\xA9\xE2\x82\xAC"), "\"\\u0001\xC3\xA9\xE2\x82\xAC\"");
   EXPECT_EQ(JsonString("a\xFF" "b\xC3"), "\"a\xEF\xBF\xBD" "b\xEF\xBF\xBD\"");
+}
+
+// A strict reader rejects an object with any ill-formed sequence: each one
+// becomes one U+FFFD, and the well-formed extremes stay as they are.
+TEST(JsonString, ReplacesSurrogatesOverlongFormsAndValuesBeyondUnicode) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"\xED\xA0\x80", fffd + fffd + fffd},                 // U+D800: ED takes 80..9F only
+      {"\xED\xBF\xBF", fffd + fffd + fffd},                 // U+DFFF
+      {"\xC0\x80", fffd + fffd},                             // NUL in two bytes
+      {"\xE0\x80\xAF", fffd + fffd + fffd},                 // "/" in three
+      {"\xF0\x80\x80\xAF", fffd + fffd + fffd + fffd},     // and in four
+      {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},     // U+110000
+      {"\xF5\x80\x80\x80", fffd + fffd + fffd + fffd},     // beyond any lead
+      {"\xE2\x82" "a\xF0\x9F\x98" "b", fffd + "a" + fffd + "b"},  // cut sequences: one U+FFFD each
+      {"\xED\x9F\xBF\xEE\x80\x80", "\xED\x9F\xBF\xEE\x80\x80"},  // U+D7FF, U+E000
+      {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},  // U+10000, U+10FFFF
+  };
+  for (const auto& [bytes, json] : cases) EXPECT_EQ(JsonString(bytes), "\"" + json + "\"");
 }
 
 TEST(ModeOf, NamesTheCallerModeOfARunsArguments) {
