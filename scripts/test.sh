@@ -2,11 +2,23 @@
 # Sets up what is missing, builds both trees and runs every test: the core
 # natively under AddressSanitizer and UndefinedBehaviorSanitizer, a short
 # fuzzing run of the parsers, static analysis of the product code, then the
-# Windows build under wine in a fresh 32-bit prefix, and its suite for 64-bit
-# Windows in a fresh 64-bit one.
+# Windows build under two emulators side by side: the host's wine 8 and wine
+# 10 from a Debian 13 chroot kept under build/ (scripts/wine10.sh). Each runs
+# the whole suite in a fresh 32-bit prefix and the suite for 64-bit Windows in
+# a fresh 64-bit one, in a network namespace of its own, so the two never
+# meet on a port.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+mkdir -p build/test-logs
+
+# The chroot takes a minute or two to make the first time: it is made while
+# the trees build, and its log kept in a file.
+prepare_log=build/test-logs/wine10-prepare.log
+scripts/wine10.sh prepare >"$prepare_log" 2>&1 &
+prepare_pid=$!
+streams=()
+trap 'kill $prepare_pid "${streams[@]}" 2>/dev/null || true' EXIT
 
 cmake -S . -B build/native -G Ninja >/dev/null
 ninja -C build/native
@@ -15,7 +27,47 @@ scripts/fuzz.sh 30
 
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake >/dev/null
 ninja -C build/win32
+# The test lists are read from the programs once, before the two emulators
+# share the build tree (ctest writes them into it on first use); meanwhile
+# the analysis runs.
+STARTER_WINE_PREFIX=$PWD/build/wineprefix-discovery tests/support/wine-session.sh \
+  ctest --test-dir build/win32 -N >build/test-logs/discovery.log 2>&1 &
+discovery_pid=$!
 scripts/static_analysis.sh build/win32
-tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure
-STARTER_WINE_ARCH=win64 tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure \
-  -R '^Wow64Prefix\.'
+wait $discovery_pid || { cat build/test-logs/discovery.log >&2; exit 1; }
+
+# One emulator's suites, in a network namespace of its own: `runner` runs a
+# command under that emulator (nothing, or scripts/wine10.sh run).
+suites() {
+  local name=$1; shift
+  unshare -n bash -euo pipefail -c '
+    ip link set lo up
+    name=$1; shift
+    "$@" env STARTER_WINE_PREFIX="$PWD/build/wineprefix-$name" \
+      tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure
+    "$@" env STARTER_WINE_ARCH=win64 STARTER_WINE_PREFIX="$PWD/build/wineprefix-$name-win64" \
+      tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure -R "^Wow64Prefix\."
+  ' suites "$name" "$@"
+}
+
+suites wine8 >build/test-logs/wine8.log 2>&1 &
+streams+=($!)
+if ! wait $prepare_pid; then
+  cat "$prepare_log" >&2
+  echo "test: the wine 10 chroot could not be made (log: $prepare_log)" >&2
+  exit 1
+fi
+suites wine10 scripts/wine10.sh run >build/test-logs/wine10.log 2>&1 &
+streams+=($!)
+
+failed=0
+for i in 0 1; do
+  name=$([ "$i" = 0 ] && echo "wine 8 (host)" || echo "wine 10 (chroot)")
+  log=build/test-logs/$([ "$i" = 0 ] && echo wine8 || echo wine10).log
+  status=0
+  wait "${streams[$i]}" || status=$?
+  echo "== Windows suites under $name: $log"
+  cat "$log"
+  [ "$status" = 0 ] || { echo "== FAILED under $name" >&2; failed=1; }
+done
+exit $failed
