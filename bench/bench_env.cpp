@@ -5,14 +5,14 @@
 #include <thread>
 
 #include "bench/figures.h"
-#include "install/install_root.h"
+#include "install/install_paths.h"
 #include "platform/handles.h"
 #include "platform/process_start.h"
-#include "platform/system_folders.h"
+#include "platform/system_facts.h"
 #include "port/port_listening.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
-#include "service/start_exe.h"
+#include "service/launch.h"
 #include "support/win_test_env.h"
 
 namespace starter::bench {
@@ -22,7 +22,7 @@ install::InstallLayout PrepareInstallTree() {
   const install::InstallLayout layout = install::MakeInstallLayout(install::GetSpecialDir());
   StopServices(layout);
   const fs::path java = layout.java_runtime;
-  const fs::path vantic = fs::path(layout.connected_marker).parent_path();
+  const fs::path vantic = fs::path(layout.ConnectedMarker()).parent_path();
   fs::create_directories(java.parent_path());
   fs::create_directories(vantic);
   fs::copy_file(test::TestBinDir() + L"\\standin_service.exe", java, fs::copy_options::overwrite_existing);
@@ -32,11 +32,11 @@ install::InstallLayout PrepareInstallTree() {
 
 void StopServices(const install::InstallLayout& layout) {
   test::KillProcessesNamed(L"java.exe");
-  ::DeleteFileW(layout.connected_marker.c_str());
+  ::DeleteFileW(layout.ConnectedMarker().c_str());
 }
 
 bool StartListeningService(const install::InstallLayout& layout, std::uint16_t port) {
-  port::RegSetDword(port);
+  test::StoreServerPort(port);
   service::StartExe(layout.java_runtime, layout.service_jar, true);
   return test::WaitFor([port] { return port::IsPortListening(port); }, 20000);
 }

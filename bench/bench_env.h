@@ -2,7 +2,7 @@
 // What every measurement stands on: the product laid out in the prefix's
 // Program Files with the stand-in service as its java.exe, the service port
 // stored for it, and a way to run a program and time what reaches its caller.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <cstdint>
 #include <functional>

@@ -15,7 +15,6 @@
 #include "bench/bench_env.h"
 #include "bench/benches.h"
 #include "log/diag_logger.h"
-#include "log/startup_logger.h"
 #include "support/win_test_env.h"
 
 namespace {

@@ -9,8 +9,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/caller_mode.h"
-#include "app/folder_watch.h"
+#include "app/readiness_wait.h"
 #include "bench/bench_env.h"
 #include "bench/benches.h"
 #include "bench/figures.h"
@@ -83,12 +82,12 @@ bool InProcessWait(const install::InstallLayout& layout, const Churn& churn) {
     return port::IsPortListening(kWaitPort);
   };
   probe.service_running = [] { return service::IsServiceProcessRunning(0); };
-  probe.marker_present = [&] { return install::IsFilePresent(layout.connected_marker); };
-  probe.watch_marker_folder = [&] { return app::WatchMarkerFolder(layout.connected_marker); };
+  probe.marker_present = [&] { return install::IsFilePresent(layout.ConnectedMarker()); };
+  probe.watch_marker_folder = [&] { return app::WatchMarkerFolder(layout.ConnectedMarker()); };
   const auto print = [&](const std::string& line) { printed = line; };
   const double cpu_before = ThreadCpuMs();
   const long rewrites_before = churn.Rewrites();
-  const double ms = TimeMs([&] { app::CheckCaseWith(app::CallerMode::kNoArgument, app::ResultLines{}, probe, print); });
+  const double ms = TimeMs([&] { app::ReportReadiness(contract::CallerMode::kNoArgument, probe, print); });
   const double cpu_ms = ThreadCpuMs() - cpu_before;
   const long rewrites = churn.Rewrites() - rewrites_before;
   StopServices(layout);
@@ -103,7 +102,7 @@ bool InProcessWait(const install::InstallLayout& layout, const Churn& churn) {
 // writes its marker.
 bool StarterWait(const Churn& churn) {
   std::printf("  a real starter run (no arguments):\n");
-  port::RegSetDword(kStarterPort);
+  test::StoreServerPort(kStarterPort);
   const long rewrites_before = churn.Rewrites();
   const SampledWait wait = RunSampledWait();
   std::printf("    %-42s %s\n", "printed", wait.run.output.c_str());
@@ -116,7 +115,7 @@ bool StarterWait(const Churn& churn) {
 bool BenchFolderChurn(const install::InstallLayout& layout, const Settings&) {
   std::printf("A folder rewritten every millisecond for a whole wait (no-argument mode, marker never written)\n");
   const FullWaitSetting setting(layout);
-  const std::wstring folder = layout.connected_marker.substr(0, layout.connected_marker.rfind(L'\\'));
+  const std::wstring folder = layout.ConnectedMarker().substr(0, layout.ConnectedMarker().rfind(L'\\'));
   Churn churn(folder);
   const bool in_process = InProcessWait(layout, churn);
   const bool starter = StarterWait(churn);

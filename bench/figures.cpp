@@ -1,6 +1,6 @@
 #include "bench/figures.h"
 
-#include "platform/win.h"
+#include <windows.h>
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 // A no-op console program that loads the same system libraries as the
 // starter (shell32 above all, whose loading is costly under wine) and calls
 // none of them: the start-up cost the starter cannot avoid.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <winsock2.h>
 #include <iphlpapi.h>

@@ -33,7 +33,7 @@ struct Latency {
 Latency MeasureOnce(const install::InstallLayout& layout, const std::wstring& stamp_file, int delay_ms) {
   StopServices(layout);
   ::DeleteFileW(stamp_file.c_str());
-  port::RegSetDword(kLatencyPort);
+  test::StoreServerPort(kLatencyPort);
   test::ScopedEnvironmentVariable delay(L"STANDIN_MARKER_DELAY_MS", std::to_wstring(delay_ms));
   const TimedRun run = RunTimed(test::StarterExe(), L"");
   const std::string stamp = test::ReadFileBytes(stamp_file);

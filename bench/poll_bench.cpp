@@ -1,6 +1,6 @@
 // One readiness poll of the no-argument mode through the product's checks,
 // against the same system calls written out bare.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <winsock2.h>
 #include <iphlpapi.h>
@@ -133,7 +133,7 @@ void PrintBreakdown(const install::InstallLayout& layout, const Settings& settin
   for (int round = 0; round < settings.rounds; ++round) {
     listening.push_back(TimeMs([] { port::IsPortListening(kPollPort); }));
     service.push_back(TimeMs([] { service::IsServiceProcessRunning(0); }));
-    file.push_back(TimeMs([&] { install::IsFilePresent(layout.connected_marker); }));
+    file.push_back(TimeMs([&] { install::IsFilePresent(layout.ConnectedMarker()); }));
     sleep.push_back(TimeMs([] { ::Sleep(100); }));
   }
   PrintFigure("breakdown: IsPortListening", listening);
@@ -144,7 +144,7 @@ void PrintBreakdown(const install::InstallLayout& layout, const Settings& settin
 
 bool MeasurePolls(const install::InstallLayout& layout, const Settings& settings,
                   std::vector<double>& product, std::vector<double>& bare) {
-  const std::wstring& marker = layout.connected_marker;
+  const std::wstring& marker = layout.ConnectedMarker();
   FailureCounts failures{};
   for (int round = 0; round < settings.rounds; ++round) {
     auto [a, b] = SideBySide(
@@ -165,7 +165,7 @@ bool BenchReadinessPoll(const install::InstallLayout& layout, const Settings& se
               kPollsPerSample);
   StopServices(layout);
   if (!StartListeningService(layout, kPollPort) ||
-      !test::WaitFor([&] { return install::IsFilePresent(layout.connected_marker); }, 20000)) {
+      !test::WaitFor([&] { return install::IsFilePresent(layout.ConnectedMarker()); }, 20000)) {
     std::printf("  the stand-in service did not come up\n");
     StopServices(layout);
     return false;

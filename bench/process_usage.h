@@ -2,7 +2,7 @@
 // What a process holds, sampled from outside or from itself, in ways that
 // also work under wine (whose GetProcessHandleCount answers 0 and whose
 // memory counters leave the private bytes at 0).
-#include "platform/win.h"
+#include <windows.h>
 
 #include <cstdint>
 

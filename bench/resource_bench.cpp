@@ -6,8 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/caller_mode.h"
-#include "app/folder_watch.h"
+#include "app/readiness_wait.h"
 #include "bench/bench_env.h"
 #include "bench/benches.h"
 #include "bench/figures.h"
@@ -33,12 +32,12 @@ std::vector<Usage> WaitOutAllPolls(const install::InstallLayout& layout, std::st
   probe.port_listening = [] { return port::IsPortListening(kWaitPort); };
   probe.service_running = [] { return service::IsServiceProcessRunning(0); };
   probe.marker_present = [&] {
-    const bool present = install::IsFilePresent(layout.connected_marker);
+    const bool present = install::IsFilePresent(layout.ConnectedMarker());
     after_poll.push_back(OwnUsage());
     return present;
   };
-  probe.watch_marker_folder = [&] { return app::WatchMarkerFolder(layout.connected_marker); };
-  app::CheckCaseWith(app::CallerMode::kNoArgument, app::ResultLines{}, probe,
+  probe.watch_marker_folder = [&] { return app::WatchMarkerFolder(layout.ConnectedMarker()); };
+  app::ReportReadiness(contract::CallerMode::kNoArgument, probe,
                      [&](const std::string& line) { printed = line; });
   return after_poll;
 }
@@ -96,7 +95,7 @@ Usage Resting(Samples begin, Samples end) {
 // to its exit.
 bool StarterWait(const install::InstallLayout& layout) {
   std::printf("  a real starter run (no arguments), sampled every 100 ms:\n");
-  port::RegSetDword(kStarterPort);
+  test::StoreServerPort(kStarterPort);
   const SampledWait wait = RunSampledWait();
   const TimedRun& run = wait.run;
   const std::vector<Usage>& polling = wait.samples;

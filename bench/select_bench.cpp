@@ -10,12 +10,10 @@
 #include "bench/benches.h"
 #include "bench/figures.h"
 #include "platform/program_deadline.h"
-#include "port/bind_probe.h"
-#include "port/port_availability.h"
 #include "port/port_listening.h"
-#include "port/port_walk.h"
-#include "support/port_env.h"
+#include "port/port_availability.h"
 #include "port/server_port.h"
+#include "support/port_env.h"
 #include "log/diag_log.h"
 #include "port/command_output.h"
 #include "service/process_detection.h"
@@ -24,7 +22,7 @@ namespace starter::bench {
 namespace {
 
 constexpr int kTakenCounts[] = {0, 10, 28};
-constexpr int kServicePorts = port::kLastServicePort - port::kFirstServicePort + 1;
+constexpr int kServicePorts = contract::kLastServicePort - contract::kFirstServicePort + 1;
 
 // A listing of a quiet desktop machine, none of whose numbers contains the
 // digits of a service port, plus a listener held by the system on each of the
@@ -47,7 +45,7 @@ std::string Listing(int taken) {
     char row[96];
     std::snprintf(row, sizeof(row),
                   "  TCP    0.0.0.0:%d           0.0.0.0:0              LISTENING       4\r\n",
-                  port::kFirstServicePort + i);
+                  contract::kFirstServicePort + i);
     rows += row;
   }
   return rows;
@@ -66,10 +64,10 @@ int ChecksMade(int taken) { return taken < kServicePorts ? taken + 1 : kServiceP
 // One selection from the first service port with `taken` ports held; its
 // milliseconds per availability check, or negative when it chose wrongly.
 double TimeSelection(int taken, std::vector<double>& totals) {
-  port::RegSetDword(port::kFirstServicePort);
+  test::StoreServerPort(contract::kFirstServicePort);
   std::uint16_t chosen = 0;
-  const double ms = TimeMs([&] { chosen = port::SelectServerPort(); });
-  const int expected = taken < kServicePorts ? port::kFirstServicePort + taken : 0;
+  const double ms = TimeMs([&] { chosen = port::SelectServerPort(service::IsServiceProcessRunning); });
+  const int expected = taken < kServicePorts ? contract::kFirstServicePort + taken : 0;
   if (chosen != expected) {
     std::printf("  selection chose %u, expected %d\n", chosen, expected);
     return -1;
@@ -96,7 +94,7 @@ void PrintCheckBreakdown(test::StandinListing& tools, const Settings& settings) 
     const ConsoleSetting console(with_console);
     std::vector<double> check, read, bare;
     for (int round = 0; round < settings.rounds; ++round) {
-      check.push_back(TimeMs([] { port::IsPortAvailable(port::kFirstServicePort); }));
+      check.push_back(TimeMs([] { test::IsPortAvailable(contract::kFirstServicePort); }));
       read.push_back(TimeMs([&] {
         std::string output;
         port::ReadCommandOutput(command, output, std::chrono::seconds(30));
@@ -121,10 +119,10 @@ void PrintPartsBreakdown(const Settings& settings) {
       platform::ProgramDeadline deadline(nothing);
       static_cast<void>(deadline.Start(std::chrono::seconds(30)));
     }));
-    tables.push_back(TimeMs([] { static_cast<void>(port::JudgePortFromTables(port::kFirstServicePort)); }));
-    bind.push_back(TimeMs([] { port::TryBindPort(port::kFirstServicePort); }));
+    tables.push_back(TimeMs([] { static_cast<void>(port::JudgePortFromTables(contract::kFirstServicePort)); }));
+    bind.push_back(TimeMs([] { port::TryBindPort(contract::kFirstServicePort); }));
     walk.push_back(TimeMs([] { service::IsServiceProcessRunning(4); }));
-    line.push_back(TimeMs([] { log::Info("port {} is not available", port::kFirstServicePort); }));
+    line.push_back(TimeMs([] { log::Info("port {} is not available", contract::kFirstServicePort); }));
   }
   PrintFigure("breakdown: time-limit watch started and stopped", watch);
   PrintFigure("breakdown: TCP tables read and judged", tables);
@@ -136,7 +134,7 @@ void PrintPartsBreakdown(const Settings& settings) {
 using AllFigures = std::array<SelectionFigures, std::size(kTakenCounts)>;
 
 bool MeasureSelections(test::StandinListing& tools, const Settings& settings, AllFigures& figures) {
-  const std::string pipeline = "netstat -ano | findstr " + std::to_string(port::kFirstServicePort);
+  const std::string pipeline = "netstat -ano | findstr " + std::to_string(contract::kFirstServicePort);
   for (int round = 0; round < settings.rounds; ++round) {
     for (std::size_t k = 0; k < std::size(kTakenCounts); ++k) {
       tools.ShowListing(Listing(kTakenCounts[k]));

@@ -1,13 +1,13 @@
 #include "bench/stage_times.h"
 
-#include "platform/win.h"
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <regex>
 
 #include "bench/figures.h"
-#include "log/log_settings.h"
+#include "contract/product_contract.h"
 #include "support/win_test_env.h"
 
 namespace starter::bench {
@@ -25,7 +25,7 @@ std::vector<Line> ReadLogLines() {
   static const std::regex layout(
       R"(\[(\d+)\] \[\d{4}-\d\d-\d\d (\d\d):(\d\d):(\d\d)\.(\d{3})\] \[[a-z]+\] (.*))");
   std::vector<Line> lines;
-  const std::string text = test::ReadFileBytes(log::kLogFile);
+  const std::string text = test::ReadFileBytes(contract::kLogFile);
   for (std::size_t start = 0, end; start < text.size(); start = end + 2) {
     end = std::min(text.find("\r\n", start), text.size());
     const std::string raw = text.substr(start, end - start);

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "port/netstat_listing.h"
-#include "port/stream_output.h"
+#include "port/command_output.h"
 #include "require.h"
 
 namespace {

@@ -1,12 +1,12 @@
-#include "app/folder_watch.h"
+#include "app/readiness_wait.h"
 
-#include "platform/win.h"
+#include <windows.h>
 
 #include <utility>
 
 #include "log/diag_log.h"
 #include "platform/handles.h"
-#include "platform/last_error.h"
+#include "platform/system_facts.h"
 
 namespace starter::app {
 namespace {

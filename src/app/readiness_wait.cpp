@@ -10,10 +10,9 @@ namespace {
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
-// The words of the poll lines; a wait that runs out repeats the last failed one.
-constexpr char kPortNotListening[] = "port not LISTENING";
-constexpr char kServiceMissing[] = "exe not Exist";
-constexpr char kMarkerMissing[] = "WsClientConnected.json not Exist";
+using contract::kConnectedMarkerMissing;
+using contract::kPortNotListening;
+using contract::kServiceMissing;
 
 const char* Failed(const char* check) {
   log::Debug("{}", check);
@@ -49,7 +48,7 @@ void PauseUntil(microseconds until, FolderWatch& watch) {
 // before) is left to the next poll on the clock, which it would put off.
 const char* PollAndWatch(const Poll& poll, FolderWatch& watch) {
   TimedPoll last = PollTimed(poll, watch);
-  const microseconds period_end = last.ended + kPollPeriod;
+  const microseconds period_end = last.ended + contract::kPollPeriod;
   for (microseconds now = last.ended; last.failed && now < period_end; now = watch.Now()) {
     if (!watch.WaitForChange(AtLeast(period_end - now))) continue;
     const microseconds start = std::max<microseconds>(watch.Now(), last.ended + kMinExtraPollGap);
@@ -60,7 +59,44 @@ const char* PollAndWatch(const Poll& poll, FolderWatch& watch) {
   return last.failed;
 }
 
+// What a waiting mode logs first, how it polls, what it waits on between
+// polls and the line a wait that runs out reports.
+struct WaitingMode {
+  const char* first_line;
+  const char* (*poll)(const ReadinessProbe&);
+  std::function<std::unique_ptr<FolderWatch>()> ReadinessProbe::*watch;
+  const char* timeout_line;
+};
+
+constexpr WaitingMode kNoArgumentWait{"Case no args, check port,process and file", PollPortServiceAndMarker,
+                                      &ReadinessProbe::watch_marker_folder, contract::kAllTimeoutLine};
+constexpr WaitingMode kPortWait{"Case --Dravel Brimvale, check port", PollPort, &ReadinessProbe::watch_nothing,
+                                contract::kPortTimeoutLine};
+constexpr WaitingMode kProcessAndFileWait{"Case --BrandleAgent Dravel, check process and file",
+                                          PollServiceAndMarker, &ReadinessProbe::watch_marker_folder,
+                                          contract::kProcessTimeoutLine};
+
+// A wait that runs out names the check that kept it from success, which the
+// poll lines, written only at debug level, do not.
+void WaitAndReport(const WaitingMode& mode, const ReadinessProbe& probe,
+                   const std::function<void(const std::string&)>& print) {
+  log::Info("{}", mode.first_line);
+  const std::unique_ptr<FolderWatch> watch = (probe.*mode.watch)();
+  const char* failed = WaitUntilReady([&] { return mode.poll(probe); }, *watch);
+  if (failed) log::Info("wait ended: {}", failed);
+  const std::string line = failed ? mode.timeout_line : contract::kSuccessLine;
+  print(line);
+  log::Info("OUTPUT->{}", line);
+}
+
 }  // namespace
+
+std::optional<install::LeftoverMarker> ClearStaleConnectedMarker(
+    bool service_running, const std::function<std::optional<install::LeftoverMarker>()>& remove_marker) {
+  if (service_running) return std::nullopt;
+  log::Info("Vantic process not exist");
+  return remove_marker();
+}
 
 const char* PollPort(const ReadinessProbe& probe) {
   // The port mode writes no poll lines.
@@ -71,7 +107,7 @@ const char* PollServiceAndMarker(const ReadinessProbe& probe) {
   if (!probe.service_running()) return Failed(kServiceMissing);
   log::Debug("exe Exist");
   if (probe.marker_present()) return nullptr;
-  return Failed(kMarkerMissing);
+  return Failed(kConnectedMarkerMissing);
 }
 
 const char* PollPortServiceAndMarker(const ReadinessProbe& probe) {
@@ -82,11 +118,22 @@ const char* PollPortServiceAndMarker(const ReadinessProbe& probe) {
 
 const char* WaitUntilReady(const Poll& poll, FolderWatch& watch) {
   const char* failed = nullptr;
-  for (int i = 0; i < kMaxPolls; ++i) {
+  for (int i = 0; i < contract::kMaxPolls; ++i) {
     failed = PollAndWatch(poll, watch);
     if (!failed) return nullptr;
   }
   return failed;
+}
+
+void ReportReadiness(contract::CallerMode mode, const ReadinessProbe& probe,
+                     const std::function<void(const std::string&)>& print) {
+  switch (mode) {
+    case contract::CallerMode::kNoArgument: return WaitAndReport(kNoArgumentWait, probe, print);
+    case contract::CallerMode::kPort: return WaitAndReport(kPortWait, probe, print);
+    case contract::CallerMode::kProcessAndFile: return WaitAndReport(kProcessAndFileWait, probe, print);
+    case contract::CallerMode::kUninstallReport: log::Info("Case --BrandleAgent UninstallReport"); return;
+    case contract::CallerMode::kNone: return;
+  }
 }
 
 }  // namespace starter::app

@@ -1,25 +1,14 @@
 #include "install/install_paths.h"
 
-#include <cwchar>
-
 namespace starter::install {
 
-std::wstring MakeInstallPath(const std::wstring& root, const wchar_t* relative) {
-  if (root.empty()) return {};
-  std::wstring path;
-  path.reserve(root.size() + std::wcslen(relative));
-  path += root;
-  path += relative;
-  return path;
-}
-
 InstallLayout MakeInstallLayout(const std::wstring& root) {
-  return {root,
-          MakeInstallPath(root, kConnectedMarkerPath),
-          MakeInstallPath(root, kInstallMarkerPath),
-          MakeInstallPath(root, kReportMarkerPath),
-          MakeInstallPath(root, kJavaRuntimePath),
-          MakeInstallPath(root, kServiceJarPath)};
+  const std::string vantic_folder = std::string(contract::kVanticFolder) + "\\";
+  InstallLayout layout{root, contract::UnderRoot(root, contract::kJavaRuntime),
+                       contract::UnderRoot(root, vantic_folder + contract::kServiceJarName), {}};
+  for (std::size_t i = 0; i < contract::kMarkerCount; ++i)
+    layout.markers[i] = contract::UnderRoot(root, vantic_folder + contract::kMarkerFiles[i].name);
+  return layout;
 }
 
 }  // namespace starter::install

@@ -1,13 +1,13 @@
-#include "install/install_root.h"
+#include "install/install_paths.h"
 
-#include "platform/win.h"
+#include <windows.h>
 
 #include <shlobj.h>
 
 #include <memory>
 
 #include "log/diag_log.h"
-#include "platform/last_error.h"
+#include "platform/system_facts.h"
 
 namespace starter::install {
 namespace {

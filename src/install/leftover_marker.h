@@ -5,7 +5,7 @@
 // the file anew or by truncating the one there.
 #include <optional>
 
-#include "platform/file_identity.h"
+#include "platform/file_facts.h"
 
 namespace starter::install {
 

@@ -1,10 +1,12 @@
 #pragma once
 // The marker files shared with the Vantic service, and the one existence
 // test that every decision about them (and the readiness polls) rests on.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "contract/product_contract.h"
 #include "install/leftover_marker.h"
 
 namespace starter::install {
@@ -28,7 +30,8 @@ std::optional<LeftoverMarker> RemoveConnectedMarker(const std::wstring& connecte
 // IsFilePresent says; with one, only a marker that is not the leftover.
 bool IsConnectedMarkerPresent(const std::wstring& connected_marker, const std::optional<LeftoverMarker>& leftover);
 
-// Creates the install marker, then the report marker, each only when absent.
-void CreateMissingMarkers(const std::wstring& install_marker, const std::wstring& report_marker);
+// Creates each marker the starter writes for the service, in the order of
+// the table, only when absent; `paths` are the markers' paths in that order.
+void CreateMissingMarkers(const std::array<std::wstring, contract::kMarkerCount>& paths);
 
 }  // namespace starter::install

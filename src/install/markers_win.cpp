@@ -5,7 +5,7 @@
 #include "log/diag_log.h"
 #include "platform/file_removal.h"
 #include "platform/handles.h"
-#include "platform/last_error.h"
+#include "platform/system_facts.h"
 
 namespace starter::install {
 namespace {
@@ -22,10 +22,11 @@ MarkerLook LookAt(const std::wstring& path) {
 std::optional<LeftoverMarker> ReportFailedRemoval(const std::wstring& path, const platform::SystemError& failed) {
   const MarkerLook look = LookAt(path);
   if (look.kind == MarkerLook::Kind::kAbsent) {
-    if (!MeansAbsent(failed.code)) log::Warn("WsClientConnected.json moved aside, not deleted: {}", Describe(failed));
+    if (!MeansAbsent(failed.code))
+      log::Warn("{} moved aside, not deleted: {}", contract::kConnectedMarker.name, Describe(failed));
     return std::nullopt;
   }
-  log::Warn("WsClientConnected.json left in place: {}", Describe(failed));
+  log::Warn("{} left in place: {}", contract::kConnectedMarker.name, Describe(failed));
   if (look.kind == MarkerLook::Kind::kFile) return LeftoverMarker{look.identity};
   return LeftoverMarker{};
 }
@@ -45,15 +46,15 @@ platform::Failure WriteMarker(const std::wstring& path, std::string_view content
   return std::nullopt;
 }
 
-void CreateMarkerIfMissing(const std::wstring& path, std::string_view content, const wchar_t* name) {
+void CreateMarkerIfMissing(const std::wstring& path, std::string_view content, std::string_view name) {
   if (IsFilePresent(path)) return;
   // The success line is kept for a file really written and closed, so the
   // log never claims a marker the service will not find.
   if (const platform::Failure failed = WriteMarker(path, content)) {
-    log::Warn(L"create {} failed->{} GLE={}", name, path, failed->code);
+    log::Warn(L"create {} failed->{} GLE={}", std::wstring(name.begin(), name.end()), path, failed->code);
     return;
   }
-  log::Info(L"create {}", name);
+  log::Info("create {}", name);
 }
 
 }  // namespace
@@ -68,7 +69,7 @@ bool IsFilePresent(const std::wstring& path) {
 
 std::optional<LeftoverMarker> RemoveConnectedMarker(const std::wstring& connected_marker) {
   if (!IsFilePresent(connected_marker)) return std::nullopt;
-  log::Info("remove WsClientConnected.json");
+  log::Info("remove {}", contract::kConnectedMarker.name);
   // A read-only marker, or one another program holds, would otherwise stay
   // and pass for the new service's in the first poll.
   const platform::Failure failed = platform::RemoveFile(connected_marker);
@@ -81,9 +82,11 @@ bool IsConnectedMarkerPresent(const std::wstring& connected_marker, const std::o
   return IsServiceMarker(LookAt(connected_marker), *leftover);
 }
 
-void CreateMissingMarkers(const std::wstring& install_marker, const std::wstring& report_marker) {
-  CreateMarkerIfMissing(install_marker, "ForceInstall\r\n", L"ForceInstall.file");
-  CreateMarkerIfMissing(report_marker, "Report\r\n", L"Report.file");
+void CreateMissingMarkers(const std::array<std::wstring, contract::kMarkerCount>& paths) {
+  for (std::size_t i = 0; i < contract::kMarkerCount; ++i) {
+    const contract::MarkerFile& marker = contract::kMarkerFiles[i];
+    if (marker.writer == contract::MarkerWriter::kStarter) CreateMarkerIfMissing(paths[i], marker.content, marker.name);
+  }
 }
 
 }  // namespace starter::install

@@ -6,13 +6,17 @@
 #include <cstdlib>
 
 #include "log/diag_logger.h"
-#include "log/log_settings.h"
 #include "log/utf8.h"
 
 namespace starter::log {
 namespace {
 
 std::shared_ptr<spdlog::logger> g_logger;
+
+// "[pid] [date time.ms] [level] message", CR LF: the layout the status
+// program reads back (log/log_lines.h).
+constexpr char kLinePattern[] = "[%P] [%Y-%m-%d %H:%M:%S.%e] [%l] %v";
+constexpr char kLineEnd[] = "\r\n";
 
 spdlog::level::level_enum ToSpdlog(Level level) {
   switch (level) {

@@ -7,6 +7,10 @@
 
 namespace starter::log {
 
+// Creates the diagnostic logger on its fixed file and installs it. Runs as
+// the program's last static initialiser, before the entry point.
+void CreateDiagnosticLogger();
+
 // The process-wide pointer to the diagnostic logger; empty until it is created.
 std::shared_ptr<spdlog::logger>& DiagnosticLogger();
 

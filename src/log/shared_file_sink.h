@@ -19,6 +19,27 @@
 
 namespace starter::log {
 
+// The writers' lock as the sink takes it: the named mutex every starter's
+// log writes share, and one hold of it for one write.
+//
+// The mutex for the log file at `log_path`; empty when none could be had,
+// and the writers then go without the lock.
+platform::UniqueHandle OpenWritersMutex(const std::wstring& log_path);
+
+// Holds the lock for its life, when it got it within what `patience`
+// allows; otherwise the write goes on without it.
+class WritersLock {
+ public:
+  WritersLock(HANDLE mutex, LockPatience& patience);
+  WritersLock(const WritersLock&) = delete;
+  WritersLock& operator=(const WritersLock&) = delete;
+  ~WritersLock();
+
+ private:
+  HANDLE mutex_;
+  bool held_ = false;
+};
+
 class SharedFileSink final : public spdlog::sinks::base_sink<std::mutex> {
  public:
   // Reaches the folders of `location` (see HoldLogFolders) and opens the

@@ -1,4 +1,4 @@
-#include "log/writers_lock.h"
+#include "log/shared_file_sink.h"
 
 #include <sddl.h>
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/handles.h"
-#include "platform/last_error.h"
+#include "platform/system_facts.h"
 
 namespace starter::platform {
 namespace {

@@ -3,7 +3,7 @@
 // Each kind says which values mean "nothing held", so a failed open never
 // reaches a close call, and every path out of a function releases what it
 // acquired.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <utility>
 

@@ -5,12 +5,12 @@
 // and the entry can be redirected, and a link is seen as itself. Folders are
 // held without delete sharing: while held, no one can rename, move or delete
 // them, so their names keep naming them.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <string>
 #include <string_view>
 
-#include "platform/entry_facts.h"
+#include "platform/file_facts.h"
 #include "platform/handles.h"
 #include "platform/system_error.h"
 

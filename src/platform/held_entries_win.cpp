@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/last_error.h"
+#include "platform/system_facts.h"
 #include "platform/ntdll.h"
 
 namespace starter::platform {

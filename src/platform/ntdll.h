@@ -3,7 +3,7 @@
 // in the loaded ntdll.dll. A function this system's ntdll lacks (wine, older
 // Windows) is null. The records they take are laid out here as the system
 // lays them out, pinned for the 32-bit and the 64-bit layout.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <cstddef>
 #include <cstdint>

@@ -11,7 +11,7 @@
 // Both calls are looked up at run time: Windows 7 without its loader update
 // (KB2533623) lacks the first, and a system that lacks the second refuses it.
 // Either is then left as the system has it; nothing else depends on them.
-#include "platform/win.h"
+#include <windows.h>
 
 namespace starter::platform {
 

@@ -2,7 +2,7 @@
 // Starting programs: the one place that calls CreateProcessW. The service is
 // started detached and left to run; the commands whose output the starter
 // reads are started with a pipe as their only inherited handle.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/last_error.h"
+#include "platform/system_facts.h"
 
 namespace starter::platform {
 namespace {

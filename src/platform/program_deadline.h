@@ -2,7 +2,7 @@
 // A time limit on a program the starter reads the output of. Nothing else
 // bounds such a read: a program that never ends, or that leaves a process
 // behind holding its output pipe, would keep the starter waiting for good.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <atomic>
 #include <chrono>

@@ -1,12 +1,9 @@
 #include "platform/program_deadline.h"
 
-#include <tlhelp32.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "platform/last_error.h"
 #include "platform/system_facts.h"
 
 namespace starter::platform {
@@ -18,22 +15,6 @@ namespace {
 constexpr DWORD kCancelGapMs = 100;
 
 std::uint64_t CreationTime(HANDLE process) { return CreationTimeOf(process).value_or(0); }
-
-struct ProcessEntry {
-  DWORD id;
-  DWORD parent_id;
-};
-
-std::vector<ProcessEntry> ListProcesses() {
-  std::vector<ProcessEntry> processes;
-  const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return processes;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry))
-    processes.push_back({entry.th32ProcessID, entry.th32ParentProcessID});
-  return processes;
-}
 
 // Ends `root`, which can start nothing more then, and after it the processes
 // it started and theirs, found by parent id. A process counts as a child only
@@ -48,7 +29,8 @@ void EndProcessTree(HANDLE root, DWORD root_id) {
   };
   std::vector<Member> tree{{root_id, CreationTime(root)}};
   std::vector<UniqueHandle> held;
-  const std::vector<ProcessEntry> processes = ListProcesses();
+  Expected<std::vector<ProcessEntry>> listed = ListProcesses();
+  const std::vector<ProcessEntry> processes = listed ? std::move(*listed) : std::vector<ProcessEntry>();
   const auto in_tree = [&tree](DWORD id) {
     return std::any_of(tree.begin(), tree.end(), [id](const Member& member) { return member.id == id; });
   };

@@ -1,13 +1,52 @@
 #pragma once
-// Small answers of the system that several subsystems ask for, asked one way.
-#include "platform/win.h"
+// Small answers of the system that several subsystems ask for, asked one
+// way: the last error of a call, the folders of the installation, the
+// processes running, WOW64, times and ANSI text.
+#include <windows.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/system_error.h"
 
 namespace starter::platform {
+
+// `call` failed, and the thread's last error says why.
+inline SystemError LastError(const char* call) { return {call, ::GetLastError(), ErrorSpace::kWin32}; }
+
+// The folders of the Windows installation, as the system reports them. Each
+// answer is the folder without a trailing backslash, or empty when the
+// system cannot tell: callers must not build a path on an empty one, which
+// would name a file at the root of the current drive.
+// Asks `query` (GetSystemDirectoryW and its kind) into a MAX_PATH buffer.
+inline std::wstring ReadSystemFolder(UINT(WINAPI* query)(LPWSTR, UINT)) {
+  wchar_t folder[MAX_PATH] = {};
+  const UINT length = query(folder, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
+}
+
+// The system directory (System32, or SysWOW64 for this 32-bit program on
+// 64-bit Windows), where the system's own programs lie.
+inline std::wstring SystemDirectory() { return ReadSystemFolder(::GetSystemDirectoryW); }
+
+// The installation's Windows folder: unlike %SystemDrive% it does not depend
+// on the environment the caller handed down, and unlike GetWindowsDirectoryW
+// it is never a per-user folder on a terminal server.
+inline std::wstring SystemWindowsDirectory() { return ReadSystemFolder(::GetSystemWindowsDirectoryW); }
+
+// One process of the machine, as the process list shows it.
+struct ProcessEntry {
+  std::uint32_t id = 0;
+  std::uint32_t parent_id = 0;  // the process that started it, or one that had its id before
+  std::wstring image_name;      // "java.exe"
+};
+
+// The processes of the machine at one moment; what failed when the list
+// cannot be had.
+Expected<std::vector<ProcessEntry>> ListProcesses();
 
 // Whether this 32-bit program runs on 64-bit Windows (WOW64).
 inline bool RunsUnderWow64() {

@@ -1,7 +1,7 @@
 #pragma once
 // Windows Sockets for the starter and its test tools: the session the
 // library needs around every use, and an owner for sockets.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <winsock2.h>
 

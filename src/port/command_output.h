@@ -1,5 +1,7 @@
 #pragma once
+// Running a command and reading what it prints, within a time limit.
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 namespace starter::port {
@@ -21,9 +23,10 @@ enum class CommandOutput {
 // caller says that it ran out of time.
 CommandOutput ReadCommandOutput(const char* command_line, std::string& output, std::chrono::milliseconds limit);
 
-// What ReadCommandOutput does, for any program: runs `program` with
-// `command_line` in `folder` and appends its standard output.
-CommandOutput ReadProgramOutput(const std::wstring& program, const std::wstring& folder,
-                                std::wstring command_line, std::string& output, std::chrono::milliseconds limit);
+// Appends what remains of `stream` to `output`, read in pieces of 500 bytes.
+// True at its end; false (logged as "read pipe error", then the runtime's
+// errno in a line of its own) when the stream reports an error, and what was
+// read before the error stays in `output`.
+bool AppendStreamOutput(std::FILE* stream, std::string& output);
 
 }  // namespace starter::port

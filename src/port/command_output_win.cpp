@@ -1,6 +1,6 @@
 #include "port/command_output.h"
 
-#include "platform/win.h"
+#include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -15,8 +15,6 @@
 #include "platform/process_start.h"
 #include "platform/program_deadline.h"
 #include "platform/system_facts.h"
-#include "platform/system_folders.h"
-#include "port/stream_output.h"
 
 namespace starter::port {
 namespace {
@@ -63,6 +61,9 @@ bool ReadToEnd(platform::ProgramWithOutput& started, std::string& output) {
 
 }  // namespace
 
+// What ReadCommandOutput does, for any program: runs `program` with
+// `command_line` in `folder` and appends its standard output. Tests run it
+// by name on programs of their own.
 CommandOutput ReadProgramOutput(const std::wstring& program, const std::wstring& folder, std::wstring command_line,
                                 std::string& output, std::chrono::milliseconds limit) {
   const std::wstring command = command_line;  // CreateProcessW may write into the one it gets

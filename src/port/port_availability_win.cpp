@@ -5,11 +5,8 @@
 #include <string>
 
 #include "log/diag_log.h"
-#include "port/availability_decision.h"
-#include "port/bind_probe.h"
 #include "port/command_output.h"
 #include "port/port_listening.h"
-#include "service/process_detection.h"
 
 namespace starter::port {
 namespace {
@@ -29,7 +26,8 @@ std::optional<ListingVerdict> JudgeTables(std::uint16_t port) {
 
 }  // namespace
 
-PortAvailability::PortAvailability() : budget_(kListingTimeLimit, kSelectionListingsLimit) {}
+PortAvailability::PortAvailability(std::function<bool(std::uint32_t)> is_service_running)
+    : is_service_running_(std::move(is_service_running)), budget_(kListingTimeLimit, kSelectionListingsLimit) {}
 
 std::optional<ListingVerdict> PortAvailability::JudgeListingOf(int port) {
   const std::chrono::milliseconds left = budget_.Left(ListingBudget::Clock::now());
@@ -50,9 +48,7 @@ bool PortAvailability::IsAvailable(int port) {
   const std::optional<ListingVerdict> verdict =
       WeighWitnesses(JudgeListingOf(port), [tcp_port] { return JudgeTables(tcp_port); });
   return verdict && DecideAvailability(*verdict, tcp_port,
-                                       {service::IsServiceProcessRunning, IsPortConnected, TryBindPort});
+                                       {is_service_running_, IsPortConnected, TryBindPort});
 }
-
-bool IsPortAvailable(int port) { return PortAvailability().IsAvailable(port); }
 
 }  // namespace starter::port

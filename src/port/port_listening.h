@@ -4,6 +4,7 @@
 
 #include "platform/system_error.h"
 #include "port/netstat_listing.h"
+#include "port/port_availability.h"
 #include "port/tcp_table.h"
 
 namespace starter::port {
@@ -24,5 +25,11 @@ platform::Expected<ListingVerdict> JudgePortFromTables(std::uint16_t port);
 // Every socket listening on `port` on the machine, IPv4 and IPv6, with its
 // owner; the failure when a table cannot be read. Logs nothing.
 platform::Expected<std::vector<PortListener>> ListenersOn(std::uint16_t port);
+
+// Binds an IPv4 TCP socket to `port` on the loopback address, with no reuse
+// options, and closes it at once. The service listens on IPv4, and a port
+// the system reserves refuses every address: the loopback one answers for
+// all of them without the socket ever being reachable from outside.
+BindOutcome TryBindPort(std::uint16_t port);
 
 }  // namespace starter::port

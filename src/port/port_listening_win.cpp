@@ -1,15 +1,16 @@
 #include "port/port_listening.h"
 
-#include "platform/win.h"
-
 #include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
 
 #include <cstddef>
 #include <vector>
 
 #include "log/diag_log.h"
-#include "platform/ip_helper.h"
 #include "platform/system_error.h"
+#include "platform/system_facts.h"
+#include "platform/winsock.h"
 #include "port/tcp_table.h"
 
 namespace starter::port {
@@ -29,6 +30,42 @@ static_assert(offsetof(MIB_TCP6TABLE_OWNER_PID, table) == sizeof(DWORD));
 static_assert(kTcpStateListen == MIB_TCP_STATE_LISTEN);
 static_assert(kTcpStateEstablished == MIB_TCP_STATE_ESTAB);
 
+// The IP helper library is no known system DLL, so an import of it would be
+// looked for beside the program first, where any local user may have put a
+// file of that name; it is loaded by its full path in the system folder
+// instead, once, on first use.
+using GetExtendedTcpTableFn = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+
+struct IpHelper {
+  DWORD load_error = ERROR_MOD_NOT_FOUND;
+  GetExtendedTcpTableFn get_extended_tcp_table = nullptr;
+};
+
+IpHelper Load() {
+  IpHelper helper;
+  const std::wstring system = platform::SystemDirectory();
+  if (system.empty()) return helper;
+  // Kept loaded for the life of the process, as an import would be.
+  const HMODULE library = ::LoadLibraryExW((system + L"\\iphlpapi.dll").c_str(), nullptr, 0);
+  if (!library) {
+    helper.load_error = ::GetLastError();
+    return helper;
+  }
+  helper.get_extended_tcp_table = reinterpret_cast<GetExtendedTcpTableFn>(
+      reinterpret_cast<void*>(::GetProcAddress(library, "GetExtendedTcpTable")));
+  helper.load_error = helper.get_extended_tcp_table ? ERROR_SUCCESS : ERROR_PROC_NOT_FOUND;
+  // cppcheck-suppress resourceLeak ; the library stays loaded on purpose
+  return helper;
+}
+
+// GetExtendedTcpTable of the system's IP helper; ERROR_MOD_NOT_FOUND or
+// ERROR_PROC_NOT_FOUND when the library or the function cannot be had.
+DWORD GetExtendedTcpTableOfSystem(void* table, DWORD* size, BOOL sorted, ULONG family, TCP_TABLE_CLASS table_class) {
+  static const IpHelper helper = Load();
+  if (!helper.get_extended_tcp_table) return helper.load_error;
+  return helper.get_extended_tcp_table(table, size, sorted, family, table_class, 0);
+}
+
 std::uint16_t NetworkToHost(std::uint16_t value) { return ntohs(value); }
 
 // The machine's table of one address family, every state, with owner ids.
@@ -36,7 +73,7 @@ platform::Expected<std::vector<unsigned char>> ReadMachineTable(ULONG family) {
   return ReadTcpTable([family](void* buffer, std::uint32_t* size) {
     DWORD system_size = *size;
     const DWORD result =
-        platform::GetExtendedTcpTableOfSystem(buffer, &system_size, TRUE, family, TCP_TABLE_OWNER_PID_ALL);
+        GetExtendedTcpTableOfSystem(buffer, &system_size, TRUE, family, TCP_TABLE_OWNER_PID_ALL);
     *size = system_size;
     return static_cast<std::uint32_t>(result);
   });
@@ -82,6 +119,20 @@ platform::Expected<std::vector<PortListener>> ListenersOn(std::uint16_t port) {
   const platform::Expected<TcpTables> tables = ReadMachineTables();
   if (!tables) return tables.error();
   return ListenersIn(*tables, port, NetworkToHost);
+}
+
+BindOutcome TryBindPort(std::uint16_t port) {
+  const platform::WinsockSession winsock;
+  if (winsock.Result() != 0) return BindOutcome::kFailed;
+  const platform::UniqueSocket probe(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!probe) return BindOutcome::kFailed;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (::bind(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0)
+    return BindOutcome::kBound;
+  return ::WSAGetLastError() == WSAEACCES ? BindOutcome::kRefused : BindOutcome::kFailed;
 }
 
 }  // namespace starter::port

@@ -6,13 +6,12 @@
 
 #include "log/diag_log.h"
 #include "port/port_availability.h"
-#include "port/port_walk.h"
 
 namespace starter::port {
 namespace {
 
-constexpr wchar_t kKeyPath[] = L"SOFTWARE\\dadevuvidi\\Corvel\\Vantic";
-constexpr wchar_t kValueName[] = L"ServerPort";
+using contract::kServicePortKey;
+using contract::kServicePortValue;
 
 constexpr char kOpenCall[] = "RegOpenKeyExW";
 constexpr char kQueryCall[] = "RegQueryValueExW";
@@ -22,21 +21,23 @@ constexpr char kQueryCall[] = "RegQueryValueExW";
 platform::Expected<std::uint32_t> ReadServerPort(RegistryView view) {
   platform::UniqueKey key;
   const REGSAM view_flag = view == RegistryView::k64Bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
-  const LSTATUS open_result = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_READ | view_flag, key.put());
+  const LSTATUS open_result = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicePortKey, 0, KEY_READ | view_flag, key.put());
   if (open_result != ERROR_SUCCESS) return platform::SystemError{kOpenCall, static_cast<std::uint32_t>(open_result)};
   DWORD type = 0;
   DWORD data = 0;
   DWORD size = sizeof(data);
   // Data longer than four bytes fails here with ERROR_MORE_DATA.
   const LSTATUS query_result =
-      ::RegQueryValueExW(key.get(), kValueName, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+      ::RegQueryValueExW(key.get(), kServicePortValue, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
   if (query_result != ERROR_SUCCESS) return platform::SystemError{kQueryCall, static_cast<std::uint32_t>(query_result)};
   if (type != REG_DWORD) return platform::SystemError{kQueryCall, ERROR_DATATYPE_MISMATCH};
   return std::uint32_t{data};
 }
 
+namespace {
+
 bool RegGetDword(std::uint32_t& value) {
-  log::Debug(L"[RegGetDword] {} {}", kKeyPath, kValueName);
+  log::Debug(L"[RegGetDword] {} {}", kServicePortKey, kServicePortValue);
   const platform::Expected<std::uint32_t> stored = ReadServerPort(RegistryView::k64Bit);
   if (!stored) {
     const platform::SystemError& failed = stored.error();
@@ -51,11 +52,11 @@ bool RegGetDword(std::uint32_t& value) {
 }
 
 bool RegSetDword(std::uint32_t value) {
-  log::Debug(L"[RegSetDword] {} {} {}", kKeyPath, kValueName, value);
+  log::Debug(L"[RegSetDword] {} {} {}", kServicePortKey, kServicePortValue, value);
   platform::UniqueKey key;
   DWORD disposition = 0;  // stays 0 when a failed call reports none
   const LSTATUS create_result =
-      ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+      ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kServicePortKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_WRITE | KEY_WOW64_64KEY, nullptr, key.put(), &disposition);
   if (create_result != ERROR_SUCCESS) {
     log::Info("RegCreateKeyEx {} key failed, result: {}",
@@ -64,7 +65,7 @@ bool RegSetDword(std::uint32_t value) {
   }
   const DWORD data = value;
   const LSTATUS set_result =
-      ::RegSetKeyValueW(key.get(), nullptr, kValueName, REG_DWORD, &data, sizeof(data));
+      ::RegSetKeyValueW(key.get(), nullptr, kServicePortValue, REG_DWORD, &data, sizeof(data));
   if (set_result != ERROR_SUCCESS) {
     log::Info("RegSetKeyValue failed, result: {}", set_result);
     return false;
@@ -73,9 +74,11 @@ bool RegSetDword(std::uint32_t value) {
   return true;
 }
 
-std::uint16_t SelectServerPort() {
+}  // namespace
+
+std::uint16_t SelectServerPort(const std::function<bool(std::uint32_t)>& is_service_running) {
   // One time limit for the listings of the whole selection together.
-  PortAvailability availability;
+  PortAvailability availability(is_service_running);
   return SelectPortWith(
       {RegGetDword, RegSetDword, [&availability](int port) { return availability.IsAvailable(port); }});
 }

@@ -1,14 +1,11 @@
-#include "platform/win.h"
+#include "service/process_detection.h"
 
-#include <tlhelp32.h>
+#include <windows.h>
 
 #include "log/diag_log.h"
 #include "platform/handles.h"
-#include "platform/last_error.h"
 #include "platform/system_facts.h"
-#include "service/command_line_query.h"
 #include "service/command_line_reader.h"
-#include "service/process_detection.h"
 #include "service/process_memory.h"
 #include "service/service_match.h"
 
@@ -49,17 +46,14 @@ std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id) {
 }
 
 platform::Failure ForEachServiceProcess(std::uint32_t process_id_filter, const ServiceVisitor& visit) {
-  platform::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return platform::LastError("CreateToolhelp32Snapshot");
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more == TRUE;
-       more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (!IsServiceCandidate(entry.szExeFile, entry.th32ProcessID, process_id_filter)) continue;
+  const platform::Expected<std::vector<platform::ProcessEntry>> processes = platform::ListProcesses();
+  if (!processes) return processes.error();
+  for (const platform::ProcessEntry& process : *processes) {
+    if (!IsServiceCandidate(process.image_name, process.id, process_id_filter)) continue;
     // An entry that cannot be read is passed over: without a filter a later
     // java.exe may still be the service.
-    std::optional<std::wstring> command_line = GetProcessCommandLine(entry.th32ProcessID);
-    if (command_line && MentionsServiceJar(*command_line) && !visit(entry.th32ProcessID, *command_line)) break;
+    std::optional<std::wstring> command_line = GetProcessCommandLine(process.id);
+    if (command_line && MentionsServiceJar(*command_line) && !visit(process.id, *command_line)) break;
   }
   return std::nullopt;
 }

@@ -1,8 +1,8 @@
 #include "service/process_memory.h"
 
-#include "platform/win.h"
+#include <windows.h>
 
-#include "platform/last_error.h"
+#include "platform/system_facts.h"
 #include "platform/ntdll.h"
 
 namespace starter::service {

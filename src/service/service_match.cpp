@@ -1,16 +1,20 @@
 #include "service/service_match.h"
 
+#include "contract/product_contract.h"
+
 namespace starter::service {
 
 bool IsServiceCandidate(std::wstring_view image_name, std::uint32_t process_id,
                         std::uint32_t process_id_filter) {
-  if (image_name != L"java.exe") return false;
+  static const std::wstring image = contract::Widen(contract::kServiceImageName);
+  if (image_name != image) return false;
   return process_id_filter == 0 || process_id == process_id_filter;
 }
 
 bool MentionsServiceJar(std::wstring_view command_line) {
   std::wstring_view text = command_line.substr(0, command_line.find(L'\0'));
-  return text.find(L"Vantic.jar") != std::wstring_view::npos;
+  static const std::wstring jar = contract::Widen(contract::kServiceJarName);
+  return text.find(jar) != std::wstring_view::npos;
 }
 
 }  // namespace starter::service

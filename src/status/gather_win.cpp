@@ -1,22 +1,19 @@
-#include "status/gather.h"
-
-#include "platform/win.h"
+#include <windows.h>
 
 #include <fmt/format.h>
 
 #include "install/install_paths.h"
-#include "install/install_root.h"
 #include "install/markers.h"
 #include "log/log_location.h"
-#include "log/log_settings.h"
 #include "log/starter_version.h"
 #include "log/utf8.h"
 #include "platform/handles.h"
-#include "platform/last_error.h"
+#include "platform/system_facts.h"
 #include "platform/system_facts.h"
 #include "port/port_listening.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
+#include "status/observations.h"
 
 namespace starter::status {
 namespace {
@@ -81,7 +78,7 @@ void GatherListeners(Observations& seen) {
     seen.listeners_unread = listeners.error();
     return;
   }
-  for (const port::PortListener& listener : *listeners) seen.listeners.push_back({listener.owner_id, listener.ipv6});
+  seen.listeners = std::move(*listeners);
 }
 
 // Arguments reach the log as the bytes of the system's ANSI code page.
@@ -103,13 +100,13 @@ platform::Expected<std::string> ReadShared(const std::wstring& path) {
 }
 
 void GatherLastRun(Observations& seen) {
-  seen.log_file = log::kLogFile;
-  const platform::Expected<std::string> current = ReadShared(log::kLogFile);
+  seen.log_file = contract::kLogFile;
+  const platform::Expected<std::string> current = ReadShared(contract::kLogFile);
   if (!current && !install::MeansAbsent(current.error().code)) {
     seen.log_unread = current.error();
     return;
   }
-  const log::LogLocation location = log::SplitLogPath(log::kLogFile, log::kOwnLogFolders);
+  const log::LogLocation location = log::SplitLogPath(contract::kLogFile, contract::kOwnLogFolders);
   const auto rotated = [&location] {
     platform::Expected<std::string> text =
         ReadShared(location.FolderPath(location.own_folders.size()) + L"\\" + location.rotated_name);
@@ -140,9 +137,7 @@ Observations Gather(std::atomic<const char*>& looking_at) {
   looking_at = "the TCP tables";
   GatherListeners(seen);
   looking_at = "the marker files";
-  seen.connected_marker = FactsOf(layout.connected_marker);
-  seen.install_marker = FactsOf(layout.install_marker);
-  seen.report_marker = FactsOf(layout.report_marker);
+  for (std::size_t i = 0; i < contract::kMarkerCount; ++i) seen.markers[i] = FactsOf(layout.markers[i]);
   looking_at = "the starter's log";
   GatherLastRun(seen);
   return seen;

@@ -2,7 +2,7 @@
 // people who support the product. It only looks; the exit code says the
 // verdict (0 ready, 1 running but not ready, 3 not running, 4 not installed
 // or unknown).
-#include "platform/win.h"
+#include <windows.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "status/gather.h"
+#include "status/observations.h"
 #include "status/report.h"
 #include "status/verdict.h"
 

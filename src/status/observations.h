@@ -1,12 +1,16 @@
 #pragma once
 // What the status program found, as plain values: everything the report and
 // its verdict are made from, gathered once by the thin Windows part.
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "contract/product_contract.h"
 #include "platform/system_error.h"
+#include "port/tcp_table.h"
 #include "status/last_run.h"
 
 namespace starter::status {
@@ -31,11 +35,6 @@ struct StoredPort {
   std::optional<platform::SystemError> unread;  // why there is no value
 };
 
-struct Listener {
-  std::uint32_t owner_id = 0;  // 0: the system does not name the owner
-  bool ipv6 = false;
-};
-
 struct ServiceProcess {
   std::uint32_t process_id = 0;
   Moment started;
@@ -53,16 +52,24 @@ struct Observations {
   FileFacts service_jar;
   StoredPort port_64bit_view;
   StoredPort port_32bit_view;  // the view a 32-bit program sees by default
-  std::vector<Listener> listeners;  // on the stored port
+  std::vector<port::PortListener> listeners;  // on the stored port
   std::optional<platform::SystemError> listeners_unread;
   std::vector<ServiceProcess> services;
   std::optional<platform::SystemError> services_unread;
-  FileFacts connected_marker;
-  FileFacts install_marker;
-  FileFacts report_marker;
+  std::array<FileFacts, contract::kMarkerCount> markers;  // in the order of contract::kMarkerFiles
   std::wstring log_file;
   std::optional<StarterRun> last_run;
   std::optional<platform::SystemError> log_unread;
+
+  FileFacts& ConnectedMarker() { return markers[contract::kConnectedMarkerIndex]; }
+  const FileFacts& ConnectedMarker() const { return markers[contract::kConnectedMarkerIndex]; }
 };
+
+// Looks at the machine as the starter would, reading only: the install
+// tree, ServerPort, the TCP tables, the running processes, the markers and
+// the starter's log. Opens no file for writing, writes no registry value and
+// starts nothing. `looking_at` names what is being read at each moment, for
+// a report that must end before a check that does not answer. (Windows only.)
+Observations Gather(std::atomic<const char*>& looking_at);
 
 }  // namespace starter::status

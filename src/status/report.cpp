@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "app/caller_mode.h"
+#include "contract/product_contract.h"
 #include "log/utf8.h"
 #include "status/json_text.h"
 
@@ -37,12 +37,12 @@ std::string PortValue(const StoredPort& port) {
   return port.unread ? "not set (" + Describe(*port.unread) + ")" : "not set";
 }
 
-std::optional<bool> ListenerIsService(const Listener& listener, const Observations& seen) {
+std::optional<bool> ListenerIsService(const port::PortListener& listener, const Observations& seen) {
   if (listener.owner_id == 0) return std::nullopt;
   return IsServiceProcess(listener.owner_id, seen.services);
 }
 
-std::string ListenerText(const Listener& listener, const Observations& seen) {
+std::string ListenerText(const port::PortListener& listener, const Observations& seen) {
   const char* family = listener.ipv6 ? "IPv6" : "IPv4";
   if (listener.owner_id == 0) return fmt::format("listening ({}), owner not named by the system", family);
   return fmt::format("listening ({}), owner {}: {}", family, listener.owner_id,
@@ -57,7 +57,7 @@ std::string PortLines(const Observations& seen) {
   if (seen.listeners_unread) return Field(name, "TCP tables cannot be read (" + Describe(*seen.listeners_unread) + ")");
   if (seen.listeners.empty()) return Field(name, "nothing listens");
   std::string lines;
-  for (const Listener& listener : seen.listeners)
+  for (const port::PortListener& listener : seen.listeners)
     lines += Field(lines.empty() ? name : "", ListenerText(listener, seen));
   return lines;
 }
@@ -75,14 +75,17 @@ std::string ServiceLines(const Observations& seen) {
 }
 
 std::string MarkerLines(const Observations& seen) {
-  std::string connected = "WsClientConnected.json: " + FileState(seen.connected_marker);
-  if (seen.connected_marker.present && !seen.services.empty()) {
-    connected += WrittenByARunningService(seen.connected_marker, seen.services)
-                     ? ", written by a running service"
-                     : ", older than every running service (a leftover)";
+  std::string lines;
+  for (std::size_t i = 0; i < contract::kMarkerCount; ++i) {
+    const FileFacts& marker = seen.markers[i];
+    std::string line = std::string(contract::kMarkerFiles[i].name) + ": " + FileState(marker);
+    if (i == contract::kConnectedMarkerIndex && marker.present && !seen.services.empty()) {
+      line += WrittenByARunningService(marker, seen.services) ? ", written by a running service"
+                                                              : ", older than every running service (a leftover)";
+    }
+    lines += Field(lines.empty() ? "markers" : "", line);
   }
-  return Field("markers", connected) + Field("", "ForceInstall.file: " + FileState(seen.install_marker)) +
-         Field("", "Report.file: " + FileState(seen.report_marker));
+  return lines;
 }
 
 std::string RunLines(const Observations& seen) {
@@ -112,7 +115,7 @@ std::string PortJson(const StoredPort& port) {
 }
 
 std::string ListenersJson(const Observations& seen) {
-  return JsonArray(seen.listeners, [&seen](const Listener& listener) {
+  return JsonArray(seen.listeners, [&seen](const port::PortListener& listener) {
     return JsonObject()
         .Number("owner_id", listener.owner_id)
         .Boolean("ipv6", listener.ipv6)
@@ -171,12 +174,12 @@ std::string ModeOf(const std::vector<std::string>& arguments) {
   std::transform(arguments.begin(), arguments.end(), std::back_inserter(argv),
                  // cppcheck-suppress stlcstrReturn
                  [](const std::string& argument) -> const char* { return argument.c_str(); });
-  switch (app::ClassifyCallerMode(static_cast<int>(argv.size()), argv.data())) {
-    case app::CallerMode::kNoArgument: return "no arguments";
-    case app::CallerMode::kPort: return "--Dravel Brimvale";
-    case app::CallerMode::kProcessAndFile: return "--BrandleAgent " + arguments[1];
-    case app::CallerMode::kUninstallReport: return "--BrandleAgent UninstallReport";
-    case app::CallerMode::kNone: break;
+  switch (contract::ClassifyCallerMode(static_cast<int>(argv.size()), argv.data())) {
+    case contract::CallerMode::kNoArgument: return "no arguments";
+    case contract::CallerMode::kPort: return "--Dravel Brimvale";
+    case contract::CallerMode::kProcessAndFile: return "--BrandleAgent " + arguments[1];
+    case contract::CallerMode::kUninstallReport: return "--BrandleAgent UninstallReport";
+    case contract::CallerMode::kNone: break;
   }
   return "no mode";
 }
@@ -197,11 +200,9 @@ std::string FormatText(const Observations& seen, const Verdict& verdict) {
 std::string FormatJson(const Observations& seen, const Verdict& verdict) {
   if (!seen.unanswered.empty())
     return JsonObject().Text("version", seen.version).Add("verdict", VerdictJson(verdict)).Close() + "\n";
-  const std::string markers = JsonObject()
-                                  .Add("WsClientConnected.json", FileJson(seen.connected_marker))
-                                  .Add("ForceInstall.file", FileJson(seen.install_marker))
-                                  .Add("Report.file", FileJson(seen.report_marker))
-                                  .Close();
+  JsonObject markers;
+  for (std::size_t i = 0; i < contract::kMarkerCount; ++i)
+    markers.Add(contract::kMarkerFiles[i].name, FileJson(seen.markers[i]));
   return JsonObject()
              .Text("version", seen.version)
              .Text("time", seen.now.local)
@@ -214,10 +215,10 @@ std::string FormatJson(const Observations& seen, const Verdict& verdict) {
              .TextOrNull("listeners_error", ErrorText(seen.listeners_unread))
              .Add("services", ServicesJson(seen))
              .TextOrNull("services_error", ErrorText(seen.services_unread))
-             .Add("markers", markers)
+             .Add("markers", markers.Close())
              .Boolean("connected_marker_written_by_running_service",
                       seen.services.empty() ? std::nullopt
-                                            : std::optional(WrittenByARunningService(seen.connected_marker, seen.services)))
+                                            : std::optional(WrittenByARunningService(seen.ConnectedMarker(), seen.services)))
              .Add("log", JsonObject().Text("path", Utf8(seen.log_file)).TextOrNull("error", ErrorText(seen.log_unread)).Close())
              .Add("last_run", RunJson(seen.last_run))
              .Add("verdict", VerdictJson(verdict))

@@ -7,12 +7,12 @@
 namespace starter::status {
 namespace {
 
-// How long a starter waits for a service it launched: 200 polls of 100 ms.
-// A service younger than that may still become ready for its caller.
-constexpr std::uint64_t kStarterWaitTicks = 20ull * 10'000'000;
+// How long a starter waits for a service it launched, in 100 ns units. A
+// service younger than that may still become ready for its caller.
+constexpr std::uint64_t kStarterWaitTicks = static_cast<std::uint64_t>(contract::kWholeWait.count()) * 10'000;
 
-constexpr std::uint32_t kFirstServicePort = 9673;
-constexpr std::uint32_t kLastServicePort = 9700;
+constexpr auto kFirstServicePort = static_cast<std::uint32_t>(contract::kFirstServicePort);
+constexpr auto kLastServicePort = static_cast<std::uint32_t>(contract::kLastServicePort);
 
 std::string Missing(const char* what, const FileFacts& file) {
   if (file.unreadable) return fmt::format("{} cannot be read: {}", what, Describe(*file.unreadable));
@@ -32,18 +32,20 @@ std::optional<Verdict> NotInstalled(const Observations& seen) {
 std::optional<std::string> FailedCheck(const Observations& seen) {
   const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
   if (!port || *port < kFirstServicePort || *port > kLastServicePort)
-    return std::string("port not LISTENING (ServerPort holds no port of 9673..9700)");
+    return fmt::format("{} (ServerPort holds no port of {}..{})", contract::kPortNotListening, kFirstServicePort,
+                       kLastServicePort);
   if (seen.listeners_unread)
-    return fmt::format("port not LISTENING (the TCP tables cannot be read: {})", Describe(*seen.listeners_unread));
-  if (seen.listeners.empty()) return fmt::format("port not LISTENING (nothing listens on {})", *port);
-  const auto foreign = std::find_if(seen.listeners.begin(), seen.listeners.end(), [&seen](const Listener& listener) {
+    return fmt::format("{} (the TCP tables cannot be read: {})", contract::kPortNotListening,
+                       Describe(*seen.listeners_unread));
+  if (seen.listeners.empty()) return fmt::format("{} (nothing listens on {})", contract::kPortNotListening, *port);
+  const auto foreign = std::find_if(seen.listeners.begin(), seen.listeners.end(), [&seen](const port::PortListener& listener) {
     return listener.owner_id != 0 && !IsServiceProcess(listener.owner_id, seen.services);
   });
   if (foreign != seen.listeners.end())
     return fmt::format("port {} is held by process {}, which is no Vantic service", *port, foreign->owner_id);
-  if (!seen.connected_marker.present) return std::string("WsClientConnected.json not Exist");
-  if (!WrittenByARunningService(seen.connected_marker, seen.services))
-    return std::string("WsClientConnected.json not Exist (the one there is older than every running service)");
+  if (!seen.ConnectedMarker().present) return std::string(contract::kConnectedMarkerMissing);
+  if (!WrittenByARunningService(seen.ConnectedMarker(), seen.services))
+    return fmt::format("{} (the one there is older than every running service)", contract::kConnectedMarkerMissing);
   return std::nullopt;
 }
 
@@ -90,7 +92,7 @@ Verdict JudgeState(const Observations& seen) {
   if (std::optional<Verdict> not_installed = NotInstalled(seen)) return *not_installed;
   if (seen.services_unread)
     return {State::kUnknown, fmt::format("the running processes cannot be read: {}", Describe(*seen.services_unread))};
-  if (seen.services.empty()) return {State::kNotRunning, "exe not Exist"};
+  if (seen.services.empty()) return {State::kNotRunning, contract::kServiceMissing};
   const std::optional<std::string> failed = FailedCheck(seen);
   if (!failed) return {State::kReady, ""};
   const std::uint64_t newest = std::max_element(seen.services.begin(), seen.services.end(),

@@ -1,7 +1,7 @@
 // The shipped executables as the system maps them (at a random address, its
 // data never executed, no exception handler of its own), what it imports,
 // and that a library planted beside it is not loaded.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gtest/gtest.h>
 

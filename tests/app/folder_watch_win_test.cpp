@@ -1,7 +1,7 @@
 // The change notification on the marker's folder, against the real system.
-#include "app/folder_watch.h"
+#include "app/readiness_wait.h"
 
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

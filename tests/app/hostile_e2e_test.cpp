@@ -3,7 +3,7 @@
 // a service that dies or never gets ready, and other starters at the same
 // moment. Whatever it meets, it ends with exit code 0, the status line its
 // mode owes, and a whole log.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

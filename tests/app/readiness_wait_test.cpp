@@ -7,7 +7,6 @@
 #include <tuple>
 #include <vector>
 
-#include "app/caller_mode.h"
 #include "app/readiness_wait.h"
 #include "support/log_capture.h"
 
@@ -89,7 +88,7 @@ TEST(FolderWatchWait, AChangeMidWaitIsPolledAtOnceKeepingTheGap) {
     World world;
     world.marker = From(written);
     world.next_change = [written](microseconds armed) { return armed < written ? written : microseconds::max(); };
-    CheckCaseWith(CallerMode::kProcessAndFile, ResultLines{}, world.Probe(), world.Print());
+    ReportReadiness(contract::CallerMode::kProcessAndFile, world.Probe(), world.Print());
     EXPECT_THAT(world.polls, ElementsAre(0, written == 40ms ? 40 : 12));
     // A success writes the lines it always wrote.
     EXPECT_THAT(log.Lines(), ElementsAre("info: Case --BrandleAgent Dravel, check process and file",
@@ -109,14 +108,14 @@ TEST(FolderWatchWait, AFolderThatAlwaysChangesNeitherShortensTheWaitNorMakesItSp
     World world;
     world.poll_cost = cost;
     world.next_change = [](microseconds armed) { return armed + 1ms; };
-    CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, world.Probe(), world.Print());
+    ReportReadiness(contract::CallerMode::kNoArgument, world.Probe(), world.Print());
     EXPECT_EQ(world.printed_at, timeout_at);
     EXPECT_GT(world.polls.size(), 400u);
     EXPECT_LE(world.polls.size(), static_cast<std::size_t>(most_polls));
   }
   World early;
   early.wait_shortfall = 1ms;
-  CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, early.Probe(), early.Print());
+  ReportReadiness(contract::CallerMode::kNoArgument, early.Probe(), early.Print());
   EXPECT_EQ(early.printed_at, 20400ms);
   EXPECT_EQ(early.polls.size(), 200u);
 }
@@ -124,14 +123,14 @@ TEST(FolderWatchWait, AFolderThatAlwaysChangesNeitherShortensTheWaitNorMakesItSp
 TEST(FolderWatchWait, AFolderThatCannotBeWatchedOnlySleeps) {
   World world;
   world.watchable = false;
-  CheckCaseWith(CallerMode::kProcessAndFile, ResultLines{}, world.Probe(), world.Print());
+  ReportReadiness(contract::CallerMode::kProcessAndFile, world.Probe(), world.Print());
   EXPECT_EQ(world.watches, 1);
   EXPECT_EQ(world.sleeps, 200);
 
   // No event announces a listening socket: the port mode never watches.
   World port;
   port.port = From(microseconds::max());
-  CheckCaseWith(CallerMode::kPort, ResultLines{}, port.Probe(), port.Print());
+  ReportReadiness(contract::CallerMode::kPort, port.Probe(), port.Print());
   EXPECT_EQ(port.watches, 0);
   EXPECT_EQ(port.sleeps, 200);
 }
@@ -146,7 +145,7 @@ TEST(FolderWatchWait, AWaitThatRunsOutNamesTheCheckThatFailedLast) {
     World world;
     world.port = port;
     world.service = service;
-    CheckCaseWith(CallerMode::kNoArgument, ResultLines{}, world.Probe(), world.Print());
+    ReportReadiness(contract::CallerMode::kNoArgument, world.Probe(), world.Print());
     EXPECT_THAT(log.Lines(), ElementsAre("info: Case no args, check port,process and file",
                                          std::string("info: wait ended: ") + named,
                                          R"(info: OUTPUT->{"Dravel":1,"Selkan":1})"));

@@ -1,4 +1,4 @@
-#include "app/stale_marker.h"
+#include "app/readiness_wait.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "install/markers.h"
 
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -50,16 +50,17 @@ TEST_F(MarkerFiles, PresenceCountsOnlyMissingFilesAndFoldersAsAbsent) {
 TEST_F(MarkerFiles, CreatesBothWithExactBytesOnceAndNeverTouchesThemAgain) {
   {
     test::LogCapture log;
-    CreateMissingMarkers(install_, report_);
+    CreateMissingMarkers({connected_, install_, report_});
     EXPECT_THAT(log.Lines(), ElementsAre("info: create ForceInstall.file", "info: create Report.file"));
   }
   EXPECT_EQ(ReadFileBytes(install_), "ForceInstall\r\n");
   EXPECT_EQ(ReadFileBytes(report_), "Report\r\n");
+  EXPECT_FALSE(IsFilePresent(connected_));  // the service's to write
 
   ASSERT_TRUE(WriteFileBytes(install_, "kept"));
   ASSERT_TRUE(WriteFileBytes(report_, ""));
   test::LogCapture log;
-  CreateMissingMarkers(install_, report_);
+  CreateMissingMarkers({connected_, install_, report_});
   EXPECT_TRUE(log.Lines().empty());
   EXPECT_EQ(ReadFileBytes(install_), "kept");
   EXPECT_EQ(ReadFileBytes(report_), "");
@@ -68,7 +69,7 @@ TEST_F(MarkerFiles, CreatesBothWithExactBytesOnceAndNeverTouchesThemAgain) {
 TEST_F(MarkerFiles, EachMarkerIsDecidedByItsOwnTest) {
   fs::create_directory(install_);
   test::LogCapture log;
-  CreateMissingMarkers(install_, report_);
+  CreateMissingMarkers({connected_, install_, report_});
   EXPECT_THAT(log.Lines(), ElementsAre("info: create Report.file"));
   EXPECT_TRUE(fs::is_directory(install_));
 }
@@ -76,7 +77,7 @@ TEST_F(MarkerFiles, EachMarkerIsDecidedByItsOwnTest) {
 TEST_F(MarkerFiles, AFailedCreationIsAWarningNamingTheFileNotASuccessLine) {
   std::wstring missing = dir_ + L"\\gone";
   test::LogCapture log;
-  CreateMissingMarkers(missing + L"\\ForceInstall.file", missing + L"\\Report.file");
+  CreateMissingMarkers({missing + L"\\WsClientConnected.json", missing + L"\\ForceInstall.file", missing + L"\\Report.file"});
   std::string folder = fs::path(missing).u8string();
   EXPECT_THAT(log.Lines(),
               ElementsAre("warning: create ForceInstall.file failed->" + folder + "\\ForceInstall.file GLE=3",

@@ -3,7 +3,7 @@
 // a folder in which nothing can be created or renamed, and a program that
 // keeps the writers' lock. The caller always gets its status line; every
 // line that can be written is written, whole.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "app/hostile_run.h"
-#include "log/writers_lock.h"
+#include "log/shared_file_sink.h"
 #include "platform/handles.h"
 
 namespace starter::test {

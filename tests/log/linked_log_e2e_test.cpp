@@ -3,7 +3,7 @@
 // of its choice, and a log file that is a second name of another file.
 // Nothing is written, moved or created through them; the run says why on
 // standard error, keeps no file log and serves its caller.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The diagnostic log as the real starter writes it: layout byte for byte,
 // encodings, appending, rotation, and a log that cannot be opened.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // the command a job. And whether the command shares the starter's console.
 #include "port/command_output.h"
 
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,8 @@
 #include <string>
 
 #include "platform/program_deadline.h"
-#include "platform/system_folders.h"
+#include "platform/system_facts.h"
+#include "support/product_internals.h"
 #include "support/port_env.h"
 #include "support/win_test_env.h"
 

@@ -1,8 +1,8 @@
 #include "port/port_availability.h"
-#include "port/bind_probe.h"
+#include "port/port_listening.h"
 #include "port/command_output.h"
 
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 
 #include "platform/handles.h"
 #include "port/netstat_rows.h"
+#include "support/product_internals.h"
 #include "support/port_env.h"
 #include "service/process_detection.h"
 #include "support/log_capture.h"
@@ -106,11 +107,11 @@ class IsPortAvailableTest : public ::testing::Test {
 
 TEST_F(IsPortAvailableTest, PortsOutsideTheUserRangeAreRefused) {
   test::LogCapture log;
-  EXPECT_FALSE(IsPortAvailable(1023));
-  EXPECT_FALSE(IsPortAvailable(65536));
-  EXPECT_FALSE(IsPortAvailable(-1));
-  EXPECT_TRUE(IsPortAvailable(1024));
-  EXPECT_TRUE(IsPortAvailable(65535));
+  EXPECT_FALSE(test::IsPortAvailable(1023));
+  EXPECT_FALSE(test::IsPortAvailable(65536));
+  EXPECT_FALSE(test::IsPortAvailable(-1));
+  EXPECT_TRUE(test::IsPortAvailable(1024));
+  EXPECT_TRUE(test::IsPortAvailable(65535));
   EXPECT_THAT(log.Lines(),
               ElementsAre("info: Invalid start port: 1023", "info: Invalid start port: 65536",
                           "info: Invalid start port: -1"));
@@ -136,7 +137,7 @@ TEST_F(IsPortAvailableTest, JudgesTheListingWithoutAService) {
   };
   for (const Case& c : cases) {
     netstat_.ShowListing(Row("0.0.0.0:80", "0.0.0.0:0", "LISTENING", "8") + c.rows);
-    EXPECT_EQ(IsPortAvailable(9673), c.available) << c.name;
+    EXPECT_EQ(test::IsPortAvailable(9673), c.available) << c.name;
   }
 }
 
@@ -148,13 +149,13 @@ TEST_F(IsPortAvailableTest, PortHeldByTheServiceStaysAvailable) {
   const std::string pid = std::to_string(vantic.ProcessId());
 
   netstat_.ShowListing(Row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", pid));
-  EXPECT_TRUE(IsPortAvailable(9673));
+  EXPECT_TRUE(test::IsPortAvailable(9673));
   netstat_.ShowListing(Row("127.0.0.1:9673", "127.0.0.1:50000", "ESTABLISHED", "66"));
-  EXPECT_TRUE(IsPortAvailable(9673));
+  EXPECT_TRUE(test::IsPortAvailable(9673));
   // The first listener decides, even while a service runs.
   netstat_.ShowListing(Row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", "4") +
                        Row("[::]:9673", "[::]:0", "LISTENING", pid));
-  EXPECT_FALSE(IsPortAvailable(9673));
+  EXPECT_FALSE(test::IsPortAvailable(9673));
 }
 
 // On a German system an established connection shows as HERGESTELLT: the
@@ -178,7 +179,7 @@ TEST_F(IsPortAvailableTest, TranslatedConnectionsAreLookedUpInTheMachineTables) 
   for (const std::uint16_t candidate : {port, test::LocalPort(held)}) {
     const std::string local = "127.0.0.1:" + std::to_string(candidate);
     netstat_.ShowListing(Row(local, "127.0.0.1:50000", "HERGESTELLT", "66"));
-    EXPECT_EQ(IsPortAvailable(candidate), candidate != port) << candidate;
+    EXPECT_EQ(test::IsPortAvailable(candidate), candidate != port) << candidate;
   }
 }
 
@@ -188,9 +189,9 @@ TEST_F(IsPortAvailableTest, SeesARealListenerInTheMachineTable) {
   platform::UniqueSocket listener;
   const std::uint16_t port = test::ListenV4(listener, INADDR_LOOPBACK);
   ASSERT_NE(port, 0);
-  EXPECT_FALSE(IsPortAvailable(port));
+  EXPECT_FALSE(test::IsPortAvailable(port));
   listener.reset();
-  EXPECT_TRUE(test::WaitFor([port] { return IsPortAvailable(port); }));
+  EXPECT_TRUE(test::WaitFor([port] { return test::IsPortAvailable(port); }));
 }
 
 }  // namespace

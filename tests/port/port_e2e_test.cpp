@@ -2,7 +2,7 @@
 // pipeline runs, and how ports are judged when the listing cannot be had.
 // (That a normal run keeps choosing the same ports, the bind probe included,
 // shows in every run of the caller-mode tests.)
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,8 +13,7 @@
 #include <vector>
 
 #include "platform/process_start.h"
-#include "platform/system_folders.h"
-#include "port/server_port.h"
+#include "platform/system_facts.h"
 #include "support/capabilities.h"
 #include "support/port_env.h"
 #include "support/starter_run.h"
@@ -173,12 +172,12 @@ bool Accepts(std::uint16_t port) {
 // 9674, the next one, keeps it. Where the tables name no owner (wine 8), any
 // listener counts as the service's while one runs, so 9673 is kept.
 TEST_F(PortWitnessRun, WhileAServiceRunsEachListenerIsJudgedByItsOwner) {
-  ASSERT_TRUE(port::RegSetDword(9674));  // the port the service reads as it starts
+  ASSERT_TRUE(StoreServerPort(9674));  // the port the service reads as it starts
   ASSERT_TRUE(platform::StartDetached(JavaExe(), L" -jar \"" + VanticDir() + L"\\Vantic.jar\""));
   ASSERT_TRUE(WaitFor([] { return Accepts(9674); }));
   const platform::UniqueSocket other = ListenOn(9673);
   ASSERT_TRUE(other);
-  ASSERT_TRUE(port::RegSetDword(9673));
+  ASSERT_TRUE(StoreServerPort(9673));
 
   run_ = RunStarter({"--Dravel", "Brimvale"});
   EXPECT_EQ(run_.process.standard_output, kSuccess);

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "port/netstat_rows.h"
+#include "service/process_detection.h"
 #include "support/port_env.h"
 #include "support/log_capture.h"
 #include "support/win_test_env.h"
@@ -54,7 +55,7 @@ class SelectServerPortTest : public ::testing::Test {
 
 TEST_F(SelectServerPortTest, FirstRunCreatesTheKeyWith9673) {
   test::LogCapture log;
-  EXPECT_EQ(SelectServerPort(), 9673);
+  EXPECT_EQ(SelectServerPort(service::IsServiceProcessRunning), 9673);
   EXPECT_EQ(StoredServerPort(), 9673u);
   EXPECT_THAT(log.Lines(), ElementsAre("info: RegOpenKeyEx Error: 2"));
 }
@@ -64,7 +65,7 @@ TEST_F(SelectServerPortTest, UsableStoredPortIsKept) {
   StoreValue(REG_DWORD, &stored, sizeof(stored));
   netstat_.ShowListing(Listener(9673));
   test::LogCapture log;
-  EXPECT_EQ(SelectServerPort(), 9690);
+  EXPECT_EQ(SelectServerPort(service::IsServiceProcessRunning), 9690);
   EXPECT_EQ(StoredServerPort(), 9690u);
   EXPECT_THAT(log.Lines(), IsEmpty());
 }
@@ -74,25 +75,25 @@ TEST_F(SelectServerPortTest, TakenStoredPortMovesOnAndWraps) {
   StoreValue(REG_DWORD, &stored, sizeof(stored));
   netstat_.ShowListing(Listener(9700));
   test::LogCapture log;
-  EXPECT_EQ(SelectServerPort(), 9673);
+  EXPECT_EQ(SelectServerPort(service::IsServiceProcessRunning), 9673);
   EXPECT_EQ(StoredServerPort(), 9673u);
   EXPECT_THAT(log.Lines(), ElementsAre("info: port 9700 is not available"));
 }
 
 TEST_F(SelectServerPortTest, ValuesOfAnotherTypeAreNotUsed) {
   StoreValue(REG_SZ, L"x", 2 * sizeof(wchar_t));  // four bytes: read, then refused for its type
-  std::uint32_t value = 1234;
-  EXPECT_FALSE(RegGetDword(value));
-  EXPECT_EQ(value, 1234u);
+  const platform::Expected<std::uint32_t> read = ReadServerPort(RegistryView::k64Bit);
+  ASSERT_FALSE(read);
+  EXPECT_EQ(read.error().code, static_cast<std::uint32_t>(ERROR_DATATYPE_MISMATCH));
   test::LogCapture short_log;
   netstat_.ShowListing(Listener(9674));
-  EXPECT_EQ(SelectServerPort(), 9673);
+  EXPECT_EQ(SelectServerPort(service::IsServiceProcessRunning), 9673);
   EXPECT_THAT(short_log.Lines(), IsEmpty());
 
   const ULONGLONG wide = 9690;  // eight bytes do not fit the read
   StoreValue(REG_QWORD, &wide, sizeof(wide));
   test::LogCapture long_log;
-  EXPECT_EQ(SelectServerPort(), 9673);
+  EXPECT_EQ(SelectServerPort(service::IsServiceProcessRunning), 9673);
   EXPECT_THAT(long_log.Lines(), ElementsAre("info: RegQueryValueEx Error: 234"));
   EXPECT_EQ(StoredServerPort(), 9673u);
 }
@@ -110,7 +111,7 @@ TEST_F(SelectServerPortTest, EveryPortTakenStoresZero) {
   lines.push_back("info: ports between [9673, 9700] are all used");
   netstat_.ShowListing(rows);
   test::LogCapture log;
-  EXPECT_EQ(SelectServerPort(), 0);
+  EXPECT_EQ(SelectServerPort(service::IsServiceProcessRunning), 0);
   EXPECT_EQ(StoredServerPort(), 0u);
   EXPECT_THAT(log.Lines(), ElementsAreArray(lines));
 }
@@ -119,7 +120,7 @@ TEST_F(SelectServerPortTest, RefusedWriteStillReturnsThePort) {
   // A volatile parent admits no non-volatile child key.
   ASSERT_TRUE(CreateKey(kVendorKey, REG_OPTION_VOLATILE));
   test::LogCapture log;
-  EXPECT_EQ(SelectServerPort(), 9673);
+  EXPECT_EQ(SelectServerPort(service::IsServiceProcessRunning), 9673);
   EXPECT_EQ(StoredServerPort(), std::nullopt);
   // After the refused write, ServerPort is read again for a port to fall back on.
   EXPECT_THAT(log.Lines(), ElementsAre("info: RegOpenKeyEx Error: 2",

@@ -1,4 +1,4 @@
-#include "service/command_line_query.h"
+#include "service/command_line_reader.h"
 
 #include <gtest/gtest.h>
 

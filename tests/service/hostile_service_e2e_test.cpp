@@ -1,7 +1,7 @@
 // The real starter reading java.exe processes that do not play fair: one
 // that damaged its own command line after it started, and many that exit
 // while the starter walks the process list and reads them.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "service/process_detection.h"
 
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The stand-in service itself: the end-to-end tests trust it to behave as the
 // real service does, so its listener, marker and lifetime are checked here.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <winsock2.h>
 

@@ -125,7 +125,7 @@ TEST_F(StatusReport, RunningWithAnotherProgramOnTheStoredPort) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(9691);
   ASSERT_EQ(Listen(other, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 9691);
-  ASSERT_TRUE(port::RegSetDword(9691));
+  ASSERT_TRUE(test::StoreServerPort(9691));
   ScopedEnvironmentVariable no_marker(L"STANDIN_NO_MARKER", L"1");
   ScopedEnvironmentVariable record(L"STANDIN_RECORD", record_file_);
   const std::wstring jar = VanticDir() + L"\\Vantic.jar";

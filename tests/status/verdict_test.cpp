@@ -34,7 +34,7 @@ Observations Ready() {
   seen.port_64bit_view.value = 9673;
   seen.services = {{4242, {kServiceStart, ""}, L" -jar \"Vantic.jar\""}};
   seen.listeners = {{4242, false}};
-  seen.connected_marker = Present(kServiceStart + 5 * kSecond);
+  seen.ConnectedMarker() = Present(kServiceStart + 5 * kSecond);
   return seen;
 }
 
@@ -65,13 +65,13 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
        "port not LISTENING (nothing listens on 9673)"},
       {"another program listens", [](Observations& s) { s.listeners = {{777, true}}; }, State::kNotReady, 1,
        "port 9673 is held by process 777, which is no Vantic service"},
-      {"no marker", [](Observations& s) { s.connected_marker = {}; }, State::kNotReady, 1,
+      {"no marker", [](Observations& s) { s.ConnectedMarker() = {}; }, State::kNotReady, 1,
        "WsClientConnected.json not Exist"},
-      {"a leftover marker", [](Observations& s) { s.connected_marker = Present(kServiceStart - kSecond); },
+      {"a leftover marker", [](Observations& s) { s.ConnectedMarker() = Present(kServiceStart - kSecond); },
        State::kNotReady, 1, "WsClientConnected.json not Exist (the one there is older than every running service)"},
       {"young service without its marker",
        [](Observations& s) {
-         s.connected_marker = {};
+         s.ConnectedMarker() = {};
          s.now.ticks = kServiceStart + 19 * kSecond;
        },
        State::kStarting, 1, "WsClientConnected.json not Exist"},

@@ -1,9 +1,9 @@
 #include "support/capabilities.h"
 
-#include "platform/win.h"
+#include <windows.h>
 
-#include <iphlpapi.h>
 #include <winsock2.h>
+#include <iphlpapi.h>
 
 #include <cstdint>
 #include <optional>
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "platform/handles.h"
-#include "platform/ip_helper.h"
 #include "platform/system_facts.h"
 #include "platform/winsock.h"
 #include "support/port_env.h"
@@ -27,8 +26,8 @@ std::optional<DWORD> ListenerOwner(std::uint16_t port) {
   // A table that grows between the size query and the fill is asked again.
   while (result == ERROR_INSUFFICIENT_BUFFER) {
     table.resize(size);
-    result = platform::GetExtendedTcpTableOfSystem(table.empty() ? nullptr : table.data(), &size, FALSE, AF_INET,
-                                                   TCP_TABLE_OWNER_PID_LISTENER);
+    result = ::GetExtendedTcpTable(table.empty() ? nullptr : table.data(), &size, FALSE, AF_INET,
+                                   TCP_TABLE_OWNER_PID_LISTENER, 0);
   }
   if (result != NO_ERROR || table.size() < sizeof(DWORD)) return std::nullopt;
   const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.data());

@@ -2,7 +2,7 @@
 // What the port tests under wine need around the code under test: the netstat
 // and findstr stand-ins first on PATH showing a chosen listing, and a process
 // that the service detection takes for a running Vantic service.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <ws2tcpip.h>
 

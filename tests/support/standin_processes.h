@@ -1,7 +1,7 @@
 #pragma once
 // Starts copies of the stand-in service under chosen image names in a folder
 // of the test's own, and ends every one of them when it goes away.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <cstdint>
 #include <map>

@@ -2,7 +2,7 @@
 // Runs the real starter as its callers do, against a test install tree in the
 // prefix's Program Files with the stand-in service as its java.exe, and reads
 // back what the run left: status line, log lines, registry value, files.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <gtest/gtest.h>
 

@@ -202,6 +202,16 @@ std::optional<std::uint32_t> StoredServerPort(RegistryView view) {
   return value;
 }
 
+bool StoreServerPort(std::uint32_t value) {
+  platform::UniqueKey key;
+  const DWORD data = value;
+  return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\dadevuvidi\\Corvel\\Vantic", 0, nullptr,
+                           REG_OPTION_NON_VOLATILE, KEY_WRITE | KEY_WOW64_64KEY, nullptr, key.put(),
+                           nullptr) == ERROR_SUCCESS &&
+         ::RegSetValueExW(key.get(), L"ServerPort", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                          sizeof(data)) == ERROR_SUCCESS;
+}
+
 void DeleteVendorKey() {
   platform::UniqueKey software;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,

@@ -66,6 +66,9 @@ enum class RegistryView { k64Bit, k32Bit };
 // The ServerPort value in one view of the registry, when it is there as a
 // DWORD. The starter keeps it in the 64-bit view.
 std::optional<std::uint32_t> StoredServerPort(RegistryView view = RegistryView::k64Bit);
+// Stores `value` as ServerPort in the 64-bit view, creating the key; true
+// when it was written.
+bool StoreServerPort(std::uint32_t value);
 // Removes the vendor's registry key with all below it (64-bit view), so that
 // a test starts without a stored port.
 void DeleteVendorKey();

@@ -2,7 +2,7 @@
 // loaded, it leaves "<its file name>.loaded" beside itself. It exports the
 // one IP helper function the netstat stand-in imports, answering that it is
 // not supported, so a program that does load it still runs to its end.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <string>
 

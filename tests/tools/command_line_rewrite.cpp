@@ -1,6 +1,6 @@
 #include "tools/command_line_rewrite.h"
 
-#include "platform/win.h"
+#include <windows.h>
 
 #include <winternl.h>
 

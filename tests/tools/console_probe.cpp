@@ -1,7 +1,7 @@
 // Prints the ids of the processes attached to its console, separated by
 // spaces, or "no console". A program started by a process with a console
 // shares that console exactly when its parent's id is among them.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <cstdio>
 

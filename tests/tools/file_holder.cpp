@@ -8,7 +8,7 @@
 // sets the named event READY_EVENT, and keeps the file open until the named
 // event RELEASE_EVENT is set or a minute has passed. Exit code 0 after a
 // hold, 1 for wrong arguments, 2 when the file could not be opened.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <cwchar>
 

@@ -1,7 +1,7 @@
 // Sets the event whose handle value is given in decimal. An inherited
 // handle keeps its value in the child, so the parent's event is set exactly
 // when this program (or a program between them) inherited it.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <cstdint>
 #include <cstdlib>

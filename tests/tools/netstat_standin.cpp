@@ -5,7 +5,7 @@
 // NETSTAT_STANDIN_HANG set it prints nothing and never ends, as a listing held
 // up by a hung network driver. A run leaves a trace when asked
 // (tools/standin_trace.h).
-#include "platform/win.h"
+#include <windows.h>
 
 #include <winsock2.h>
 #include <iphlpapi.h>

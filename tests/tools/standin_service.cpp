@@ -24,7 +24,7 @@
 // HKLM\SOFTWARE\dadevuvidi\Corvel\Vantic (64-bit view); a missing value or 0
 // means no listening. The listener is 127.0.0.1 over IPv4; connections are
 // accepted and closed at once.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <winsock2.h>
 

@@ -2,7 +2,7 @@
 // A trace that a stand-in leaves of each run: when STANDIN_TRACE names a
 // folder, a file named after the process id holding the program's own path.
 // One file a run, so programs of one pipeline never write the same file.
-#include "platform/win.h"
+#include <windows.h>
 
 #include <string>
 

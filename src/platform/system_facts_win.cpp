@@ -1,0 +1,20 @@
+#include "platform/system_facts.h"
+
+#include <tlhelp32.h>
+
+#include "platform/handles.h"
+
+namespace starter::platform {
+
+Expected<std::vector<ProcessEntry>> ListProcesses() {
+  const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return LastError("CreateToolhelp32Snapshot");
+  std::vector<ProcessEntry> processes;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry))
+    processes.push_back({entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile});
+  return processes;
+}
+
+}  // namespace starter::platform

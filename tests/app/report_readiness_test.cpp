@@ -1,0 +1,128 @@
+#include "app/readiness_wait.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/log_capture.h"
+
+namespace starter::app {
+namespace {
+
+using ::testing::ElementsAre;
+
+// A scripted world: each check answers from its own queue (then repeats its
+// last answer), and every call is recorded in order.
+struct FakeWorld {
+  std::vector<bool> port, process, marker;
+  // Filled by the probe; the cases list only the answers above.
+  std::vector<std::string> calls{};
+  std::vector<std::string> printed{};
+
+  static bool Next(std::vector<bool>& answers) {
+    bool answer = answers.front();
+    if (answers.size() > 1) answers.erase(answers.begin());
+    return answer;
+  }
+  // The wait between polls, recorded as a sleep, on a clock of its own.
+  struct Watch final : FolderWatch {
+    explicit Watch(FakeWorld& of) : world(of) {}
+    std::chrono::microseconds Now() override { return world.clock; }
+    bool WaitForChange(std::chrono::milliseconds timeout) override {
+      world.calls.push_back("sleep");
+      world.clock += timeout;
+      return false;
+    }
+    void Pause(std::chrono::milliseconds duration) override { world.clock += duration; }
+    FakeWorld& world;
+  };
+  std::chrono::microseconds clock{0};
+
+  ReadinessProbe Probe() {
+    ReadinessProbe probe;
+    probe.port_listening = [this] { calls.push_back("port"); return Next(port); };
+    probe.service_running = [this] { calls.push_back("process"); return Next(process); };
+    probe.marker_present = [this] { calls.push_back("marker"); return Next(marker); };
+    probe.watch_marker_folder = probe.watch_nothing = [this] { return std::make_unique<Watch>(*this); };
+    return probe;
+  }
+  std::function<void(const std::string&)> Print() {
+    return [this](const std::string& line) { printed.push_back(line); };
+  }
+  long Count(const std::string& what) const { return std::count(calls.begin(), calls.end(), what); }
+};
+
+TEST(ReportReadiness, NoArgumentModeChecksInOrderAndStopsWithoutSleeping) {
+  test::LogCapture log;
+  FakeWorld world{{false, true}, {false, true}, {false, true}};
+  ReportReadiness(contract::CallerMode::kNoArgument, world.Probe(), world.Print());
+  // Later checks run only when the earlier ones passed within the same poll,
+  // and every poll starts again from the port.
+  EXPECT_THAT(world.calls, ElementsAre("port", "sleep", "port", "process", "sleep", "port", "process",
+                                       "marker", "sleep", "port", "process", "marker"));
+  EXPECT_THAT(world.printed, ElementsAre(R"({"Dravel":0,"Selkan":0})"));
+  EXPECT_THAT(log.Lines(), ElementsAre("info: Case no args, check port,process and file",
+                                       R"(info: OUTPUT->{"Dravel":0,"Selkan":0})"));
+}
+
+struct TimeoutCase {
+  const char* name;
+  contract::CallerMode mode;
+  const char* first_line;
+  const char* printed;
+  friend void PrintTo(const TimeoutCase& timeout, std::ostream* out) { *out << timeout.name; }
+};
+
+class ReportReadinessTimeout : public ::testing::TestWithParam<TimeoutCase> {};
+
+TEST_P(ReportReadinessTimeout, SleepsAfterEveryOneOfTwoHundredPollsThenReportsItsLine) {
+  test::LogCapture log;
+  // Port and process always there, marker never: only the port mode succeeds.
+  FakeWorld world{{true}, {true}, {false}};
+  ReportReadiness(GetParam().mode, world.Probe(), world.Print());
+  // Callers size their own waits on 200 polls, 100 ms apart: the number is
+  // written out, so that a changed constant fails here.
+  EXPECT_EQ(world.Count("sleep"), 200);
+  EXPECT_THAT(world.printed, ElementsAre(GetParam().printed));
+  EXPECT_THAT(log.Lines(), ElementsAre(std::string("info: ") + GetParam().first_line,
+                                       "info: wait ended: WsClientConnected.json not Exist",
+                                       std::string("info: OUTPUT->") + GetParam().printed));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WaitingModes, ReportReadinessTimeout,
+    ::testing::Values(
+        TimeoutCase{"NoArgument", contract::CallerMode::kNoArgument, "Case no args, check port,process and file",
+                    R"({"Dravel":1,"Selkan":1})"},
+        TimeoutCase{"ProcessAndFile", contract::CallerMode::kProcessAndFile, "Case --BrandleAgent Dravel, check process and file",
+                    R"({"Dravel":0,"Selkan":1})"}),
+    [](const auto& test_info) { return std::string(test_info.param.name); });
+
+TEST(ReportReadiness, PortModeLooksOnlyAtThePort) {
+  test::LogCapture log;
+  FakeWorld never{{false}, {true}, {true}};
+  ReportReadiness(contract::CallerMode::kPort, never.Probe(), never.Print());
+  EXPECT_EQ(never.Count("port"), 200);
+  EXPECT_EQ(never.Count("sleep"), 200);
+  EXPECT_EQ(never.Count("process") + never.Count("marker"), 0);
+  EXPECT_THAT(never.printed, ElementsAre(R"({"Dravel":1,"Selkan":0})"));
+
+  FakeWorld at_once{{true}, {false}, {false}};
+  ReportReadiness(contract::CallerMode::kPort, at_once.Probe(), at_once.Print());
+  EXPECT_THAT(at_once.calls, ElementsAre("port"));
+  EXPECT_THAT(at_once.printed, ElementsAre(R"({"Dravel":0,"Selkan":0})"));
+}
+
+TEST(ReportReadiness, ModesWithoutAWaitPrintNothing) {
+  test::LogCapture log;
+  FakeWorld world{{true}, {true}, {true}};
+  ReportReadiness(contract::CallerMode::kUninstallReport, world.Probe(), world.Print());
+  ReportReadiness(contract::CallerMode::kNone, world.Probe(), world.Print());
+  EXPECT_TRUE(world.calls.empty());
+  EXPECT_TRUE(world.printed.empty());
+  EXPECT_THAT(log.Lines(), ElementsAre("info: Case --BrandleAgent UninstallReport"));
+}
+
+}  // namespace
+}  // namespace starter::app
