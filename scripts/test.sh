@@ -36,28 +36,35 @@ discovery_pid=$!
 scripts/static_analysis.sh build/win32
 wait $discovery_pid || { cat build/test-logs/discovery.log >&2; exit 1; }
 
-# One emulator's suites, in a network namespace of its own: `runner` runs a
-# command under that emulator (nothing, or scripts/wine10.sh run).
+# One emulator's suites, in a network namespace of its own: its name, the
+# capabilities its 32-bit and its 64-bit prefix must show (the tests branch
+# on them, and SystemCapabilities fails when one is missing), then the
+# command that runs a program under it (none for the host's wine).
 suites() {
-  local name=$1; shift
+  local name=$1 shows32=$2 shows64=$3; shift 3
   unshare -n bash -euo pipefail -c '
     ip link set lo up
-    name=$1; shift
-    "$@" env STARTER_WINE_PREFIX="$PWD/build/wineprefix-$name" \
-      tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure
+    name=$1 shows32=$2 shows64=$3; shift 3
+    failed=0
+    "$@" env STARTER_WINE_PREFIX="$PWD/build/wineprefix-$name" STARTER_EXPECTED_CAPABILITIES="$shows32" \
+      tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure || failed=1
     "$@" env STARTER_WINE_ARCH=win64 STARTER_WINE_PREFIX="$PWD/build/wineprefix-$name-win64" \
-      tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure -R "^Wow64Prefix\."
-  ' suites "$name" "$@"
+      STARTER_EXPECTED_CAPABILITIES="$shows64" \
+      tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure \
+      -R "^(Wow64Prefix|SystemCapabilities)\." || failed=1
+    exit $failed
+  ' suites "$name" "$shows32" "$shows64" "$@"
 }
 
-suites wine8 >build/test-logs/wine8.log 2>&1 &
+suites wine8 none none >build/test-logs/wine8.log 2>&1 &
 streams+=($!)
 if ! wait $prepare_pid; then
   cat "$prepare_log" >&2
   echo "test: the wine 10 chroot could not be made (log: $prepare_log)" >&2
   exit 1
 fi
-suites wine10 scripts/wine10.sh run >build/test-logs/wine10.log 2>&1 &
+suites wine10 'tcp-owners posix-delete' 'tcp-owners posix-delete wow64-reads' \
+  scripts/wine10.sh run >build/test-logs/wine10.log 2>&1 &
 streams+=($!)
 
 failed=0
