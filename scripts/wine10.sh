@@ -6,10 +6,11 @@
 # has the WOW64 reads of a 64-bit process: the suite runs under both so each
 # path runs against the emulator that has it.
 #
-# "run" works in a mount namespace of its own: proc, dev, dev/pts, sys and the
-# checkout (at the same path, so build trees and ctest files work unchanged)
-# are mounted only there and vanish with its last process, whatever ends the
-# run. Nothing stays mounted under build/, so `rm -rf build` stays safe.
+# "run" works in a mount namespace of its own: proc, dev (with dev/pts), sys
+# and the checkout (at the same path, so build trees and ctest files work
+# unchanged) are mounted only there and vanish with its last process,
+# whatever ends the run. Nothing stays mounted under build/, so `rm -rf
+# build` stays safe. The command sees the host's STARTER_* settings only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 checkout=$PWD
@@ -72,13 +73,16 @@ run() {
       mkdir -p "$root$modules"
       mount --bind -o ro "$modules" "$root$modules"
     done
-    # A run may own the machine'"'"'s tmp space for a prefix server: give it its own.
+    # The wine server keeps its socket under /tmp: each run has a /tmp of
+    # its own, gone with it.
     mount -t tmpfs tmpfs "$root/tmp"
+    # The host'"'"'s environment stays outside but for the project'"'"'s settings.
+    settings=()
+    while IFS= read -r -d "" entry; do
+      if [[ $entry == STARTER_* ]]; then settings+=("$entry"); fi
+    done < <(env -0)
     exec chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-      ${STARTER_WINE_ARCH:+STARTER_WINE_ARCH=$STARTER_WINE_ARCH} \
-      ${STARTER_WINE_PREFIX:+STARTER_WINE_PREFIX=$STARTER_WINE_PREFIX} \
-      ${STARTER_STANDIN_TOOLS:+STARTER_STANDIN_TOOLS=$STARTER_STANDIN_TOOLS} \
-      bash -c "cd \"\$0\" && exec \"\$@\"" "$checkout" "$@"
+      "${settings[@]}" bash -c "cd \"\$0\" && exec \"\$@\"" "$checkout" "$@"
   ' run "$root" "$checkout" "$@"
 }
 
