@@ -14,6 +14,7 @@
 #include "platform/system_facts.h"
 #include "platform/winsock.h"
 #include "support/port_env.h"
+#include "support/win_test_env.h"
 
 namespace starter::test {
 namespace {
@@ -48,11 +49,14 @@ constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(2
 constexpr DWORD kDeleteAtOnce = 0x1 | 0x2 | 0x10;
 
 bool AskForPosixDeletion() {
-  wchar_t folder[MAX_PATH] = {};
-  ::GetTempPathW(MAX_PATH, folder);
   const std::wstring path =
-      std::wstring(folder) + L"posix_deletion_probe_" + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
+      ScratchDir() + L"\\posix_deletion_probe_" + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
   constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const auto remove_the_old_way = [&path] {
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(path.c_str());
+  };
+  remove_the_old_way();  // a probe that died left it read-only
   // A holder that shares deletion, as a scanner would, and a read-only file.
   const platform::UniqueHandle holder(::CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
                                                     FILE_ATTRIBUTE_READONLY, nullptr));
@@ -67,10 +71,7 @@ bool AskForPosixDeletion() {
   }
   gone = gone && ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
   // Where the system refused, the scratch file goes the old way.
-  if (!gone) {
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(path.c_str());
-  }
+  if (!gone) remove_the_old_way();
   return gone;
 }
 
