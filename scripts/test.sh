@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds both trees and runs every test: the core
 # natively under AddressSanitizer and UndefinedBehaviorSanitizer, a short
-# fuzzing run of the parsers, then static analysis of the product code while
-# the Windows build runs under two emulators side by side: the host's wine 8
-# and wine 10 from a Debian 13 chroot kept under build/ (scripts/wine10.sh,
+# fuzzing run of the parsers, static analysis of the product code, then the
+# Windows build under two emulators side by side: the host's wine 8 and wine
+# 10 from a Debian 13 chroot kept under build/ (scripts/wine10.sh,
 # docs/emulators.md). Each runs the whole suite in a fresh 32-bit prefix and
 # the suite for 64-bit Windows in a fresh 64-bit one, in a network namespace
 # of its own, so the two never meet on a port.
@@ -28,10 +28,14 @@ scripts/fuzz.sh 30
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake >/dev/null
 ninja -C build/win32
 # The test lists are read from the programs once, before the two emulators
-# share the build tree (ctest writes them into it on first use).
+# share the build tree (ctest writes them into it on first use); meanwhile
+# the analysis runs. It is done before the suites start: several of them
+# measure how soon the starter answers, which a busy machine distorts.
 STARTER_WINE_PREFIX=$PWD/build/wineprefix-discovery tests/support/wine-session.sh \
-  ctest --test-dir build/win32 -N >build/test-logs/discovery.log 2>&1 ||
-  { cat build/test-logs/discovery.log >&2; exit 1; }
+  ctest --test-dir build/win32 -N >build/test-logs/discovery.log 2>&1 &
+discovery_pid=$!
+scripts/static_analysis.sh build/win32
+wait $discovery_pid || { cat build/test-logs/discovery.log >&2; exit 1; }
 
 # One emulator's suites, in a network namespace of its own: its name, the
 # capabilities its 32-bit and its 64-bit prefix must show (the tests branch
@@ -53,7 +57,6 @@ suites() {
   ' suites "$name" "$shows32" "$shows64" "$@"
 }
 
-# Both emulators' suites run while the analysis does: they mostly wait.
 suites wine8 none none >build/test-logs/wine8.log 2>&1 &
 streams+=($!)
 {
@@ -67,7 +70,6 @@ streams+=($!)
 streams+=($!)
 
 failed=0
-scripts/static_analysis.sh build/win32 || failed=1
 for i in 0 1; do
   name=$([ "$i" = 0 ] && echo "wine 8 (host)" || echo "wine 10 (chroot)")
   log=build/test-logs/$([ "$i" = 0 ] && echo wine8 || echo wine10).log
