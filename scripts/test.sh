@@ -2,11 +2,23 @@
 # Sets up what is missing, builds both trees and runs every test: the core
 # natively under AddressSanitizer and UndefinedBehaviorSanitizer, a short
 # fuzzing run of the parsers, static analysis of the product code, then the
-# Windows build under wine in a fresh 32-bit prefix, and its suite for 64-bit
-# Windows in a fresh 64-bit one.
+# Windows build under two emulators side by side: the host's wine 8 and wine
+# 10 from a Debian 13 chroot kept under build/ (scripts/wine10.sh,
+# docs/emulators.md). Each runs the whole suite in a fresh 32-bit prefix and
+# the suite for 64-bit Windows in a fresh 64-bit one, in a network namespace
+# of its own, so the two never meet on a port.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+mkdir -p build/test-logs
+
+# The chroot takes a minute or two to make the first time: it is made while
+# the trees build, and its log kept in a file.
+prepare_log=build/test-logs/wine10-prepare.log
+scripts/wine10.sh prepare >"$prepare_log" 2>&1 &
+prepare_pid=$!
+streams=()
+trap 'kill $prepare_pid "${streams[@]}" 2>/dev/null || true' EXIT
 
 cmake -S . -B build/native -G Ninja >/dev/null
 ninja -C build/native
@@ -15,7 +27,57 @@ scripts/fuzz.sh 30
 
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake >/dev/null
 ninja -C build/win32
+# The test lists are read from the programs once, before the two emulators
+# share the build tree (ctest writes them into it on first use); meanwhile
+# the analysis runs. It is done before the suites start: several of them
+# measure how soon the starter answers, which a busy machine distorts.
+STARTER_WINE_PREFIX=$PWD/build/wineprefix-discovery tests/support/wine-session.sh \
+  ctest --test-dir build/win32 -N >build/test-logs/discovery.log 2>&1 &
+discovery_pid=$!
 scripts/static_analysis.sh build/win32
-tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure
-STARTER_WINE_ARCH=win64 tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure \
-  -R '^Wow64Prefix\.'
+wait $discovery_pid || { cat build/test-logs/discovery.log >&2; exit 1; }
+
+# One emulator's suites, in a network namespace of its own: its name, the
+# capabilities its 32-bit and its 64-bit prefix must show (the tests branch
+# on them, and SystemCapabilities fails when one is missing), then the
+# command that runs a program under it (none for the host's wine).
+suites() {
+  local name=$1 shows32=$2 shows64=$3; shift 3
+  unshare -n bash -euo pipefail -c '
+    ip link set lo up
+    name=$1 shows32=$2 shows64=$3; shift 3
+    failed=0
+    "$@" env STARTER_WINE_PREFIX="$PWD/build/wineprefix-$name" STARTER_EXPECTED_CAPABILITIES="$shows32" \
+      tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure || failed=1
+    "$@" env STARTER_WINE_ARCH=win64 STARTER_WINE_PREFIX="$PWD/build/wineprefix-$name-win64" \
+      STARTER_EXPECTED_CAPABILITIES="$shows64" \
+      tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure \
+      -R "^(Wow64Prefix|SystemCapabilities)\." || failed=1
+    exit $failed
+  ' suites "$name" "$shows32" "$shows64" "$@"
+}
+
+suites wine8 none none >build/test-logs/wine8.log 2>&1 &
+streams+=($!)
+{
+  tail --pid=$prepare_pid -f /dev/null
+  if [ ! -f build/wine10-root/.starter-ready ]; then
+    echo "the wine 10 chroot could not be made: see $prepare_log"
+    exit 1
+  fi
+  suites wine10 'tcp-owners posix-delete' 'tcp-owners posix-delete wow64-reads' scripts/wine10.sh run
+} >build/test-logs/wine10.log 2>&1 &
+streams+=($!)
+
+failed=0
+for i in 0 1; do
+  name=$([ "$i" = 0 ] && echo "wine 8 (host)" || echo "wine 10 (chroot)")
+  log=build/test-logs/$([ "$i" = 0 ] && echo wine8 || echo wine10).log
+  status=0
+  wait "${streams[$i]}" || status=$?
+  echo "== Windows suites under $name ($log):"
+  cat "$log"
+  [ "$status" = 0 ] || { echo "== FAILED under $name" >&2; failed=1; }
+done
+[ -f build/wine10-root/.starter-ready ] || cat "$prepare_log" >&2
+exit $failed

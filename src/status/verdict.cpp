@@ -28,19 +28,19 @@ std::optional<Verdict> NotInstalled(const Observations& seen) {
   return std::nullopt;
 }
 
+// "port not LISTENING" with what the report found.
+std::string NotListening(const std::string& found) { return fmt::format("{} ({})", contract::kPortNotListening, found); }
+
 // The first check of a running service that fails, in the starter's words.
 std::optional<std::string> FailedCheck(const Observations& seen) {
   const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
   if (!port || *port < kFirstServicePort || *port > kLastServicePort)
-    return fmt::format("{} (ServerPort holds no port of {}..{})", contract::kPortNotListening, kFirstServicePort,
-                       kLastServicePort);
+    return NotListening(fmt::format("ServerPort holds no port of {}..{}", kFirstServicePort, kLastServicePort));
   if (seen.listeners_unread)
-    return fmt::format("{} (the TCP tables cannot be read: {})", contract::kPortNotListening,
-                       Describe(*seen.listeners_unread));
-  if (seen.listeners.empty()) return fmt::format("{} (nothing listens on {})", contract::kPortNotListening, *port);
+    return NotListening("the TCP tables cannot be read: " + Describe(*seen.listeners_unread));
+  if (seen.listeners.empty()) return NotListening(fmt::format("nothing listens on {}", *port));
   if (!ListensForTheStarter(seen.listeners))
-    return fmt::format("{} (only IPv6 listens on {}, which the starter does not count)", contract::kPortNotListening,
-                       *port);
+    return NotListening(fmt::format("only IPv6 listens on {}, which the starter does not count", *port));
   const auto foreign = std::find_if(seen.listeners.begin(), seen.listeners.end(), [&seen](const port::PortListener& listener) {
     return !listener.ipv6 && listener.owner_id != 0 && !IsServiceProcess(listener.owner_id, seen.services);
   });

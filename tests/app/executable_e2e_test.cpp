@@ -67,7 +67,7 @@ class PlantedLibrary : public StarterTest {
  protected:
   void SetUp() override {
     StarterTest::SetUp();
-    folder_ = TestBinDir() + L"\\planted_" + std::to_wstring(::GetCurrentProcessId());
+    folder_ = ScratchDir() + L"\\planted_" + std::to_wstring(::GetCurrentProcessId());
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     fs::copy_file(TestBinDir() + L"\\canary.dll", folder_ + L"\\iphlpapi.dll");

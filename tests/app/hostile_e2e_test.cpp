@@ -12,6 +12,7 @@
 
 #include "app/hostile_run.h"
 #include "platform/handles.h"
+#include "support/capabilities.h"
 
 namespace starter::test {
 namespace {
@@ -173,7 +174,12 @@ TEST_F(HostileMachine, AMissingVanticFolderIsReportedAndNotRecreated) {
 
 // Nothing can be created or deleted in the folder: both markers fail with
 // access denied, and the stale connected marker, which the starter tries to
-// remove, stays, with a warning that says why.
+// remove, stays. Where the system has no deletion with POSIX semantics
+// (wine 8), the rename aside is refused and the warning says so. Wine 10
+// accepts the POSIX deletion and fails it unseen when the handle closes
+// (the immutable attribute, the stand-in for an unwritable folder, acts only
+// on the unlink; Windows refuses the opening for deletion instead), so there
+// the starter has no refusal to report.
 TEST_F(HostileMachine, AnUnwritableVanticFolderLeavesEverythingAsItWas) {
   ASSERT_TRUE(WriteFileBytes(ConnectedMarker(), "{}"));
   StarterOutcome run;
@@ -185,9 +191,10 @@ TEST_F(HostileMachine, AnUnwritableVanticFolderLeavesEverythingAsItWas) {
   }
   ExpectCleanEnd(run, "");
   std::vector<std::string> lines = LinesOf(run);
-  EXPECT_TRUE(HasInOrder(lines, {"info Vantic process not exist", "info remove WsClientConnected.json",
-                                 "warning WsClientConnected.json left in place: "
-                                 "SetFileInformationByHandle(FileRenameInfo) GLE=5"}));
+  std::vector<std::string> removal = {"info Vantic process not exist", "info remove WsClientConnected.json"};
+  if (!DeletesWithPosixSemantics())
+    removal.emplace_back("warning WsClientConnected.json left in place: SetFileInformationByHandle(FileRenameInfo) GLE=5");
+  EXPECT_TRUE(HasInOrder(lines, removal)) << ::testing::PrintToString(lines);
   EXPECT_THAT(lines, Contains(::testing::MatchesRegex("warning create ForceInstall.file failed->.* GLE=5")));
   EXPECT_THAT(lines, Contains(::testing::MatchesRegex("warning create Report.file failed->.* GLE=5")));
   EXPECT_EQ(ReadFileBytes(ConnectedMarker()), "{}");

@@ -5,7 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cwchar>
+
 #include "platform/handles.h"
+#include "support/capabilities.h"
 #include "support/starter_run.h"
 
 namespace starter::test {
@@ -102,11 +105,15 @@ TEST_F(LeftoverMarkerRun, SuccessComesOnlyWithTheServicesOwnMarker) {
     const double written = WrittenAtMs(ConnectedMarker());
     EXPECT_GE(*answered, written) << "success " << written - *answered << " ms before the service's marker";
     EXPECT_THAT(run.log, Contains("info remove WsClientConnected.json"));
+    // While its holder still has it: a deletion with POSIX semantics freed
+    // the name outright; without one, the file waits under a name aside.
+    const bool shares_deletion = leftover.sharing && std::wcschr(leftover.sharing, L'd');
+    EXPECT_EQ(MovedAsideFileExists(), shares_deletion && !DeletesWithPosixSemantics());
     if (leftover.warning) EXPECT_THAT(run.log, Contains(leftover.warning));
     else EXPECT_THAT(run.log, Not(Contains(StartsWith("warning"))));
   }
-  // A leftover moved aside while held (wine has no deletion with POSIX
-  // semantics) goes once its holder lets go.
+  // A leftover moved aside while held (where the system has no deletion with
+  // POSIX semantics) goes once its holder lets go.
   EXPECT_TRUE(WaitFor([] { return !MovedAsideFileExists(); }));
 
   // The service of the last case still runs, with its marker: that marker is

@@ -25,7 +25,7 @@ class LinkedLog : public HostileTest {
     HostileTest::SetUp();
     fs::remove_all(kElsewhere);
     fs::create_directories(kElsewhere);
-    error_file_ = TestBinDir() + L"\\linked_log_stderr.txt";
+    error_file_ = ScratchDir() + L"\\linked_log_stderr.txt";
   }
   void TearDown() override {
     Unlink();  // first: removing the tree through the link would empty its target

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/process_start.h"
 #include "platform/system_facts.h"
+#include "support/capabilities.h"
 #include "support/port_env.h"
 #include "support/starter_run.h"
 
@@ -22,13 +24,14 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 class PortSelectionRun : public StarterTest {
  protected:
   void SetUp() override {
     StarterTest::SetUp();
-    scratch_ = fs::path(TestBinDir()) / ("port_e2e_" + std::to_string(::GetCurrentProcessId()));
+    scratch_ = fs::path(ScratchDir()) / ("port_e2e_" + std::to_string(::GetCurrentProcessId()));
     fs::remove_all(scratch_);
     fs::create_directories(scratch_ / "traces");
   }
@@ -154,6 +157,39 @@ TEST_F(PortWitnessRun, WithoutAListingTheTablesSeeWhoListens) {
   StandinListing listing;
   listing.ShowListing("");
   EXPECT_THAT(SelectionOfPortMode(9674), ElementsAre("info port 9673 is not available"));
+}
+
+// Whether a connection to 127.0.0.1:`port` is accepted.
+bool Accepts(std::uint16_t port) {
+  platform::UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  sockaddr_in address{AF_INET, htons(port), {}, {}};
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return client && ::connect(client.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+}
+
+// While a service runs, each listener is judged by its owner: this test's
+// listener on the stored port, 9673, takes that port; the service's own on
+// 9674, the next one, keeps it. Where the tables name no owner (wine 8), any
+// listener counts as the service's while one runs, so 9673 is kept.
+TEST_F(PortWitnessRun, WhileAServiceRunsEachListenerIsJudgedByItsOwner) {
+  ASSERT_TRUE(StoreServerPort(9674));  // the port the service reads as it starts
+  ASSERT_TRUE(platform::StartDetached(JavaExe(), L" -jar \"" + VanticDir() + L"\\Vantic.jar\""));
+  ASSERT_TRUE(WaitFor([] { return Accepts(9674); }));
+  const platform::UniqueSocket other = ListenOn(9673);
+  ASSERT_TRUE(other);
+  ASSERT_TRUE(StoreServerPort(9673));
+
+  run_ = RunStarter({"--Dravel", "Brimvale"});
+  EXPECT_EQ(run_.process.standard_output, kSuccess);
+  if (TablesNameOwners()) {
+    EXPECT_THAT(run_.log, Contains("info port 9673 is not available"));
+    EXPECT_THAT(run_.log, Not(Contains("info port 9674 is not available")));
+    EXPECT_THAT(run_.log, Contains("info start exe 9674 ..."));
+    EXPECT_EQ(StoredServerPort(), 9674u);
+  } else {
+    EXPECT_THAT(run_.log, Contains("info start exe 9673 ..."));
+    EXPECT_EQ(StoredServerPort(), 9673u);
+  }
 }
 
 }  // namespace

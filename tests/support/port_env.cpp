@@ -78,6 +78,9 @@ FakeVanticService::~FakeVanticService() {
 
 std::uint16_t Listen(platform::UniqueSocket& socket, const sockaddr* address, int length) {
   socket.reset(::socket(address->sa_family, SOCK_STREAM, IPPROTO_TCP));
+  // A listener of another program: the programs a test starts must not hold
+  // it too (systems that name owners would list each holder).
+  ::SetHandleInformation(reinterpret_cast<HANDLE>(socket.get()), HANDLE_FLAG_INHERIT, 0);
   if (address->sa_family == AF_INET6) {
     const DWORD only_v6 = 1;
     ::setsockopt(socket.get(), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&only_v6),

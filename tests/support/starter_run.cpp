@@ -67,7 +67,7 @@ void StarterTest::SetUp() {
   fs::create_directories(fs::path(JavaExe()).parent_path());
   fs::copy_file(TestBinDir() + L"\\standin_service.exe", JavaExe());
   ASSERT_TRUE(WriteFileBytes(VanticDir() + L"\\Vantic.jar", "PK stand-in jar"));
-  record_file_ = TestBinDir() + L"\\launches_" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
+  record_file_ = ScratchDir() + L"\\launches_" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
   ::DeleteFileW(record_file_.c_str());
 }
 

@@ -46,6 +46,12 @@ std::wstring TestBinDir() {
   return dir.substr(0, dir.rfind(L'\\'));
 }
 
+std::wstring ScratchDir() {
+  wchar_t folder[MAX_PATH] = {};
+  const DWORD length = ::GetTempPathW(MAX_PATH, folder);
+  return std::wstring(folder, length > 0 ? length - 1 : 0);  // without its closing backslash
+}
+
 std::wstring StarterExe() {
   std::wstring bin = TestBinDir();  // <build>\tests\bin
   std::wstring build = bin.substr(0, bin.rfind(L'\\'));

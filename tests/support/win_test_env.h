@@ -15,6 +15,10 @@ inline constexpr char kSuccess[] = R"({"Dravel":0,"Selkan":0})";
 
 // Folder of the running test program (the tools are built beside it).
 std::wstring TestBinDir();
+// Folder for the files a test makes for itself: the prefix's own, since runs
+// in other prefixes (another emulator's, side by side) share the build tree
+// and may number their processes alike.
+std::wstring ScratchDir();
 // The starter executable of this build, and the status program beside it.
 std::wstring StarterExe();
 std::wstring StatusExe();
