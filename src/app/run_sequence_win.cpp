@@ -2,8 +2,6 @@
 
 #include "platform/win.h"
 
-#include <string_view>
-
 #include "app/check_case.h"
 #include "app/stale_marker.h"
 #include "install/install_paths.h"
@@ -11,6 +9,7 @@
 #include "install/install_root.h"
 #include "log/diag_log.h"
 #include "log/diag_logger.h"
+#include "log/escaped_text.h"
 #include "log/starter_version.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
@@ -36,7 +35,7 @@ bool ProbeTemp() {
 int RunStarter(int argc, char** argv) {
   log::ConfigureDiagnosticLog();
   log::Info("[ START ] {}", log::kStarterVersion);
-  for (int i = 1; i < argc; ++i) log::Info("param {}->{}", i, std::string_view(argv[i]));
+  for (int i = 1; i < argc; ++i) log::Info("param {}->{}", i, log::EscapeControls(argv[i]));
 
   const ResultLines result_lines;
   const install::InstallLayout layout = install::MakeInstallLayout(install::GetSpecialDir());
