@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "log/escaped_text.h"
 #include "log/log_lines.h"
 #include "require.h"
 #include "status/json_text.h"
@@ -106,8 +107,8 @@ void CheckJson(std::string_view text) {
   Require(IsUtf8(read), "ill-formed sequences are replaced");
 }
 
-void CheckPrintable(std::string_view text) {
-  for (const char c : starter::status::Printable(text))
+void CheckEscaped(std::string_view text) {
+  for (const char c : starter::log::EscapeControls(text))
     Require(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "the text report shows no control character");
 }
 
@@ -139,7 +140,7 @@ void CheckRun(std::string_view rotated, std::string_view current) {
   for (const std::string& argument : run->arguments) CheckJson(argument);
   CheckJson(run->status_line);
   CheckJson(run->wait_ended);
-  CheckPrintable(run->status_line);
+  CheckEscaped(run->status_line);
 }
 
 }  // namespace
@@ -157,6 +158,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   CheckRun(rotated, current);
   CheckJson(rest);
-  CheckPrintable(rest);
+  CheckEscaped(rest);
   return 0;
 }

@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <exception>
 #include <optional>
-#include <string_view>
 
 #include "app/readiness_wait.h"
 #include "install/install_paths.h"
 #include "install/markers.h"
 #include "log/diag_log.h"
 #include "log/diag_logger.h"
+#include "log/escaped_text.h"
 #include "log/starter_version.h"
 #include "port/port_listening.h"
 #include "port/server_port.h"
@@ -65,7 +65,7 @@ void PrintStatusLine(const std::string& line) {
 int RunStarter(int argc, char** argv) {
   log::ConfigureDiagnosticLog();
   log::Info("[ START ] {}", log::kStarterVersion);
-  for (int i = 1; i < argc; ++i) log::Info("param {}->{}", i, std::string_view(argv[i]));
+  for (int i = 1; i < argc; ++i) log::Info("param {}->{}", i, log::EscapeControls(argv[i]));
 
   const install::InstallLayout layout = install::MakeInstallLayout(install::ReadProgramFilesFolder());
 

@@ -22,7 +22,7 @@ MarkerLook LookAt(const std::wstring& path) {
 std::optional<LeftoverMarker> ReportFailedRemoval(const std::wstring& path, const platform::SystemError& failed) {
   const MarkerLook look = LookAt(path);
   if (look.kind == MarkerLook::Kind::kAbsent) {
-    if (!MeansAbsent(failed.code))
+    if (!MeansAbsent(failed))
       log::Warn("{} moved aside, not deleted: {}", contract::kConnectedMarker.name, Describe(failed));
     return std::nullopt;
   }
@@ -31,12 +31,14 @@ std::optional<LeftoverMarker> ReportFailedRemoval(const std::wstring& path, cons
   return LeftoverMarker{};
 }
 
-// Writes `content` to a new or truncated file, open to every other reader
-// and writer meanwhile; what failed, if a step did.
+}  // namespace
+
 platform::Failure WriteMarker(const std::wstring& path, std::string_view content) {
+  // Only a file that is not there: one the service wrote since the starter
+  // looked is its own, and stays as it is.
   platform::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return platform::LastError("CreateFileW");
   DWORD written = 0;
   if (!::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr))
@@ -46,12 +48,16 @@ platform::Failure WriteMarker(const std::wstring& path, std::string_view content
   return std::nullopt;
 }
 
+namespace {
+
 void CreateMarkerIfMissing(const std::wstring& path, std::string_view content, std::string_view name) {
   if (IsFilePresent(path)) return;
   // The success line is kept for a file really written and closed, so the
-  // log never claims a marker the service will not find.
+  // log never claims a marker the service will not find. A file that came
+  // since the test above is left alone as one found by it is.
   if (const platform::Failure failed = WriteMarker(path, content)) {
-    log::Warn(L"create {} failed->{} GLE={}", std::wstring(name.begin(), name.end()), path, failed->code);
+    if (failed->code != ERROR_FILE_EXISTS)
+      log::Warn(L"create {} failed->{} GLE={}", contract::Widen(name), path, failed->code);
     return;
   }
   log::Info("create {}", name);
@@ -60,6 +66,13 @@ void CreateMarkerIfMissing(const std::wstring& path, std::string_view content, s
 }  // namespace
 
 bool MeansAbsent(std::uint32_t error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+bool MeansAbsent(const platform::SystemError& failure) {
+  constexpr std::uint32_t kStatusObjectNameNotFound = 0xC0000034;
+  constexpr std::uint32_t kStatusObjectPathNotFound = 0xC000003A;
+  if (failure.space != platform::ErrorSpace::kNtStatus) return MeansAbsent(failure.code);
+  return failure.code == kStatusObjectNameNotFound || failure.code == kStatusObjectPathNotFound;
+}
 
 bool IsFilePresent(const std::wstring& path) {
   if (path.empty()) return false;

@@ -67,12 +67,13 @@ std::vector<platform::UniqueHandle> HoldLogFolders(const LogLocation& location) 
 SharedFileSink::SharedFileSink(LogLocation location, std::uint64_t max_size)
     : location_(std::move(location)), max_size_(max_size), folders_(HoldLogFolders(location_)),
       writers_mutex_(OpenWritersMutex(location_.FilePath())) {
-  // A file that another program holds without write sharing is ours again
-  // once it lets go, and every line opens the file anew: only a file that
-  // cannot be opened at all, or is refused, fails the creation.
+  // A file that another program holds without write sharing, or under an
+  // oplock it has yet to give up, is ours again once it lets go, and every
+  // line opens the file anew: only a file that cannot be opened at all, or
+  // is refused, fails the creation.
   platform::Expected<OpenLog> log = Open();
   if (log) Check(log->file.get());
-  else if (log.error().code != platform::kStatusSharingViolation)
+  else if (!platform::MeansNotNow(log.error()))
     ThrowFailure("Failed opening file", location_.FilePath(), log.error());
 }
 

@@ -3,16 +3,13 @@
 namespace starter::platform {
 namespace {
 
-// ERROR_SHARING_VIOLATION: another handle on the file does not share deletion.
-constexpr std::uint32_t kSharingViolation = 32;
-
-// A program that holds the file without sharing its deletion often lets go
-// within moments (a scanner reading it once); one that keeps it is waited
-// for no longer than the limit.
+// A program that holds the file without sharing its deletion, or under an
+// oplock the open began to break, often lets go within moments (a scanner
+// reading it once); one that keeps it is waited for no longer than the limit.
 Failure OpenForDeletion(FileRemovalSteps& steps) {
   for (;;) {
     Failure failed = steps.Open();
-    if (!failed || failed->code != kSharingViolation ||
+    if (!failed || !MeansNotNow(*failed) ||
         steps.Elapsed() + kOpenForDeletionRetry > kOpenForDeletionLimit)
       return failed;
     steps.Pause(kOpenForDeletionRetry);

@@ -19,7 +19,8 @@ class FileRemovalSteps {
  public:
   virtual ~FileRemovalSteps() = default;
   // Opens the name itself for deletion (a link there is not followed), with
-  // every kind of sharing.
+  // every kind of sharing, and without waiting for a program's oplock on the
+  // file to be broken.
   virtual Failure Open() = 0;
   // Deletes with POSIX semantics, ignoring the read-only attribute: the name
   // goes when the handle closes, even while others still hold the file.

@@ -1,10 +1,10 @@
 #include "platform/file_removal.h"
 
 #include <cstddef>
-#include <cstring>
-#include <vector>
 
 #include "platform/handles.h"
+#include "platform/held_entries.h"
+#include "platform/rename_record.h"
 #include "platform/system_facts.h"
 
 namespace starter::platform {
@@ -22,19 +22,40 @@ constexpr DWORD kDispositionDelete = 0x1;
 constexpr DWORD kDispositionPosixSemantics = 0x2;
 constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
 
+static_assert(offsetof(FILE_RENAME_INFO, RootDirectory) == offsetof(RenameRecord, root_directory) &&
+              offsetof(FILE_RENAME_INFO, FileNameLength) == offsetof(RenameRecord, file_name_length) &&
+              offsetof(FILE_RENAME_INFO, FileName) == offsetof(RenameRecord, file_name));
+
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Where `path` divides into its folder (with its last backslash, so "C:\"
+// stays the root) and the name in it.
+std::size_t NameStart(const std::wstring& path) { return path.find_last_of(L"\\/") + 1; }
+std::wstring FolderOf(const std::wstring& path) {
+  const std::size_t start = NameStart(path);
+  return start == 0 ? L"." : path.substr(0, start);
+}
+std::wstring_view NameOf(const std::wstring& path) { return std::wstring_view(path).substr(NameStart(path)); }
 
 class WinFileRemoval final : public FileRemovalSteps {
  public:
   explicit WinFileRemoval(std::wstring path) : path_(std::move(path)) {}
 
   Failure Open() override {
-    // Attributes besides deletion, for the read-only one. A link planted
-    // under the name is removed itself, never the file it points to; a
-    // folder of that name does not open (no backup semantics), so it stays.
-    file_.reset(::CreateFileW(path_.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file_) return LastError("CreateFileW");
+    // The folder by its path, as before the name; the name in it through
+    // the call that can decline to wait for an oplock's break (CreateFileW
+    // cannot). Attributes besides deletion, for the read-only one. A link
+    // planted under the name is removed itself, never the file it points
+    // to; a folder of that name does not open, so it stays.
+    if (!folder_) {
+      folder_.reset(::CreateFileW(FolderOf(path_).c_str(), FILE_TRAVERSE, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      if (!folder_) return LastError("CreateFileW");
+    }
+    Expected<UniqueHandle> file =
+        OpenExistingFileIn(folder_.get(), NameOf(path_), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
+    if (!file) return file.error();
+    file_ = std::move(*file);
     return std::nullopt;
   }
 
@@ -60,15 +81,8 @@ class WinFileRemoval final : public FileRemovalSteps {
     // who finds it in the folder what it is.
     const std::wstring aside = path_ + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                                std::to_wstring(::GetTickCount64()) + L".removed";
-    const std::size_t name_bytes = aside.size() * sizeof(wchar_t);
-    const std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + name_bytes;
-    std::vector<std::uint64_t> words((size + 7) / 8, 0);  // aligned for the record's handle field
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(words.data());
-    rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(name_bytes);
-    std::memcpy(rename->FileName, aside.data(), name_bytes);
-    return Set(FileRenameInfo, rename, size, "SetFileInformationByHandle(FileRenameInfo)");
+    RenameRequest rename = MakeRenameRequest(std::wstring_view(aside), false, nullptr);
+    return Set(FileRenameInfo, rename.record(), rename.size, "SetFileInformationByHandle(FileRenameInfo)");
   }
 
   Failure MarkForDeletion() override {
@@ -90,6 +104,7 @@ class WinFileRemoval final : public FileRemovalSteps {
   }
 
   std::wstring path_;
+  UniqueHandle folder_;
   UniqueHandle file_;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };

@@ -24,8 +24,13 @@ Expected<UniqueHandle> HoldFolderByPath(const std::wstring& path);
 Expected<UniqueHandle> HoldFolderIn(HANDLE folder, std::wstring_view name);
 
 // Opens the file `name` in `folder` with `access`, creating it when missing,
-// shared for reading, writing and deletion.
+// shared for reading, writing and deletion. A file another program holds an
+// opportunistic lock on is not waited for: the open fails at once with
+// kStatusOplockBreakInProgress (see MeansNotNow).
 Expected<UniqueHandle> OpenFileIn(HANDLE folder, std::wstring_view name, ACCESS_MASK access);
+
+// As OpenFileIn, for a file that exists: a missing one is not created.
+Expected<UniqueHandle> OpenExistingFileIn(HANDLE folder, std::wstring_view name, ACCESS_MASK access);
 
 // Attributes, reparse tag and link count of an open file or folder.
 Expected<EntryFacts> QueryEntryFacts(HANDLE entry);
@@ -33,9 +38,5 @@ Expected<EntryFacts> QueryEntryFacts(HANDLE entry);
 // Renames the open `entry` (opened with DELETE access) to `name` in
 // `folder`, replacing a file of that name.
 Failure RenameInto(HANDLE entry, HANDLE folder, std::wstring_view name);
-
-// What the open calls answer when another program holds the file without
-// sharing what the caller asked for.
-inline constexpr std::uint32_t kStatusSharingViolation = 0xC0000043;
 
 }  // namespace starter::platform

@@ -1,10 +1,8 @@
 #include "platform/held_entries.h"
 
-#include <cstring>
-#include <vector>
-
 #include "platform/system_facts.h"
 #include "platform/ntdll.h"
+#include "platform/rename_record.h"
 
 namespace starter::platform {
 namespace {
@@ -13,20 +11,24 @@ static_assert(kAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
 static_assert(kAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT);
 
 // NtCreateFile's values (wdm.h), which the user-mode headers leave out.
+constexpr ULONG kOpen = 1;
 constexpr ULONG kOpenIf = 3;
 constexpr ULONG kDirectoryFile = 0x1;
 constexpr ULONG kSynchronousIoNonAlert = 0x20;
 constexpr ULONG kNonDirectoryFile = 0x40;
+constexpr ULONG kCompleteIfOplocked = 0x100;
 constexpr ULONG kOpenReparsePoint = 0x200000;
 constexpr ULONG kCaseInsensitive = 0x40;
 constexpr ULONG kFileRenameInformation = 10;
 
 constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr ULONG kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Opens or creates `name` in `folder`, the name itself and never what it links to.
+// Opens `name` in `folder` (or creates it, as `disposition` says), the name
+// itself and never what it links to.
 Expected<UniqueHandle> OpenIn(HANDLE folder, std::wstring_view name, ACCESS_MASK access, ULONG sharing,
-                              ULONG kind) {
+                              ULONG disposition, ULONG kind) {
   const auto create_file = Ntdll().create_file;
   if (!create_file) return NtStatusError("NtCreateFile", kStatusProcedureNotFound);
   const auto bytes = static_cast<USHORT>(name.size() * sizeof(wchar_t));
@@ -35,9 +37,9 @@ Expected<UniqueHandle> OpenIn(HANDLE folder, std::wstring_view name, ACCESS_MASK
   NtIoStatusBlock io{};
   UniqueHandle entry;
   const LONG status = create_file(entry.put(), access | SYNCHRONIZE, &attributes, &io, nullptr,
-                                  FILE_ATTRIBUTE_NORMAL, sharing, kOpenIf,
+                                  FILE_ATTRIBUTE_NORMAL, sharing, disposition,
                                   kind | kSynchronousIoNonAlert | kOpenReparsePoint, nullptr, 0);
-  if (status < 0) return NtStatusError("NtCreateFile", status);
+  if (Failure failed = FailedOpen("NtCreateFile", static_cast<std::uint32_t>(status))) return *failed;
   return entry;
 }
 
@@ -51,11 +53,18 @@ Expected<UniqueHandle> HoldFolderByPath(const std::wstring& path) {
 }
 
 Expected<UniqueHandle> HoldFolderIn(HANDLE folder, std::wstring_view name) {
-  return OpenIn(folder, name, kFolderAccess, kFolderSharing, kDirectoryFile);
+  return OpenIn(folder, name, kFolderAccess, kFolderSharing, kOpenIf, kDirectoryFile);
 }
 
+// Any account that can open a file here can hold a batch or read-write-handle
+// oplock on it, and an open for writing or deletion would then wait for its
+// break with no limit: the open completes at once instead.
 Expected<UniqueHandle> OpenFileIn(HANDLE folder, std::wstring_view name, ACCESS_MASK access) {
-  return OpenIn(folder, name, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kNonDirectoryFile);
+  return OpenIn(folder, name, access, kShareAll, kOpenIf, kNonDirectoryFile | kCompleteIfOplocked);
+}
+
+Expected<UniqueHandle> OpenExistingFileIn(HANDLE folder, std::wstring_view name, ACCESS_MASK access) {
+  return OpenIn(folder, name, access, kShareAll, kOpen, kNonDirectoryFile | kCompleteIfOplocked);
 }
 
 Expected<EntryFacts> QueryEntryFacts(HANDLE entry) {
@@ -71,18 +80,11 @@ Expected<EntryFacts> QueryEntryFacts(HANDLE entry) {
 Failure RenameInto(HANDLE entry, HANDLE folder, std::wstring_view name) {
   const auto set_information = Ntdll().set_information_file;
   if (!set_information) return NtStatusError("NtSetInformationFile", kStatusProcedureNotFound);
-  // The record with its name behind it, and room for a terminator: some
-  // systems want at least the record's declared size.
-  const size_t bytes = name.size() * sizeof(wchar_t);
-  constexpr size_t kNameOffset = offsetof(NtRenameInformation, file_name);
-  std::vector<unsigned char> storage(kNameOffset + bytes + sizeof(wchar_t));
-  auto* rename = reinterpret_cast<NtRenameInformation*>(storage.data());
-  rename->replace_if_exists = TRUE;
-  rename->root_directory = folder;
-  rename->file_name_length = static_cast<ULONG>(bytes);
-  std::memcpy(storage.data() + kNameOffset, name.data(), bytes);
+  // With a terminator, the record is at least as long as declared, which
+  // some systems want.
+  RenameRequest rename = MakeRenameRequest(name, true, folder);
   NtIoStatusBlock io{};
-  const LONG status = set_information(entry, &io, rename, static_cast<ULONG>(storage.size()), kFileRenameInformation);
+  const LONG status = set_information(entry, &io, rename.record(), rename.size, kFileRenameInformation);
   if (status < 0) return NtStatusError("NtSetInformationFile", status);
   return std::nullopt;
 }

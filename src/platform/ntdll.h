@@ -5,7 +5,6 @@
 // lays them out, pinned for the 32-bit and the 64-bit layout.
 #include <windows.h>
 
-#include <cstddef>
 #include <cstdint>
 
 #include "platform/system_error.h"
@@ -33,21 +32,10 @@ struct NtIoStatusBlock {
   ULONG_PTR information;
 };
 
-// FILE_RENAME_INFORMATION: the new name follows the record, `file_name_length`
-// bytes from `file_name` on; relative to `root_directory` when that is not null.
-struct NtRenameInformation {
-  BOOLEAN replace_if_exists;
-  HANDLE root_directory;
-  ULONG file_name_length;
-  WCHAR file_name[1];
-};
-
 static_assert(sizeof(void*) != 4 || (sizeof(NtUnicodeString) == 8 && sizeof(NtObjectAttributes) == 24 &&
-                                     sizeof(NtIoStatusBlock) == 8 &&
-                                     offsetof(NtRenameInformation, file_name) == 12));
+                                     sizeof(NtIoStatusBlock) == 8));
 static_assert(sizeof(void*) != 8 || (sizeof(NtUnicodeString) == 16 && sizeof(NtObjectAttributes) == 48 &&
-                                     sizeof(NtIoStatusBlock) == 16 &&
-                                     offsetof(NtRenameInformation, file_name) == 20));
+                                     sizeof(NtIoStatusBlock) == 16));
 
 // NtQueryInformationProcess and its WOW64 form share one signature; only the
 // record written differs.

@@ -17,11 +17,11 @@ namespace starter::platform {
 // where it has none, the program and its descendants found by parent id.
 void EndProgram(const ProgramWithOutput& started);
 
-// Once started, watches `started` from a thread of its own until the object
-// goes. When the limit passes first, it ends the program (EndProgram). Should
-// a process the search by parent id could not find still hold the pipe, it
-// then cancels the read that the thread which started the watch is blocked
-// in, again and again until the object goes. So everything that thread does
+// Once started, watches `started` from a thread of its own until Stop, or
+// until the object goes. When the limit passes first, it ends the program
+// (EndProgram). Should a process the search by parent id could not find
+// still hold the pipe, it then cancels the read that the thread which
+// started the watch is blocked in, again and again until the watch stops. So everything that thread does
 // with the program meanwhile, reading its output and waiting for its end,
 // comes to an end soon after the limit.
 class ProgramDeadline {
@@ -34,6 +34,10 @@ class ProgramDeadline {
   // Starts the watch; the failure when it cannot be, and nothing then bounds
   // what the caller does with the program.
   Failure Start(std::chrono::milliseconds limit);
+  // Ends the watch. Once it returns, nothing cancels this thread's reads
+  // any more: what the thread writes after (a log line about the program,
+  // say) cannot be cut short by the watch.
+  void Stop();
   // Whether the limit passed, and the program was ended.
   bool Expired() const { return expired_.load(); }
 

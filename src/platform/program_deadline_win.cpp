@@ -57,10 +57,13 @@ void EndProgram(const ProgramWithOutput& started) {
   }
 }
 
-ProgramDeadline::~ProgramDeadline() {
+ProgramDeadline::~ProgramDeadline() { Stop(); }
+
+void ProgramDeadline::Stop() {
   if (!watcher_) return;
   ::SetEvent(stop_.get());
   ::WaitForSingleObject(watcher_.get(), INFINITE);
+  watcher_.reset();
 }
 
 Failure ProgramDeadline::Start(std::chrono::milliseconds limit) {

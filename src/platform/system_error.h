@@ -58,4 +58,22 @@ class [[nodiscard]] Expected {
 // What a call that gives nothing but success came to: empty when it succeeded.
 using Failure = std::optional<SystemError>;
 
+// What an open of a file answers (NTSTATUS) when another program has the
+// file for the moment: it holds the file without sharing what was asked, or
+// it holds an opportunistic lock on it that the open has begun to break.
+// The latter is a success with a handle, given instead of waiting for the
+// holder to let go (FILE_COMPLETE_IF_OPLOCKED): on a local volume that wait
+// has no end while the holder keeps the lock.
+inline constexpr std::uint32_t kStatusSharingViolation = 0xC0000043;
+inline constexpr std::uint32_t kStatusOplockBreakInProgress = 0x00000108;
+
+// What an open of a file that answered `status` comes to: nothing when its
+// handle is to be used, else the failure. An oplock break in progress is
+// one: the holder has yet to let go, and the handle would wait for it.
+Failure FailedOpen(const char* call, std::uint32_t status);
+
+// Whether a failed open says only "not now": another program has the file
+// for the moment, and a later try may succeed.
+bool MeansNotNow(const SystemError& error);
+
 }  // namespace starter::platform

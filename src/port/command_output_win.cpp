@@ -46,16 +46,17 @@ CommandOutput Failed(const char* line, const platform::SystemError& error) {
   return CommandOutput::kFailed;
 }
 
-// Reads the program's output to its end, then waits for the program.
-bool ReadToEnd(platform::ProgramWithOutput& started, std::string& output) {
+// Reads the program's output to its end, then waits for the program:
+// whether the output was read whole, or why it could not be read at all.
+platform::Expected<bool> ReadToEnd(platform::ProgramWithOutput& started, std::string& output) {
   platform::Expected<UniqueStream> stream = TextStreamOf(started.output);
   const bool read = stream && AppendStreamOutput(stream->get(), output);
-  if (!stream) Failed("read pipe error", stream.error());
   // Closed before the wait, so a command whose output was not read to its
   // end cannot block on a full pipe.
   if (stream) stream->reset();
   started.output.reset();
   ::WaitForSingleObject(started.program.process(), INFINITE);
+  if (!stream) return stream.error();
   return read;
 }
 
@@ -76,8 +77,12 @@ CommandOutput ReadProgramOutput(const std::wstring& program, const std::wstring&
     platform::EndProgram(*started);
     return Failed("popen error", *unwatched);
   }
-  const bool read = ReadToEnd(*started, output);
-  if (!deadline.Expired()) return read ? CommandOutput::kRead : CommandOutput::kFailed;
+  const platform::Expected<bool> read = ReadToEnd(*started, output);
+  // Until the watch stops it may cancel this thread's I/O, a write of the
+  // log among it: every line about the program comes after.
+  deadline.Stop();
+  if (!read) Failed("read pipe error", read.error());
+  if (!deadline.Expired()) return read && *read ? CommandOutput::kRead : CommandOutput::kFailed;
   log::Warn(L"{} ran out of time after {} ms and was ended", command, limit.count());
   // Why the programs it started were looked for by parent id.
   if (started->job_refused) log::Info("{}", Describe(*started->job_refused));

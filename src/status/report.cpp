@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "contract/product_contract.h"
+#include "log/escaped_text.h"
 #include "log/utf8.h"
 #include "status/json_text.h"
 
@@ -20,7 +21,7 @@ std::string Utf8(const std::wstring& text) { return log::WideToUtf8(text); }
 // carry text from outside (log lines, command lines, paths), shown with
 // their control characters escaped so that each field stays one line.
 std::string Field(const std::string& name, const std::string& value) {
-  return fmt::format("{:<18}{}\n", name, Printable(value));
+  return fmt::format("{:<18}{}\n", name, log::EscapeControls(value));
 }
 
 std::string FileState(const FileFacts& file) {
@@ -185,20 +186,6 @@ std::string VerdictJson(const Verdict& verdict) {
 bool Cut(const Observations& seen) { return !seen.unanswered.empty() || !seen.failed.empty(); }
 
 }  // namespace
-
-std::string Printable(std::string_view text) {
-  std::string shown;
-  shown.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\r') shown += "\\r";
-    else if (c == '\n') shown += "\\n";
-    else if (c == '\t') shown += "\\t";
-    else if (byte < 0x20 || byte == 0x7F) shown += fmt::format("\\x{:02x}", byte);
-    else shown += c;
-  }
-  return shown;
-}
 
 std::string ModeOf(const std::vector<std::string>& arguments) {
   std::vector<const char*> argv = {"zephra_vantic_starter.exe"};

@@ -92,7 +92,8 @@ TEST_F(LeftoverMarkerRun, SuccessComesOnlyWithTheServicesOwnMarker) {
   const Leftover leftovers[] = {
       {"read-only", true, nullptr, nullptr},
       {"held with delete sharing", false, L"rwd", nullptr},
-      {"held without delete sharing", false, L"rw", "warning WsClientConnected.json left in place: CreateFileW GLE=32"},
+      {"held without delete sharing", false, L"rw",
+       "warning WsClientConnected.json left in place: NtCreateFile status=0xC0000043"},
   };
   for (const Leftover& leftover : leftovers) {
     SCOPED_TRACE(leftover.name);

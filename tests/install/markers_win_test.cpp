@@ -66,6 +66,18 @@ TEST_F(MarkerFiles, CreatesBothWithExactBytesOnceAndNeverTouchesThemAgain) {
   EXPECT_EQ(ReadFileBytes(report_), "");
 }
 
+// The service may write a marker between the starter's test and its write:
+// that file is the service's, and the write leaves it whole.
+TEST_F(MarkerFiles, AFileThatCameAfterTheTestIsNotTruncated) {
+  ASSERT_TRUE(WriteFileBytes(report_, "written by the service"));
+  const platform::Failure failed = WriteMarker(report_, "Report\r\n");
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->code, static_cast<std::uint32_t>(ERROR_FILE_EXISTS));
+  EXPECT_EQ(ReadFileBytes(report_), "written by the service");
+  EXPECT_FALSE(WriteMarker(install_, "ForceInstall\r\n"));
+  EXPECT_EQ(ReadFileBytes(install_), "ForceInstall\r\n");
+}
+
 TEST_F(MarkerFiles, EachMarkerIsDecidedByItsOwnTest) {
   fs::create_directory(install_);
   test::LogCapture log;

@@ -6,10 +6,17 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <spdlog/sinks/base_sink.h>
 
 #include <chrono>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "log/diag_logger.h"
+#include "platform/handles.h"
 #include "platform/program_deadline.h"
 #include "platform/system_facts.h"
 #include "support/product_internals.h"
@@ -56,6 +63,53 @@ TEST(CommandWithoutAJob, WhatTheSearchByParentIdFindsIsEndedAndABlockedReadIsCan
   // start.exe has ended before the search, so the netstat it started is not
   // found and holds the pipe open: the read is cancelled.
   EXPECT_TRUE(ReadEndsWithoutAJob(L"start /b netstat -ano & netstat -ano", false));
+  EXPECT_TRUE(test::WaitFor([] { return StandInsRunning() == 0; }));
+}
+
+// A log whose every line takes a while to reach its file, in a synchronous
+// read the writing thread can have cancelled (as a write to a slow disk or a
+// network share can be). Each line is kept as written or as cut short.
+class SlowLog final : public spdlog::sinks::base_sink<std::mutex> {
+ public:
+  std::vector<std::string> written, cut_short;
+
+ protected:
+  void sink_it_(const spdlog::details::log_msg& msg) override {
+    HANDLE read = nullptr, write = nullptr;
+    ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 0));
+    const platform::UniqueHandle read_end(read), write_end(write);
+    // The disk's time: far longer than the watch's gap between two cancellations.
+    std::thread disk([&write_end] {
+      ::Sleep(400);
+      DWORD done = 0;
+      ::WriteFile(write_end.get(), "x", 1, &done, nullptr);
+    });
+    char byte = 0;
+    DWORD got = 0;
+    const bool done = ::ReadFile(read_end.get(), &byte, 1, &got, nullptr);
+    disk.join();
+    (done ? written : cut_short).emplace_back(msg.payload.data(), msg.payload.size());
+  }
+  void flush_() override {}
+};
+
+// After a listing ran out of time, the watch cancelled this thread's I/O
+// every 100 ms for as long as it lived: a warning written meanwhile could
+// be cancelled itself, and never reach the log.
+TEST(CommandOutOfTime, ItsWarningIsWrittenOnceTheWatchHasStopped) {
+  const test::StandinListing netstat;
+  const test::ScopedEnvironmentVariable hang(L"NETSTAT_STANDIN_HANG", L"1");
+  const auto slow = std::make_shared<SlowLog>();
+  const std::shared_ptr<spdlog::logger> saved = log::DiagnosticLogger();
+  log::DiagnosticLogger() = std::make_shared<spdlog::logger>("slow", slow);
+  log::DiagnosticLogger()->set_level(spdlog::level::info);
+  std::string output;
+  const CommandOutput outcome = ReadCommandOutput("netstat -ano", output, std::chrono::milliseconds(500));
+  log::DiagnosticLogger() = saved;
+  EXPECT_EQ(outcome, CommandOutput::kTimedOut);
+  EXPECT_THAT(slow->written,
+              ::testing::ElementsAre("cmd.exe /c netstat -ano ran out of time after 500 ms and was ended"));
+  EXPECT_THAT(slow->cut_short, ::testing::IsEmpty());
   EXPECT_TRUE(test::WaitFor([] { return StandInsRunning() == 0; }));
 }
 

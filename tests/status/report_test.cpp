@@ -32,11 +32,6 @@ Observations Installed() {
   return seen;
 }
 
-TEST(Printable, EscapesControlCharactersAndKeepsTheRest) {
-  EXPECT_EQ(Printable("a\r\nb\tc\x01\x1F\x7F"), R"(a\r\nb\tc\x01\x1f\x7f)");
-  EXPECT_EQ(Printable("C:\\Program Files\\Caf\xC3\xA9 \"x\""), "C:\\Program Files\\Caf\xC3\xA9 \"x\"");
-}
-
 // Every field that shows text from the log or from other processes.
 TEST(FormatText, ShowsTextFromOutsideOnTheLinesItBelongsTo) {
   Observations seen = Installed();
