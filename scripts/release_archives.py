@@ -67,8 +67,8 @@ def write_zip(path, entries, epoch):
 
 def sha256sums(paths):
     """sha256sum's own format, so `sha256sum -c SHA256SUMS` checks a copy."""
-    lines = sorted(f"{hashlib.sha256(p.read_bytes()).hexdigest()}  {p.name}\n" for p in paths)
-    return "".join(lines)
+    return "".join(f"{hashlib.sha256(p.read_bytes()).hexdigest()}  {p.name}\n"
+                   for p in sorted(paths, key=lambda p: p.name))
 
 
 def file_version(image):

@@ -57,12 +57,13 @@ class ZipArchives(unittest.TestCase):
 
     def test_sums_are_in_sha256sums_format_sorted_by_name(self):
         folder = Path(self.folder.name)
-        (folder / "b.zip").write_bytes(b"")
-        (folder / "a.zip").write_bytes(b"abc")
+        # The sums in the order opposite to the names'.
+        (folder / "a.zip").write_bytes(b"")
+        (folder / "b.zip").write_bytes(b"abc")
         self.assertEqual(
             ra.sha256sums([folder / "b.zip", folder / "a.zip"]),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad  a.zip\n"
-            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855  b.zip\n")
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855  a.zip\n"
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad  b.zip\n")
 
 
 class ProgramRecords(unittest.TestCase):
