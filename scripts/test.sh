@@ -16,6 +16,15 @@ scripts/fuzz.sh 30
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake >/dev/null
 ninja -C build/win32
 scripts/static_analysis.sh build/win32
+
+# --- a release: two clones give the same bytes (scripts/check_release.sh) ---
+# Its two builds run beside the wine suites, which mostly wait.
+scripts/check_release.sh >build/check_release.log 2>&1 &
+release_check=$!
+
 tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure
 STARTER_WINE_ARCH=win64 tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure \
   -R '^Wow64Prefix\.'
+
+wait "$release_check" || { cat build/check_release.log >&2; exit 1; }
+cat build/check_release.log
