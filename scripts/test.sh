@@ -18,7 +18,7 @@ ninja -C build/win32
 scripts/static_analysis.sh build/win32
 
 # --- a release: two clones give the same bytes (scripts/check_release.sh) ---
-# Its two builds run beside the wine suites, which mostly wait.
+# Its two builds run beside the wine suites instead of after them.
 scripts/check_release.sh >build/check_release.log 2>&1 &
 release_check=$!
 
