@@ -20,6 +20,9 @@ function(starter_precompile_headers target)
 endfunction()
 
 # GoogleTest from the source package, built with whichever compiler this tree uses.
+if(NOT STARTER_TESTS)
+  return()
+endif()
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)

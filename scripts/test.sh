@@ -18,7 +18,7 @@ prepare_log=build/test-logs/wine10-prepare.log
 scripts/wine10.sh prepare >"$prepare_log" 2>&1 &
 prepare_pid=$!
 streams=()
-trap 'kill $prepare_pid "${streams[@]}" 2>/dev/null || true' EXIT
+trap 'kill $prepare_pid "${streams[@]}" ${release_check:-} 2>/dev/null || true' EXIT
 
 cmake -S . -B build/native -G Ninja >/dev/null
 ninja -C build/native
@@ -36,6 +36,12 @@ STARTER_WINE_PREFIX=$PWD/build/wineprefix-discovery tests/support/wine-session.s
 discovery_pid=$!
 scripts/static_analysis.sh build/win32
 wait $discovery_pid || { cat build/test-logs/discovery.log >&2; exit 1; }
+
+# A release: two clones of this commit give the same bytes
+# (scripts/check_release.sh). Its two builds run beside the wine suites, at
+# the lowest priority, so the suites' timed runs keep the processor they need.
+nice -n 19 scripts/check_release.sh >build/test-logs/check_release.log 2>&1 &
+release_check=$!
 
 # One emulator's suites, in a network namespace of its own: its name, the
 # capabilities its 32-bit and its 64-bit prefix must show (the tests branch
@@ -80,4 +86,7 @@ for i in 0 1; do
   [ "$status" = 0 ] || { echo "== FAILED under $name" >&2; failed=1; }
 done
 [ -f build/wine10-root/.starter-ready ] || cat "$prepare_log" >&2
+echo "== Release check (build/test-logs/check_release.log):"
+wait "$release_check" || { cat build/test-logs/check_release.log >&2; echo "== FAILED: the release check" >&2; failed=1; }
+cat build/test-logs/check_release.log
 exit $failed
