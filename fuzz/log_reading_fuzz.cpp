@@ -131,10 +131,14 @@ void CheckRun(std::string_view rotated, std::string_view current) {
   Require(reads <= 1, "the rotated file is read at most once");
   if (!run) return;
   Require(run->arguments.size() <= starter::status::kMaxArgumentIndex, "arguments stay within a command line");
+  // Each file is read on its own: a rotated file cut inside a line does not
+  // run on into the current one.
   bool started = false;
-  for (const starter::log::LogLine& line : starter::log::ParseLogLines(std::string(rotated) + std::string(current))) {
-    Require(line.message.find("\r\n") == std::string::npos, "a line holds no line end");
-    started = started || (line.process_id == run->process_id && line.time == run->started);
+  for (const std::string_view file : {rotated, current}) {
+    for (const starter::log::LogLine& line : starter::log::ParseLogLines(file)) {
+      Require(line.message.find("\r\n") == std::string::npos, "a line holds no line end");
+      started = started || (line.process_id == run->process_id && line.time == run->started);
+    }
   }
   Require(started, "the run has a start line");
   for (const std::string& argument : run->arguments) CheckJson(argument);

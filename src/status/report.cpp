@@ -13,7 +13,6 @@
 namespace starter::status {
 namespace {
 
-constexpr char kIndent[] = "                  ";  // lines that continue a field
 
 std::string Utf8(const std::wstring& text) { return log::WideToUtf8(text); }
 
