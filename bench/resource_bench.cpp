@@ -38,7 +38,10 @@ std::vector<Usage> WaitOutAllPolls(const install::InstallLayout& layout, std::st
   };
   probe.watch_marker_folder = [&] { return app::WatchMarkerFolder(layout.ConnectedMarker()); };
   app::ReportReadiness(contract::CallerMode::kNoArgument, probe,
-                     [&](const std::string& line) { printed = line; });
+                     [&](const std::string& line) {
+                       printed = line;
+                       return true;
+                     });
   return after_poll;
 }
 
