@@ -1,0 +1,67 @@
+// The run's limit on its time, end to end under wine: a machine with many TCP
+// connections makes every read of the TCP tables slow (wine 8 resolves the
+// owner of each socket in turn), so the port mode's 200 polls would take
+// minutes; the run still ends at its limit with its line printed once.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "platform/winsock.h"
+#include "port/port_listening.h"
+#include "support/port_env.h"
+#include "support/starter_run.h"
+
+namespace starter::test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+// Two rows each: enough that a read of the tables under wine 8 takes a few
+// hundred milliseconds, so the port mode's polls alone would take well over a
+// minute without the limit.
+constexpr int kConnections = 1000;
+constexpr char kLimitWarning[] = "warning run ended at its time limit in ";
+
+double SecondsOfOneTableRead() {
+  const auto began = std::chrono::steady_clock::now();
+  const platform::Expected<port::TcpTables> tables = port::ReadMachineTcpTables();
+  EXPECT_TRUE(tables);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+}
+
+class RunLimitRun : public StarterTest {
+ protected:
+  platform::WinsockSession winsock_;
+};
+
+TEST_F(RunLimitRun, APortModeRunOnABusyMachineEndsByItsLimitWithItsTimeoutLineOnce) {
+  const LoopbackConnections busy(kConnections);
+  ASSERT_EQ(busy.Count(), kConnections);
+  const double read_seconds = SecondsOfOneTableRead();
+  std::printf("one read of the TCP tables with %d connections open: %.3f s\n", kConnections, read_seconds);
+
+  // The service never listens: the wait cannot succeed.
+  const StarterOutcome run = RunStarter({"--Dravel", "Brimvale"}, {{L"STANDIN_NO_LISTEN", L"1"}});
+  std::printf("the run took %.1f s\n", run.process.seconds);
+  ASSERT_TRUE(run.process.finished);
+  EXPECT_EQ(run.process.exit_code, 0u);
+  EXPECT_EQ(run.process.standard_output, R"({"Dravel":1,"Selkan":0})");
+  EXPECT_LT(run.process.seconds, 45.0);
+  // 200 polls, each a read and a 100 ms period: past the limit the limit ends
+  // the run and names the wait; a machine whose reads stay fast (wine 10 may
+  // list fewer sockets) sees the wait run out by itself instead.
+  if (200 * (read_seconds + 0.1) > 40.0) {
+    EXPECT_THAT(run.log, Contains(std::string(kLimitWarning) + "wait"));
+    EXPECT_THAT(run.log, Not(Contains("info [ END ]\n")));
+  } else {
+    EXPECT_THAT(run.log, Not(Contains(StartsWith(kLimitWarning))));
+    EXPECT_THAT(run.log, Contains(R"(info OUTPUT->{"Dravel":1,"Selkan":0})"));
+  }
+}
+
+}  // namespace
+}  // namespace starter::test
