@@ -53,7 +53,7 @@ platform::Failure StartRunLimit(contract::CallerMode mode, StatusLineOnce& line,
   auto watch = std::make_unique<RunLimitWatch>(RunLimitWatch{mode, line, stage});
   const platform::UniqueHandle thread(::CreateThread(nullptr, 0, WatchRun, watch.get(), 0, nullptr));
   if (!thread) return platform::SystemError{"CreateThread", ::GetLastError()};
-  watch.release();  // the thread's now
+  static_cast<void>(watch.release());  // the thread owns it now
   return std::nullopt;
 }
 
