@@ -58,7 +58,9 @@ TEST_F(RunLimitRun, APortModeRunOnABusyMachineEndsByItsLimitWithItsTimeoutLineOn
   // out by itself first, and then it says so as always.
   const bool limit_ended_it =
       std::find(run.log.begin(), run.log.end(), std::string(kLimitWarning) + "wait") != run.log.end();
-  if (read_seconds > 0.2) EXPECT_TRUE(limit_ended_it);
+  if (read_seconds > 0.2) {
+    EXPECT_TRUE(limit_ended_it);
+  }
   if (limit_ended_it) {
     EXPECT_GE(run.process.seconds, 36.0);
     EXPECT_THAT(run.log, Not(Contains("info [ END ]\n")));
