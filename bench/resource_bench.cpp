@@ -15,6 +15,7 @@
 #include "port/port_listening.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
+#include "support/win_test_env.h"
 
 namespace starter::bench {
 namespace {
