@@ -4,7 +4,7 @@ namespace starter::app {
 
 bool StatusLineOnce::Print(const std::string& line) {
   if (claimed_.exchange(true)) return false;
-  write_(line);
+  if (!line.empty()) write_(line);
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     written_ = true;
@@ -21,8 +21,8 @@ bool StatusLineOnce::WaitWritten(std::chrono::milliseconds timeout) {
 
 void ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const RunStage& stage,
                    const std::function<void(const char*)>& warn) {
-  if (const char* timeout_line = contract::TimeoutLine(mode); !timeout_line || !line.Print(timeout_line))
-    line.WaitWritten(kRunLimitGrace);
+  const char* timeout_line = contract::TimeoutLine(mode);
+  if (!line.Print(timeout_line ? timeout_line : "")) line.WaitWritten(kRunLimitGrace);
   warn(stage.Name());
 }
 

@@ -24,8 +24,9 @@ class StatusLineOnce {
  public:
   explicit StatusLineOnce(std::function<void(const std::string&)> write) : write_(std::move(write)) {}
 
-  // Writes `line` and answers true when no line was claimed before; answers
-  // false, writing nothing, otherwise.
+  // Writes `line` (nothing when it is empty: the modes that print nothing)
+  // and answers true when no line was claimed before; answers false, writing
+  // nothing, otherwise.
   bool Print(const std::string& line);
   // Waits at most `timeout` for the claimed line to be written; true once it
   // was. False at once when none was claimed.
@@ -54,9 +55,9 @@ class RunStage {
 // reach the log, before it ends the process anyway.
 inline constexpr std::chrono::milliseconds kRunLimitGrace{1000};
 
-// What the limit does when it comes: prints the mode's timeout line when no
-// line was printed yet (or waits up to kRunLimitGrace for one being printed),
-// then warns (`warn` gets the stage's name; it must return in bounded time).
+// What the limit does when it comes: claims the line and prints the mode's
+// timeout line (nothing in the modes that print nothing), or when the run
+// claimed it first, waits up to kRunLimitGrace for it to be written; then warns (`warn` gets the stage's name; it must return in bounded time).
 // Ending the process is the caller's.
 void ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const RunStage& stage,
                    const std::function<void(const char*)>& warn);
