@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "contract/product_contract.h"
 #include "platform/system_error.h"
@@ -18,8 +19,9 @@ namespace starter::app {
 
 // The one status line of a run, printed by whichever of the run's wait and
 // the run's limit claims it first; the other prints nothing, so the caller
-// never reads two lines. The limit ends the process only once the winner's
-// line is written whole (WaitWritten), so the caller never reads half of one.
+// never reads two lines. Before it ends the process, the limit gives the
+// winner's line time to be written whole (WaitWritten), so the caller does
+// not read half of one.
 class StatusLineOnce {
  public:
   explicit StatusLineOnce(std::function<void(const std::string&)> write) : write_(std::move(write)) {}
