@@ -1,8 +1,8 @@
 // Benchmark of the starter under wine: speed of a readiness poll, of a whole
 // run and of the port selection, readiness latency, resources over a full
-// wait, and a full wait beside a folder that changes all the time. Run
-// through scripts/bench.sh.
-//   starter_bench [--rounds N] [poll] [run] [latency] [select] [resources] [churn]
+// wait, a full wait beside a folder that changes all the time, and a whole
+// run beside many TCP connections. Run through scripts/bench.sh.
+//   starter_bench [--rounds N] [poll] [run] [latency] [select] [resources] [churn] [connections]
 // Without names every benchmark runs. Exit code 0 when every target was met.
 #include <algorithm>
 #include <cstdio>
@@ -34,6 +34,7 @@ constexpr Named kBenches[] = {
     {"select", starter::bench::BenchPortSelection},
     {"resources", starter::bench::BenchPollResources},
     {"churn", starter::bench::BenchFolderChurn},
+    {"connections", starter::bench::BenchBusyMachineRun},
 };
 
 // What a caller installs, and the debug information kept back from it.

@@ -15,5 +15,6 @@ bool BenchReadinessLatency(const install::InstallLayout& layout, const Settings&
 bool BenchPortSelection(const install::InstallLayout& layout, const Settings& settings);
 bool BenchPollResources(const install::InstallLayout& layout, const Settings& settings);
 bool BenchFolderChurn(const install::InstallLayout& layout, const Settings& settings);
+bool BenchBusyMachineRun(const install::InstallLayout& layout, const Settings& settings);
 
 }  // namespace starter::bench

@@ -84,7 +84,10 @@ bool InProcessWait(const install::InstallLayout& layout, const Churn& churn) {
   probe.service_running = [] { return service::IsServiceProcessRunning(0); };
   probe.marker_present = [&] { return install::IsFilePresent(layout.ConnectedMarker()); };
   probe.watch_marker_folder = [&] { return app::WatchMarkerFolder(layout.ConnectedMarker()); };
-  const auto print = [&](const std::string& line) { printed = line; };
+  const auto print = [&](const std::string& line) {
+    printed = line;
+    return true;
+  };
   const double cpu_before = ThreadCpuMs();
   const long rewrites_before = churn.Rewrites();
   const double ms = TimeMs([&] { app::ReportReadiness(contract::CallerMode::kNoArgument, probe, print); });

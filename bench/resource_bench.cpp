@@ -15,6 +15,7 @@
 #include "port/port_listening.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
+#include "support/win_test_env.h"
 
 namespace starter::bench {
 namespace {
@@ -38,7 +39,10 @@ std::vector<Usage> WaitOutAllPolls(const install::InstallLayout& layout, std::st
   };
   probe.watch_marker_folder = [&] { return app::WatchMarkerFolder(layout.ConnectedMarker()); };
   app::ReportReadiness(contract::CallerMode::kNoArgument, probe,
-                     [&](const std::string& line) { printed = line; });
+                     [&](const std::string& line) {
+                       printed = line;
+                       return true;
+                     });
   return after_poll;
 }
 

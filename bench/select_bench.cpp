@@ -14,6 +14,8 @@
 #include "port/port_availability.h"
 #include "port/server_port.h"
 #include "support/port_env.h"
+#include "support/product_internals.h"
+#include "support/win_test_env.h"
 #include "log/diag_log.h"
 #include "port/command_output.h"
 #include "service/process_detection.h"

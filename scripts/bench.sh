@@ -3,7 +3,7 @@
 # fresh 32-bit prefix and prints its figures. Arguments go to the benchmark:
 #   bash scripts/bench.sh                      every benchmark, 15 rounds each
 #   bash scripts/bench.sh --rounds 30 latency  one benchmark, more rounds
-# Names: poll, run, latency, select, resources, churn. Exit code 0 when every target was met.
+# Names: poll, run, latency, select, resources, churn, connections. Exit code 0 when every target was met.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

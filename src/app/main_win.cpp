@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "app/readiness_wait.h"
+#include "app/run_limit.h"
 #include "install/install_paths.h"
 #include "install/markers.h"
 #include "log/diag_log.h"
@@ -22,6 +23,23 @@
 
 namespace starter::app {
 namespace {
+
+// Exactly the bytes of the line, with no line end. Flushed at once, so a
+// caller that reads as the output comes has it before the starter has
+// released its watch and ended.
+void WriteStatusLine(const std::string& line) {
+  std::printf("%s", line.c_str());
+  std::fflush(stdout);
+}
+
+// The run's limit is the first thing a run starts, before the logger below
+// opens its file: the log's own folders and file may be what blocks. The
+// limit and the run's wait print through the same single claim of the line,
+// which is never destroyed: the limit may come while the run is exiting.
+StatusLineOnce& g_status_line = *new StatusLineOnce(WriteStatusLine);  // NOLINT(cert-err58-cpp)
+RunStage g_stage;
+const platform::Failure g_run_limit_failed =  // NOLINT(cert-err58-cpp)
+    StartRunLimit(contract::ClassifyCallerMode(__argc, __argv), g_status_line, g_stage);
 
 // The diagnostic logger exists before the entry point runs, so that every
 // stage, from the first, can log unconditionally. A log file that cannot be
@@ -54,21 +72,15 @@ ReadinessProbe MachineProbe(std::uint16_t port, const std::wstring& connected_ma
   return probe;
 }
 
-// Exactly the bytes of the line, with no line end. Flushed at once, so a
-// caller that reads as the output comes has it before the starter has
-// released its watch and ended.
-void PrintStatusLine(const std::string& line) {
-  std::printf("%s", line.c_str());
-  std::fflush(stdout);
-}
-
 int RunStarter(int argc, char** argv) {
   log::ConfigureDiagnosticLog();
   log::Info("[ START ] {}", log::kStarterVersion);
   for (int i = 1; i < argc; ++i) log::Info("param {}->{}", i, log::EscapeControls(argv[i]));
+  if (g_run_limit_failed) log::Warn("run has no time limit: {}", platform::Describe(*g_run_limit_failed));
 
   const install::InstallLayout layout = install::MakeInstallLayout(install::ReadProgramFilesFolder());
 
+  g_stage.Enter("temp probe");
   const bool temp_ready = ProbeTemp();
   log::Info(temp_ready ? "default temp is ready" : "default temp is not ready");
 
@@ -77,22 +89,28 @@ int RunStarter(int argc, char** argv) {
   const bool have_root = !layout.root.empty();
   std::optional<install::LeftoverMarker> leftover;
   if (have_root) {
+    g_stage.Enter("stale marker");
     leftover = ClearStaleConnectedMarker(service::IsServiceProcessRunning(0), [&] {
       return install::RemoveConnectedMarker(layout.ConnectedMarker());
     });
+    g_stage.Enter("marker creation");
     install::CreateMissingMarkers(layout.markers);
   } else {
     log::Warn("install root unknown: marker files and service launch skipped");
   }
 
+  g_stage.Enter("port selection");
   const std::uint16_t port = port::SelectServerPort(service::IsServiceProcessRunning);
   log::Info("start exe {} ...", port);
+  g_stage.Enter("launch");
   if (have_root) service::LaunchService(layout.java_runtime, layout.service_jar, temp_ready);
 
+  g_stage.Enter("wait");
   log::Info("check case...");
   ReportReadiness(contract::ClassifyCallerMode(argc, argv), MachineProbe(port, layout.ConnectedMarker(), leftover),
-                  PrintStatusLine);
+                  [](const std::string& line) { return g_status_line.Print(line); });
 
+  g_stage.Enter("end");
   log::Info("[ END ]\n");
   log::Flush();
   return 0;

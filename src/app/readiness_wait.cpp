@@ -59,34 +59,33 @@ const char* PollAndWatch(const Poll& poll, FolderWatch& watch) {
   return last.failed;
 }
 
-// What a waiting mode logs first, how it polls, what it waits on between
-// polls and the line a wait that runs out reports.
+// What a waiting mode logs first, how it polls and what it waits on between
+// polls; a wait that runs out reports the mode's timeout line.
 struct WaitingMode {
+  contract::CallerMode mode;
   const char* first_line;
   const char* (*poll)(const ReadinessProbe&);
   std::function<std::unique_ptr<FolderWatch>()> ReadinessProbe::*watch;
-  const char* timeout_line;
 };
 
-constexpr WaitingMode kNoArgumentWait{"Case no args, check port,process and file", PollPortServiceAndMarker,
-                                      &ReadinessProbe::watch_marker_folder, contract::kAllTimeoutLine};
-constexpr WaitingMode kPortWait{"Case --Dravel Brimvale, check port", PollPort, &ReadinessProbe::watch_nothing,
-                                contract::kPortTimeoutLine};
-constexpr WaitingMode kProcessAndFileWait{"Case --BrandleAgent Dravel, check process and file",
-                                          PollServiceAndMarker, &ReadinessProbe::watch_marker_folder,
-                                          contract::kProcessTimeoutLine};
+constexpr WaitingMode kNoArgumentWait{contract::CallerMode::kNoArgument, "Case no args, check port,process and file",
+                                      PollPortServiceAndMarker, &ReadinessProbe::watch_marker_folder};
+constexpr WaitingMode kPortWait{contract::CallerMode::kPort, "Case --Dravel Brimvale, check port", PollPort,
+                                &ReadinessProbe::watch_nothing};
+constexpr WaitingMode kProcessAndFileWait{contract::CallerMode::kProcessAndFile,
+                                          "Case --BrandleAgent Dravel, check process and file",
+                                          PollServiceAndMarker, &ReadinessProbe::watch_marker_folder};
 
 // A wait that runs out names the check that kept it from success, which the
-// poll lines, written only at debug level, do not.
-void WaitAndReport(const WaitingMode& mode, const ReadinessProbe& probe,
-                   const std::function<void(const std::string&)>& print) {
+// poll lines, written only at debug level, do not. A line the run's limit
+// printed first leaves this one unprinted and unlogged.
+void WaitAndReport(const WaitingMode& mode, const ReadinessProbe& probe, const PrintLine& print) {
   log::Info("{}", mode.first_line);
   const std::unique_ptr<FolderWatch> watch = (probe.*mode.watch)();
   const char* failed = WaitUntilReady([&] { return mode.poll(probe); }, *watch);
   if (failed) log::Info("wait ended: {}", failed);
-  const std::string line = failed ? mode.timeout_line : contract::kSuccessLine;
-  print(line);
-  log::Info("OUTPUT->{}", line);
+  const std::string line = failed ? contract::TimeoutLine(mode.mode) : contract::kSuccessLine;
+  if (print(line)) log::Info("OUTPUT->{}", line);
 }
 
 }  // namespace
@@ -125,8 +124,7 @@ const char* WaitUntilReady(const Poll& poll, FolderWatch& watch) {
   return failed;
 }
 
-void ReportReadiness(contract::CallerMode mode, const ReadinessProbe& probe,
-                     const std::function<void(const std::string&)>& print) {
+void ReportReadiness(contract::CallerMode mode, const ReadinessProbe& probe, const PrintLine& print) {
   switch (mode) {
     case contract::CallerMode::kNoArgument: return WaitAndReport(kNoArgumentWait, probe, print);
     case contract::CallerMode::kPort: return WaitAndReport(kPortWait, probe, print);

@@ -75,9 +75,12 @@ const char* PollPortServiceAndMarker(const ReadinessProbe& probe);
 // nullptr on success, else the words of the check that failed last.
 const char* WaitUntilReady(const Poll& poll, FolderWatch& watch);
 
+// Writes the status line; false when it was not written because a line was
+// already printed (by the run's limit).
+using PrintLine = std::function<bool(const std::string&)>;
+
 // Logs the mode's first line, waits as the mode requires and reports its
 // line through `print`; the modes without a wait print nothing.
-void ReportReadiness(contract::CallerMode mode, const ReadinessProbe& probe,
-                     const std::function<void(const std::string&)>& print);
+void ReportReadiness(contract::CallerMode mode, const ReadinessProbe& probe, const PrintLine& print);
 
 }  // namespace starter::app

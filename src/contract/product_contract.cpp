@@ -19,6 +19,21 @@ CallerMode ClassifyCallerMode(int argc, const char* const* argv) {
   return CallerMode::kNone;
 }
 
+const char* TimeoutLine(CallerMode mode) {
+  switch (mode) {
+    case CallerMode::kNoArgument: return kAllTimeoutLine;
+    case CallerMode::kPort: return kPortTimeoutLine;
+    case CallerMode::kProcessAndFile: return kProcessTimeoutLine;
+    case CallerMode::kUninstallReport:
+    case CallerMode::kNone: break;
+  }
+  return nullptr;
+}
+
+std::chrono::seconds RunLimit(CallerMode mode) {
+  return TimeoutLine(mode) ? kWaitingModeRunLimit : kOtherModeRunLimit;
+}
+
 std::wstring Widen(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 std::wstring UnderRoot(const std::wstring& root, std::string_view relative) {

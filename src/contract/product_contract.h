@@ -93,6 +93,31 @@ inline constexpr char kPortTimeoutLine[] = R"({"Dravel":1,"Selkan":0})";
 inline constexpr char kProcessTimeoutLine[] = R"({"Dravel":0,"Selkan":1})";
 inline constexpr char kAllTimeoutLine[] = R"({"Dravel":1,"Selkan":1})";
 
+// The line a mode's wait reports when it runs out; null for the modes that
+// print nothing.
+const char* TimeoutLine(CallerMode mode);
+
+// --- How long a run may take ------------------------------------------------
+// Callers wait for the line, so every run has one limit on its time, counted
+// from its start: past it the run prints the mode's timeout line if it has
+// printed nothing yet (its wait did not see readiness, which is true) and
+// ends, whatever holds it up (a read of the TCP tables that takes seconds on
+// a machine with thousands of connections, an oplocked file, a filter
+// driver, a hung share). The limit must not cut a run that is still
+// legitimately at work, so it lies at the longest such a run takes: the temp
+// probe (0.5 s), the port selection's listings and checks (about 10.3 s), a
+// held connected marker (2 s), the log's writers' lock (0.5 s) and start-up
+// come to about 14 s; the waiting modes add their 200 polls and periods
+// (about 22 s).
+inline constexpr std::chrono::seconds kWaitingModeRunLimit{36};
+inline constexpr std::chrono::seconds kOtherModeRunLimit{14};
+static_assert(kWaitingModeRunLimit >= kOtherModeRunLimit + kWholeWait,
+              "a waiting run's limit leaves the whole wait after the stages every run goes through");
+
+// The run limit of `mode`: kWaitingModeRunLimit for the modes that wait
+// (those with a timeout line), kOtherModeRunLimit for the others.
+std::chrono::seconds RunLimit(CallerMode mode);
+
 // ASCII text (every name above) as wide characters.
 std::wstring Widen(std::string_view ascii);
 

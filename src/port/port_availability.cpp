@@ -32,6 +32,11 @@ std::optional<ListingVerdict> WeighWitnesses(const std::optional<ListingVerdict>
   return listing;
 }
 
+const platform::Expected<TcpTables>& TablesOfOneCheck::Get() {
+  if (!tables_) tables_.emplace(read_());
+  return *tables_;
+}
+
 std::chrono::milliseconds ListingBudget::Left(Clock::time_point now) {
   if (ran_out_) return std::chrono::milliseconds::zero();
   if (!end_) end_ = now + total_;

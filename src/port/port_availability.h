@@ -8,7 +8,9 @@
 #include <functional>
 #include <optional>
 
+#include "platform/system_error.h"
 #include "port/netstat_listing.h"
+#include "port/tcp_table.h"
 
 namespace starter::port {
 
@@ -44,6 +46,24 @@ bool DecideAvailability(const ListingVerdict& verdict, std::uint16_t port,
 // tables decides then. None when neither witness can be had.
 std::optional<ListingVerdict> WeighWitnesses(const std::optional<ListingVerdict>& listing,
                                              const std::function<std::optional<ListingVerdict>()>& tables);
+
+// The system's TCP tables for one availability check, read on first need and
+// never again: both questions a check may ask of them (who listens on the
+// port, whether a connection is established through it) are judged from the
+// one read. On a machine with thousands of connections a read takes seconds.
+class TablesOfOneCheck {
+ public:
+  using Read = std::function<platform::Expected<TcpTables>()>;
+
+  explicit TablesOfOneCheck(Read read) : read_(std::move(read)) {}
+
+  // The tables, or the failure to read them, from the first call on.
+  const platform::Expected<TcpTables>& Get();
+
+ private:
+  Read read_;
+  std::optional<platform::Expected<TcpTables>> tables_;
+};
 
 // The time the connection listings of one port selection may take: each one
 // on its own, and all of them together. A listing that never ends, or a run

@@ -17,11 +17,19 @@ namespace {
 constexpr std::chrono::milliseconds kListingTimeLimit{5000};
 constexpr std::chrono::milliseconds kSelectionListingsLimit{10000};
 
-std::optional<ListingVerdict> JudgeTables(std::uint16_t port) {
-  const platform::Expected<ListingVerdict> verdict = JudgePortFromTables(port);
-  if (verdict) return *verdict;
-  log::Info("{}", Describe(verdict.error()));
+// The tables as the second witness: logged when they cannot be read.
+std::optional<ListingVerdict> JudgeTables(const platform::Expected<TcpTables>& tables, std::uint16_t port) {
+  if (tables) return JudgeMachineTables(*tables, port);
+  log::Info("{}", Describe(tables.error()));
   return std::nullopt;
+}
+
+// Tables that cannot be read hold no connection; logged at debug level only,
+// as a poll's failed read is.
+bool IsConnectedIn(const platform::Expected<TcpTables>& tables, std::uint16_t port) {
+  if (tables) return IsPortConnected(*tables, port);
+  log::Debug("{}", Describe(tables.error()));
+  return false;
 }
 
 }  // namespace
@@ -45,10 +53,13 @@ bool PortAvailability::IsAvailable(int port) {
     return false;
   }
   const auto tcp_port = static_cast<std::uint16_t>(port);
+  TablesOfOneCheck tables(ReadMachineTcpTables);
   const std::optional<ListingVerdict> verdict =
-      WeighWitnesses(JudgeListingOf(port), [tcp_port] { return JudgeTables(tcp_port); });
-  return verdict && DecideAvailability(*verdict, tcp_port,
-                                       {is_service_running_, IsPortConnected, TryBindPort});
+      WeighWitnesses(JudgeListingOf(port), [&] { return JudgeTables(tables.Get(), tcp_port); });
+  const auto is_connected = [&tables](std::uint16_t connected_port) {
+    return IsConnectedIn(tables.Get(), connected_port);
+  };
+  return verdict && DecideAvailability(*verdict, tcp_port, {is_service_running_, is_connected, TryBindPort});
 }
 
 }  // namespace starter::port

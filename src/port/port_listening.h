@@ -13,13 +13,20 @@ namespace starter::port {
 // `port`. Takes a fresh copy of the system's table on every call and logs nothing.
 bool IsPortListening(std::uint16_t port);
 
-// Whether the machine has an established TCP connection, IPv4 or IPv6, whose
-// local port is `port`. Read from the system's tables, which name states by
-// number where netstat prints them in the system's language.
-bool IsPortConnected(std::uint16_t port);
+// The machine's IPv4 and IPv6 tables, every state, with owner ids; the
+// failure when a table cannot be read. Logs nothing.
+platform::Expected<TcpTables> ReadMachineTcpTables();
 
-// The machine's IPv4 and IPv6 tables judged for `port` as a listing of them
-// would be (JudgeTcpTables); the failure when a table cannot be read. Logs nothing.
+// Whether the machine's `tables` hold an established TCP connection, IPv4 or
+// IPv6, whose local port is `port`. The tables name states by number where
+// netstat prints them in the system's language.
+bool IsPortConnected(const TcpTables& tables, std::uint16_t port);
+
+// The machine's `tables` judged for `port` as a listing of them would be (JudgeTcpTables).
+ListingVerdict JudgeMachineTables(const TcpTables& tables, std::uint16_t port);
+
+// The machine's tables read and judged for `port` (JudgeMachineTables); the
+// failure when a table cannot be read. Logs nothing.
 platform::Expected<ListingVerdict> JudgePortFromTables(std::uint16_t port);
 
 // Every socket listening on `port` on the machine, IPv4 and IPv6, with its

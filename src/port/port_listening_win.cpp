@@ -79,7 +79,19 @@ platform::Expected<std::vector<unsigned char>> ReadMachineTable(ULONG family) {
   });
 }
 
-platform::Expected<TcpTables> ReadMachineTables() {
+}  // namespace
+
+bool IsPortListening(std::uint16_t port) {
+  const platform::Expected<std::vector<unsigned char>> table = ReadMachineTable(AF_INET);
+  if (!table) {
+    // Debug only: the probe runs in every poll, and the next poll asks again.
+    log::Debug("{}", Describe(table.error()));
+    return false;
+  }
+  return HasTcpRow<TcpRowImage>(table->data(), table->size(), port, kTcpStateListen, NetworkToHost);
+}
+
+platform::Expected<TcpTables> ReadMachineTcpTables() {
   platform::Expected<std::vector<unsigned char>> v4 = ReadMachineTable(AF_INET);
   if (!v4) return v4.error();
   platform::Expected<std::vector<unsigned char>> v6 = ReadMachineTable(AF_INET6);
@@ -87,36 +99,22 @@ platform::Expected<TcpTables> ReadMachineTables() {
   return TcpTables{std::move(*v4), std::move(*v6)};
 }
 
-template <typename Row>
-bool MachineHasTcpRow(ULONG family, std::uint16_t port, std::uint32_t state) {
-  const platform::Expected<std::vector<unsigned char>> table = ReadMachineTable(family);
-  if (!table) {
-    // Debug only: the probe runs in every poll, and the next poll asks again.
-    log::Debug("{}", Describe(table.error()));
-    return false;
-  }
-  return HasTcpRow<Row>(table->data(), table->size(), port, state, NetworkToHost);
+bool IsPortConnected(const TcpTables& tables, std::uint16_t port) {
+  return HasEstablishedRow(tables, port, NetworkToHost);
 }
 
-}  // namespace
-
-bool IsPortListening(std::uint16_t port) {
-  return MachineHasTcpRow<TcpRowImage>(AF_INET, port, kTcpStateListen);
-}
-
-bool IsPortConnected(std::uint16_t port) {
-  return MachineHasTcpRow<TcpRowImage>(AF_INET, port, kTcpStateEstablished) ||
-         MachineHasTcpRow<Tcp6RowImage>(AF_INET6, port, kTcpStateEstablished);
+ListingVerdict JudgeMachineTables(const TcpTables& tables, std::uint16_t port) {
+  return JudgeTcpTables(tables, port, NetworkToHost);
 }
 
 platform::Expected<ListingVerdict> JudgePortFromTables(std::uint16_t port) {
-  const platform::Expected<TcpTables> tables = ReadMachineTables();
+  const platform::Expected<TcpTables> tables = ReadMachineTcpTables();
   if (!tables) return tables.error();
-  return JudgeTcpTables(*tables, port, NetworkToHost);
+  return JudgeMachineTables(*tables, port);
 }
 
 platform::Expected<std::vector<PortListener>> ListenersOn(std::uint16_t port) {
-  const platform::Expected<TcpTables> tables = ReadMachineTables();
+  const platform::Expected<TcpTables> tables = ReadMachineTcpTables();
   if (!tables) return tables.error();
   return ListenersIn(*tables, port, NetworkToHost);
 }

@@ -69,14 +69,16 @@ std::vector<PortListener> ListenersIn(const TcpTables& tables, std::uint16_t por
   return listeners;
 }
 
+bool HasEstablishedRow(const TcpTables& tables, std::uint16_t port, NetworkToHost16 to_host) {
+  return HasTcpRow<TcpRowImage>(tables.v4.data(), tables.v4.size(), port, kTcpStateEstablished, to_host) ||
+         HasTcpRow<Tcp6RowImage>(tables.v6.data(), tables.v6.size(), port, kTcpStateEstablished, to_host);
+}
+
 ListingVerdict JudgeTcpTables(const TcpTables& tables, std::uint16_t port, NetworkToHost16 to_host) {
   using Ask = ListingVerdict::Ask;
   if (const std::vector<PortListener> listeners = ListenersIn(tables, port, to_host); !listeners.empty())
     return {Ask::kOwner, listeners.front().owner_id};
-  const bool connected =
-      HasTcpRow<TcpRowImage>(tables.v4.data(), tables.v4.size(), port, kTcpStateEstablished, to_host) ||
-      HasTcpRow<Tcp6RowImage>(tables.v6.data(), tables.v6.size(), port, kTcpStateEstablished, to_host);
-  return {connected ? Ask::kAnyService : Ask::kNothing, 0};
+  return {HasEstablishedRow(tables, port, to_host) ? Ask::kAnyService : Ask::kNothing, 0};
 }
 
 platform::Expected<std::vector<unsigned char>> ReadTcpTable(const FillTcpTable& fill) {

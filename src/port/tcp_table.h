@@ -68,6 +68,9 @@ struct PortListener {
 // Every row listening on `port`, IPv4 rows first, in table order.
 std::vector<PortListener> ListenersIn(const TcpTables& tables, std::uint16_t port, NetworkToHost16 to_host);
 
+// Whether either table holds an established connection whose local port is `port`.
+bool HasEstablishedRow(const TcpTables& tables, std::uint16_t port, NetworkToHost16 to_host);
+
 // What the tables say of `port`, in the terms a listing is judged in: the
 // first row listening on it (IPv4 rows first, as netstat prints them) asks
 // for its owner, whose id is 0 where the system names none; without one, an

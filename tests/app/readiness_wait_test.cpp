@@ -53,8 +53,11 @@ struct World {
     probe.watch_nothing = [this] { return std::make_unique<Watch>(*this, false); };
     return probe;
   }
-  std::function<void(const std::string&)> Print() {
-    return [this](const std::string&) { printed_at = now; };
+  PrintLine Print() {
+    return [this](const std::string&) {
+      printed_at = now;
+      return true;
+    };
   }
 
   // A watch on the folder, or one that only sleeps (counted).

@@ -19,6 +19,7 @@ struct FakeWorld {
   // Filled by the probe; the cases list only the answers above.
   std::vector<std::string> calls{};
   std::vector<std::string> printed{};
+  bool line_taken = false;  // the run's limit printed its line first
 
   static bool Next(std::vector<bool>& answers) {
     bool answer = answers.front();
@@ -47,8 +48,12 @@ struct FakeWorld {
     probe.watch_marker_folder = probe.watch_nothing = [this] { return std::make_unique<Watch>(*this); };
     return probe;
   }
-  std::function<void(const std::string&)> Print() {
-    return [this](const std::string& line) { printed.push_back(line); };
+  PrintLine Print() {
+    return [this](const std::string& line) {
+      if (line_taken) return false;
+      printed.push_back(line);
+      return true;
+    };
   }
   long Count(const std::string& what) const { return std::count(calls.begin(), calls.end(), what); }
 };
@@ -112,6 +117,17 @@ TEST(ReportReadiness, PortModeLooksOnlyAtThePort) {
   ReportReadiness(contract::CallerMode::kPort, at_once.Probe(), at_once.Print());
   EXPECT_THAT(at_once.calls, ElementsAre("port"));
   EXPECT_THAT(at_once.printed, ElementsAre(R"({"Dravel":0,"Selkan":0})"));
+}
+
+// The run's limit printed the timeout line first: the wait's own line is
+// neither printed nor logged as the output, whichever it is.
+TEST(ReportReadiness, ALineAlreadyPrintedLeavesTheWaitsLineUnlogged) {
+  test::LogCapture log;
+  FakeWorld world{{true}, {true}, {true}};
+  world.line_taken = true;
+  ReportReadiness(contract::CallerMode::kPort, world.Probe(), world.Print());
+  EXPECT_TRUE(world.printed.empty());
+  EXPECT_THAT(log.Lines(), ElementsAre("info: Case --Dravel Brimvale, check port"));
 }
 
 TEST(ReportReadiness, ModesWithoutAWaitPrintNothing) {

@@ -92,6 +92,30 @@ TEST(WeighWitnesses, TheTablesDecideWithoutAListingAndWhereItFindsThePortFree) {
   }
 }
 
+// A read of the tables takes seconds on a busy machine: one check reads them
+// once, whether it asks who listens, whether a connection is established, or
+// both, and a read that failed is not tried again within the check.
+TEST(TablesOfOneCheck, ReadsOnFirstNeedAndNeverAgain) {
+  int reads = 0;
+  TablesOfOneCheck tables([&]() -> platform::Expected<TcpTables> {
+    ++reads;
+    return TcpTables{{1, 0, 0, 0}, {}};
+  });
+  EXPECT_EQ(reads, 0);
+  EXPECT_EQ(tables.Get()->v4.size(), 4u);
+  EXPECT_EQ(tables.Get()->v4.size(), 4u);
+  EXPECT_EQ(reads, 1);
+
+  int failed_reads = 0;
+  TablesOfOneCheck unreadable([&]() -> platform::Expected<TcpTables> {
+    ++failed_reads;
+    return platform::SystemError{"GetExtendedTcpTable", 122};
+  });
+  EXPECT_FALSE(unreadable.Get());
+  EXPECT_EQ(unreadable.Get().error().code, 122u);
+  EXPECT_EQ(failed_reads, 1);
+}
+
 TEST(ListingBudget, EachListingGetsItsLimitOrWhatIsLeftOfTheTotalUntilOneRunsOut) {
   const ListingBudget::Clock::time_point start{std::chrono::seconds(1000)};
   ListingBudget budget(milliseconds(5000), milliseconds(10000));

@@ -97,6 +97,29 @@ std::uint16_t ListenV4(platform::UniqueSocket& socket, ULONG address) {
   return Listen(socket, reinterpret_cast<sockaddr*>(&v4), sizeof(v4));
 }
 
+LoopbackConnections::LoopbackConnections(int count) {
+  const std::uint16_t port = ListenV4(listener_, INADDR_LOOPBACK);
+  if (port == 0) return;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  ends_.reserve(2 * static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    platform::UniqueSocket client(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!client || ::connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) return;
+    platform::UniqueSocket server(::accept(listener_.get(), nullptr, nullptr));
+    if (!server) return;
+    // Closed with a reset, so no end lingers in TIME_WAIT: those rows would
+    // keep the tables slow for the tests and measurements that come next.
+    const linger reset{1, 0};
+    for (const platform::UniqueSocket* end : {&client, &server})
+      ::setsockopt(end->get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof(reset));
+    ends_.push_back(std::move(client));
+    ends_.push_back(std::move(server));
+  }
+}
+
 std::uint16_t LocalPort(const platform::UniqueSocket& socket) {
   sockaddr_storage storage{};
   int length = sizeof(storage);

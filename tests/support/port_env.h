@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/handles.h"
 #include "platform/winsock.h"
@@ -69,5 +70,21 @@ std::uint16_t Listen(platform::UniqueSocket& socket, const sockaddr* address, in
 // Listens on an ephemeral port of an IPv4 address given in host order.
 std::uint16_t ListenV4(platform::UniqueSocket& socket, ULONG address);
 std::uint16_t LocalPort(const platform::UniqueSocket& socket);
+
+// `count` TCP connections on the loopback address, both ends held by this
+// process, open while the object lives: a busy machine as the TCP tables
+// show it (each connection is two established rows). They end with a reset,
+// leaving nothing behind in the tables. Needs Winsock started.
+class LoopbackConnections {
+ public:
+  explicit LoopbackConnections(int count);
+
+  // How many connections were made; fewer than asked when the system refused more.
+  int Count() const { return static_cast<int>(ends_.size() / 2); }
+
+ private:
+  platform::UniqueSocket listener_;
+  std::vector<platform::UniqueSocket> ends_;
+};
 
 }  // namespace starter::test

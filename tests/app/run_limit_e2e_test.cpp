@@ -1,0 +1,75 @@
+// The run's limit on its time, end to end under wine: a machine with many TCP
+// connections makes every read of the TCP tables slow (wine 8 resolves the
+// owner of each socket in turn), so the port mode's 200 polls would take
+// minutes; the run still ends at its limit with its line printed once.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "platform/winsock.h"
+#include "port/port_listening.h"
+#include "support/port_env.h"
+#include "support/starter_run.h"
+
+namespace starter::test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+// Two rows each: a read of the tables under wine 8 then takes half a second on
+// a quiet machine and several on a busy one, so the port mode's polls alone
+// would take minutes without the limit, while the port selection's one read
+// stays well within it.
+constexpr int kConnections = 500;
+constexpr char kLimitWarning[] = "warning run ended at its time limit in ";
+
+double SecondsOfOneTableRead() {
+  const auto began = std::chrono::steady_clock::now();
+  const platform::Expected<port::TcpTables> tables = port::ReadMachineTcpTables();
+  EXPECT_TRUE(tables);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+}
+
+class RunLimitRun : public StarterTest {
+ protected:
+  platform::WinsockSession winsock_;
+};
+
+TEST_F(RunLimitRun, APortModeRunOnABusyMachineEndsByItsLimitWithItsTimeoutLineOnce) {
+  const LoopbackConnections busy(kConnections);
+  ASSERT_EQ(busy.Count(), kConnections);
+  const double read_seconds = SecondsOfOneTableRead();
+  std::printf("one read of the TCP tables with %d connections open: %.3f s\n", kConnections, read_seconds);
+
+  // The service never listens: the wait cannot succeed.
+  const StarterOutcome run = RunStarter({"--Dravel", "Brimvale"}, {{L"STANDIN_NO_LISTEN", L"1"}});
+  std::printf("the run took %.1f s\n", run.process.seconds);
+  ASSERT_TRUE(run.process.finished);
+  EXPECT_EQ(run.process.exit_code, 0u);
+  EXPECT_EQ(run.process.standard_output, R"({"Dravel":1,"Selkan":0})");
+  EXPECT_LT(run.process.seconds, 45.0);
+  // 200 polls, each a read and a 100 ms period: reads this slow would take a
+  // minute, so the limit must have ended the run, and not before its time.
+  // Where reads stay fast (wine 10 may list fewer sockets) the wait may run
+  // out by itself first, and then it says so as always.
+  const bool limit_ended_it =
+      std::find(run.log.begin(), run.log.end(), std::string(kLimitWarning) + "wait") != run.log.end();
+  if (read_seconds > 0.2) {
+    EXPECT_TRUE(limit_ended_it);
+  }
+  if (limit_ended_it) {
+    EXPECT_GE(run.process.seconds, 36.0);
+    EXPECT_THAT(run.log, Not(Contains("info [ END ]\n")));
+  } else {
+    EXPECT_THAT(run.log, Not(Contains(StartsWith(kLimitWarning))));
+    EXPECT_THAT(run.log, Contains(R"(info OUTPUT->{"Dravel":1,"Selkan":0})"));
+  }
+}
+
+}  // namespace
+}  // namespace starter::test
