@@ -16,6 +16,7 @@
 #include "install/markers.h"
 #include "platform/handles.h"
 #include "platform/rename_record.h"
+#include "support/capabilities.h"
 #include "support/win_test_env.h"
 
 namespace starter::platform {
@@ -69,6 +70,10 @@ TEST_F(HeldFileRemoval, AHeldFileIsMovedAsideUnderExactlyItsNewNameWhateverItsLe
     EXPECT_FALSE(test::PathExists(path));
 
     const std::vector<std::wstring> aside = NamesStartingWith(name + L".");
+    if (test::DeletesWithPosixSemantics()) {  // the name went at once; nothing is renamed
+      EXPECT_TRUE(aside.empty());
+      continue;
+    }
     ASSERT_EQ(aside.size(), 1u);
     const std::wstring head = name + L"." + process + L"-";
     const std::wstring tail = L".removed";
@@ -85,7 +90,7 @@ TEST_F(HeldFileRemoval, AHeldFileIsMovedAsideUnderExactlyItsNewNameWhateverItsLe
     holder.reset();
     EXPECT_TRUE(test::WaitFor([&] { return !test::PathExists(dir_ + L"\\" + aside[0]); }));
   }
-  EXPECT_EQ(classes.size(), 4u);
+  if (!test::DeletesWithPosixSemantics()) EXPECT_EQ(classes.size(), 4u);
 }
 
 // The open answers in NTSTATUS, the folder's in Win32 errors: either way a
