@@ -15,7 +15,7 @@ function(starter_x86_64_tool target output)
   endforeach()
   list(TRANSFORM tool_LIBRARIES PREPEND -l OUTPUT_VARIABLE libraries)
   add_custom_command(OUTPUT ${output}
-    COMMAND ${STARTER_X86_64_CXX} -std=c++17 -O2 -Wall -Wextra -MD -MF ${target}.d
+    COMMAND ${STARTER_X86_64_CXX} -std=c++17 -O1 -Wall -Wextra -MD -MF ${target}.d
       -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601
       -I${PROJECT_SOURCE_DIR}/src -I${PROJECT_SOURCE_DIR}/tests
       ${sources} -o ${output} -static -static-libgcc -static-libstdc++ ${libraries}

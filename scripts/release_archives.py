@@ -26,7 +26,7 @@ REPO = Path(__file__).resolve().parent.parent
 
 # What is linked in statically, and the Debian package whose copyright file
 # carries its licence: the GCC runtime (libgcc, libstdc++, libssp), the
-# mingw-w64 C runtime with winpthreads, and the two header-only libraries.
+# mingw-w64 C runtime with winpthreads, fmt and spdlog.
 LICENCES = (
     ("gcc-runtime.txt", "gcc-mingw-w64-i686-posix"),
     ("mingw-w64-runtime-and-winpthreads.txt", "mingw-w64-i686-dev"),

@@ -90,7 +90,9 @@ TEST_F(HeldFileRemoval, AHeldFileIsMovedAsideUnderExactlyItsNewNameWhateverItsLe
     holder.reset();
     EXPECT_TRUE(test::WaitFor([&] { return !test::PathExists(dir_ + L"\\" + aside[0]); }));
   }
-  if (!test::DeletesWithPosixSemantics()) EXPECT_EQ(classes.size(), 4u);
+  if (!test::DeletesWithPosixSemantics()) {
+    EXPECT_EQ(classes.size(), 4u);
+  }
 }
 
 // The open answers in NTSTATUS, the folder's in Win32 errors: either way a
