@@ -9,6 +9,10 @@
 # of its own, so the two never meet on a port.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Each step's start is stamped with the seconds since this script began, so a
+# run's log shows where its time went.
+step() { echo "== [$SECONDS s] $*"; }
+step "setup"
 bash scripts/setup.sh
 mkdir -p build/test-logs
 
@@ -20,11 +24,14 @@ prepare_pid=$!
 streams=()
 trap 'kill $prepare_pid "${streams[@]}" ${release_check:-} 2>/dev/null || true' EXIT
 
+step "native build and tests"
 cmake -S . -B build/native -G Ninja >/dev/null
 ninja -C build/native
 ctest --test-dir build/native --output-on-failure -j2
+step "fuzzing"
 scripts/fuzz.sh 30
 
+step "Windows build"
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake >/dev/null
 ninja -C build/win32
 # The test lists are read from the programs once, before the two emulators
@@ -34,12 +41,14 @@ ninja -C build/win32
 STARTER_WINE_PREFIX=$PWD/build/wineprefix-discovery tests/support/wine-session.sh \
   ctest --test-dir build/win32 -N >build/test-logs/discovery.log 2>&1 &
 discovery_pid=$!
+step "static analysis"
 scripts/static_analysis.sh build/win32
 wait $discovery_pid || { cat build/test-logs/discovery.log >&2; exit 1; }
 
 # A release: two clones of this commit give the same bytes
 # (scripts/check_release.sh). Its two builds run beside the wine suites, at
 # the lowest priority, so the suites' timed runs keep the processor they need.
+step "Windows suites under both emulators, the release check beside them"
 nice -n 19 scripts/check_release.sh >build/test-logs/check_release.log 2>&1 &
 release_check=$!
 
@@ -93,4 +102,5 @@ done
 echo "== Release check (build/test-logs/check_release.log):"
 wait "$release_check" || { cat build/test-logs/check_release.log >&2; echo "== FAILED: the release check" >&2; failed=1; }
 cat build/test-logs/check_release.log
+step "done"
 exit $failed
