@@ -1,8 +1,7 @@
 # spdlog and fmt come as headers from the system's packages; their compiled
-# parts are built once per tree from them (third_party/), with whichever
-# compiler the tree uses. Only their two include folders are exposed: the
-# whole of /usr/include would shadow the cross compiler's own C library
-# headers with glibc's.
+# parts are built once per tree from them (third_party/). Only their two
+# include folders are exposed: the whole of /usr/include would shadow the
+# cross compiler's own C library headers with glibc's.
 set(THIRD_PARTY_INCLUDE ${CMAKE_BINARY_DIR}/third_party/include)
 file(MAKE_DIRECTORY ${THIRD_PARTY_INCLUDE})
 foreach(lib spdlog fmt)
@@ -12,10 +11,6 @@ foreach(lib spdlog fmt)
   file(CREATE_LINK /usr/include/${lib} ${THIRD_PARTY_INCLUDE}/${lib} SYMBOLIC)
 endforeach()
 
-add_library(third_party STATIC ${PROJECT_SOURCE_DIR}/third_party/fmt_library.cpp
-  ${PROJECT_SOURCE_DIR}/third_party/spdlog_library.cpp)
-target_include_directories(third_party SYSTEM PUBLIC ${THIRD_PARTY_INCLUDE})
-target_compile_definitions(third_party PUBLIC SPDLOG_COMPILED_LIB)
 
 # fmt and spdlog are parsed once per target rather than once per file, and so
 # are the further headers a target names: a test file spends more time
