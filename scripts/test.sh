@@ -4,9 +4,9 @@
 # fuzzing run of the parsers, static analysis of the product code, then the
 # Windows build under two emulators side by side: the host's wine 8 and wine
 # 10 from a Debian 13 chroot kept under build/ (scripts/wine10.sh,
-# docs/emulators.md). Each runs the whole suite in a fresh 32-bit prefix and
-# the suite for 64-bit Windows in a fresh 64-bit one, in a network namespace
-# of its own, so the two never meet on a port.
+# docs/emulators.md). Each runs the whole suite in fresh 32-bit prefixes (in
+# two streams) and the suite for 64-bit Windows in a fresh 64-bit one, every
+# stream in a network namespace of its own, so none meets another on a port.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Each step's start is stamped with the seconds since this script began, so a
@@ -52,50 +52,65 @@ step "Windows suites under both emulators, the release check beside them"
 nice -n 19 scripts/check_release.sh >build/test-logs/check_release.log 2>&1 &
 release_check=$!
 
-# One emulator's suites, in a network namespace of its own: its name, the
-# capabilities its 32-bit and its 64-bit prefix must show (the tests branch
-# on them, and SystemCapabilities fails when one is missing), then the
-# command that runs a program under it (none for the host's wine).
-suites() {
-  local name=$1 shows32=$2 shows64=$3; shift 3
+# One stream of tests, in a fresh prefix and a network namespace of its own,
+# so no two streams meet on a port, in a registry or in a wine server: the
+# prefix's name, its architecture, the capabilities it must show (the tests
+# branch on them, and SystemCapabilities fails when one is missing), ctest's
+# selection (an option and a pattern), then the command that runs a program
+# under the emulator (none for the host's wine).
+stream() {
+  local name=$1 arch=$2 shows=$3 option=$4 pattern=$5; shift 5
   unshare -n bash -euo pipefail -c '
     ip link set lo up
-    name=$1 shows32=$2 shows64=$3; shift 3
-    failed=0
+    name=$1 arch=$2 shows=$3 option=$4 pattern=$5; shift 5
     # A test program that passed is now and then ended by the emulator with
     # a segmentation fault as it exits (seen under both wines): a failed test
     # is run once more, and fails the run only when it fails again.
-    "$@" env STARTER_WINE_PREFIX="$PWD/build/wineprefix-$name" STARTER_EXPECTED_CAPABILITIES="$shows32" \
-      tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure --repeat until-pass:2 \
-      || failed=1
-    "$@" env STARTER_WINE_ARCH=win64 STARTER_WINE_PREFIX="$PWD/build/wineprefix-$name-win64" \
-      STARTER_EXPECTED_CAPABILITIES="$shows64" \
-      tests/support/wine-session.sh ctest --test-dir build/win32 --output-on-failure --repeat until-pass:2 \
-      -R "^(Wow64Prefix|SystemCapabilities)\." || failed=1
-    exit $failed
-  ' suites "$name" "$shows32" "$shows64" "$@"
+    "$@" env STARTER_WINE_ARCH="$arch" STARTER_WINE_PREFIX="$PWD/build/wineprefix-$name" \
+      STARTER_EXPECTED_CAPABILITIES="$shows" tests/support/wine-session.sh \
+      ctest --test-dir build/win32 --output-on-failure --repeat until-pass:2 "$option" "$pattern"
+  ' stream "$name" "$arch" "$shows" "$option" "$pattern" "$@"
 }
 
-suites wine8 none none >build/test-logs/wine8.log 2>&1 &
+# The runs that wait out the starter's whole wait, half a minute or more
+# each, are mostly idle: under each emulator they are a stream of their own,
+# beside one that runs the rest of the 32-bit suite and then the suite for
+# 64-bit Windows.
+waiting='^(RunModes|RunLimitRun|LeftoverMarkerRun|HostileMachine)\.'
+emulator() {
+  local name=$1 shows32=$2 shows64=$3; shift 3
+  stream "$name-waiting" win32 "$shows32" -R "$waiting" "$@" >"build/test-logs/$name-waiting.log" 2>&1 &
+  local waiting_pid=$! failed=0
+  {
+    stream "$name" win32 "$shows32" -E "$waiting" "$@" || failed=1
+    stream "$name-win64" win64 "$shows64" -R '^(Wow64Prefix|SystemCapabilities)\.' "$@" || failed=1
+  } >"build/test-logs/$name.log" 2>&1
+  wait $waiting_pid || failed=1
+  return $failed
+}
+
+emulator wine8 none none &
 streams+=($!)
 {
   tail --pid=$prepare_pid -f /dev/null
   if [ ! -f build/wine10-root/.starter-ready ]; then
-    echo "the wine 10 chroot could not be made: see $prepare_log"
+    echo "the wine 10 chroot could not be made: see $prepare_log" >build/test-logs/wine10.log
     exit 1
   fi
-  suites wine10 'tcp-owners posix-delete' 'tcp-owners posix-delete wow64-reads' scripts/wine10.sh run
-} >build/test-logs/wine10.log 2>&1 &
+  emulator wine10 'tcp-owners posix-delete' 'tcp-owners posix-delete wow64-reads' scripts/wine10.sh run
+} &
 streams+=($!)
 
 failed=0
 for i in 0 1; do
-  name=$([ "$i" = 0 ] && echo "wine 8 (host)" || echo "wine 10 (chroot)")
-  log=build/test-logs/$([ "$i" = 0 ] && echo wine8 || echo wine10).log
+  name=$([ "$i" = 0 ] && echo wine8 || echo wine10)
   status=0
   wait "${streams[$i]}" || status=$?
-  echo "== Windows suites under $name ($log):"
-  cat "$log"
+  for log in "build/test-logs/$name.log" "build/test-logs/$name-waiting.log"; do
+    [ -f "$log" ] || continue
+    echo "== Windows suites under $name ($log):"
+    cat "$log"
+  done
   [ "$status" = 0 ] || { echo "== FAILED under $name" >&2; failed=1; }
 done
 [ -f build/wine10-root/.starter-ready ] || cat "$prepare_log" >&2
