@@ -11,7 +11,6 @@ foreach(lib spdlog fmt)
   file(CREATE_LINK /usr/include/${lib} ${THIRD_PARTY_INCLUDE}/${lib} SYMBOLIC)
 endforeach()
 
-
 # fmt and spdlog are parsed once per target rather than once per file, and so
 # are the further headers a target names: a test file spends more time
 # reading GoogleTest, GoogleMock and windows.h than compiling itself.
