@@ -12,18 +12,14 @@
 #include <string>
 
 #include "status/observations.h"
+#include "support/text_count.h"
 
 namespace starter::status {
 namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-std::size_t CountOf(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
+using test::CountOf;
 
 Observations Installed() {
   Observations seen;

@@ -17,6 +17,7 @@
 #include "support/capabilities.h"
 #include "support/port_env.h"
 #include "support/starter_run.h"
+#include "support/text_count.h"
 
 namespace starter::test {
 namespace {
@@ -71,12 +72,6 @@ TEST_F(StatusReport, NothingInstalled) {
   EXPECT_THAT(report.standard_output,
               HasSubstr(R"("verdict":{"state":"not installed","reason":"java.exe is missing","exit_code":4})"));
   EXPECT_THAT(text_, HasSubstr("verdict           not installed: java.exe is missing"));
-}
-
-std::size_t CountOf(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
 }
 
 // The log file made of `hole` bytes that read as zeros (a sparse file costs
