@@ -69,8 +69,6 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
        State::kNotReady, 1, "port not LISTENING (only IPv6 listens on 9673, which the starter does not count)"},
       {"another program on IPv6 beside the service on IPv4",
        [](Observations& s) { s.listeners = {{4242, false}, {777, true}}; }, State::kReady, 0, ""},
-      {"the looking failed", [](Observations& s) { s.failed = "the starter's log: std::bad_alloc"; }, State::kUnknown,
-       4, "the report failed while reading the starter's log: std::bad_alloc"},
       {"no marker", [](Observations& s) { s.ConnectedMarker() = {}; }, State::kNotReady, 1,
        "WsClientConnected.json not Exist"},
       {"a leftover marker", [](Observations& s) { s.ConnectedMarker() = Present(kServiceStart - kSecond); },
