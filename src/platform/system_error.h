@@ -32,7 +32,8 @@ SystemError ErrnoError(const char* call);
 // "SHGetMalloc hr=0x80004005", "_wstat64 errno=2".
 std::string Describe(const SystemError& error);
 
-// A value, or the failure that kept the call from giving one.
+// A value, or the failure that kept the call from giving one. Read as
+// `if (!listed.ok())`: the call failed, and error() says how.
 template <typename T>
 class [[nodiscard]] Expected {
  public:
@@ -42,12 +43,14 @@ class [[nodiscard]] Expected {
   // cppcheck-suppress noExplicitConstructor
   Expected(SystemError error) : error_(error) {}
 
+  bool ok() const { return value_.has_value(); }
+  // TRANSITIONAL: goes once every caller reads ok().
   explicit operator bool() const { return value_.has_value(); }
   T& operator*() { return *value_; }
   const T& operator*() const { return *value_; }
   T* operator->() { return &*value_; }
   const T* operator->() const { return &*value_; }
-  // Meaningful only when there is no value.
+  // Meaningful only when !ok().
   const SystemError& error() const { return error_; }
 
  private:
@@ -55,7 +58,24 @@ class [[nodiscard]] Expected {
   SystemError error_;
 };
 
-// What a call that gives nothing but success came to: empty when it succeeded.
+// What a call that gives nothing but success came to. A default Status is
+// a success: `return {};`. Read as `if (!removed.ok())`: it failed.
+class [[nodiscard]] Status {
+ public:
+  Status() = default;
+  // cppcheck-suppress noExplicitConstructor
+  Status(SystemError error) : error_(error), failed_(true) {}
+
+  bool ok() const { return !failed_; }
+  // Meaningful only when !ok().
+  const SystemError& error() const { return error_; }
+
+ private:
+  SystemError error_;
+  bool failed_ = false;
+};
+
+// TRANSITIONAL: goes once every caller has moved to Status.
 using Failure = std::optional<SystemError>;
 
 // What an open of a file answers (NTSTATUS) when another program has the
