@@ -32,13 +32,13 @@ class ImageProcess final : public starter::service::ProcessMemoryReader {
   ImageProcess(std::uint64_t base, std::vector<unsigned char> image)
       : base_(base), image_(std::move(image)) {}
 
-  starter::platform::Failure QueryBasicInformation(void* record, std::uint32_t size) override {
+  starter::platform::Status QueryBasicInformation(void* record, std::uint32_t size) override {
     if (size > image_.size()) return kOutside;
     std::memcpy(record, image_.data(), size);
-    return std::nullopt;
+    return {};
   }
 
-  starter::platform::Failure Read(std::uint64_t address, void* out, std::size_t size) override {
+  starter::platform::Status Read(std::uint64_t address, void* out, std::size_t size) override {
     ++reads;
     highest_address = std::max(highest_address, address);
     if (address < base_ || address - base_ > image_.size()) return kOutside;
@@ -47,7 +47,7 @@ class ImageProcess final : public starter::service::ProcessMemoryReader {
     std::memcpy(out, image_.data() + offset, size);
     last_read.assign(image_.begin() + static_cast<std::ptrdiff_t>(offset),
                      image_.begin() + static_cast<std::ptrdiff_t>(offset + size));
-    return std::nullopt;
+    return {};
   }
 
   static constexpr starter::platform::SystemError kOutside{"read", 299};

@@ -24,29 +24,18 @@
 namespace starter::app {
 namespace {
 
+using contract::Stage;
+
 // Exactly the bytes of the line, with no line end. Flushed at once, so a
 // caller that reads as the output comes has it before the starter has
 // released its watch and ended.
-void WriteStatusLine(const std::string& line) {
-  std::printf("%s", line.c_str());
-  std::fflush(stdout);
-}
-
-// The run's limit is the first thing a run starts, before the logger below
-// opens its file: the log's own folders and file may be what blocks. The
-// limit and the run's wait print through the same single claim of the line,
-// which is never destroyed: the limit may come while the run is exiting.
-StatusLineOnce& g_status_line = *new StatusLineOnce(WriteStatusLine);  // NOLINT(cert-err58-cpp)
-RunStage g_stage;
-const platform::Failure g_run_limit_failed =  // NOLINT(cert-err58-cpp)
-    StartRunLimit(contract::ClassifyCallerMode(__argc, __argv), g_status_line, g_stage);
-
-// The diagnostic logger exists before the entry point runs, so that every
-// stage, from the first, can log unconditionally. A log file that cannot be
-// opened is dealt with inside; only exhausted memory could escape, and before
-// the entry point there is nothing left to do about that.
-const bool g_diagnostic_logger_created =  // NOLINT(cert-err58-cpp)
-    (log::CreateDiagnosticLogger(), true);
+class StandardOutput final : public LineWriter {
+ public:
+  void Write(std::string_view line) override {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+  }
+};
 
 constexpr int kTempProbeTries = 5;
 constexpr DWORD kTempRetryDelayMs = 100;
@@ -72,15 +61,16 @@ ReadinessProbe MachineProbe(std::uint16_t port, const std::wstring& connected_ma
   return probe;
 }
 
-int RunStarter(int argc, char** argv) {
-  log::ConfigureDiagnosticLog();
+// The stages, in their order. The run's limit is told each one it enters,
+// so that when it ends a run it can say where the run was held up.
+void RunStages(contract::CallerMode mode, int argc, char** argv, RunLimit& limit) {
   log::Info("[ START ] {}", log::kStarterVersion);
   for (int i = 1; i < argc; ++i) log::Info("param {}->{}", i, log::EscapeControls(argv[i]));
-  if (g_run_limit_failed) log::Warn("run has no time limit: {}", platform::Describe(*g_run_limit_failed));
+  if (!limit.started().ok()) log::Warn("run has no time limit: {}", platform::Describe(limit.started().error()));
 
   const install::InstallLayout layout = install::MakeInstallLayout(install::ReadProgramFilesFolder());
 
-  g_stage.Enter("temp probe");
+  limit.Enter(Stage::kTempProbe);
   const bool temp_ready = ProbeTemp();
   log::Info(temp_ready ? "default temp is ready" : "default temp is not ready");
 
@@ -89,45 +79,61 @@ int RunStarter(int argc, char** argv) {
   const bool have_root = !layout.root.empty();
   std::optional<install::LeftoverMarker> leftover;
   if (have_root) {
-    g_stage.Enter("stale marker");
-    leftover = ClearStaleConnectedMarker(service::IsServiceProcessRunning(0), [&] {
-      return install::RemoveConnectedMarker(layout.ConnectedMarker());
-    });
-    g_stage.Enter("marker creation");
+    limit.Enter(Stage::kStaleMarker);
+    // A connected marker left by a service that has since ended would let
+    // the wait report success before the new service is ready; a running
+    // service owns its marker, and may be the one callers wait for.
+    if (!service::IsServiceProcessRunning(0)) {
+      log::Info("Vantic process not exist");
+      leftover = install::RemoveConnectedMarker(layout.ConnectedMarker());
+    }
+    limit.Enter(Stage::kMarkerCreation);
     install::CreateMissingMarkers(layout.markers);
   } else {
     log::Warn("install root unknown: marker files and service launch skipped");
   }
 
-  g_stage.Enter("port selection");
+  limit.Enter(Stage::kPortSelection);
   const std::uint16_t port = port::SelectServerPort(service::IsServiceProcessRunning);
   log::Info("start exe {} ...", port);
-  g_stage.Enter("launch");
+  limit.Enter(Stage::kLaunch);
   if (have_root) service::LaunchService(layout.java_runtime, layout.service_jar, temp_ready);
 
-  g_stage.Enter("wait");
+  limit.Enter(Stage::kWait);
   log::Info("check case...");
-  ReportReadiness(contract::ClassifyCallerMode(argc, argv), MachineProbe(port, layout.ConnectedMarker(), leftover),
-                  [](const std::string& line) { return g_status_line.Print(line); });
+  ReportReadiness(mode, MachineProbe(port, layout.ConnectedMarker(), leftover),
+                  [&limit](const std::string& line) { return limit.line().Print(line); });
 
-  g_stage.Enter("end");
+  limit.Enter(Stage::kEnd);
   log::Info("[ END ]\n");
   log::Flush();
-  return 0;
 }
 
 }  // namespace
 }  // namespace starter::app
 
 int main(int argc, char** argv) {
+  namespace app = starter::app;
+  namespace log = starter::log;
+  const starter::contract::CallerMode mode = starter::contract::ClassifyCallerMode(argc, argv);
+  // The limit comes first, before the log opens its file: the log's own
+  // folders and file may be what holds the run up.
+  app::StandardOutput standard_output;
+  app::RunLimit limit(mode, standard_output);
+  // A log file that cannot be opened is dealt with inside: the run goes on
+  // with a logger that writes nowhere.
+  log::CreateDiagnosticLogger();
+  log::ConfigureDiagnosticLog();
   // Stages report their troubles through their results; only something like
-  // exhausted memory escapes one. Callers still get exit code 0 and a log line
-  // rather than an abnormal end.
+  // exhausted memory escapes one. Callers still get exit code 0 and a log
+  // line rather than an abnormal end.
   try {
-    return starter::app::RunStarter(argc, argv);
+    app::RunStages(mode, argc, argv, limit);
   } catch (const std::exception& error) {
-    starter::log::Warn("run ended early: {}", error.what());
-    starter::log::Flush();
-    return 0;
+    log::Warn("run ended early: {}", error.what());
+    log::Flush();
   }
+  // Before the log closes at exit: from here on the limit never writes.
+  limit.Finish();
+  return 0;
 }

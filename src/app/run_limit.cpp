@@ -1,10 +1,12 @@
 #include "app/run_limit.h"
 
+#include <fmt/format.h>
+
 namespace starter::app {
 
 bool StatusLineOnce::Print(const std::string& line) {
   if (claimed_.exchange(true)) return false;
-  if (!line.empty()) write_(line);
+  if (!line.empty()) writer_.Write(line);
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     written_ = true;
@@ -19,11 +21,41 @@ bool StatusLineOnce::WaitWritten(std::chrono::milliseconds timeout) {
   return written_changed_.wait_for(lock, timeout, [this] { return written_; });
 }
 
-void ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const RunStage& stage,
-                   const std::function<void(const char*)>& warn) {
+void RunStage::Enter(contract::Stage stage) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stage_ = stage;
+  }
+  changed_.notify_all();
+}
+
+contract::Stage RunStage::Current() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return stage_;
+}
+
+bool RunStage::WaitToLeave(contract::Stage stage, std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [this, stage] { return stage_ != stage; });
+}
+
+LimitRecord ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const RunStage& stage) {
   const char* timeout_line = contract::TimeoutLine(mode);
-  if (!line.Print(timeout_line ? timeout_line : "")) line.WaitWritten(kRunLimitGrace);
-  warn(stage.Name());
+  const std::string owed = timeout_line ? timeout_line : "";
+  const bool printed = line.Print(owed);
+  if (!printed) line.WaitWritten(kRunLimitGrace);
+  // The stage as the limit found it: a launch it lets finish is still the
+  // stage the run was held up in.
+  const contract::Stage held_in = stage.Current();
+  if (held_in == contract::Stage::kLaunch) stage.WaitToLeave(contract::Stage::kLaunch, kLaunchFinishGrace);
+  return {held_in, printed ? owed : std::string()};
+}
+
+std::vector<LimitLine> LimitLogLines(const LimitRecord& record) {
+  std::vector<LimitLine> lines{{log::Level::kWarn, fmt::format("run ended at its time limit in {}", contract::StageName(record.stage))}};
+  if (!record.printed.empty()) lines.push_back({log::Level::kInfo, "OUTPUT->" + record.printed});
+  lines.push_back({log::Level::kInfo, "[ END ]\n"});
+  return lines;
 }
 
 }  // namespace starter::app

@@ -1,39 +1,51 @@
 #include <windows.h>
 
-#include <memory>
-
 #include "app/run_limit.h"
 #include "log/diag_log.h"
 #include "platform/handles.h"
+#include "platform/system_facts.h"
 
 namespace starter::app {
-namespace {
 
 struct RunLimitWatch {
+  RunLimitWatch(contract::CallerMode run_mode, StatusLineOnce& run_line, const RunStage& run_stage)
+      : mode(run_mode), line(run_line), stage(run_stage) {}
+
   contract::CallerMode mode;
   StatusLineOnce& line;
   const RunStage& stage;
+  // Whichever of the run's end and the limit sets it first owns the end.
+  std::atomic<bool> end_claimed{false};
+  platform::UniqueHandle finished;  // set by Finish: the limit is not needed
+  platform::UniqueHandle thread;
 };
 
-DWORD WINAPI WarnInLog(void* stage) {
-  log::Warn("run ended at its time limit in {}", static_cast<const char*>(stage));
+namespace {
+
+DWORD WINAPI WriteLimitLines(void* record) {
+  for (const LimitLine& line : LimitLogLines(*static_cast<const LimitRecord*>(record))) log::Write(line.level, line.text);
   log::Flush();
   return 0;
 }
 
 // The log may be what holds the run up (its file behind a filter driver or
-// on a share that hangs, its writers' lock): the warning is written on a
-// thread of its own, which is waited for a bounded time and then left.
-void WarnWithinGrace(const char* stage) {
+// on a share that hangs, its writers' lock): its lines are written on a
+// thread of their own, which is waited for a bounded time and then left.
+void LogWithinGrace(const LimitRecord& record) {
   const platform::UniqueHandle writer(
-      ::CreateThread(nullptr, 0, WarnInLog, const_cast<char*>(stage), 0, nullptr));
+      ::CreateThread(nullptr, 0, WriteLimitLines, const_cast<LimitRecord*>(&record), 0, nullptr));
   if (writer) ::WaitForSingleObject(writer.get(), static_cast<DWORD>(kRunLimitGrace.count()));
 }
 
 DWORD WINAPI WatchRun(void* parameter) {
-  const std::unique_ptr<RunLimitWatch> watch(static_cast<RunLimitWatch*>(parameter));
-  ::Sleep(static_cast<DWORD>(std::chrono::milliseconds(contract::RunLimit(watch->mode)).count()));
-  ReachRunLimit(watch->mode, watch->line, watch->stage, WarnWithinGrace);
+  RunLimitWatch& watch = *static_cast<RunLimitWatch*>(parameter);
+  const DWORD limit = static_cast<DWORD>(std::chrono::milliseconds(contract::RunLimit(watch.mode)).count());
+  if (::WaitForSingleObject(watch.finished.get(), limit) != WAIT_TIMEOUT) return 0;
+  // The run's end came first: it closes its log, which this thread must
+  // not write into.
+  if (watch.end_claimed.exchange(true)) return 0;
+  const LimitRecord record = ReachRunLimit(watch.mode, watch.line, watch.stage);
+  LogWithinGrace(record);
   // Neither exit nor ExitProcess: exit runs the runtime's exit code (static
   // destructors, the logger's last flush), which takes the locks of the log
   // and of the streams that a blocked thread may hold; ExitProcess runs every
@@ -42,19 +54,37 @@ DWORD WINAPI WatchRun(void* parameter) {
   // would hold up the very end this limit exists for. Nothing is lost:
   // the line went out through a flushed stream, the log's lines are written
   // to the file as they come, and the system releases every handle, lock
-  // and job of the process.
+  // and job of the process. (A thread left inside the log's write above is
+  // ended with it.)
   ::TerminateProcess(::GetCurrentProcess(), 0);
   return 0;
 }
 
 }  // namespace
 
-platform::Failure StartRunLimit(contract::CallerMode mode, StatusLineOnce& line, const RunStage& stage) {
-  auto watch = std::make_unique<RunLimitWatch>(RunLimitWatch{mode, line, stage});
-  const platform::UniqueHandle thread(::CreateThread(nullptr, 0, WatchRun, watch.get(), 0, nullptr));
-  if (!thread) return platform::SystemError{"CreateThread", ::GetLastError()};
-  static_cast<void>(watch.release());  // the thread owns it now
-  return std::nullopt;
+RunLimit::RunLimit(contract::CallerMode mode, LineWriter& writer)
+    : line_(writer), watch_(std::make_unique<RunLimitWatch>(mode, line_, stage_)) {
+  watch_->finished.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!watch_->finished) {
+    started_ = platform::LastError("CreateEventW");
+    return;
+  }
+  watch_->thread.reset(::CreateThread(nullptr, 0, WatchRun, watch_.get(), 0, nullptr));
+  if (!watch_->thread) started_ = platform::LastError("CreateThread");
+}
+
+RunLimit::~RunLimit() { Finish(); }
+
+void RunLimit::Finish() {
+  if (!watch_->thread) return;
+  if (watch_->end_claimed.exchange(true)) {
+    // The limit owns the end, and ends the process within its graces.
+    ::WaitForSingleObject(watch_->thread.get(), INFINITE);
+    return;
+  }
+  ::SetEvent(watch_->finished.get());
+  ::WaitForSingleObject(watch_->thread.get(), INFINITE);
+  watch_->thread.reset();
 }
 
 }  // namespace starter::app

@@ -101,18 +101,74 @@ const char* TimeoutLine(CallerMode mode);
 // Callers wait for the line, so every run has one limit on its time, counted
 // from its start: past it the run prints the mode's timeout line if it has
 // printed nothing yet (its wait did not see readiness, which is true) and
-// ends, whatever holds it up (a read of the TCP tables that takes seconds on
-// a machine with thousands of connections, an oplocked file, a filter
-// driver, a hung share). The limit must not cut a run that is still
-// legitimately at work, so it lies at the longest such a run takes: the temp
-// probe (0.5 s), the port selection's listings and checks (about 10.3 s), a
-// held connected marker (2 s), the log's writers' lock (0.5 s) and start-up
-// come to about 14 s; the waiting modes add their 200 polls and periods
-// (about 22 s).
-inline constexpr std::chrono::seconds kWaitingModeRunLimit{36};
-inline constexpr std::chrono::seconds kOtherModeRunLimit{14};
-static_assert(kWaitingModeRunLimit >= kOtherModeRunLimit + kWholeWait,
-              "a waiting run's limit leaves the whole wait after the stages every run goes through");
+// ends, whatever holds it up (an oplocked file whose holder never lets go, a
+// filter driver, a hung share). The limit is a backstop, not a cut: every
+// stage keeps a bound of its own, and the limit lies above the sum of them
+// all, so it ends only a run that something holds beyond every bound.
+
+// The stages of a run, in their order; the limit names the one it ended.
+enum class Stage { kStart, kTempProbe, kStaleMarker, kMarkerCreation, kPortSelection, kLaunch, kWait, kEnd };
+
+struct StageBound {
+  Stage stage;
+  const char* name;                    // in the limit's warning and the status report
+  std::chrono::milliseconds bound;     // what the stage may take on a slow but healthy machine
+};
+
+// Each bound is the sum of the limits that stage's code keeps (which it
+// asserts against this table), with room for a slow machine.
+inline constexpr StageBound kStageBounds[] = {
+    // The log's first wait for its writers' lock (0.5 s), its open, and the
+    // retries of an open an indexer's oplock holds up.
+    {Stage::kStart, "start", std::chrono::milliseconds(1000)},
+    // Five looks at TEMP, 100 ms apart.
+    {Stage::kTempProbe, "temp probe", std::chrono::milliseconds(1000)},
+    // The service processes looked for, and the marker's removal (2 s).
+    {Stage::kStaleMarker, "stale marker", std::chrono::milliseconds(3000)},
+    // Two small files created.
+    {Stage::kMarkerCreation, "marker creation", std::chrono::milliseconds(500)},
+    // Two listings of 10 s together, the TCP tables and the registry.
+    {Stage::kPortSelection, "port selection", std::chrono::milliseconds(11000)},
+    // The process creation, which a security tool may hold while it scans.
+    {Stage::kLaunch, "launch", std::chrono::milliseconds(2000)},
+    // The wait's own bound is kWaitOnSlowMachine below.
+    {Stage::kWait, "wait", std::chrono::milliseconds(0)},
+    {Stage::kEnd, "end", std::chrono::milliseconds(500)},
+};
+static_assert(std::size(kStageBounds) == static_cast<std::size_t>(Stage::kEnd) + 1);
+
+constexpr const StageBound& BoundOf(Stage stage) { return kStageBounds[static_cast<std::size_t>(stage)]; }
+constexpr const char* StageName(Stage stage) { return BoundOf(stage).name; }
+
+// Everything but the wait: what a run that does not wait takes at most.
+constexpr std::chrono::milliseconds StagesBound() {
+  std::chrono::milliseconds sum{0};
+  for (const StageBound& stage : kStageBounds) sum += stage.bound;
+  return sum;
+}
+
+// The wait on a slow but healthy machine. A 100 ms period is slept in whole
+// ticks of the system timer, 15.625 ms unless a program asked for a finer
+// one: 7 ticks, 109.375 ms. A poll (the listener table, the process list,
+// a few command lines, one file) takes a few milliseconds on a quiet
+// machine; kPollBudget is what a loaded one may take.
+inline constexpr std::chrono::microseconds kTimerTick{15625};
+inline constexpr std::chrono::milliseconds kPollBudget{50};
+inline constexpr std::chrono::microseconds kPeriodOnCoarseTimer =
+    ((std::chrono::microseconds(kPollPeriod) + kTimerTick - std::chrono::microseconds(1)) / kTimerTick) * kTimerTick;
+static_assert(kPeriodOnCoarseTimer == std::chrono::microseconds(109375));
+inline constexpr std::chrono::microseconds kWaitOnSlowMachine = kMaxPolls * (kPeriodOnCoarseTimer + kPollBudget);
+
+// The limits. Each lies above every stage's bound (and, for the modes that
+// wait, the whole wait on a slow machine), with 2 s of slack for a machine
+// that schedules the run late.
+inline constexpr std::chrono::milliseconds kLimitSlack{2000};
+inline constexpr std::chrono::seconds kOtherModeRunLimit{21};
+inline constexpr std::chrono::seconds kWaitingModeRunLimit{53};
+static_assert(kOtherModeRunLimit >= StagesBound() + kLimitSlack,
+              "a run that does not wait has launched the service well before its limit");
+static_assert(kWaitingModeRunLimit >= StagesBound() + kWaitOnSlowMachine + kLimitSlack,
+              "a waiting run keeps its 200 polls while each stays within its budget");
 
 // The run limit of `mode`: kWaitingModeRunLimit for the modes that wait
 // (those with a timeout line), kOtherModeRunLimit for the others.

@@ -21,7 +21,7 @@ platform::SystemError ShellError(const char* call, HRESULT result) {
   return {call, static_cast<std::uint32_t>(result), platform::ErrorSpace::kHResult};
 }
 
-platform::Failure ReadProgramFilesInto(wchar_t (&buffer)[MAX_PATH]) {
+platform::Status ReadProgramFilesInto(wchar_t (&buffer)[MAX_PATH]) {
   IMalloc* raw_allocator = nullptr;
   if (const HRESULT result = ::SHGetMalloc(&raw_allocator); FAILED(result))
     return ShellError("SHGetMalloc", result);
@@ -35,18 +35,18 @@ platform::Failure ReadProgramFilesInto(wchar_t (&buffer)[MAX_PATH]) {
   const platform::SystemError failed = platform::LastError("SHGetPathFromIDListW");
   allocator->Free(folder);
   if (!converted) return failed;
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace
 
 std::wstring ReadProgramFilesFolder() {
   wchar_t buffer[MAX_PATH] = {};
-  const platform::Failure failed = ReadProgramFilesInto(buffer);
+  const platform::Status read = ReadProgramFilesInto(buffer);
   std::wstring root(buffer);
   if (root.empty()) {
     log::Warn("GetSpecialDir Error");
-    if (failed) log::Info("{}", Describe(*failed));
+    if (!read.ok()) log::Info("{}", Describe(read.error()));
   }
   return root;
 }

@@ -37,7 +37,7 @@ bool IsConnectedMarkerPresent(const std::wstring& connected_marker, const std::o
 // Writes `content` to a new file at `path`, open to every other reader and
 // writer meanwhile; what failed, if a step did. A file already there is left
 // as it is, and the failure is ERROR_FILE_EXISTS.
-platform::Failure WriteMarker(const std::wstring& path, std::string_view content);
+platform::Status WriteMarker(const std::wstring& path, std::string_view content);
 
 // Creates each marker the starter writes for the service, in the order of
 // the table, only when absent; `paths` are the markers' paths in that order.

@@ -12,7 +12,7 @@ namespace {
 
 MarkerLook LookAt(const std::wstring& path) {
   const platform::Expected<platform::FileIdentity> identity = platform::ReadFileIdentity(path);
-  if (identity) return {MarkerLook::Kind::kFile, *identity};
+  if (identity.ok()) return {MarkerLook::Kind::kFile, *identity};
   return {MeansAbsent(identity.error().code) ? MarkerLook::Kind::kAbsent : MarkerLook::Kind::kUnreadable, {}};
 }
 
@@ -33,7 +33,7 @@ std::optional<LeftoverMarker> ReportFailedRemoval(const std::wstring& path, cons
 
 }  // namespace
 
-platform::Failure WriteMarker(const std::wstring& path, std::string_view content) {
+platform::Status WriteMarker(const std::wstring& path, std::string_view content) {
   // Only a file that is not there: one the service wrote since the starter
   // looked is its own, and stays as it is.
   platform::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE,
@@ -45,7 +45,7 @@ platform::Failure WriteMarker(const std::wstring& path, std::string_view content
     return platform::LastError("WriteFile");
   if (written != content.size()) return platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
   if (!::CloseHandle(file.release())) return platform::LastError("CloseHandle");
-  return std::nullopt;
+  return {};
 }
 
 namespace {
@@ -55,9 +55,9 @@ void CreateMarkerIfMissing(const std::wstring& path, std::string_view content, s
   // The success line is kept for a file really written and closed, so the
   // log never claims a marker the service will not find. A file that came
   // since the test above is left alone as one found by it is.
-  if (const platform::Failure failed = WriteMarker(path, content)) {
-    if (failed->code != ERROR_FILE_EXISTS)
-      log::Warn(L"create {} failed->{} GLE={}", contract::Widen(name), path, failed->code);
+  if (const platform::Status written = WriteMarker(path, content); !written.ok()) {
+    if (written.error().code != ERROR_FILE_EXISTS)
+      log::Warn(L"create {} failed->{} GLE={}", contract::Widen(name), path, written.error().code);
     return;
   }
   log::Info("create {}", name);

@@ -53,7 +53,7 @@ struct ProgramWithOutput {
   // program in it (the starter sits in a job that allows no other); then
   // `job_refused` says why, and only the program itself is held.
   UniqueHandle job;
-  Failure job_refused;
+  Status job_refused;
 };
 
 // Starts `program` with `command_line` in `folder`, its standard output the

@@ -19,7 +19,7 @@ class InheritOnly {
   InheritOnly(const InheritOnly&) = delete;
   InheritOnly& operator=(const InheritOnly&) = delete;
 
-  Failure Build() {
+  Status Build() {
     SIZE_T size = 0;
     ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     storage_.resize(size);
@@ -31,7 +31,7 @@ class InheritOnly {
     if (!::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof(handle_),
                                      nullptr, nullptr))
       return LastError("UpdateProcThreadAttribute");
-    return std::nullopt;
+    return {};
   }
   LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
 
@@ -101,9 +101,9 @@ Expected<ProcessInformation> StartDetached(const std::wstring& application, std:
 Expected<ProgramWithOutput> StartWithOutputPipe(const std::wstring& program, const std::wstring& folder,
                                                 std::wstring command_line) {
   Expected<Pipe> pipe = MakeOutputPipe();
-  if (!pipe) return pipe.error();
+  if (!pipe.ok()) return pipe.error();
   InheritOnly inherit(pipe->write_end.get());
-  if (Failure failed = inherit.Build()) return *failed;
+  if (const Status built = inherit.Build(); !built.ok()) return built.error();
 
   STARTUPINFOEXW startup{};
   startup.StartupInfo.cb = sizeof(startup);
@@ -122,7 +122,7 @@ Expected<ProgramWithOutput> StartWithOutputPipe(const std::wstring& program, con
     return LastError("CreateProcessW");
   // The child has its own copy of the write end: the pipe ends when the
   // program and those it started have ended.
-  ProgramWithOutput started{ProcessInformation(created), std::move(pipe->read_end), {}, std::nullopt};
+  ProgramWithOutput started{ProcessInformation(created), std::move(pipe->read_end), {}, {}};
   PutInJob(started);
   if (::ResumeThread(started.program.thread()) == static_cast<DWORD>(-1)) {
     const SystemError failed = LastError("ResumeThread");

@@ -33,7 +33,7 @@ class ProgramDeadline {
 
   // Starts the watch; the failure when it cannot be, and nothing then bounds
   // what the caller does with the program.
-  Failure Start(std::chrono::milliseconds limit);
+  Status Start(std::chrono::milliseconds limit);
   // Ends the watch. Once it returns, nothing cancels this thread's reads
   // any more: what the thread writes after (a log line about the program,
   // say) cannot be cut short by the watch.

@@ -66,7 +66,7 @@ void ProgramDeadline::Stop() {
   watcher_.reset();
 }
 
-Failure ProgramDeadline::Start(std::chrono::milliseconds limit) {
+Status ProgramDeadline::Start(std::chrono::milliseconds limit) {
   limit_ms_ = static_cast<DWORD>(limit.count());
   stop_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!stop_) return LastError("CreateEventW");
@@ -78,7 +78,7 @@ Failure ProgramDeadline::Start(std::chrono::milliseconds limit) {
   reader_.reset(reader);
   watcher_.reset(::CreateThread(nullptr, 0, &ProgramDeadline::Watch, this, 0, nullptr));
   if (!watcher_) return LastError("CreateThread");
-  return std::nullopt;
+  return {};
 }
 
 DWORD WINAPI ProgramDeadline::Watch(void* deadline) {

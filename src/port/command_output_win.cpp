@@ -72,10 +72,10 @@ CommandOutput ReadProgramOutput(const std::wstring& program, const std::wstring&
       platform::StartWithOutputPipe(program, folder, std::move(command_line));
   if (!started) return Failed("popen error", started.error());
   platform::ProgramDeadline deadline(*started);
-  if (platform::Failure unwatched = deadline.Start(limit)) {
+  if (const platform::Status watched = deadline.Start(limit); !watched.ok()) {
     // Nothing would bound the read: the program is not waited for.
     platform::EndProgram(*started);
-    return Failed("popen error", *unwatched);
+    return Failed("popen error", watched.error());
   }
   const platform::Expected<bool> read = ReadToEnd(*started, output);
   // Until the watch stops it may cancel this thread's I/O, a write of the
@@ -85,7 +85,7 @@ CommandOutput ReadProgramOutput(const std::wstring& program, const std::wstring&
   if (!deadline.Expired()) return read && *read ? CommandOutput::kRead : CommandOutput::kFailed;
   log::Warn(L"{} ran out of time after {} ms and was ended", command, limit.count());
   // Why the programs it started were looked for by parent id.
-  if (started->job_refused) log::Info("{}", Describe(*started->job_refused));
+  if (!started->job_refused.ok()) log::Info("{}", Describe(started->job_refused.error()));
   return CommandOutput::kTimedOut;
 }
 

@@ -10,7 +10,7 @@ namespace starter::service {
 namespace {
 
 using platform::Expected;
-using platform::Failure;
+using platform::Status;
 
 // What the native path answers for an address it cannot name: the system's
 // ERROR_INVALID_ADDRESS.
@@ -22,7 +22,7 @@ class PathReader {
  public:
   PathReader(ProcessMemoryReader& reader, ReadPath path) : reader_(reader), path_(path) {}
 
-  Failure Read(std::uint64_t address, void* out, std::size_t size) {
+  Status Read(std::uint64_t address, void* out, std::size_t size) {
     if (path_ == ReadPath::kNative && address > std::numeric_limits<std::uint32_t>::max())
       return kAddressAbove4GiB;
     return reader_.Read(address, out, size);
@@ -36,34 +36,37 @@ class PathReader {
 template <class Traits>
 Expected<std::uint64_t> QueryPebAddress(ProcessMemoryReader& reader) {
   BasicInformation<Traits> record{};
-  if (Failure failed = reader.QueryBasicInformation(&record, sizeof(record))) return *failed;
+  if (const Status queried = reader.QueryBasicInformation(&record, sizeof(record)); !queried.ok())
+    return queried.error();
   return std::uint64_t{record.peb_address};
 }
 
 // Copies `bytes` from the start of a record into a zeroed scratch copy and
 // decodes the typed head from it.
 template <class Record>
-Failure ReadHead(PathReader& memory, std::uint64_t address, std::size_t bytes, Record& record) {
+Status ReadHead(PathReader& memory, std::uint64_t address, std::size_t bytes, Record& record) {
   std::vector<unsigned char> scratch(bytes, 0);
-  if (Failure failed = memory.Read(address, scratch.data(), scratch.size())) return failed;
+  if (const Status read = memory.Read(address, scratch.data(), scratch.size()); !read.ok()) return read;
   std::memcpy(&record, scratch.data(), sizeof(record));
-  return std::nullopt;
+  return {};
 }
 
 template <class Traits>
 Expected<std::u16string> ReadFromPeb(PathReader& memory, std::uint64_t peb_address) {
   PebHead<Traits> peb{};
-  if (Failure failed = ReadHead(memory, peb_address, kPebHeadBytes<Traits>, peb)) return *failed;
+  if (const Status read = ReadHead(memory, peb_address, kPebHeadBytes<Traits>, peb); !read.ok()) return read.error();
   ProcessParametersHead<Traits> parameters{};
-  if (Failure failed = ReadHead(memory, peb.process_parameters, kParametersHeadBytes<Traits>, parameters))
-    return *failed;
+  if (const Status read = ReadHead(memory, peb.process_parameters, kParametersHeadBytes<Traits>, parameters);
+      !read.ok())
+    return read.error();
 
   const CountedWideString<Traits>& command_line = parameters.command_line;
   // No buffer at all is an empty command line, not a failed read: every
   // record on the way was read, and there is nothing left to copy.
   if (command_line.maximum_length == 0) return std::u16string();
   std::vector<unsigned char> buffer(command_line.maximum_length, 0);
-  if (Failure failed = memory.Read(command_line.buffer, buffer.data(), buffer.size())) return *failed;
+  if (const Status read = memory.Read(command_line.buffer, buffer.data(), buffer.size()); !read.ok())
+    return read.error();
   // The buffer is MaximumLength bytes; the text is what precedes its first NUL.
   return Utf16UpToNul(buffer.data(), buffer.size());
 }
@@ -108,7 +111,7 @@ Expected<std::u16string> ReadProcessCommandLine(ProcessMemoryReader& reader, Rec
   // The basic record follows the read path; the records it leads to follow the layout.
   Expected<std::uint64_t> peb_address =
       path == ReadPath::kNative ? QueryPebAddress<Traits32>(reader) : QueryPebAddress<Traits64>(reader);
-  if (!peb_address) return peb_address.error();
+  if (!peb_address.ok()) return peb_address.error();
   PathReader memory(reader, path);
   return layout == RecordLayout::kBits32 ? ReadFromPeb<Traits32>(memory, *peb_address)
                                          : ReadFromPeb<Traits64>(memory, *peb_address);

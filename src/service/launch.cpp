@@ -8,8 +8,29 @@ constexpr wchar_t kJarOption[] = L" -jar ";
 constexpr wchar_t kStandardDrive[] = L"C:";
 
 bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// How many characters of `path` name its root, separator included: C:\,
+// \\server\share\ and \ are roots; a relative path has none.
+std::size_t RootLength(const std::wstring& path) {
+  if (path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == L':')
+    return path.size() >= 3 && IsSeparator(path[2]) ? 3 : 2;
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    // Past the server's and the share's names, and the separator after them.
+    std::size_t at = path.find_first_of(L"\\/", 2);
+    if (at != std::wstring::npos) at = path.find_first_of(L"\\/", at + 1);
+    return at == std::wstring::npos ? path.size() : at + 1;
+  }
+  return !path.empty() && IsSeparator(path[0]) ? 1 : 0;
+}
 
 }  // namespace
+
+std::wstring FolderToQuery(std::wstring folder) {
+  const std::size_t root = RootLength(folder);
+  while (folder.size() > root && IsSeparator(folder.back())) folder.pop_back();
+  return folder;
+}
 
 std::wstring BuildServiceCommandLine(const std::wstring& service_jar, bool temp_ready,
                                      const std::wstring& system_drive) {

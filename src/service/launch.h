@@ -10,6 +10,12 @@ namespace starter::service {
 // folders at a fixed one instead.
 bool IsDefaultTempUsable();
 
+// The folder a TEMP value names, spelled as the run-time library's
+// file-status query takes it: without the separators that end it, which
+// that query refuses (C:\Temp\ is the folder C:\Temp), except the one that
+// makes a root (C:\, \\server\share\).
+std::wstring FolderToQuery(std::wstring folder);
+
 // The command line the service is started with. The runtime is passed to the
 // system as the application name only, so the line starts with an empty
 // program-name token (one space), then the options, then the jar's full path

@@ -36,7 +36,7 @@ bool IsDefaultTempUsable() {
   log::Info(L"TEMP->{}", value);
 
   struct _stat64 status {};
-  if (::_wstat64(value.c_str(), &status) != 0) {
+  if (::_wstat64(FolderToQuery(value).c_str(), &status) != 0) {
     const platform::SystemError failed = platform::ErrnoError("_wstat64");
     log::Info(L"cannot access->{}", value);
     log::Info("{}", Describe(failed));

@@ -25,7 +25,7 @@ bool IsServiceProcessRunning(std::uint32_t process_id_filter);  // 0 = any proce
 using ServiceVisitor = std::function<bool(std::uint32_t process_id, const std::wstring& command_line)>;
 // Visits the Vantic service processes (only the one with the id, unless the
 // filter is 0); what failed when the process list cannot be had.
-platform::Failure ForEachServiceProcess(std::uint32_t process_id_filter, const ServiceVisitor& visit);
+platform::Status ForEachServiceProcess(std::uint32_t process_id_filter, const ServiceVisitor& visit);
 
 // When the process started (100 ns units since 1601), asked with the least
 // right; none when it cannot be opened or has ended.

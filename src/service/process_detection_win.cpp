@@ -38,16 +38,16 @@ std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id) {
   if (!text) {
     platform::Expected<std::u16string> read = ReadCommandLineFromMemory(process_id);
     // Debug only: a java.exe of another account is unreadable in every poll.
-    if (!read) log::Debug("command line of process {} not read: {}", process_id, Describe(read.error()));
-    if (read) text = std::move(*read);
+    if (!read.ok()) log::Debug("command line of process {} not read: {}", process_id, Describe(read.error()));
+    else text = std::move(*read);
   }
   if (!text) return std::nullopt;
   return std::wstring(text->begin(), text->end());  // wchar_t is a UTF-16 unit here
 }
 
-platform::Failure ForEachServiceProcess(std::uint32_t process_id_filter, const ServiceVisitor& visit) {
+platform::Status ForEachServiceProcess(std::uint32_t process_id_filter, const ServiceVisitor& visit) {
   const platform::Expected<std::vector<platform::ProcessEntry>> processes = platform::ListProcesses();
-  if (!processes) return processes.error();
+  if (!processes.ok()) return processes.error();
   for (const platform::ProcessEntry& process : *processes) {
     if (!IsServiceCandidate(process.image_name, process.id, process_id_filter)) continue;
     // An entry that cannot be read is passed over: without a filter a later
@@ -55,16 +55,16 @@ platform::Failure ForEachServiceProcess(std::uint32_t process_id_filter, const S
     std::optional<std::wstring> command_line = GetProcessCommandLine(process.id);
     if (command_line && MentionsServiceJar(*command_line) && !visit(process.id, *command_line)) break;
   }
-  return std::nullopt;
+  return {};
 }
 
 bool IsServiceProcessRunning(std::uint32_t process_id_filter) {
   bool found = false;
-  const platform::Failure failed = ForEachServiceProcess(process_id_filter, [&found](std::uint32_t, const std::wstring&) {
+  const platform::Status listed = ForEachServiceProcess(process_id_filter, [&found](std::uint32_t, const std::wstring&) {
     found = true;
     return false;  // one is enough
   });
-  if (failed) log::Debug("{}", Describe(*failed));
+  if (!listed.ok()) log::Debug("{}", Describe(listed.error()));
   return found;
 }
 

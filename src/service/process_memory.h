@@ -22,9 +22,9 @@ class ProcessMemoryReader {
  public:
   virtual ~ProcessMemoryReader() = default;
   // Fills the basic-information record of `size` bytes; what failed when the query did.
-  virtual platform::Failure QueryBasicInformation(void* record, std::uint32_t size) = 0;
+  virtual platform::Status QueryBasicInformation(void* record, std::uint32_t size) = 0;
   // Copies exactly `size` bytes from `address` in the target; what failed unless all were copied.
-  virtual platform::Failure Read(std::uint64_t address, void* out, std::size_t size) = 0;
+  virtual platform::Status Read(std::uint64_t address, void* out, std::size_t size) = 0;
 };
 
 // The command-line query (information class 60) on one opened process.

@@ -8,23 +8,23 @@
 namespace starter::service {
 namespace {
 
-using platform::Failure;
+using platform::Status;
 
 constexpr ULONG kBasicInformationClass = 0;
 constexpr ULONG kCommandLineInformationClass = 60;
 
 // What an ntdll call answered: nothing on success (0), else its NTSTATUS; a
 // function this system lacks answers STATUS_PROCEDURE_NOT_FOUND.
-Failure NtOutcome(const char* call, LONG status) {
-  if (status == 0) return std::nullopt;
+Status NtOutcome(const char* call, LONG status) {
+  if (status == 0) return {};
   return platform::NtStatusError(call, status);
 }
 
 class ProcessHandleReader final : public ProcessMemoryReader {
  public:
   ProcessHandleReader(HANDLE process, ReadPath path) : process_(process), path_(path) {}
-  Failure QueryBasicInformation(void* record, std::uint32_t size) override;
-  Failure Read(std::uint64_t address, void* out, std::size_t size) override;
+  Status QueryBasicInformation(void* record, std::uint32_t size) override;
+  Status Read(std::uint64_t address, void* out, std::size_t size) override;
 
  private:
   HANDLE process_;
@@ -40,7 +40,7 @@ class ProcessCommandLineQuery final : public CommandLineQuery {
   HANDLE process_;
 };
 
-Failure ProcessHandleReader::QueryBasicInformation(void* record, std::uint32_t size) {
+Status ProcessHandleReader::QueryBasicInformation(void* record, std::uint32_t size) {
   const platform::NtdllFunctions& ntdll = platform::Ntdll();
   const bool wow64 = path_ == ReadPath::kWow64;
   const auto query = wow64 ? ntdll.wow64_query_information_process64 : ntdll.query_information_process;
@@ -58,7 +58,7 @@ std::uint32_t ProcessCommandLineQuery::Query(unsigned char* block, std::uint32_t
   return static_cast<std::uint32_t>(status);
 }
 
-Failure ProcessHandleReader::Read(std::uint64_t address, void* out, std::size_t size) {
+Status ProcessHandleReader::Read(std::uint64_t address, void* out, std::size_t size) {
   if (path_ == ReadPath::kWow64) {
     const auto read = platform::Ntdll().wow64_read_virtual_memory64;
     return NtOutcome("NtWow64ReadVirtualMemory64",
@@ -70,7 +70,7 @@ Failure ProcessHandleReader::Read(std::uint64_t address, void* out, std::size_t 
   // NOLINTNEXTLINE(performance-no-int-to-ptr)
   auto source = reinterpret_cast<LPCVOID>(static_cast<std::uintptr_t>(address));
   if (!::ReadProcessMemory(process_, source, out, size, nullptr)) return platform::LastError("ReadProcessMemory");
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace

@@ -60,14 +60,14 @@ StoredPort PortIn(port::RegistryView view) {
 }
 
 void GatherServices(Observations& seen) {
-  const platform::Failure failed =
+  const platform::Status listed =
       service::ForEachServiceProcess(0, [&seen](std::uint32_t process_id, const std::wstring& command_line) {
         const std::optional<std::uint64_t> started = service::ProcessStartTime(process_id);
         // One that ended meanwhile is no longer running.
         if (started) seen.services.push_back({process_id, MomentOf(*started), command_line});
         return true;
       });
-  seen.services_unread = failed;
+  if (!listed.ok()) seen.services_unread = listed.error();
 }
 
 void GatherListeners(Observations& seen) {

@@ -118,6 +118,18 @@ INSTANTIATE_TEST_SUITE_P(
                       TempValue{"LoneSurrogate", L"C:\\no\xD800such", "C:\\no\xEF\xBF\xBDsuch"}),
     [](const auto& param) { return std::string(param.param.name); });
 
+// A TEMP that ends in a backslash, as some tools set it, names its folder:
+// one look finds it, and the service keeps the caller's TEMP.
+TEST_F(HostileTest, ATempEndingInABackslashIsUsable) {
+  const std::wstring temp = EnvironmentVariable(L"TEMP").value_or(L"") + L"\\";
+  StarterOutcome run = RunStarter({"--BrandleAgent", "UninstallReport"}, {{L"TEMP", temp}});
+  ExpectCleanEnd(run, "");
+  std::vector<std::string> lines = LinesOf(run);
+  EXPECT_TRUE(HasInOrder(lines, {"info start", "info TEMP->" + StarterTest::Utf8(temp), "info default temp is ready",
+                                 "info starter temp: 1", "info CreateProcess succeeds"}));
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "info start"), 1);
+}
+
 // ---------------------------------------------------------------------------
 // Registry
 

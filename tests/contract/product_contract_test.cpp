@@ -36,16 +36,28 @@ TEST(RunLimit, WaitingModesHaveTheirTimeoutLineAndTheLongerLimit) {
     const char* line;
     std::chrono::seconds limit;
   };
-  for (const Case& c : {Case{CallerMode::kNoArgument, R"({"Dravel":1,"Selkan":1})", std::chrono::seconds(36)},
-                        Case{CallerMode::kPort, R"({"Dravel":1,"Selkan":0})", std::chrono::seconds(36)},
-                        Case{CallerMode::kProcessAndFile, R"({"Dravel":0,"Selkan":1})", std::chrono::seconds(36)},
-                        Case{CallerMode::kUninstallReport, nullptr, std::chrono::seconds(14)},
-                        Case{CallerMode::kNone, nullptr, std::chrono::seconds(14)}}) {
+  for (const Case& c : {Case{CallerMode::kNoArgument, R"({"Dravel":1,"Selkan":1})", std::chrono::seconds(53)},
+                        Case{CallerMode::kPort, R"({"Dravel":1,"Selkan":0})", std::chrono::seconds(53)},
+                        Case{CallerMode::kProcessAndFile, R"({"Dravel":0,"Selkan":1})", std::chrono::seconds(53)},
+                        Case{CallerMode::kUninstallReport, nullptr, std::chrono::seconds(21)},
+                        Case{CallerMode::kNone, nullptr, std::chrono::seconds(21)}}) {
     SCOPED_TRACE(static_cast<int>(c.mode));
     if (c.line) EXPECT_STREQ(TimeoutLine(c.mode), c.line);
     else EXPECT_EQ(TimeoutLine(c.mode), nullptr);
     EXPECT_EQ(RunLimit(c.mode), c.limit);
   }
+}
+
+// The limit is a backstop: above the sum of every stage's own bound, and for
+// the modes that wait, above 200 polls on a coarse timer at the budget of a
+// slow machine, so it never ends a run that is still making progress.
+TEST(RunLimit, LiesAboveEveryStagesBoundAndTheWholeWaitOnASlowMachine) {
+  EXPECT_EQ(StagesBound(), std::chrono::milliseconds(19000));
+  EXPECT_EQ(kWaitOnSlowMachine, std::chrono::microseconds(200 * (109375 + 50000)));
+  EXPECT_GE(std::chrono::milliseconds(RunLimit(CallerMode::kUninstallReport)), StagesBound() + kLimitSlack);
+  EXPECT_GE(std::chrono::microseconds(RunLimit(CallerMode::kPort)), StagesBound() + kWaitOnSlowMachine + kLimitSlack);
+  for (const StageBound& bound : kStageBounds) EXPECT_EQ(&BoundOf(bound.stage), &bound);
+  EXPECT_STREQ(StageName(Stage::kPortSelection), "port selection");
 }
 
 TEST(UnderRoot, AppendsTheRelativePathAsItStandsAndNothingToAnEmptyRoot) {

@@ -70,11 +70,11 @@ TEST_F(MarkerFiles, CreatesBothWithExactBytesOnceAndNeverTouchesThemAgain) {
 // that file is the service's, and the write leaves it whole.
 TEST_F(MarkerFiles, AFileThatCameAfterTheTestIsNotTruncated) {
   ASSERT_TRUE(WriteFileBytes(report_, "written by the service"));
-  const platform::Failure failed = WriteMarker(report_, "Report\r\n");
-  ASSERT_TRUE(failed);
-  EXPECT_EQ(failed->code, static_cast<std::uint32_t>(ERROR_FILE_EXISTS));
+  const platform::Status written = WriteMarker(report_, "Report\r\n");
+  ASSERT_FALSE(written.ok());
+  EXPECT_EQ(written.error().code, static_cast<std::uint32_t>(ERROR_FILE_EXISTS));
   EXPECT_EQ(ReadFileBytes(report_), "written by the service");
-  EXPECT_FALSE(WriteMarker(install_, "ForceInstall\r\n"));
+  EXPECT_TRUE(WriteMarker(install_, "ForceInstall\r\n").ok());
   EXPECT_EQ(ReadFileBytes(install_), "ForceInstall\r\n");
 }
 

@@ -45,7 +45,7 @@ bool ReadEndsWithoutAJob(const std::wstring& command, bool all_found) {
   const platform::UniqueHandle job = std::move(started->job);
   if (!job || !test::WaitFor([] { return StandInsRunning() > 0; })) return false;
   platform::ProgramDeadline deadline(*started);
-  if (deadline.Start(std::chrono::milliseconds(500))) return false;
+  if (!deadline.Start(std::chrono::milliseconds(500)).ok()) return false;
   const ULONGLONG start = ::GetTickCount64();
   char chunk[512];
   DWORD got = 0;

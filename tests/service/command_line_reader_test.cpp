@@ -22,18 +22,18 @@ class FakeProcess final : public ProcessMemoryReader {
   std::map<std::uint64_t, Bytes> regions;
   std::vector<std::pair<std::uint64_t, std::size_t>> reads;
 
-  platform::Failure QueryBasicInformation(void* record, std::uint32_t size) override {
+  platform::Status QueryBasicInformation(void* record, std::uint32_t size) override {
     if (basic_information.empty() || size != basic_information.size()) return kUnanswered;
     std::memcpy(record, basic_information.data(), size);
-    return std::nullopt;
+    return {};
   }
-  platform::Failure Read(std::uint64_t address, void* out, std::size_t size) override {
+  platform::Status Read(std::uint64_t address, void* out, std::size_t size) override {
     reads.emplace_back(address, size);
     for (const auto& [start, bytes] : regions) {
       if (address < start || address - start > bytes.size()) continue;
       if (bytes.size() - (address - start) < size) continue;
       if (size > 0) std::memcpy(out, bytes.data() + (address - start), size);
-      return std::nullopt;
+      return {};
     }
     return kUnmapped;
   }

@@ -34,5 +34,23 @@ TEST(ServiceCommandLine, SystemDriveIsTheWindowsFoldersLetterOrElseC) {
   }
 }
 
+// Some tools set TEMP with a trailing backslash: the folder is the same,
+// and only a root keeps the separator that makes it one.
+TEST(FolderToQuery, DropsTheSeparatorsThatEndAFolderButNotARoot) {
+  struct Case {
+    const wchar_t* value;
+    const wchar_t* queried;
+  };
+  for (const Case& c : {Case{L"C:\\Temp\\", L"C:\\Temp"}, Case{L"C:\\Temp\\\\", L"C:\\Temp"},
+                        Case{L"C:\\Temp/", L"C:\\Temp"}, Case{L"C:\\Temp", L"C:\\Temp"}, Case{L"C:\\", L"C:\\"},
+                        Case{L"C:\\\\", L"C:\\"}, Case{L"C:", L"C:"}, Case{L"\\", L"\\"},
+                        Case{L"\\\\server\\share\\", L"\\\\server\\share\\"},
+                        Case{L"\\\\server\\share\\Temp\\", L"\\\\server\\share\\Temp"},
+                        Case{L"\\\\server\\", L"\\\\server\\"}, Case{L"Temp\\", L"Temp"}, Case{L"", L""}}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.value)));
+    EXPECT_EQ(FolderToQuery(c.value), c.queried);
+  }
+}
+
 }  // namespace
 }  // namespace starter::service
