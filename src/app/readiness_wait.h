@@ -11,7 +11,7 @@
 #include <string>
 
 #include "contract/product_contract.h"
-#include "install/leftover_marker.h"
+#include "install/markers.h"
 
 namespace starter::app {
 

@@ -19,7 +19,14 @@ struct InstallLayout {
 
   const std::wstring& ConnectedMarker() const { return markers[contract::kConnectedMarkerIndex]; }
 };
-InstallLayout MakeInstallLayout(const std::wstring& root);
+inline InstallLayout MakeInstallLayout(const std::wstring& root) {
+  const std::string vantic_folder = std::string(contract::kVanticFolder) + "\\";
+  InstallLayout layout{root, contract::UnderRoot(root, contract::kJavaRuntime),
+                       contract::UnderRoot(root, vantic_folder + contract::kServiceJarName), {}};
+  for (std::size_t i = 0; i < contract::kMarkerCount; ++i)
+    layout.markers[i] = contract::UnderRoot(root, vantic_folder + contract::kMarkerFiles[i].name);
+  return layout;
+}
 
 // The Program Files folder as the shell reports it to this 32-bit process
 // (on 64-bit Windows the x86 one), without a trailing backslash; empty, with

@@ -57,8 +57,33 @@ struct NtdllFunctions {
   SetInformationFileFn set_information_file = nullptr;
 };
 
+namespace ntdll_lookup {
+
+template <typename Function>
+Function LookUp(HMODULE ntdll, const char* name) {
+  if (!ntdll) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(ntdll, name)));
+}
+
+inline NtdllFunctions LookUpAll() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  NtdllFunctions functions;
+  functions.query_information_process = LookUp<QueryInformationProcessFn>(ntdll, "NtQueryInformationProcess");
+  functions.wow64_query_information_process64 =
+      LookUp<QueryInformationProcessFn>(ntdll, "NtWow64QueryInformationProcess64");
+  functions.wow64_read_virtual_memory64 = LookUp<ReadVirtualMemory64Fn>(ntdll, "NtWow64ReadVirtualMemory64");
+  functions.create_file = LookUp<CreateFileFn>(ntdll, "NtCreateFile");
+  functions.set_information_file = LookUp<SetInformationFileFn>(ntdll, "NtSetInformationFile");
+  return functions;
+}
+
+}  // namespace ntdll_lookup
+
 // Looked up on the first call, shared by every later one.
-const NtdllFunctions& Ntdll();
+inline const NtdllFunctions& Ntdll() {
+  static const NtdllFunctions functions = ntdll_lookup::LookUpAll();
+  return functions;
+}
 
 // A failed ntdll call and its NTSTATUS, as the thin helpers return it.
 inline SystemError NtStatusError(const char* call, LONG status) {

@@ -6,8 +6,6 @@
 #include "platform/handles.h"
 #include "platform/system_facts.h"
 #include "service/command_line_reader.h"
-#include "service/process_memory.h"
-#include "service/service_match.h"
 
 namespace starter::service {
 namespace {

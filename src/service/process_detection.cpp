@@ -1,4 +1,4 @@
-#include "service/service_match.h"
+#include "service/process_detection.h"
 
 #include "contract/product_contract.h"
 

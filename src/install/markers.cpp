@@ -1,4 +1,4 @@
-#include "install/leftover_marker.h"
+#include "install/markers.h"
 
 namespace starter::install {
 

@@ -1,4 +1,4 @@
-#include "service/process_memory.h"
+#include "service/command_line_reader.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 // The rule by which the waits tell the service's connected marker from one an
 // earlier run left at its name.
-#include "install/leftover_marker.h"
+#include "install/markers.h"
 
 #include <gtest/gtest.h>
 
