@@ -177,10 +177,6 @@ LogText ReadLogFile(HANDLE folder, const std::wstring& name, const std::wstring&
   return {ReadTail(file->get()), ""};
 }
 
-bool Absent(const platform::Expected<std::string>& text) {
-  return !text.ok() && install::MeansAbsent(text.error());
-}
-
 void GatherLastRun(Observations& seen) {
   const log::LogLocation location = log::SplitLogPath(contract::kLogFile, contract::kOwnLogFolders);
   seen.log_file = location.FilePath();
@@ -191,7 +187,7 @@ void GatherLastRun(Observations& seen) {
   const HANDLE folder = folders.held.back().get();
   const LogText current = ReadLogFile(folder, location.file_name, seen.log_file);
   seen.log_refused = current.refused;
-  if (!current.tail.ok() && !Absent(current.tail)) seen.log_unread = current.tail.error();
+  if (!current.tail.ok() && !install::MeansAbsent(current.tail.error())) seen.log_unread = current.tail.error();
   if (!seen.log_refused.empty() || seen.log_unread) return;
   const auto rotated = [&] {
     const LogText older = ReadLogFile(folder, location.rotated_name, location.RotatedPath());

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "app/hostile_run.h"
 #include "platform/handles.h"
@@ -235,26 +236,11 @@ TEST_F(StatusReport, RunningWithAnotherProgramOnTheStoredPort) {
 class RefusedLog : public StatusReport {
  protected:
   void TearDown() override {
-    Unlink();  // first: removing the tree through the link would empty its target
+    link_.reset();  // first: removing the tree through the link would empty its target
     StatusReport::TearDown();
     fs::remove_all(kElsewhere);
-  }
-  // A unix symbolic link to `kElsewhere`, which wine shows by name as a
-  // reparse point.
-  bool Link(const std::wstring& link) {
-    link_ = link;
-    StartUnixCommand(L"/bin/ln -s \"" + UnixPath(kElsewhere) + L"\" \"" + UnixLink() + L"\"");
-    return WaitFor([&] { return (::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0; });
-  }
-  void Unlink() {
-    if (link_.empty()) return;
-    StartUnixCommand(L"/bin/rm -f \"" + UnixLink() + L"\"");
-    EXPECT_TRUE(WaitFor([&] { return ::GetFileAttributesW(link_.c_str()) == INVALID_FILE_ATTRIBUTES; }));
-    link_.clear();
-  }
-  std::wstring UnixLink() const {
-    const fs::path link(link_);
-    return UnixPath(link.parent_path().wstring()) + L"/" + link.filename().wstring();
+    std::error_code ignored;
+    fs::remove_all(kCorvel + std::wstring(L".aside"), ignored);
   }
   // The report of a ready service that names `refusal` and no run.
   void ExpectRefused(const std::string& refusal) {
@@ -266,7 +252,8 @@ class RefusedLog : public StatusReport {
   }
 
   static constexpr wchar_t kElsewhere[] = L"C:\\elsewhere";
-  std::wstring link_;
+  static constexpr wchar_t kCorvel[] = L"C:\\Users\\Public\\Documents\\corvel";
+  std::optional<UnixLink> link_;
 };
 
 TEST_F(RefusedLog, ALinkOrAFileInThePlaceOfTheLogOrItsFolders) {
@@ -275,7 +262,7 @@ TEST_F(RefusedLog, ALinkOrAFileInThePlaceOfTheLogOrItsFolders) {
   const std::string forged =
       "[4300] [2026-12-08 23:59:59.000] [info] [ START ] 2.3.6.2\r\n"
       "[4300] [2026-12-08 23:59:59.003] [info] [ END ]\n\r\n";
-  const std::wstring corvel = L"C:\\Users\\Public\\Documents\\corvel";
+  const std::wstring corvel = kCorvel;
   const std::wstring logs = corvel + L"\\VanticLogs";
   for (const std::wstring& link : {corvel, logs}) {
     SCOPED_TRACE(Utf8(link));
@@ -283,9 +270,9 @@ TEST_F(RefusedLog, ALinkOrAFileInThePlaceOfTheLogOrItsFolders) {
     fs::create_directories(kElsewhere + through);
     ASSERT_TRUE(WriteFileBytes(kElsewhere + through + L"\\zephra_vantic_starter.log", forged));
     fs::rename(link, link + L".aside");
-    ASSERT_TRUE(Link(link));
+    ASSERT_TRUE(link_.emplace(link, kElsewhere).Made());
     ExpectRefused("Refused " + Utf8(link) + ": it is a link (reparse point)");
-    Unlink();
+    link_.reset();
     fs::rename(link + L".aside", link);
   }
 
