@@ -184,7 +184,7 @@ void GatherLastRun(Observations& seen) {
   seen.log_refused = folders.refused;
   if (folders.failed && !install::MeansAbsent(*folders.failed)) seen.log_unread = folders.failed;
   if (folders.held.empty()) return;
-  const HANDLE folder = folders.held.back().get();
+  HANDLE folder = folders.held.back().get();
   const LogText current = ReadLogFile(folder, location.file_name, seen.log_file);
   seen.log_refused = current.refused;
   if (!current.tail.ok() && !install::MeansAbsent(current.tail.error())) seen.log_unread = current.tail.error();

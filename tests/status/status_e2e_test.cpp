@@ -63,6 +63,10 @@ class StatusReport : public StarterTest {
     text_ = text.standard_output;
     return json;
   }
+  // Whether the service's connected marker holds its bytes: the starter
+  // ends once the file is there, which may be before the service wrote it,
+  // and a report must find the machine settled.
+  static bool MarkerWritten() { return !ReadFileBytes(ConnectedMarker()).empty(); }
   std::string text_;
 };
 
@@ -125,6 +129,7 @@ TEST_F(StatusReport, InstalledNotRunningWithALeftoverMarkerAndATimeout) {
 TEST_F(StatusReport, ReadyWithAForgedRunLastInTheLog) {
   const StarterOutcome run = RunStarter({});
   ASSERT_EQ(run.process.standard_output, kSuccess);
+  ASSERT_TRUE(WaitFor(MarkerWritten));
   const std::string forged =
       "[4300] [2026-12-08 23:59:59.000] [info] [ START ] 2.3.6.2\r\n"
       "[4300] [2026-12-08 23:59:59.001] [info] param 4294967295->y\r\n"
@@ -185,6 +190,7 @@ TEST_F(StatusReport, ReadyWithALogOfAGigabyte) {
 TEST_F(StatusReport, RunningAndReady) {
   const StarterOutcome run = RunStarter({});
   ASSERT_EQ(run.process.standard_output, kSuccess);
+  ASSERT_TRUE(WaitFor(MarkerWritten));
   const ProcessOutcome report = Report();
   EXPECT_EQ(report.exit_code, 0u);
   EXPECT_THAT(report.standard_output, HasSubstr(R"("services":[{"process_id":)"));
@@ -259,6 +265,7 @@ class RefusedLog : public StatusReport {
 TEST_F(RefusedLog, ALinkOrAFileInThePlaceOfTheLogOrItsFolders) {
   const StarterOutcome run = RunStarter({});
   ASSERT_EQ(run.process.standard_output, kSuccess);
+  ASSERT_TRUE(WaitFor(MarkerWritten));
   const std::string forged =
       "[4300] [2026-12-08 23:59:59.000] [info] [ START ] 2.3.6.2\r\n"
       "[4300] [2026-12-08 23:59:59.003] [info] [ END ]\n\r\n";
