@@ -51,8 +51,10 @@ Expected<UniqueHandle> OpenIn(HANDLE folder, std::wstring_view name, ACCESS_MASK
 }  // namespace
 
 Expected<UniqueHandle> HoldFolderByPath(const std::wstring& path) {
+  // Identification only, as for every open here (OpenIn).
   UniqueHandle folder(::CreateFileW(path.c_str(), kFolderAccess, kFolderSharing, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                    FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                                    nullptr));
   if (!folder) return LastError("CreateFileW");
   return folder;
 }
