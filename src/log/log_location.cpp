@@ -26,6 +26,8 @@ std::wstring LogLocation::FolderPath(std::size_t own_count) const {
 
 std::wstring LogLocation::FilePath() const { return FolderPath(own_folders.size()) + L'\\' + file_name; }
 
+std::wstring LogLocation::RotatedPath() const { return FolderPath(own_folders.size()) + L'\\' + rotated_name; }
+
 LogLocation SplitLogPath(std::wstring_view path, std::size_t own_folders) {
   std::vector<std::wstring> parts;
   for (std::size_t start = 0;;) {

@@ -23,6 +23,9 @@ Expected<UniqueHandle> HoldFolderByPath(const std::wstring& path);
 // Opens the folder `name` in `folder`, creating it when missing, and holds it.
 Expected<UniqueHandle> HoldFolderIn(HANDLE folder, std::wstring_view name);
 
+// As HoldFolderIn, for a folder that exists: a missing one is not created.
+Expected<UniqueHandle> HoldExistingFolderIn(HANDLE folder, std::wstring_view name);
+
 // Opens the file `name` in `folder` with `access`, creating it when missing,
 // shared for reading, writing and deletion. A file another program holds an
 // opportunistic lock on is not waited for: the open fails at once with

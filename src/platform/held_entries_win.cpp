@@ -33,7 +33,12 @@ Expected<UniqueHandle> OpenIn(HANDLE folder, std::wstring_view name, ACCESS_MASK
   if (!create_file) return NtStatusError("NtCreateFile", kStatusProcedureNotFound);
   const auto bytes = static_cast<USHORT>(name.size() * sizeof(wchar_t));
   NtUnicodeString object_name{bytes, bytes, const_cast<PWSTR>(name.data())};
-  NtObjectAttributes attributes{sizeof(attributes), folder, &object_name, kCaseInsensitive, nullptr, nullptr};
+  // Other accounts may write these folders: should a name there ever lead
+  // to a named pipe, its server may learn who opened it, never act as them.
+  SECURITY_QUALITY_OF_SERVICE identification{sizeof(identification), SecurityIdentification,
+                                             SECURITY_STATIC_TRACKING, FALSE};
+  NtObjectAttributes attributes{sizeof(attributes), folder, &object_name, kCaseInsensitive, nullptr,
+                                &identification};
   NtIoStatusBlock io{};
   UniqueHandle entry;
   const LONG status = create_file(entry.put(), access | SYNCHRONIZE, &attributes, &io, nullptr,
@@ -46,14 +51,20 @@ Expected<UniqueHandle> OpenIn(HANDLE folder, std::wstring_view name, ACCESS_MASK
 }  // namespace
 
 Expected<UniqueHandle> HoldFolderByPath(const std::wstring& path) {
+  // Identification only, as for every open here (OpenIn).
   UniqueHandle folder(::CreateFileW(path.c_str(), kFolderAccess, kFolderSharing, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                    FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                                    nullptr));
   if (!folder) return LastError("CreateFileW");
   return folder;
 }
 
 Expected<UniqueHandle> HoldFolderIn(HANDLE folder, std::wstring_view name) {
   return OpenIn(folder, name, kFolderAccess, kFolderSharing, kOpenIf, kDirectoryFile);
+}
+
+Expected<UniqueHandle> HoldExistingFolderIn(HANDLE folder, std::wstring_view name) {
+  return OpenIn(folder, name, kFolderAccess, kFolderSharing, kOpen, kDirectoryFile);
 }
 
 // Any account that can open a file here can hold a batch or read-write-handle

@@ -8,7 +8,7 @@
 #include "log/starter_version.h"
 #include "log/utf8.h"
 #include "platform/handles.h"
-#include "platform/system_facts.h"
+#include "platform/held_entries.h"
 #include "platform/system_facts.h"
 #include "port/port_listening.h"
 #include "port/server_port.h"
@@ -23,7 +23,10 @@ Moment MomentOf(std::uint64_t ticks) {
   FILETIME local{};
   SYSTEMTIME parts{};
   Moment moment{ticks, ""};
-  if (::FileTimeToLocalFileTime(&utc, &local) && ::FileTimeToSystemTime(&local, &parts)) {
+  // Where the local time cannot be had, the time is shown in UTC rather than
+  // not at all.
+  if ((::FileTimeToLocalFileTime(&utc, &local) && ::FileTimeToSystemTime(&local, &parts)) ||
+      ::FileTimeToSystemTime(&utc, &parts)) {
     moment.local = fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", parts.wYear, parts.wMonth, parts.wDay,
                                parts.wHour, parts.wMinute, parts.wSecond);
   }
@@ -55,7 +58,7 @@ FileFacts FactsOf(const std::wstring& path) {
 
 StoredPort PortIn(port::RegistryView view) {
   const platform::Expected<std::uint32_t> stored = port::ReadServerPort(view);
-  if (!stored) return {std::nullopt, stored.error()};
+  if (!stored.ok()) return {std::nullopt, stored.error()};
   return {*stored, std::nullopt};
 }
 
@@ -74,7 +77,7 @@ void GatherListeners(Observations& seen) {
   const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
   if (!port || *port == 0 || *port > 0xFFFF) return;
   platform::Expected<std::vector<port::PortListener>> listeners = port::ListenersOn(static_cast<std::uint16_t>(*port));
-  if (!listeners) {
+  if (!listeners.ok()) {
     seen.listeners_unread = listeners.error();
     return;
   }
@@ -86,28 +89,68 @@ std::string AnsiToUtf8(const std::string& bytes) {
   return log::WideToUtf8(platform::AnsiToWide(bytes));
 }
 
-// The whole lines of the last kLogTailBytes of the file, read while
+// The log's folders, each held inside the one before: none can be renamed
+// or replaced while the report reads, so each name keeps naming what was
+// judged. Empty, with the failure or the refusal, when the log is not read.
+struct LogFolders {
+  std::vector<platform::UniqueHandle> held;  // the system folder first
+  std::optional<platform::SystemError> failed;
+  std::string refused;
+};
+
+std::string Refused(const std::wstring& path, const char* why) { return "Refused " + log::WideToUtf8(path) + ": " + why; }
+
+// Judges an own folder as the starter does: why it is refused, empty when
+// it is not. Its name is asked only once the handle shows a plain folder:
+// the name then leads to that held folder, and asking it follows no link.
+platform::Expected<std::string> JudgeHeldFolder(HANDLE folder, const std::wstring& path) {
+  const platform::Expected<platform::EntryFacts> facts = platform::QueryEntryFacts(folder);
+  if (!facts.ok()) return facts.error();
+  log::Refusal refusal = log::JudgeOwnFolder(*facts, 0);
+  if (refusal == log::Refusal::kNone) {
+    const DWORD by_name = ::GetFileAttributesW(path.c_str());
+    refusal = log::JudgeOwnFolder(*facts, by_name == INVALID_FILE_ATTRIBUTES ? 0 : by_name);
+  }
+  return log::RefusalText(refusal, log::WideToUtf8(path));
+}
+
+// Opens the log's folders as the starter opens them, creating none.
+LogFolders HoldLogFolders(const log::LogLocation& location) {
+  constexpr std::uint32_t kStatusNotADirectory = 0xC0000103;
+  LogFolders folders;
+  platform::Expected<platform::UniqueHandle> folder = platform::HoldFolderByPath(location.system_folder);
+  for (std::size_t i = 0; folder.ok(); ++i) {
+    folders.held.push_back(std::move(*folder));
+    if (i == location.own_folders.size()) return folders;
+    const std::wstring path = location.FolderPath(i + 1);
+    folder = platform::HoldExistingFolderIn(folders.held.back().get(), location.own_folders[i]);
+    if (!folder.ok() && folder.error().code == kStatusNotADirectory)
+      return {{}, std::nullopt, Refused(path, "it is not a folder, so no starter can log there")};
+    if (!folder.ok()) break;
+    const platform::Expected<std::string> refused = JudgeHeldFolder(folder->get(), path);
+    if (!refused.ok()) return {{}, refused.error(), ""};
+    if (!refused->empty()) return {{}, std::nullopt, *refused};
+  }
+  return {{}, folder.error(), ""};
+}
+
+// The whole lines of the last kLogTailBytes of the open file, read while
 // starters may append to it or rotate it away. The tail is reached by
 // seeking from the end, so a log of any size costs the same.
-platform::Expected<std::string> ReadTail(const std::wstring& path) {
-  const platform::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return platform::LastError("CreateFileW");
+platform::Expected<std::string> ReadTail(HANDLE file) {
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.get(), &size)) return platform::LastError("GetFileSizeEx");
+  if (!::GetFileSizeEx(file, &size)) return platform::LastError("GetFileSizeEx");
   const auto file_size = static_cast<std::uint64_t>(size.QuadPart);
   const std::uint64_t start = file_size > kLogTailBytes ? file_size - kLogTailBytes : 0;
   LARGE_INTEGER offset{};
   offset.QuadPart = static_cast<LONGLONG>(start);
-  if (!::SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN)) return platform::LastError("SetFilePointerEx");
+  if (!::SetFilePointerEx(file, offset, nullptr, FILE_BEGIN)) return platform::LastError("SetFilePointerEx");
   // What was appended since the size was taken waits for the next report.
   std::string bytes(static_cast<std::size_t>(file_size - start), '\0');
   std::size_t filled = 0;
   DWORD got = 0;
   while (filled < bytes.size() &&
-         ::ReadFile(file.get(), bytes.data() + filled, static_cast<DWORD>(bytes.size() - filled), &got, nullptr) &&
-         got > 0) {
+         ::ReadFile(file, bytes.data() + filled, static_cast<DWORD>(bytes.size() - filled), &got, nullptr) && got > 0) {
     filled += got;
   }
   bytes.resize(filled);
@@ -115,30 +158,59 @@ platform::Expected<std::string> ReadTail(const std::wstring& path) {
   return bytes;
 }
 
+// One of the log's files in the held folder: its tail's whole lines, or why
+// it is not read. A file the starter refuses is refused here too, and so is
+// anything but a plain file on a disk.
+struct LogText {
+  platform::Expected<std::string> tail = std::string();
+  std::string refused;
+};
+
+LogText ReadLogFile(HANDLE folder, const std::wstring& name, const std::wstring& path) {
+  const platform::Expected<platform::UniqueHandle> file = platform::OpenExistingFileIn(folder, name, GENERIC_READ);
+  if (!file.ok()) return {file.error(), ""};
+  const platform::Expected<platform::EntryFacts> facts = platform::QueryEntryFacts(file->get());
+  if (!facts.ok()) return {facts.error(), ""};
+  const log::Refusal refusal = log::JudgeLogFile(*facts);
+  if (refusal != log::Refusal::kNone) return {std::string(), log::RefusalText(refusal, log::WideToUtf8(path))};
+  if (::GetFileType(file->get()) != FILE_TYPE_DISK) return {std::string(), Refused(path, "it is not a plain file")};
+  return {ReadTail(file->get()), ""};
+}
+
 void GatherLastRun(Observations& seen) {
-  seen.log_file = contract::kLogFile;
-  const platform::Expected<std::string> current = ReadTail(contract::kLogFile);
-  if (!current && !install::MeansAbsent(current.error().code)) {
-    seen.log_unread = current.error();
-    return;
-  }
   const log::LogLocation location = log::SplitLogPath(contract::kLogFile, contract::kOwnLogFolders);
-  const auto rotated = [&location] {
-    platform::Expected<std::string> text =
-        ReadTail(location.FolderPath(location.own_folders.size()) + L"\\" + location.rotated_name);
-    return text ? *text : std::string();
+  seen.log_file = location.FilePath();
+  const LogFolders folders = HoldLogFolders(location);
+  seen.log_refused = folders.refused;
+  if (folders.failed && !install::MeansAbsent(*folders.failed)) seen.log_unread = folders.failed;
+  if (folders.held.empty()) return;
+  HANDLE folder = folders.held.back().get();
+  const LogText current = ReadLogFile(folder, location.file_name, seen.log_file);
+  seen.log_refused = current.refused;
+  if (!current.tail.ok() && !install::MeansAbsent(current.tail.error())) seen.log_unread = current.tail.error();
+  if (!seen.log_refused.empty() || seen.log_unread) return;
+  const auto rotated = [&] {
+    const LogText older = ReadLogFile(folder, location.rotated_name, location.RotatedPath());
+    seen.log_refused = older.refused;
+    return older.tail.ok() ? *older.tail : std::string();
   };
-  seen.last_run = LastCompletedRunOf(current ? *current : std::string(), rotated);
+  seen.last_run = LastCompletedRunOf(current.tail.ok() ? *current.tail : std::string(), rotated);
+  if (!seen.log_refused.empty()) seen.last_run.reset();
   if (seen.last_run)
     for (std::string& argument : seen.last_run->arguments) argument = AnsiToUtf8(argument);
 }
 
 }  // namespace
 
-Observations Gather(std::atomic<const char*>& looking_at) {
+Observations Header() {
   Observations seen;
   seen.version = log::kStarterVersion;
   seen.now = Now();
+  return seen;
+}
+
+Observations Gather(std::atomic<const char*>& looking_at) {
+  Observations seen = Header();
   looking_at = "the install tree";
   seen.install_root = install::ReadProgramFilesFolder();
   const install::InstallLayout layout = install::MakeInstallLayout(seen.install_root);

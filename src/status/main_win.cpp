@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "status/observations.h"
@@ -18,33 +20,40 @@
 
 namespace {
 
+using starter::status::Observations;
 using starter::status::State;
 
 // Every check answers at once on a healthy machine; one that does not
 // (a hung driver, a frozen file server) must not hang the report.
 constexpr std::chrono::seconds kReportLimit{10};
 
-// UTF-8 text: as wide characters to a console, which would otherwise show it
-// in its own code page, and as the bytes themselves to a file or pipe.
-void Print(const std::string& text) {
-  HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD mode = 0;
-  if (::GetConsoleMode(output, &mode)) {
-    std::wstring wide(static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0)), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), static_cast<int>(wide.size()));
-    DWORD written = 0;
-    ::WriteConsoleW(output, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    return;
+// Standard output: UTF-8 text as wide characters to a console, which would
+// otherwise show it in its own code page, and as the bytes themselves to a
+// file or pipe.
+class StandardOutput final : public starter::status::ReportOutput {
+ public:
+  std::optional<std::wstring> ConsoleText(const std::string& utf8) override {
+    DWORD mode = 0;
+    if (!::GetConsoleMode(output_, &mode)) return std::nullopt;
+    const int size = static_cast<int>(utf8.size());
+    std::wstring wide(static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
+    return wide;
   }
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
+  std::optional<std::size_t> WriteConsole(std::wstring_view text) override {
+    DWORD written = 0;
+    if (!::WriteConsoleW(output_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) return std::nullopt;
+    return written;
+  }
+  std::optional<std::size_t> WriteBytes(std::string_view bytes) override {
+    const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    if (std::fflush(stdout) != 0 || written == 0) return std::nullopt;
+    return written;
+  }
 
-int Report(const starter::status::Observations& seen, bool json) {
-  const starter::status::Verdict verdict = starter::status::JudgeState(seen);
-  Print(json ? FormatJson(seen, verdict) : FormatText(seen, verdict));
-  return starter::status::ExitCodeOf(verdict.state);
-}
+ private:
+  HANDLE output_ = ::GetStdHandle(STD_OUTPUT_HANDLE);
+};
 
 }  // namespace
 
@@ -54,22 +63,33 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: zephra_vantic_status [--json]\n");
     return starter::status::ExitCodeOf(State::kUnknown);
   }
+  StandardOutput output;
+  const Observations header = starter::status::Header();
   std::atomic<const char*> looking_at{"the machine"};
   // Whatever escapes the looking becomes an unknown verdict that names it,
   // never a crash whose exit code would read as a verdict.
-  std::packaged_task<starter::status::Observations()> gather([&looking_at] {
-    return starter::status::GatherGuarded([&looking_at] { return starter::status::Gather(looking_at); }, looking_at);
+  std::packaged_task<Observations()> gather([&looking_at, &header] {
+    try {
+      return starter::status::Gather(looking_at);
+    } catch (...) {
+      return starter::status::FailedLooking(header, looking_at.load());
+    }
   });
-  std::future<starter::status::Observations> seen = gather.get_future();
+  std::future<Observations> seen = gather.get_future();
   std::thread worker(std::move(gather));
   if (seen.wait_for(kReportLimit) == std::future_status::ready) {
     worker.join();
-    return Report(seen.get(), json);
+    return WriteReport(seen.get(), json, output);
   }
-  // The check that hangs keeps its thread; the process ends without it.
+  // The check that hangs keeps its thread. The process ends as the
+  // starter's run limit ends it (app/run_limit_win.cpp): exit, _Exit and
+  // ExitProcess run library detach code under the loader lock, which the
+  // hung thread may hold inside a library; TerminateProcess takes no lock,
+  // and the report went out through a flushed stream.
   worker.detach();
-  starter::status::Observations partial;
+  Observations partial = header;
   partial.unanswered = looking_at.load();
-  const int code = Report(partial, json);
-  std::_Exit(code);
+  const int code = WriteReport(partial, json, output);
+  ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
+  return code;
 }

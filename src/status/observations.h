@@ -4,7 +4,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,9 +45,9 @@ struct Observations {
   // Set when the looking did not end in time: what it was reading then. The
   // rest is then empty.
   std::string unanswered;
-  // Set when the looking failed (an exception left it): what it was reading
-  // then and what failed ("the starter's log: std::bad_alloc"). The rest is
-  // then empty.
+  // Set when the report failed (an exception left the looking or the
+  // writing): what it was doing and what failed ("the report failed while
+  // reading the starter's log: std::bad_alloc"). The rest is then empty.
   std::string failed;
   std::string version;
   Moment now;
@@ -65,6 +64,10 @@ struct Observations {
   std::wstring log_file;
   std::optional<StarterRun> last_run;
   std::optional<platform::SystemError> log_unread;
+  // Why the log was not read although it is there: a folder or file of it
+  // that the starter would refuse, or anything but a plain file, which
+  // another account may have put in its place.
+  std::string log_refused;
 
   FileFacts& ConnectedMarker() { return markers[contract::kConnectedMarkerIndex]; }
   const FileFacts& ConnectedMarker() const { return markers[contract::kConnectedMarkerIndex]; }
@@ -77,9 +80,8 @@ struct Observations {
 // a report that must end before a check that does not answer. (Windows only.)
 Observations Gather(std::atomic<const char*>& looking_at);
 
-// What `gather` saw; or, when anything escapes it (memory running out on a
-// hostile log, a failure nobody foresaw), observations that say what was
-// being read then and what failed, so the report still answers.
-Observations GatherGuarded(const std::function<Observations()>& gather, const std::atomic<const char*>& looking_at);
+// Observations holding only the report's version and time, which every
+// report shows, whatever else it could see. (Windows only.)
+Observations Header();
 
 }  // namespace starter::status

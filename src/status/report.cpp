@@ -3,7 +3,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <exception>
 #include <iterator>
+#include <type_traits>
 
 #include "contract/product_contract.h"
 #include "log/escaped_text.h"
@@ -12,7 +14,6 @@
 
 namespace starter::status {
 namespace {
-
 
 std::string Utf8(const std::wstring& text) { return log::WideToUtf8(text); }
 
@@ -97,6 +98,7 @@ std::string MarkerLines(const Observations& seen) {
 }
 
 std::string RunLines(const Observations& seen) {
+  if (!seen.log_refused.empty()) return Field("last run", "the log is not read: " + seen.log_refused);
   if (seen.log_unread) return Field("last run", "the log cannot be read (" + Describe(*seen.log_unread) + ")");
   if (!seen.last_run) return Field("last run", "none in the log");
   const StarterRun& run = *seen.last_run;
@@ -167,6 +169,14 @@ std::optional<std::string> ErrorText(const std::optional<platform::SystemError>&
   return error ? std::optional(Describe(*error)) : std::nullopt;
 }
 
+std::string LogJson(const Observations& seen) {
+  return JsonObject()
+      .Text("path", Utf8(seen.log_file))
+      .TextOrNull("error", ErrorText(seen.log_unread))
+      .TextOrNull("refused", seen.log_refused.empty() ? std::nullopt : std::optional(seen.log_refused))
+      .Close();
+}
+
 std::string VerdictText(const Verdict& verdict) {
   const std::string state = NameOf(verdict.state);
   return Field("verdict", verdict.reason.empty() ? state : state + ": " + verdict.reason);
@@ -183,6 +193,63 @@ std::string VerdictJson(const Verdict& verdict) {
 // Whether the looking ended before it saw everything: the report then
 // holds the verdict alone.
 bool Cut(const Observations& seen) { return !seen.unanswered.empty() || !seen.failed.empty(); }
+
+// Called inside a catch block: what escaped, in words.
+std::string WhatEscaped() {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return "an exception of unknown type";
+  }
+}
+
+Observations Failed(const Observations& header, std::string what) {
+  Observations failed;
+  failed.version = header.version;
+  failed.now = header.now;
+  failed.failed = std::move(what);
+  return failed;
+}
+
+std::string Formatted(const Observations& seen, const Verdict& verdict, bool json) {
+  return json ? FormatJson(seen, verdict) : FormatText(seen, verdict);
+}
+
+// Called inside a catch block: the report that writing `seen`'s failed,
+// written as far as anything can still be written.
+void WriteFailure(const Observations& seen, bool json, ReportOutput& output) noexcept {
+  try {
+    const Observations failed = Failed(seen, "the report failed while writing it: " + WhatEscaped());
+    WriteAll(Formatted(failed, JudgeState(failed), json), output);
+  } catch (...) {
+    // Nothing more can be written; the exit code still says unknown.
+  }
+}
+
+// How much of `text` one write takes: a console is handed a piece its
+// buffer holds, never the first half of a surrogate pair alone.
+template <typename Char>
+std::size_t PieceOf(std::basic_string_view<Char> text) {
+  std::size_t size = std::min(text.size(), kConsoleWriteUnits);
+  if constexpr (std::is_same_v<Char, wchar_t>) {
+    const auto last = static_cast<std::uint32_t>(text[size - 1]);
+    if (size < text.size() && size > 1 && last >= 0xD800 && last <= 0xDBFF) --size;
+  }
+  return size;
+}
+
+template <typename Char, typename WriteOnce>
+bool WritePieces(std::basic_string_view<Char> text, WriteOnce write_once) {
+  while (!text.empty()) {
+    const std::size_t size = PieceOf(text);
+    const std::optional<std::size_t> taken = write_once(text.substr(0, size));
+    if (!taken || *taken == 0 || *taken > size) return false;
+    text.remove_prefix(*taken);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -239,11 +306,34 @@ std::string FormatJson(const Observations& seen, const Verdict& verdict) {
              .Boolean("connected_marker_written_by_running_service",
                       seen.services.empty() ? std::nullopt
                                             : std::optional(WrittenByARunningService(seen.ConnectedMarker(), seen.services)))
-             .Add("log", JsonObject().Text("path", Utf8(seen.log_file)).TextOrNull("error", ErrorText(seen.log_unread)).Close())
+             .Add("log", LogJson(seen))
              .Add("last_run", RunJson(seen.last_run))
              .Add("verdict", VerdictJson(verdict))
              .Close() +
          "\n";
+}
+
+bool WriteAll(const std::string& text, ReportOutput& output) {
+  const std::optional<std::wstring> console = output.ConsoleText(text);
+  if (console) {
+    return WritePieces(std::wstring_view(*console), [&output](std::wstring_view piece) { return output.WriteConsole(piece); });
+  }
+  return WritePieces(std::string_view(text), [&output](std::string_view piece) { return output.WriteBytes(piece); });
+}
+
+int WriteReport(const Observations& seen, bool json, ReportOutput& output) {
+  try {
+    const Verdict verdict = JudgeState(seen);
+    WriteAll(Formatted(seen, verdict, json), output);
+    return ExitCodeOf(verdict.state);
+  } catch (...) {
+    WriteFailure(seen, json, output);
+  }
+  return ExitCodeOf(State::kUnknown);
+}
+
+Observations FailedLooking(const Observations& header, const char* looking_at) {
+  return Failed(header, std::string("the report failed while reading ") + looking_at + ": " + WhatEscaped());
 }
 
 }  // namespace starter::status

@@ -96,7 +96,7 @@ bool ListensForTheStarter(const std::vector<port::PortListener>& listeners) {
 Verdict JudgeState(const Observations& seen) {
   if (!seen.unanswered.empty())
     return {State::kUnknown, fmt::format("no answer in time from {}", seen.unanswered)};
-  if (!seen.failed.empty()) return {State::kUnknown, "the report failed while reading " + seen.failed};
+  if (!seen.failed.empty()) return {State::kUnknown, seen.failed};
   if (std::optional<Verdict> not_installed = NotInstalled(seen)) return *not_installed;
   if (seen.services_unread)
     return {State::kUnknown, fmt::format("the running processes cannot be read: {}", Describe(*seen.services_unread))};

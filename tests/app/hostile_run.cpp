@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -59,6 +60,22 @@ bool StartUnixCommand(std::wstring command) {
     return false;
   platform::UniqueHandle process(info.hProcess), thread(info.hThread);
   return true;
+}
+
+UnixLink::UnixLink(std::wstring link, const std::wstring& target) : link_(std::move(link)) {
+  StartUnixCommand(L"/bin/ln -s \"" + UnixPath(target) + L"\" \"" + UnixLinkPath() + L"\"");
+  made_ = WaitFor([&] { return (::GetFileAttributesW(link_.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0; });
+}
+
+UnixLink::~UnixLink() {
+  StartUnixCommand(L"/bin/rm -f \"" + UnixLinkPath() + L"\"");
+  EXPECT_TRUE(WaitFor([&] { return ::GetFileAttributesW(link_.c_str()) == INVALID_FILE_ATTRIBUTES; }));
+}
+
+// Through the folder's Unix path: the link itself has none until it is made.
+std::wstring UnixLink::UnixLinkPath() const {
+  const std::filesystem::path link(link_);
+  return UnixPath(link.parent_path().wstring()) + L"/" + link.filename().wstring();
 }
 
 namespace {

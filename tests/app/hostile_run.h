@@ -53,6 +53,25 @@ std::wstring UnixPath(const std::wstring& path);
 // which hands back no handle to wait on for it: callers wait for its effect.
 bool StartUnixCommand(std::wstring command);
 
+// A unix symbolic link at `link` (a path of the prefix) to `target`, which
+// wine shows by name as a reparse point; removed when the object goes.
+// Made() is false when it did not show within the wait.
+class UnixLink {
+ public:
+  UnixLink(std::wstring link, const std::wstring& target);
+  ~UnixLink();
+  UnixLink(const UnixLink&) = delete;
+  UnixLink& operator=(const UnixLink&) = delete;
+
+  bool Made() const { return made_; }
+
+ private:
+  std::wstring UnixLinkPath() const;
+
+  std::wstring link_;
+  bool made_ = false;
+};
+
 // A folder in which nothing can be created, renamed or deleted while this
 // object lives. wine checks neither ACLs nor the read-only attribute of a
 // folder, and the tests run as root, for whom Unix permissions do not hold:

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "app/hostile_run.h"
 
@@ -28,25 +29,9 @@ class LinkedLog : public HostileTest {
     error_file_ = ScratchDir() + L"\\linked_log_stderr.txt";
   }
   void TearDown() override {
-    Unlink();  // first: removing the tree through the link would empty its target
+    link_.reset();  // first: removing the tree through the link would empty its target
     HostileTest::TearDown();
     fs::remove_all(kElsewhere);
-  }
-  // A unix symbolic link, which wine shows by name as a reparse point.
-  bool Link(const std::wstring& link) {
-    link_ = link;
-    StartUnixCommand(L"/bin/ln -s \"" + UnixPath(kElsewhere) + L"\" \"" + UnixLink() + L"\"");
-    return WaitFor([&] { return (::GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0; });
-  }
-  void Unlink() {
-    if (link_.empty()) return;
-    StartUnixCommand(L"/bin/rm -f \"" + UnixLink() + L"\"");
-    EXPECT_TRUE(WaitFor([&] { return ::GetFileAttributesW(link_.c_str()) == INVALID_FILE_ATTRIBUTES; }));
-    link_.clear();
-  }
-  std::wstring UnixLink() const {
-    const fs::path link(link_);
-    return UnixPath(link.parent_path().wstring()) + L"/" + link.filename().wstring();
   }
   static std::map<fs::path, std::string> Elsewhere() {  // every file with its bytes
     std::map<fs::path, std::string> files;
@@ -57,7 +42,7 @@ class LinkedLog : public HostileTest {
 
   static constexpr wchar_t kElsewhere[] = L"C:\\elsewhere";
   const std::string over_full_ = std::string(3145728 + 100, 'v');
-  std::wstring link_;
+  std::optional<UnixLink> link_;
 };
 
 TEST_F(LinkedLog, AFolderOfTheLogThatIsALinkIsNeitherWrittenNorRotatedThrough) {
@@ -68,7 +53,7 @@ TEST_F(LinkedLog, AFolderOfTheLogThatIsALinkIsNeitherWrittenNorRotatedThrough) {
     fs::create_directories(std::wstring(kElsewhere) + through);
     ASSERT_TRUE(WriteFileBytes(kElsewhere + through + L"\\zephra_vantic_starter.log", over_full_));
     fs::create_directories(fs::path(link).parent_path());
-    ASSERT_TRUE(Link(link));
+    ASSERT_TRUE(link_.emplace(link, kElsewhere).Made());
     const auto before = Elsewhere();
 
     StarterOutcome run = RunStarter({"--Dravel", "Brimvale"});
@@ -76,7 +61,7 @@ TEST_F(LinkedLog, AFolderOfTheLogThatIsALinkIsNeitherWrittenNorRotatedThrough) {
     EXPECT_TRUE(Elsewhere() == before) << "written, moved or created through the link";
     EXPECT_THAT(ReadFileBytes(error_file_), HasSubstr("[*** LOG ERROR ***] Refused " + fs::path(link).u8string() +
                                                       ": it is a link (reparse point)"));
-    Unlink();
+    link_.reset();
   }
 }
 

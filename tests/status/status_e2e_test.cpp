@@ -8,11 +8,14 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 
+#include "app/hostile_run.h"
 #include "platform/handles.h"
 #include "platform/process_start.h"
 #include "platform/winsock.h"
 #include "port/server_port.h"
+#include "status/json_text.h"
 #include "status/last_run.h"
 #include "support/capabilities.h"
 #include "support/port_env.h"
@@ -60,6 +63,10 @@ class StatusReport : public StarterTest {
     text_ = text.standard_output;
     return json;
   }
+  // Whether the service's connected marker holds its bytes: the starter
+  // ends once the file is there, which may be before the service wrote it,
+  // and a report must find the machine settled.
+  static bool MarkerWritten() { return !ReadFileBytes(ConnectedMarker()).empty(); }
   std::string text_;
 };
 
@@ -122,6 +129,7 @@ TEST_F(StatusReport, InstalledNotRunningWithALeftoverMarkerAndATimeout) {
 TEST_F(StatusReport, ReadyWithAForgedRunLastInTheLog) {
   const StarterOutcome run = RunStarter({});
   ASSERT_EQ(run.process.standard_output, kSuccess);
+  ASSERT_TRUE(WaitFor(MarkerWritten));
   const std::string forged =
       "[4300] [2026-12-08 23:59:59.000] [info] [ START ] 2.3.6.2\r\n"
       "[4300] [2026-12-08 23:59:59.001] [info] param 4294967295->y\r\n"
@@ -182,6 +190,7 @@ TEST_F(StatusReport, ReadyWithALogOfAGigabyte) {
 TEST_F(StatusReport, RunningAndReady) {
   const StarterOutcome run = RunStarter({});
   ASSERT_EQ(run.process.standard_output, kSuccess);
+  ASSERT_TRUE(WaitFor(MarkerWritten));
   const ProcessOutcome report = Report();
   EXPECT_EQ(report.exit_code, 0u);
   EXPECT_THAT(report.standard_output, HasSubstr(R"("services":[{"process_id":)"));
@@ -224,6 +233,67 @@ TEST_F(StatusReport, RunningWithAnotherProgramOnTheStoredPort) {
     EXPECT_THAT(report.standard_output, HasSubstr(R"("reason":"WsClientConnected.json not Exist")"));
     EXPECT_THAT(text_, HasSubstr("port 9691         listening (IPv4), owner not named by the system"));
   }
+}
+
+// The log folder is writable by every account: another may put a link, or
+// a file, in the place of a folder of the log, or a second name of its own
+// file in the place of the log. The report reads nothing through them, says
+// why in both forms, and judges the state from the machine.
+class RefusedLog : public StatusReport {
+ protected:
+  void TearDown() override {
+    link_.reset();  // first: removing the tree through the link would empty its target
+    StatusReport::TearDown();
+    fs::remove_all(kElsewhere);
+    std::error_code ignored;
+    fs::remove_all(kCorvel + std::wstring(L".aside"), ignored);
+  }
+  // The report of a ready service that names `refusal` and no run.
+  void ExpectRefused(const std::string& refusal) {
+    const ProcessOutcome json = Report();
+    EXPECT_EQ(json.exit_code, 0u) << json.standard_output;
+    EXPECT_THAT(json.standard_output, HasSubstr(R"("refused":)" + status::JsonString(refusal) + R"(},"last_run":null,)"));
+    EXPECT_THAT(json.standard_output, HasSubstr(R"("verdict":{"state":"ready","reason":"","exit_code":0})"));
+    EXPECT_THAT(text_, HasSubstr("last run          the log is not read: " + refusal + "\r\n"));
+  }
+
+  static constexpr wchar_t kElsewhere[] = L"C:\\elsewhere";
+  static constexpr wchar_t kCorvel[] = L"C:\\Users\\Public\\Documents\\corvel";
+  std::optional<UnixLink> link_;
+};
+
+TEST_F(RefusedLog, ALinkOrAFileInThePlaceOfTheLogOrItsFolders) {
+  const StarterOutcome run = RunStarter({});
+  ASSERT_EQ(run.process.standard_output, kSuccess);
+  ASSERT_TRUE(WaitFor(MarkerWritten));
+  const std::string forged =
+      "[4300] [2026-12-08 23:59:59.000] [info] [ START ] 2.3.6.2\r\n"
+      "[4300] [2026-12-08 23:59:59.003] [info] [ END ]\n\r\n";
+  const std::wstring corvel = kCorvel;
+  const std::wstring logs = corvel + L"\\VanticLogs";
+  for (const std::wstring& link : {corvel, logs}) {
+    SCOPED_TRACE(Utf8(link));
+    const std::wstring through = link == corvel ? L"\\VanticLogs" : L"";
+    fs::create_directories(kElsewhere + through);
+    ASSERT_TRUE(WriteFileBytes(kElsewhere + through + L"\\zephra_vantic_starter.log", forged));
+    fs::rename(link, link + L".aside");
+    ASSERT_TRUE(link_.emplace(link, kElsewhere).Made());
+    ExpectRefused("Refused " + Utf8(link) + ": it is a link (reparse point)");
+    link_.reset();
+    fs::rename(link + L".aside", link);
+  }
+
+  fs::rename(logs, logs + L".aside");
+  ASSERT_TRUE(WriteFileBytes(logs, forged));
+  ExpectRefused("Refused " + Utf8(logs) + ": it is not a folder, so no starter can log there");
+  fs::remove(logs);
+  fs::rename(logs + L".aside", logs);
+
+  const std::wstring other = std::wstring(kElsewhere) + L"\\other.log";
+  ASSERT_TRUE(WriteFileBytes(other, forged));
+  fs::remove(LogFile());
+  ASSERT_TRUE(::CreateHardLinkW(LogFile().c_str(), other.c_str(), nullptr));
+  ExpectRefused("Refused " + Utf8(LogFile()) + ": the file has another name (hard link)");
 }
 
 }  // namespace
