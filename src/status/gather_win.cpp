@@ -70,6 +70,27 @@ void GatherServices(Observations& seen) {
   seen.services_unread = failed;
 }
 
+// The full path of the program a process runs, asked with the least right;
+// none when it cannot be opened (ended, or another account's on a system
+// that refuses even that) or does not say.
+std::optional<std::wstring> ImagePathOf(std::uint32_t process_id) {
+  const platform::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  if (!process) return std::nullopt;
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  if (!::QueryFullProcessImageNameW(process.get(), 0, path.data(), &size)) return std::nullopt;
+  path.resize(size);
+  return path;
+}
+
+void GatherOwnerImages(Observations& seen) {
+  for (const port::PortListener& listener : seen.listeners) {
+    if (listener.owner_id == 0 || seen.owner_images.count(listener.owner_id) != 0) continue;
+    if (std::optional<std::wstring> image = ImagePathOf(listener.owner_id))
+      seen.owner_images.emplace(listener.owner_id, std::move(*image));
+  }
+}
+
 void GatherListeners(Observations& seen) {
   const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
   if (!port || *port == 0 || *port > 0xFFFF) return;
@@ -79,6 +100,7 @@ void GatherListeners(Observations& seen) {
     return;
   }
   seen.listeners = std::move(*listeners);
+  GatherOwnerImages(seen);
 }
 
 // Arguments reach the log as the bytes of the system's ANSI code page.
@@ -115,25 +137,55 @@ platform::Expected<std::string> ReadTail(const std::wstring& path) {
   return bytes;
 }
 
-void GatherLastRun(Observations& seen) {
-  seen.log_file = contract::kLogFile;
-  const platform::Expected<std::string> current = ReadTail(contract::kLogFile);
-  if (!current && !install::MeansAbsent(current.error().code)) {
-    seen.log_unread = current.error();
-    return;
-  }
+// The whole lines of the tail of the rotated log file, or none when it
+// cannot be read (it is often not there).
+std::string ReadRotatedTail() {
   const log::LogLocation location = log::SplitLogPath(contract::kLogFile, contract::kOwnLogFolders);
-  const auto rotated = [&location] {
-    platform::Expected<std::string> text =
-        ReadTail(location.FolderPath(location.own_folders.size()) + L"\\" + location.rotated_name);
-    return text ? *text : std::string();
-  };
-  seen.last_run = LastCompletedRunOf(current ? *current : std::string(), rotated);
-  if (seen.last_run)
-    for (std::string& argument : seen.last_run->arguments) argument = AnsiToUtf8(argument);
+  const platform::Expected<std::string> text =
+      ReadTail(location.FolderPath(location.own_folders.size()) + L"\\" + location.rotated_name);
+  return text.ok() ? *text : std::string();
+}
+
+// The tail of the current log file; none when it is not there, and an error
+// in `seen` when it cannot be read.
+std::optional<std::string> ReadCurrentTail(Observations& seen) {
+  seen.log_file = contract::kLogFile;
+  platform::Expected<std::string> current = ReadTail(contract::kLogFile);
+  if (current.ok()) return std::move(*current);
+  if (!install::MeansAbsent(current.error().code)) {
+    seen.log_unread = current.error();
+    return std::nullopt;
+  }
+  return std::string();
+}
+
+void ArgumentsToUtf8(StarterRun& run) {
+  for (std::string& argument : run.arguments) argument = AnsiToUtf8(argument);
+}
+
+void GatherLastRun(Observations& seen) {
+  const std::optional<std::string> current = ReadCurrentTail(seen);
+  if (!current) return;
+  const std::string rotated = NeedsRotatedFile(*current) ? ReadRotatedTail() : std::string();
+  std::vector<StarterRun> last = LastCompletedRuns(rotated, *current, 1);
+  if (last.empty()) return;
+  ArgumentsToUtf8(last.back());
+  seen.last_run = std::move(last.back());
 }
 
 }  // namespace
+
+Observations GatherHistory(std::atomic<const char*>& looking_at, std::size_t runs) {
+  Observations seen;
+  seen.version = log::kStarterVersion;
+  seen.now = Now();
+  looking_at = "the starter's log";
+  const std::optional<std::string> current = ReadCurrentTail(seen);
+  if (!current) return seen;
+  seen.history = LastCompletedRuns(ReadRotatedTail(), *current, runs);
+  for (StarterRun& run : seen.history) ArgumentsToUtf8(run);
+  return seen;
+}
 
 Observations Gather(std::atomic<const char*>& looking_at) {
   Observations seen;

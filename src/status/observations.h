@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,7 +13,7 @@
 #include "contract/product_contract.h"
 #include "platform/system_error.h"
 #include "port/tcp_table.h"
-#include "status/last_run.h"
+#include "status/run_history.h"
 
 namespace starter::status {
 
@@ -58,12 +59,14 @@ struct Observations {
   StoredPort port_64bit_view;
   StoredPort port_32bit_view;  // the view a 32-bit program sees by default
   std::vector<port::PortListener> listeners;  // on the stored port
+  std::map<std::uint32_t, std::wstring> owner_images;  // the image path of each named owner whose image could be read
   std::optional<platform::SystemError> listeners_unread;
   std::vector<ServiceProcess> services;
   std::optional<platform::SystemError> services_unread;
   std::array<FileFacts, contract::kMarkerCount> markers;  // in the order of contract::kMarkerFiles
   std::wstring log_file;
   std::optional<StarterRun> last_run;
+  std::vector<StarterRun> history;  // --history: the last completed runs, newest last
   std::optional<platform::SystemError> log_unread;
 
   FileFacts& ConnectedMarker() { return markers[contract::kConnectedMarkerIndex]; }
@@ -76,6 +79,10 @@ struct Observations {
 // starts nothing. `looking_at` names what is being read at each moment, for
 // a report that must end before a check that does not answer. (Windows only.)
 Observations Gather(std::atomic<const char*>& looking_at);
+
+// Only the starter's log, for --history: the last `runs` completed runs of
+// the same bounded tails that Gather reads. (Windows only.)
+Observations GatherHistory(std::atomic<const char*>& looking_at, std::size_t runs);
 
 // What `gather` saw; or, when anything escapes it (memory running out on a
 // hostile log, a failure nobody foresaw), observations that say what was

@@ -46,6 +46,17 @@ std::optional<bool> ListenerIsService(const port::PortListener& listener, const 
   return IsServiceProcess(listener.owner_id, seen.services);
 }
 
+// The image path of the listener's owner, when the system named the owner
+// and its image could be read.
+std::optional<std::string> OwnerImage(const port::PortListener& listener, const Observations& seen) {
+  const auto image = seen.owner_images.find(listener.owner_id);
+  if (listener.owner_id == 0 || image == seen.owner_images.end()) return std::nullopt;
+  return Utf8(image->second);
+}
+
+// "svchost.exe" of "C:\Windows\System32\svchost.exe".
+std::string ImageName(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
+
 std::string ListenerText(const port::PortListener& listener, const Observations& seen) {
   const char* where = "listening (IPv4)";
   if (listener.ipv6) {
@@ -53,7 +64,8 @@ std::string ListenerText(const port::PortListener& listener, const Observations&
                                                   : "listening on IPv6 only, which the starter does not count";
   }
   if (listener.owner_id == 0) return fmt::format("{}, owner not named by the system", where);
-  return fmt::format("{}, owner {}: {}", where, listener.owner_id,
+  const std::optional<std::string> image = OwnerImage(listener, seen);
+  return fmt::format("{}, owner {}{}: {}", where, listener.owner_id, image ? " (" + ImageName(*image) + ")" : "",
                      IsServiceProcess(listener.owner_id, seen.services) ? "a Vantic service process"
                                                                         : "no Vantic service");
 }
@@ -104,6 +116,7 @@ std::string RunLines(const Observations& seen) {
                                                     ModeOf(run.arguments)));
   if (!run.status_line.empty()) lines += Field("", "printed " + run.status_line);
   if (!run.wait_ended.empty()) lines += Field("", "wait ended: " + run.wait_ended);
+  if (!run.time_limit_stage.empty()) lines += Field("", "ended at its time limit in " + run.time_limit_stage);
   return lines;
 }
 
@@ -128,6 +141,7 @@ std::string ListenersJson(const Observations& seen) {
         .Number("owner_id", listener.owner_id)
         .Boolean("ipv6", listener.ipv6)
         .Boolean("is_service", ListenerIsService(listener, seen))
+        .TextOrNull("owner_image", OwnerImage(listener, seen))
         .Close();
   });
 }
@@ -149,19 +163,27 @@ std::string ServicesJson(const Observations& seen) {
   });
 }
 
-std::string RunJson(const std::optional<StarterRun>& run) {
-  if (!run) return "null";
-  const std::string arguments = JsonArray(run->arguments, [](const std::string& argument) { return JsonString(argument); });
-  auto text_or_null = [](const std::string& text) { return text.empty() ? std::nullopt : std::optional(text); };
+std::optional<std::string> TextOrNull(const std::string& text) {
+  return text.empty() ? std::nullopt : std::optional(text);
+}
+
+std::string RunJson(const StarterRun& run) {
+  const std::string arguments = JsonArray(run.arguments, [](const std::string& argument) { return JsonString(argument); });
+  const std::optional<std::int64_t> waited = WaitedMilliseconds(run);
   return JsonObject()
-      .Number("process_id", run->process_id)
-      .Text("started", run->started)
+      .Number("process_id", run.process_id)
+      .Text("started", run.started)
       .Add("arguments", arguments)
-      .Text("mode", ModeOf(run->arguments))
-      .TextOrNull("status_line", text_or_null(run->status_line))
-      .TextOrNull("wait_ended", text_or_null(run->wait_ended))
+      .Text("mode", ModeOf(run.arguments))
+      .TextOrNull("status_line", TextOrNull(run.status_line))
+      .TextOrNull("wait_ended", TextOrNull(run.wait_ended))
+      .TextOrNull("time_limit_stage", TextOrNull(run.time_limit_stage))
+      .Text("outcome", NameOf(OutcomeOf(run)))
+      .NumberOrNull("waited_ms", waited ? std::optional<std::uint64_t>(*waited) : std::nullopt)
       .Close();
 }
+
+std::string RunJson(const std::optional<StarterRun>& run) { return run ? RunJson(*run) : "null"; }
 
 std::optional<std::string> ErrorText(const std::optional<platform::SystemError>& error) {
   return error ? std::optional(Describe(*error)) : std::nullopt;
@@ -218,11 +240,17 @@ std::string FormatText(const Observations& seen, const Verdict& verdict) {
 
 std::string FormatJson(const Observations& seen, const Verdict& verdict) {
   if (Cut(seen))
-    return JsonObject().Text("version", seen.version).Add("verdict", VerdictJson(verdict)).Close() + "\n";
+    return JsonObject()
+               .Number("schema_version", kSchemaVersion)
+               .Text("version", seen.version)
+               .Add("verdict", VerdictJson(verdict))
+               .Close() +
+           "\n";
   JsonObject markers;
   for (std::size_t i = 0; i < contract::kMarkerCount; ++i)
     markers.Add(contract::kMarkerFiles[i].name, FileJson(seen.markers[i]));
   return JsonObject()
+             .Number("schema_version", kSchemaVersion)
              .Text("version", seen.version)
              .Text("time", seen.now.local)
              .TextOrNull("install_root", seen.install_root.empty() ? std::nullopt : std::optional(Utf8(seen.install_root)))
@@ -242,6 +270,74 @@ std::string FormatJson(const Observations& seen, const Verdict& verdict) {
              .Add("log", JsonObject().Text("path", Utf8(seen.log_file)).TextOrNull("error", ErrorText(seen.log_unread)).Close())
              .Add("last_run", RunJson(seen.last_run))
              .Add("verdict", VerdictJson(verdict))
+             .Close() +
+         "\n";
+}
+
+namespace {
+
+// One run of the history: when, which process, its caller, what it printed
+// and why, and how long its caller waited.
+std::string HistoryLine(const StarterRun& run) {
+  std::string arguments;
+  for (const std::string& argument : run.arguments) arguments += (arguments.empty() ? "" : " ") + argument;
+  std::string line = fmt::format("{}  process {}  {} (arguments: {})  ", run.started, run.process_id,
+                                 ModeOf(run.arguments), arguments.empty() ? "none" : arguments);
+  line += run.status_line.empty() ? "printed nothing" : "printed " + run.status_line;
+  if (!run.wait_ended.empty()) line += "  wait ended: " + run.wait_ended;
+  if (!run.time_limit_stage.empty()) line += "  ended at its time limit in " + run.time_limit_stage;
+  const std::optional<std::int64_t> waited = WaitedMilliseconds(run);
+  line += waited ? fmt::format("  waited {} ms", *waited) : "  wait unknown";
+  return log::EscapeControls(line) + "\n";
+}
+
+std::string SummaryText(const std::vector<StarterRun>& runs) {
+  const HistorySummary summary = Summarize(runs);
+  std::string counts;
+  for (std::size_t i = 0; i < kOutcomeCount; ++i) {
+    if (summary.counts[i] == 0) continue;
+    counts += fmt::format("{}{} {}", counts.empty() ? "" : ", ", summary.counts[i], NameOf(static_cast<Outcome>(i)));
+  }
+  std::string text = fmt::format("{} runs{}{}", runs.size(), counts.empty() ? "" : ": ", counts);
+  if (summary.median_wait_ms)
+    text += fmt::format("; median wait {} ms, longest {} ms", *summary.median_wait_ms, *summary.longest_wait_ms);
+  return Field("summary", text);
+}
+
+std::string SummaryJson(const std::vector<StarterRun>& runs) {
+  const HistorySummary summary = Summarize(runs);
+  JsonObject counts;
+  for (std::size_t i = 0; i < kOutcomeCount; ++i) counts.Number(NameOf(static_cast<Outcome>(i)), summary.counts[i]);
+  const auto unsigned_or_null = [](const std::optional<std::int64_t>& value) {
+    return value ? std::optional<std::uint64_t>(*value) : std::nullopt;
+  };
+  return JsonObject()
+      .Number("runs", runs.size())
+      .Add("outcomes", counts.Close())
+      .NumberOrNull("median_wait_ms", unsigned_or_null(summary.median_wait_ms))
+      .NumberOrNull("longest_wait_ms", unsigned_or_null(summary.longest_wait_ms))
+      .Close();
+}
+
+}  // namespace
+
+std::string FormatHistoryText(const Observations& seen) {
+  std::string text = fmt::format("zephra_vantic_status {} at {}\n", seen.version, seen.now.local);
+  if (Cut(seen)) return text + VerdictText(JudgeState(seen));
+  text += Field("log", Utf8(seen.log_file));
+  if (seen.log_unread) return text + Field("history", "the log cannot be read (" + Describe(*seen.log_unread) + ")");
+  for (const StarterRun& run : seen.history) text += HistoryLine(run);
+  return text + SummaryText(seen.history);
+}
+
+std::string FormatHistoryJson(const Observations& seen) {
+  JsonObject object;
+  object.Number("schema_version", kSchemaVersion).Text("version", seen.version);
+  if (Cut(seen)) return object.Add("verdict", VerdictJson(JudgeState(seen))).Close() + "\n";
+  return object.Text("time", seen.now.local)
+             .Add("log", JsonObject().Text("path", Utf8(seen.log_file)).TextOrNull("error", ErrorText(seen.log_unread)).Close())
+             .Add("runs", JsonArray(seen.history, [](const StarterRun& run) { return RunJson(run); }))
+             .Add("summary", SummaryJson(seen.history))
              .Close() +
          "\n";
 }

@@ -32,7 +32,7 @@ TEST(FormatText, ShowsTextFromOutsideOnTheLinesItBelongsTo) {
   Observations seen = Installed();
   const std::string forged = "x\r\nverdict           ready\n";
   seen.services = {{7, {1, "2026-12-08 10:00:00"}, L"-jar a.jar\nverdict           ready"}};
-  seen.last_run = StarterRun{9, "2026-12-08\n10:00", {}, forged, forged};
+  seen.last_run = StarterRun{9, "2026-12-08\n10:00", {}, forged, forged, "", "", ""};
   seen.log_file = L"C:\\log\r\nverdict           ready";
   const std::string text = FormatText(seen, {State::kNotReady, "port not LISTENING"});
   EXPECT_EQ(CountOf(text, "\nverdict "), 1u) << text;
@@ -48,7 +48,7 @@ TEST(FormatText, ShowsAnIpv6ListenerApartFromWhatTheStarterCounts) {
   EXPECT_THAT(FormatText(seen, {}),
               HasSubstr("port 9673         listening on IPv6 only, which the starter does not count, owner not "
                         "named by the system\n"));
-  EXPECT_THAT(FormatJson(seen, {}), HasSubstr(R"("listeners":[{"owner_id":0,"ipv6":true,"is_service":null}],)"
+  EXPECT_THAT(FormatJson(seen, {}), HasSubstr(R"("listeners":[{"owner_id":0,"ipv6":true,"is_service":null,"owner_image":null}],)"
                                               R"("listeners_error":null,"port_listens":false,)"));
   seen.listeners = {{0, false}, {0, true}};
   const std::string text = FormatText(seen, {});
