@@ -65,7 +65,7 @@ class StatusReport : public StarterTest {
  protected:
   // Runs the status program in both forms; the text and the JSON agree on
   // the verdict, and neither changes anything.
-  ProcessOutcome Report() {
+  ProcessOutcome Report(const std::string& form = "") {
     const MachineState before = Capture();
     const ProcessOutcome text = RunProcess(StatusExe(), L"\"" + StatusExe() + L"\"");
     const ProcessOutcome json = RunProcess(StatusExe(), L"\"" + StatusExe() + L"\" --json");
@@ -73,7 +73,7 @@ class StatusReport : public StarterTest {
     EXPECT_EQ(text.exit_code, json.exit_code);
     EXPECT_TRUE(Capture() == before) << "the report changed the machine";
     text_ = text.standard_output;
-    KeepJson(json.standard_output);
+    KeepJson(json.standard_output, form);
     return json;
   }
   std::string text_;
@@ -213,7 +213,8 @@ TEST_F(StatusReport, RunningAndReady) {
 // service cannot listen there and writes no marker. Where the TCP tables
 // name owners, the report names the holder and the verdict blames it; where
 // they do not (wine 8), the report can only say so, and the verdict is the
-// check that failed next.
+// check that failed next. The service is starting until it is older than a
+// starter's whole wait, and not ready from then on.
 TEST_F(StatusReport, RunningWithAnotherProgramOnTheStoredPort) {
   const platform::WinsockSession winsock;
   platform::UniqueSocket other;
@@ -247,6 +248,12 @@ TEST_F(StatusReport, RunningWithAnotherProgramOnTheStoredPort) {
     EXPECT_THAT(report.standard_output, HasSubstr(R"("reason":"WsClientConnected.json not Exist")"));
     EXPECT_THAT(text_, HasSubstr("port 9691         listening (IPv4), owner not named by the system"));
   }
+  EXPECT_THAT(report.standard_output, HasSubstr(R"("verdict":{"state":"starting",)"));
+  const auto not_ready = [] {
+    return RunStatus(L" --json").standard_output.find(R"("state":"not ready")") != std::string::npos;
+  };
+  ASSERT_TRUE(WaitFor(not_ready, 60000));
+  EXPECT_EQ(Report("later").exit_code, 1u);
 }
 
 // Three callers in turn (the success line, a mode that prints nothing, a
