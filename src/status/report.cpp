@@ -206,6 +206,20 @@ std::string VerdictJson(const Verdict& verdict) {
 // holds the verdict alone.
 bool Cut(const Observations& seen) { return !seen.unanswered.empty() || !seen.failed.empty(); }
 
+std::string LogJson(const Observations& seen) {
+  return JsonObject().Text("path", Utf8(seen.log_file)).TextOrNull("error", ErrorText(seen.log_unread)).Close();
+}
+
+// The JSON of a looking that did not end: the verdict alone.
+std::string CutJson(const Observations& seen, const Verdict& verdict) {
+  return JsonObject()
+             .Number("schema_version", kSchemaVersion)
+             .Text("version", seen.version)
+             .Add("verdict", VerdictJson(verdict))
+             .Close() +
+         "\n";
+}
+
 }  // namespace
 
 std::string ModeOf(const std::vector<std::string>& arguments) {
@@ -239,13 +253,7 @@ std::string FormatText(const Observations& seen, const Verdict& verdict) {
 }
 
 std::string FormatJson(const Observations& seen, const Verdict& verdict) {
-  if (Cut(seen))
-    return JsonObject()
-               .Number("schema_version", kSchemaVersion)
-               .Text("version", seen.version)
-               .Add("verdict", VerdictJson(verdict))
-               .Close() +
-           "\n";
+  if (Cut(seen)) return CutJson(seen, verdict);
   JsonObject markers;
   for (std::size_t i = 0; i < contract::kMarkerCount; ++i)
     markers.Add(contract::kMarkerFiles[i].name, FileJson(seen.markers[i]));
@@ -267,7 +275,7 @@ std::string FormatJson(const Observations& seen, const Verdict& verdict) {
              .Boolean("connected_marker_written_by_running_service",
                       seen.services.empty() ? std::nullopt
                                             : std::optional(WrittenByARunningService(seen.ConnectedMarker(), seen.services)))
-             .Add("log", JsonObject().Text("path", Utf8(seen.log_file)).TextOrNull("error", ErrorText(seen.log_unread)).Close())
+             .Add("log", LogJson(seen))
              .Add("last_run", RunJson(seen.last_run))
              .Add("verdict", VerdictJson(verdict))
              .Close() +
@@ -331,11 +339,12 @@ std::string FormatHistoryText(const Observations& seen) {
 }
 
 std::string FormatHistoryJson(const Observations& seen) {
-  JsonObject object;
-  object.Number("schema_version", kSchemaVersion).Text("version", seen.version);
-  if (Cut(seen)) return object.Add("verdict", VerdictJson(JudgeState(seen))).Close() + "\n";
-  return object.Text("time", seen.now.local)
-             .Add("log", JsonObject().Text("path", Utf8(seen.log_file)).TextOrNull("error", ErrorText(seen.log_unread)).Close())
+  if (Cut(seen)) return CutJson(seen, JudgeState(seen));
+  return JsonObject()
+             .Number("schema_version", kSchemaVersion)
+             .Text("version", seen.version)
+             .Text("time", seen.now.local)
+             .Add("log", LogJson(seen))
              .Add("runs", JsonArray(seen.history, [](const StarterRun& run) { return RunJson(run); }))
              .Add("summary", SummaryJson(seen.history))
              .Close() +

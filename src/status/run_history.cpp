@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <deque>
+#include <initializer_list>
 
 #include "log/log_lines.h"
 
@@ -158,9 +159,11 @@ Outcome OutcomeOf(const StarterRun& run) {
   if (!run.time_limit_stage.empty()) return Outcome::kTimeLimit;
   if (run.status_line.empty()) return Outcome::kNoOutput;
   if (run.status_line == contract::kSuccessLine) return Outcome::kReady;
-  for (const char* line : {contract::kPortTimeoutLine, contract::kProcessTimeoutLine, contract::kAllTimeoutLine})
-    if (run.status_line == line) return Outcome::kTimedOut;
-  return Outcome::kOtherOutput;
+  const std::initializer_list<const char*> timeout_lines = {contract::kPortTimeoutLine, contract::kProcessTimeoutLine,
+                                                            contract::kAllTimeoutLine};
+  const bool timed_out = std::any_of(timeout_lines.begin(), timeout_lines.end(),
+                                     [&run](const char* line) { return run.status_line == line; });
+  return timed_out ? Outcome::kTimedOut : Outcome::kOtherOutput;
 }
 
 const char* NameOf(Outcome outcome) {
