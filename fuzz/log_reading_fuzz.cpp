@@ -1,7 +1,9 @@
 // The status report's reading of the starter's log and its JSON writer from
-// raw bytes: a file's tail cut to whole lines, the last completed run of the
-// current and the rotated file, and every text the log gives written as a
-// JSON string, which a strict reader must accept.
+// raw bytes: a file's tail cut to whole lines, the completed runs of the
+// current and the rotated file (the last one and the history), and every
+// text the log gives written as a JSON string, which a strict reader must
+// accept. What the reader keeps stays within its bounds whatever the log
+// holds; scripts/fuzz.sh runs this target under a memory limit as well.
 //
 // Input: one byte of flags (bit 0: the current file's tail begins inside
 // the file), two little-endian bytes giving the rotated file's length, the
@@ -11,12 +13,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "log/escaped_text.h"
 #include "log/log_lines.h"
 #include "require.h"
 #include "status/json_text.h"
-#include "status/last_run.h"
+#include "status/run_history.h"
 #include "status/report.h"
 
 namespace {
@@ -122,28 +125,47 @@ void CheckTail(std::string_view tail) {
           "exactly the first line is dropped");
 }
 
+void CheckBounds(const starter::status::StarterRun& run) {
+  using starter::status::kKeptTextBytes;
+  Require(run.arguments.size() <= starter::status::kKeptArguments, "only the arguments a caller passes are kept");
+  for (const std::string& argument : run.arguments) Require(argument.size() <= kKeptTextBytes, "an argument is cut");
+  for (const std::string* text : {&run.started, &run.status_line, &run.wait_ended, &run.time_limit_stage, &run.printed, &run.ended})
+    Require(text->size() <= kKeptTextBytes, "a text of a run is cut");
+}
+
+void CheckHistory(std::string_view rotated, std::string_view current) {
+  const std::vector<starter::status::StarterRun> runs =
+      starter::status::LastCompletedRuns(rotated, current, starter::status::kDefaultHistoryRuns);
+  Require(runs.size() <= starter::status::kDefaultHistoryRuns, "the history keeps only the runs asked for");
+  for (const starter::status::StarterRun& run : runs) CheckBounds(run);
+  const starter::status::HistorySummary summary = starter::status::Summarize(runs);
+  std::size_t counted = 0;
+  for (const std::size_t count : summary.counts) counted += count;
+  Require(counted == runs.size(), "every run has one outcome");
+  Require(summary.median_wait_ms <= summary.longest_wait_ms, "the median wait is no longer than the longest");
+}
+
 void CheckRun(std::string_view rotated, std::string_view current) {
-  int reads = 0;
-  const std::optional<starter::status::StarterRun> run = starter::status::LastCompletedRunOf(current, [&] {
-    ++reads;
-    return std::string(rotated);
-  });
-  Require(reads <= 1, "the rotated file is read at most once");
-  if (!run) return;
-  Require(run->arguments.size() <= starter::status::kMaxArgumentIndex, "arguments stay within a command line");
+  const std::vector<starter::status::StarterRun> last =
+      starter::status::LastCompletedRuns(starter::status::NeedsRotatedFile(current) ? rotated : "", current, 1);
+  if (last.empty()) return;
+  const starter::status::StarterRun* run = &last.back();
+  CheckBounds(*run);
   // Each file is read on its own: a rotated file cut inside a line does not
   // run on into the current one.
   bool started = false;
   for (const std::string_view file : {rotated, current}) {
     for (const starter::log::LogLine& line : starter::log::ParseLogLines(file)) {
       Require(line.message.find("\r\n") == std::string::npos, "a line holds no line end");
-      started = started || (line.process_id == run->process_id && line.time == run->started);
+      started = started || (line.process_id == run->process_id &&
+                           line.time.substr(0, starter::status::kKeptTextBytes) == run->started);
     }
   }
   Require(started, "the run has a start line");
   for (const std::string& argument : run->arguments) CheckJson(argument);
   CheckJson(run->status_line);
   CheckJson(run->wait_ended);
+  CheckJson(run->time_limit_stage);
   CheckEscaped(run->status_line);
 }
 
@@ -161,6 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     current = starter::status::WholeLinesOfTail(current, false);
   }
   CheckRun(rotated, current);
+  CheckHistory(rotated, current);
   CheckJson(rest);
   CheckEscaped(rest);
   return 0;

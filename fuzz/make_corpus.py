@@ -143,6 +143,11 @@ LOGS = {
                         + b"\xed\xa0\x80\xc0\xaf\xf4\x90\x80\x80\xe2\x82\r\n" + B_END),
     "control_characters": (False, b"", B_BODY + log_line(22, "10:01:01.000", "wait ended: a\nverdict ready\x01\x7f")
                            + B_END),
+    "time_limit": (False, b"", B_BODY + log_line(22, "10:01:36.000", "run ended at its time limit in port selection")
+                   + B_END),
+    "unended_runs": (False, b"", b"".join(log_line(n, "10:00:00.000", "[ START ] 2.3.6.2")
+                                          + log_line(n, "10:00:00.001", "param 32767->x") for n in range(1, 80))
+                     + B_BODY + B_END),
 }
 
 

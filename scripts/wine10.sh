@@ -16,10 +16,12 @@ cd "$(dirname "$0")/.."
 checkout=$PWD
 root=${STARTER_WINE10_ROOT:-$checkout/build/wine10-root}
 log=${root}.log
-# Written last: a chroot without it is an interrupted build and is made anew.
+# Written last, naming the packages: a chroot without it is an interrupted
+# build, and one made with other packages is out of date; both are made anew.
 ready=$root/.starter-ready
-# What the tests call inside it besides wine: ctest, chattr, mount, ip.
-packages=(wine wine32:i386 wine64 cmake e2fsprogs mount iproute2 procps)
+# What the tests call inside it besides wine: ctest, chattr, mount, ip, and
+# the validator of the status program's JSON.
+packages=(wine wine32:i386 wine64 cmake e2fsprogs mount iproute2 procps python3-jsonschema)
 
 mirror() {
   # The Debian archive this machine already uses.
@@ -30,7 +32,7 @@ mirror() {
 }
 
 prepare() {
-  [ -f "$ready" ] && return 0
+  [ -f "$ready" ] && [ "$(cat "$ready")" = "${packages[*]}" ] && return 0
   echo "wine10: making the Debian 13 chroot in $root (log: $log)" >&2
   local building=$root.building
   rm -rf "$building"
@@ -54,7 +56,7 @@ prepare() {
   fi
   rm -rf "$root"
   mv "$building" "$root"
-  touch "$ready"
+  echo "${packages[*]}" >"$ready"
   echo "wine10: chroot ready (wine $(chroot "$root" dpkg-query -W -f '${Version}' wine))" >&2
 }
 

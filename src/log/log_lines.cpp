@@ -19,7 +19,9 @@ std::optional<std::string_view> TakeBracketed(std::string_view& rest) {
   return field;
 }
 
-std::optional<LogLine> ParseLine(std::string_view text) {
+}  // namespace
+
+std::optional<LogLine> ParseLogLine(std::string_view text) {
   const std::optional<std::string_view> id = TakeBracketed(text);
   const std::optional<std::string_view> time = id ? TakeBracketed(text) : std::nullopt;
   const std::optional<std::string_view> level = time ? TakeBracketed(text) : std::nullopt;
@@ -34,12 +36,10 @@ std::optional<LogLine> ParseLine(std::string_view text) {
   return line;
 }
 
-}  // namespace
-
 std::vector<LogLine> ParseLogLines(std::string_view text) {
   std::vector<LogLine> lines;
   for (std::size_t end = text.find(kLineEnd); end != std::string_view::npos; end = text.find(kLineEnd)) {
-    if (std::optional<LogLine> line = ParseLine(text.substr(0, end))) lines.push_back(std::move(*line));
+    if (std::optional<LogLine> line = ParseLogLine(text.substr(0, end))) lines.push_back(std::move(*line));
     text.remove_prefix(end + kLineEnd.size());
   }
   return lines;

@@ -4,6 +4,7 @@
 // starters append to one file, so lines of different runs interleave, and a
 // reader may meet a line that is still being written.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,5 +22,8 @@ struct LogLine {
 // (a write in progress, or a file cut short) and lines that do not have the
 // layout (an empty line, bytes of a torn write) are passed over.
 std::vector<LogLine> ParseLogLines(std::string_view text);
+
+// One line without its CR LF; none when it does not have the layout.
+std::optional<LogLine> ParseLogLine(std::string_view text);
 
 }  // namespace starter::log

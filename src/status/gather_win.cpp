@@ -73,6 +73,27 @@ void GatherServices(Observations& seen) {
   if (!listed.ok()) seen.services_unread = listed.error();
 }
 
+// The full path of the program a process runs, asked with the least right;
+// none when it cannot be opened (ended, or another account's on a system
+// that refuses even that) or does not say.
+std::optional<std::wstring> ImagePathOf(std::uint32_t process_id) {
+  const platform::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  if (!process) return std::nullopt;
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  if (!::QueryFullProcessImageNameW(process.get(), 0, path.data(), &size)) return std::nullopt;
+  path.resize(size);
+  return path;
+}
+
+void GatherOwnerImages(Observations& seen) {
+  for (const port::PortListener& listener : seen.listeners) {
+    if (listener.owner_id == 0 || seen.owner_images.count(listener.owner_id) != 0) continue;
+    if (std::optional<std::wstring> image = ImagePathOf(listener.owner_id))
+      seen.owner_images.emplace(listener.owner_id, std::move(*image));
+  }
+}
+
 void GatherListeners(Observations& seen) {
   const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
   if (!port || *port == 0 || *port > 0xFFFF) return;
@@ -82,6 +103,7 @@ void GatherListeners(Observations& seen) {
     return;
   }
   seen.listeners = std::move(*listeners);
+  GatherOwnerImages(seen);
 }
 
 // Arguments reach the log as the bytes of the system's ANSI code page.
@@ -177,27 +199,42 @@ LogText ReadLogFile(HANDLE folder, const std::wstring& name, const std::wstring&
   return {ReadTail(file->get()), ""};
 }
 
-void GatherLastRun(Observations& seen) {
+void ArgumentsToUtf8(StarterRun& run) {
+  for (std::string& argument : run.arguments) argument = AnsiToUtf8(argument);
+}
+
+// The last `runs` completed runs of the log's files, read in the held
+// folder; none, with the reason in `seen`, when the log is refused or
+// cannot be read. The rotated file is read only when the runs asked for
+// may lie in it.
+std::vector<StarterRun> GatherRuns(Observations& seen, std::size_t runs) {
   const log::LogLocation location = log::SplitLogPath(contract::kLogFile, contract::kOwnLogFolders);
   seen.log_file = location.FilePath();
   const LogFolders folders = HoldLogFolders(location);
   seen.log_refused = folders.refused;
   if (folders.failed && !install::MeansAbsent(*folders.failed)) seen.log_unread = folders.failed;
-  if (folders.held.empty()) return;
+  if (folders.held.empty()) return {};
   HANDLE folder = folders.held.back().get();
   const LogText current = ReadLogFile(folder, location.file_name, seen.log_file);
   seen.log_refused = current.refused;
   if (!current.tail.ok() && !install::MeansAbsent(current.tail.error())) seen.log_unread = current.tail.error();
-  if (!seen.log_refused.empty() || seen.log_unread) return;
-  const auto rotated = [&] {
+  if (!seen.log_refused.empty() || seen.log_unread) return {};
+  const std::string current_text = current.tail.ok() ? *current.tail : std::string();
+  std::string rotated_text;
+  if (runs > 1 || NeedsRotatedFile(current_text)) {
     const LogText older = ReadLogFile(folder, location.rotated_name, location.RotatedPath());
     seen.log_refused = older.refused;
-    return older.tail.ok() ? *older.tail : std::string();
-  };
-  seen.last_run = LastCompletedRunOf(current.tail.ok() ? *current.tail : std::string(), rotated);
-  if (!seen.log_refused.empty()) seen.last_run.reset();
-  if (seen.last_run)
-    for (std::string& argument : seen.last_run->arguments) argument = AnsiToUtf8(argument);
+    if (!seen.log_refused.empty()) return {};
+    if (older.tail.ok()) rotated_text = *older.tail;
+  }
+  std::vector<StarterRun> found = LastCompletedRuns(rotated_text, current_text, runs);
+  for (StarterRun& run : found) ArgumentsToUtf8(run);
+  return found;
+}
+
+void GatherLastRun(Observations& seen) {
+  std::vector<StarterRun> last = GatherRuns(seen, 1);
+  if (!last.empty()) seen.last_run = std::move(last.back());
 }
 
 }  // namespace
@@ -224,10 +261,18 @@ Observations Gather(std::atomic<const char*>& looking_at) {
   GatherServices(seen);
   looking_at = "the TCP tables";
   GatherListeners(seen);
+  GatherOwnerImages(seen);
   looking_at = "the marker files";
   for (std::size_t i = 0; i < contract::kMarkerCount; ++i) seen.markers[i] = FactsOf(layout.markers[i]);
   looking_at = "the starter's log";
   GatherLastRun(seen);
+  return seen;
+}
+
+Observations GatherHistory(std::atomic<const char*>& looking_at, std::size_t runs) {
+  Observations seen = Header();
+  looking_at = "the starter's log";
+  seen.history = GatherRuns(seen, runs);
   return seen;
 }
 

@@ -1,12 +1,13 @@
 // zephra_vantic_status: what state the Vantic service is in, and why, for the
 // people who support the product. It only looks; the exit code says the
 // verdict (0 ready, 1 running but not ready, 3 not running, 4 not installed
-// or unknown).
+// or unknown). kHelp below lists its options.
 #include <windows.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <optional>
@@ -14,6 +15,7 @@
 #include <string_view>
 #include <thread>
 
+#include "log/starter_version.h"
 #include "status/observations.h"
 #include "status/report.h"
 #include "status/verdict.h"
@@ -55,22 +57,75 @@ class StandardOutput final : public starter::status::ReportOutput {
   HANDLE output_ = ::GetStdHandle(STD_OUTPUT_HANDLE);
 };
 
+constexpr char kUsage[] = "usage: zephra_vantic_status [--json] | --history [N] [--json] | --help | --version\n";
+constexpr char kHelp[] =
+    "What state the Vantic service is in, and why. It only looks: it changes nothing.\n"
+    "\n"
+    "  (no option)        the report, as text\n"
+    "  --json             the report as one JSON object (docs/status-report.schema.json)\n"
+    "  --history [N]      the last N completed starter runs from the log (default 20, at most 200),\n"
+    "                     newest last, and a summary; with --json as one JSON object\n"
+    "                     (docs/status-history.schema.json)\n"
+    "  --help             this text\n"
+    "  --version          the version\n"
+    "\n"
+    "Exit codes of the report: 0 ready, 1 starting or not ready, 3 not running, 4 not installed or unknown.\n"
+    "Of --history: 0 when the log was read (or is not there), 4 when it could not be. Of a wrong option: 4.\n";
+
+struct Options {
+  enum class Action { kReport, kHistory, kHelp, kVersion, kWrong } action = Action::kReport;
+  bool json = false;
+  std::size_t runs = starter::status::kDefaultHistoryRuns;
+};
+
+// A run count of 1 to kMaxHistoryRuns, in decimal.
+bool ReadRunCount(const char* text, std::size_t& runs) {
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (*text < '1' || *text > '9' || *end != '\0' || value > starter::status::kMaxHistoryRuns) return false;
+  runs = value;
+  return true;
+}
+
+Options ReadOptions(int argc, char** argv) {
+  Options options;
+  using Action = Options::Action;
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return {Action::kHelp};
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return {Action::kVersion};
+  for (int i = 1; i < argc; ++i) {
+    const bool first_history = std::strcmp(argv[i], "--history") == 0 && options.action == Action::kReport;
+    if (std::strcmp(argv[i], "--json") == 0 && !options.json) options.json = true;
+    else if (first_history) options.action = Action::kHistory;
+    else if (i > 1 && std::strcmp(argv[i - 1], "--history") == 0 && ReadRunCount(argv[i], options.runs)) continue;
+    else return {Action::kWrong};
+  }
+  return options;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool json = argc == 2 && std::strcmp(argv[1], "--json") == 0;
-  if (argc > 2 || (argc == 2 && !json)) {
-    std::fprintf(stderr, "usage: zephra_vantic_status [--json]\n");
-    return starter::status::ExitCodeOf(State::kUnknown);
-  }
+  const Options options = ReadOptions(argc, argv);
   StandardOutput output;
+  switch (options.action) {
+    case Options::Action::kWrong:
+      std::fputs(kUsage, stderr);
+      return starter::status::ExitCodeOf(State::kUnknown);
+    case Options::Action::kHelp: return WriteAll(std::string(kUsage) + "\n" + kHelp, output) ? 0 : 4;
+    case Options::Action::kVersion:
+      return WriteAll(std::string("zephra_vantic_status ") + starter::log::kStarterVersion + "\n", output) ? 0 : 4;
+    case Options::Action::kReport:
+    case Options::Action::kHistory: break;
+  }
+  const starter::status::ReportRequest request{options.action == Options::Action::kHistory, options.json};
   const Observations header = starter::status::Header();
   std::atomic<const char*> looking_at{"the machine"};
   // Whatever escapes the looking becomes an unknown verdict that names it,
   // never a crash whose exit code would read as a verdict.
-  std::packaged_task<Observations()> gather([&looking_at, &header] {
+  std::packaged_task<Observations()> gather([&looking_at, &header, &options] {
     try {
-      return starter::status::Gather(looking_at);
+      return options.action == Options::Action::kHistory ? starter::status::GatherHistory(looking_at, options.runs)
+                                                         : starter::status::Gather(looking_at);
     } catch (...) {
       return starter::status::FailedLooking(header, looking_at.load());
     }
@@ -79,7 +134,7 @@ int main(int argc, char** argv) {
   std::thread worker(std::move(gather));
   if (seen.wait_for(kReportLimit) == std::future_status::ready) {
     worker.join();
-    return WriteReport(seen.get(), json, output);
+    return WriteReport(seen.get(), request, output);
   }
   // The check that hangs keeps its thread. The process ends as the
   // starter's run limit ends it (app/run_limit_win.cpp): exit, _Exit and
@@ -89,7 +144,7 @@ int main(int argc, char** argv) {
   worker.detach();
   Observations partial = header;
   partial.unanswered = looking_at.load();
-  const int code = WriteReport(partial, json, output);
+  const int code = WriteReport(partial, request, output);
   ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
   return code;
 }

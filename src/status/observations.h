@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,7 +12,7 @@
 #include "contract/product_contract.h"
 #include "platform/system_error.h"
 #include "port/tcp_table.h"
-#include "status/last_run.h"
+#include "status/run_history.h"
 
 namespace starter::status {
 
@@ -57,12 +58,14 @@ struct Observations {
   StoredPort port_64bit_view;
   StoredPort port_32bit_view;  // the view a 32-bit program sees by default
   std::vector<port::PortListener> listeners;  // on the stored port
+  std::map<std::uint32_t, std::wstring> owner_images;  // the image path of each named owner whose image could be read
   std::optional<platform::SystemError> listeners_unread;
   std::vector<ServiceProcess> services;
   std::optional<platform::SystemError> services_unread;
   std::array<FileFacts, contract::kMarkerCount> markers;  // in the order of contract::kMarkerFiles
   std::wstring log_file;
   std::optional<StarterRun> last_run;
+  std::vector<StarterRun> history;  // --history: the last completed runs, newest last
   std::optional<platform::SystemError> log_unread;
   // Why the log was not read although it is there: a folder or file of it
   // that the starter would refuse, or anything but a plain file, which
@@ -83,5 +86,9 @@ Observations Gather(std::atomic<const char*>& looking_at);
 // Observations holding only the report's version and time, which every
 // report shows, whatever else it could see. (Windows only.)
 Observations Header();
+
+// Only the starter's log, for --history: the last `runs` completed runs of
+// the same bounded tails that Gather reads. (Windows only.)
+Observations GatherHistory(std::atomic<const char*>& looking_at, std::size_t runs);
 
 }  // namespace starter::status

@@ -15,6 +15,7 @@
 namespace starter::status {
 namespace {
 
+
 std::string Utf8(const std::wstring& text) { return log::WideToUtf8(text); }
 
 // One field of the text report: its name in a column of its own. Values
@@ -47,6 +48,17 @@ std::optional<bool> ListenerIsService(const port::PortListener& listener, const 
   return IsServiceProcess(listener.owner_id, seen.services);
 }
 
+// The image path of the listener's owner, when the system named the owner
+// and its image could be read.
+std::optional<std::string> OwnerImage(const port::PortListener& listener, const Observations& seen) {
+  const auto image = seen.owner_images.find(listener.owner_id);
+  if (listener.owner_id == 0 || image == seen.owner_images.end()) return std::nullopt;
+  return Utf8(image->second);
+}
+
+// "svchost.exe" of "C:\Windows\System32\svchost.exe".
+std::string ImageName(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
+
 std::string ListenerText(const port::PortListener& listener, const Observations& seen) {
   const char* where = "listening (IPv4)";
   if (listener.ipv6) {
@@ -54,7 +66,8 @@ std::string ListenerText(const port::PortListener& listener, const Observations&
                                                   : "listening on IPv6 only, which the starter does not count";
   }
   if (listener.owner_id == 0) return fmt::format("{}, owner not named by the system", where);
-  return fmt::format("{}, owner {}: {}", where, listener.owner_id,
+  const std::optional<std::string> image = OwnerImage(listener, seen);
+  return fmt::format("{}, owner {}{}: {}", where, listener.owner_id, image ? " (" + ImageName(*image) + ")" : "",
                      IsServiceProcess(listener.owner_id, seen.services) ? "a Vantic service process"
                                                                         : "no Vantic service");
 }
@@ -106,6 +119,7 @@ std::string RunLines(const Observations& seen) {
                                                     ModeOf(run.arguments)));
   if (!run.status_line.empty()) lines += Field("", "printed " + run.status_line);
   if (!run.wait_ended.empty()) lines += Field("", "wait ended: " + run.wait_ended);
+  if (!run.time_limit_stage.empty()) lines += Field("", "ended at its time limit in " + run.time_limit_stage);
   return lines;
 }
 
@@ -130,6 +144,7 @@ std::string ListenersJson(const Observations& seen) {
         .Number("owner_id", listener.owner_id)
         .Boolean("ipv6", listener.ipv6)
         .Boolean("is_service", ListenerIsService(listener, seen))
+        .TextOrNull("owner_image", OwnerImage(listener, seen))
         .Close();
   });
 }
@@ -151,30 +166,30 @@ std::string ServicesJson(const Observations& seen) {
   });
 }
 
-std::string RunJson(const std::optional<StarterRun>& run) {
-  if (!run) return "null";
-  const std::string arguments = JsonArray(run->arguments, [](const std::string& argument) { return JsonString(argument); });
-  auto text_or_null = [](const std::string& text) { return text.empty() ? std::nullopt : std::optional(text); };
+std::optional<std::string> TextOrNull(const std::string& text) {
+  return text.empty() ? std::nullopt : std::optional(text);
+}
+
+std::string RunJson(const StarterRun& run) {
+  const std::string arguments = JsonArray(run.arguments, [](const std::string& argument) { return JsonString(argument); });
+  const std::optional<std::int64_t> waited = WaitedMilliseconds(run);
   return JsonObject()
-      .Number("process_id", run->process_id)
-      .Text("started", run->started)
+      .Number("process_id", run.process_id)
+      .Text("started", run.started)
       .Add("arguments", arguments)
-      .Text("mode", ModeOf(run->arguments))
-      .TextOrNull("status_line", text_or_null(run->status_line))
-      .TextOrNull("wait_ended", text_or_null(run->wait_ended))
+      .Text("mode", ModeOf(run.arguments))
+      .TextOrNull("status_line", TextOrNull(run.status_line))
+      .TextOrNull("wait_ended", TextOrNull(run.wait_ended))
+      .TextOrNull("time_limit_stage", TextOrNull(run.time_limit_stage))
+      .Text("outcome", NameOf(OutcomeOf(run)))
+      .NumberOrNull("waited_ms", waited ? std::optional<std::uint64_t>(*waited) : std::nullopt)
       .Close();
 }
+
+std::string RunJson(const std::optional<StarterRun>& run) { return run ? RunJson(*run) : "null"; }
 
 std::optional<std::string> ErrorText(const std::optional<platform::SystemError>& error) {
   return error ? std::optional(Describe(*error)) : std::nullopt;
-}
-
-std::string LogJson(const Observations& seen) {
-  return JsonObject()
-      .Text("path", Utf8(seen.log_file))
-      .TextOrNull("error", ErrorText(seen.log_unread))
-      .TextOrNull("refused", seen.log_refused.empty() ? std::nullopt : std::optional(seen.log_refused))
-      .Close();
 }
 
 std::string VerdictText(const Verdict& verdict) {
@@ -193,6 +208,24 @@ std::string VerdictJson(const Verdict& verdict) {
 // Whether the looking ended before it saw everything: the report then
 // holds the verdict alone.
 bool Cut(const Observations& seen) { return !seen.unanswered.empty() || !seen.failed.empty(); }
+
+std::string LogJson(const Observations& seen) {
+  return JsonObject()
+      .Text("path", Utf8(seen.log_file))
+      .TextOrNull("error", ErrorText(seen.log_unread))
+      .TextOrNull("refused", seen.log_refused.empty() ? std::nullopt : std::optional(seen.log_refused))
+      .Close();
+}
+
+// The JSON of a looking that did not end: the verdict alone.
+std::string CutJson(const Observations& seen, const Verdict& verdict) {
+  return JsonObject()
+             .Number("schema_version", kSchemaVersion)
+             .Text("version", seen.version)
+             .Add("verdict", VerdictJson(verdict))
+             .Close() +
+         "\n";
+}
 
 // Called inside a catch block: what escaped, in words.
 std::string WhatEscaped() {
@@ -213,16 +246,29 @@ Observations Failed(const Observations& header, std::string what) {
   return failed;
 }
 
-std::string Formatted(const Observations& seen, const Verdict& verdict, bool json) {
-  return json ? FormatJson(seen, verdict) : FormatText(seen, verdict);
+// The text of what was asked for, and the exit code that goes with it:
+// the report's says its verdict; the history's says whether the log was read.
+struct Written {
+  std::string text;
+  int exit_code;
+};
+
+Written Formatted(const Observations& seen, const ReportRequest& request) {
+  if (request.history) {
+    const bool read = !Cut(seen) && !seen.log_unread && seen.log_refused.empty();
+    return {request.json ? FormatHistoryJson(seen) : FormatHistoryText(seen),
+            read ? 0 : ExitCodeOf(State::kUnknown)};
+  }
+  const Verdict verdict = JudgeState(seen);
+  return {request.json ? FormatJson(seen, verdict) : FormatText(seen, verdict), ExitCodeOf(verdict.state)};
 }
 
 // Called inside a catch block: the report that writing `seen`'s failed,
 // written as far as anything can still be written.
-void WriteFailure(const Observations& seen, bool json, ReportOutput& output) noexcept {
+void WriteFailure(const Observations& seen, const ReportRequest& request, ReportOutput& output) noexcept {
   try {
     const Observations failed = Failed(seen, "the report failed while writing it: " + WhatEscaped());
-    WriteAll(Formatted(failed, JudgeState(failed), json), output);
+    WriteAll(Formatted(failed, request).text, output);
   } catch (...) {
     // Nothing more can be written; the exit code still says unknown.
   }
@@ -284,12 +330,12 @@ std::string FormatText(const Observations& seen, const Verdict& verdict) {
 }
 
 std::string FormatJson(const Observations& seen, const Verdict& verdict) {
-  if (Cut(seen))
-    return JsonObject().Text("version", seen.version).Add("verdict", VerdictJson(verdict)).Close() + "\n";
+  if (Cut(seen)) return CutJson(seen, verdict);
   JsonObject markers;
   for (std::size_t i = 0; i < contract::kMarkerCount; ++i)
     markers.Add(contract::kMarkerFiles[i].name, FileJson(seen.markers[i]));
   return JsonObject()
+             .Number("schema_version", kSchemaVersion)
              .Text("version", seen.version)
              .Text("time", seen.now.local)
              .TextOrNull("install_root", seen.install_root.empty() ? std::nullopt : std::optional(Utf8(seen.install_root)))
@@ -313,6 +359,76 @@ std::string FormatJson(const Observations& seen, const Verdict& verdict) {
          "\n";
 }
 
+namespace {
+
+// One run of the history: when, which process, its caller, what it printed
+// and why, and how long its caller waited.
+std::string HistoryLine(const StarterRun& run) {
+  std::string arguments;
+  for (const std::string& argument : run.arguments) arguments += (arguments.empty() ? "" : " ") + argument;
+  std::string line = fmt::format("{}  process {}  {} (arguments: {})  ", run.started, run.process_id,
+                                 ModeOf(run.arguments), arguments.empty() ? "none" : arguments);
+  line += run.status_line.empty() ? "printed nothing" : "printed " + run.status_line;
+  if (!run.wait_ended.empty()) line += "  wait ended: " + run.wait_ended;
+  if (!run.time_limit_stage.empty()) line += "  ended at its time limit in " + run.time_limit_stage;
+  const std::optional<std::int64_t> waited = WaitedMilliseconds(run);
+  line += waited ? fmt::format("  waited {} ms", *waited) : "  wait unknown";
+  return log::EscapeControls(line) + "\n";
+}
+
+std::string SummaryText(const std::vector<StarterRun>& runs) {
+  const HistorySummary summary = Summarize(runs);
+  std::string counts;
+  for (std::size_t i = 0; i < kOutcomeCount; ++i) {
+    if (summary.counts[i] == 0) continue;
+    counts += fmt::format("{}{} {}", counts.empty() ? "" : ", ", summary.counts[i], NameOf(static_cast<Outcome>(i)));
+  }
+  std::string text = fmt::format("{} runs{}{}", runs.size(), counts.empty() ? "" : ": ", counts);
+  if (summary.median_wait_ms)
+    text += fmt::format("; median wait {} ms, longest {} ms", *summary.median_wait_ms, *summary.longest_wait_ms);
+  return Field("summary", text);
+}
+
+std::string SummaryJson(const std::vector<StarterRun>& runs) {
+  const HistorySummary summary = Summarize(runs);
+  JsonObject counts;
+  for (std::size_t i = 0; i < kOutcomeCount; ++i) counts.Number(NameOf(static_cast<Outcome>(i)), summary.counts[i]);
+  const auto unsigned_or_null = [](const std::optional<std::int64_t>& value) {
+    return value ? std::optional<std::uint64_t>(*value) : std::nullopt;
+  };
+  return JsonObject()
+      .Number("runs", runs.size())
+      .Add("outcomes", counts.Close())
+      .NumberOrNull("median_wait_ms", unsigned_or_null(summary.median_wait_ms))
+      .NumberOrNull("longest_wait_ms", unsigned_or_null(summary.longest_wait_ms))
+      .Close();
+}
+
+}  // namespace
+
+std::string FormatHistoryText(const Observations& seen) {
+  std::string text = fmt::format("zephra_vantic_status {} at {}\n", seen.version, seen.now.local);
+  if (Cut(seen)) return text + VerdictText(JudgeState(seen));
+  text += Field("log", Utf8(seen.log_file));
+  if (!seen.log_refused.empty()) return text + Field("history", "the log is not read: " + seen.log_refused);
+  if (seen.log_unread) return text + Field("history", "the log cannot be read (" + Describe(*seen.log_unread) + ")");
+  for (const StarterRun& run : seen.history) text += HistoryLine(run);
+  return text + SummaryText(seen.history);
+}
+
+std::string FormatHistoryJson(const Observations& seen) {
+  if (Cut(seen)) return CutJson(seen, JudgeState(seen));
+  return JsonObject()
+             .Number("schema_version", kSchemaVersion)
+             .Text("version", seen.version)
+             .Text("time", seen.now.local)
+             .Add("log", LogJson(seen))
+             .Add("runs", JsonArray(seen.history, [](const StarterRun& run) { return RunJson(run); }))
+             .Add("summary", SummaryJson(seen.history))
+             .Close() +
+         "\n";
+}
+
 bool WriteAll(const std::string& text, ReportOutput& output) {
   const std::optional<std::wstring> console = output.ConsoleText(text);
   if (console) {
@@ -321,13 +437,13 @@ bool WriteAll(const std::string& text, ReportOutput& output) {
   return WritePieces(std::string_view(text), [&output](std::string_view piece) { return output.WriteBytes(piece); });
 }
 
-int WriteReport(const Observations& seen, bool json, ReportOutput& output) {
+int WriteReport(const Observations& seen, const ReportRequest& request, ReportOutput& output) {
   try {
-    const Verdict verdict = JudgeState(seen);
-    WriteAll(Formatted(seen, verdict, json), output);
-    return ExitCodeOf(verdict.state);
+    const Written written = Formatted(seen, request);
+    WriteAll(written.text, output);
+    return written.exit_code;
   } catch (...) {
-    WriteFailure(seen, json, output);
+    WriteFailure(seen, request, output);
   }
   return ExitCodeOf(State::kUnknown);
 }

@@ -2,6 +2,7 @@
 // The status report as a person reads it, and as one JSON object for tools.
 // Both are UTF-8 and made from the same observations and verdict.
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,15 +39,33 @@ inline constexpr std::size_t kConsoleWriteUnits = 8192;
 // two halves of a surrogate pair.
 bool WriteAll(const std::string& text, ReportOutput& output);
 
-// Judges `seen`, writes its report (JSON or text) and returns the exit
-// code. When formatting or writing throws, what was written is followed by
-// the report of an unknown verdict that says what failed, and the exit code
-// is unknown's: a crash would end with 3, which reads as "not running".
-int WriteReport(const Observations& seen, bool json, ReportOutput& output);
+// What the program was asked for: the report or the history of the
+// starter's runs, as text or as one JSON object.
+struct ReportRequest {
+  bool history = false;
+  bool json = false;
+};
+
+// Writes what `request` asks for of `seen` and returns the exit code: the
+// report's says its verdict, the history's whether the log was read. When
+// formatting or writing throws, what was written is followed by the report
+// of an unknown verdict that says what failed, and the exit code is
+// unknown's: a crash would end with 3, which reads as "not running".
+int WriteReport(const Observations& seen, const ReportRequest& request, ReportOutput& output);
 
 // Called inside a catch block: the report of a looking that failed while it
 // read `looking_at`, with `header`'s version and time.
 Observations FailedLooking(const Observations& header, const char* looking_at);
+
+// The version of the JSON objects' layout (docs/status-report.schema.json,
+// docs/status-history.schema.json): members are only ever added; one that
+// goes or changes its type comes with a new version.
+inline constexpr std::uint64_t kSchemaVersion = 1;
+
+// --history: the runs of `seen.history`, one line each, and a summary; or
+// the unknown verdict when the looking did not end.
+std::string FormatHistoryText(const Observations& seen);
+std::string FormatHistoryJson(const Observations& seen);
 
 // What a starter run with these arguments waited for: "no arguments",
 // "--Dravel Brimvale", "--BrandleAgent Dravel", ... or "no mode".

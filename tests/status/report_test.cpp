@@ -36,7 +36,7 @@ TEST(FormatText, ShowsTextFromOutsideOnTheLinesItBelongsTo) {
   Observations seen = Installed();
   const std::string forged = "x\r\nverdict           ready\n";
   seen.services = {{7, {1, "2026-12-08 10:00:00"}, L"-jar a.jar\nverdict           ready"}};
-  seen.last_run = StarterRun{9, "2026-12-08\n10:00", {}, forged, forged};
+  seen.last_run = StarterRun{9, "2026-12-08\n10:00", {}, forged, forged, "", "", ""};
   seen.log_file = L"C:\\log\r\nverdict           ready";
   const std::string text = FormatText(seen, {State::kNotReady, "port not LISTENING"});
   EXPECT_EQ(CountOf(text, "\nverdict "), 1u) << text;
@@ -52,7 +52,7 @@ TEST(FormatText, ShowsAnIpv6ListenerApartFromWhatTheStarterCounts) {
   EXPECT_THAT(FormatText(seen, {}),
               HasSubstr("port 9673         listening on IPv6 only, which the starter does not count, owner not "
                         "named by the system\n"));
-  EXPECT_THAT(FormatJson(seen, {}), HasSubstr(R"("listeners":[{"owner_id":0,"ipv6":true,"is_service":null}],)"
+  EXPECT_THAT(FormatJson(seen, {}), HasSubstr(R"("listeners":[{"owner_id":0,"ipv6":true,"is_service":null,"owner_image":null}],)"
                                               R"("listeners_error":null,"port_listens":false,)"));
   seen.listeners = {{0, false}, {0, true}};
   const std::string text = FormatText(seen, {});
@@ -202,12 +202,12 @@ TEST(WriteReport, TurnsAFailureWhileWritingIntoAnUnknownVerdict) {
   seen.now.local = "2026-12-08 10:00:00";
   seen.java_runtime.present = seen.service_jar.present = true;
   ScriptedOutput fine;
-  EXPECT_EQ(WriteReport(seen, true, fine), 3);  // installed, no service: not running
+  EXPECT_EQ(WriteReport(seen, {false, true}, fine), 3);  // installed, no service: not running
   EXPECT_THAT(std::string(fine.shown.begin(), fine.shown.end()), HasSubstr(R"("state":"not running")"));
 
   ScriptedOutput throwing;
   throwing.throw_at = 1;
-  EXPECT_EQ(WriteReport(seen, false, throwing), 4);
+  EXPECT_EQ(WriteReport(seen, {false, false}, throwing), 4);
   EXPECT_EQ(std::string(throwing.shown.begin(), throwing.shown.end()),
             "zephra_vantic_status 2.3.6.2 at 2026-12-08 10:00:00\n"
             "verdict           unknown: the report failed while writing it: std::bad_alloc\n");
@@ -217,7 +217,7 @@ TEST(WriteReport, TurnsAFailureWhileWritingIntoAnUnknownVerdict) {
     std::optional<std::size_t> WriteBytes(std::string_view) override { throw std::bad_alloc(); }
   } throws;
   throws.console = false;
-  EXPECT_EQ(WriteReport(seen, true, throws), 4);
+  EXPECT_EQ(WriteReport(seen, {false, true}, throws), 4);
 }
 
 }  // namespace

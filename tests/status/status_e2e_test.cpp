@@ -1,8 +1,9 @@
 // The status program end to end under wine, on the machine states support
 // meets: nothing installed; installed and not running, with a leftover
 // marker and a timed-out run in the log; running and ready; running while
-// another program holds the stored port. Each report must leave the machine
-// exactly as it found it.
+// another program holds the stored port; the recent runs of several callers.
+// Each report must leave the machine exactly as it found it, and leaves its
+// JSON in status-json/ for the schema test (validate_status_json.py).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,12 +12,13 @@
 #include <optional>
 
 #include "app/hostile_run.h"
+#include "log/starter_version.h"
 #include "platform/handles.h"
 #include "platform/process_start.h"
 #include "platform/winsock.h"
 #include "port/server_port.h"
 #include "status/json_text.h"
-#include "status/last_run.h"
+#include "status/run_history.h"
 #include "support/capabilities.h"
 #include "support/port_env.h"
 #include "support/starter_run.h"
@@ -49,11 +51,24 @@ MachineState Capture() {
   return state;
 }
 
+// Keeps `json` as status-json/<test>[-<form>].json beside this program.
+void KeepJson(const std::string& json, const std::string& form = "") {
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const fs::path folder = fs::path(TestBinDir()) / "status-json";
+  fs::create_directories(folder);
+  const std::string name = std::string(test->name()) + (form.empty() ? "" : "-" + form) + ".json";
+  EXPECT_TRUE(WriteFileBytes((folder / name).wstring(), json));
+}
+
+ProcessOutcome RunStatus(const std::wstring& options) {
+  return RunProcess(StatusExe(), L"\"" + StatusExe() + L"\"" + options);
+}
+
 class StatusReport : public StarterTest {
  protected:
   // Runs the status program in both forms; the text and the JSON agree on
   // the verdict, and neither changes anything.
-  ProcessOutcome Report() {
+  ProcessOutcome Report(const std::string& form = "") {
     const MachineState before = Capture();
     const ProcessOutcome text = RunProcess(StatusExe(), L"\"" + StatusExe() + L"\"");
     const ProcessOutcome json = RunProcess(StatusExe(), L"\"" + StatusExe() + L"\" --json");
@@ -61,6 +76,7 @@ class StatusReport : public StarterTest {
     EXPECT_EQ(text.exit_code, json.exit_code);
     EXPECT_TRUE(Capture() == before) << "the report changed the machine";
     text_ = text.standard_output;
+    KeepJson(json.standard_output, form);
     return json;
   }
   // Whether the service's connected marker holds its bytes: the starter
@@ -117,7 +133,8 @@ TEST_F(StatusReport, InstalledNotRunningWithALeftoverMarkerAndATimeout) {
   EXPECT_THAT(report.standard_output,
               HasSubstr(R"("last_run":{"process_id":4100,"started":"2026-12-08 09:59:59.000",)"
                         R"("arguments":["--Dravel","Brimvale"],"mode":"--Dravel Brimvale",)"
-                        R"("status_line":"{\"Dravel\":1,\"Selkan\":0}","wait_ended":"port not LISTENING"})"));
+                        R"("status_line":"{\"Dravel\":1,\"Selkan\":0}","wait_ended":"port not LISTENING",)"
+                        R"("time_limit_stage":null,"outcome":"timed out","waited_ms":20900})"));
   EXPECT_THAT(report.standard_output,
               HasSubstr(R"("verdict":{"state":"not running","reason":"exe not Exist","exit_code":3})"));
   EXPECT_THAT(text_, HasSubstr("wait ended: port not LISTENING"));
@@ -146,7 +163,8 @@ TEST_F(StatusReport, ReadyWithAForgedRunLastInTheLog) {
               HasSubstr(R"("last_run":{"process_id":4300,"started":"2026-12-08 23:59:59.000",)"
                         R"("arguments":["--BrandleAgent","Selkan"],"mode":"--BrandleAgent Selkan",)"
                         R"("status_line":"{})" + fffd + fffd + fffd + fffd + fffd + fffd + fffd +
-                        R"(","wait_ended":"x\nverdict           ready"})"));
+                        R"(","wait_ended":"x\nverdict           ready","time_limit_stage":null,)"
+                        R"("outcome":"printed another line","waited_ms":2})"));
   EXPECT_THAT(report.standard_output, HasSubstr(R"("verdict":{"state":"ready","reason":"","exit_code":0})"));
   EXPECT_EQ(CountOf(text_, "\nverdict "), 1u) << text_;
   EXPECT_THAT(text_, HasSubstr(R"(wait ended: x\nverdict           ready)"));
@@ -204,7 +222,8 @@ TEST_F(StatusReport, RunningAndReady) {
 // service cannot listen there and writes no marker. Where the TCP tables
 // name owners, the report names the holder and the verdict blames it; where
 // they do not (wine 8), the report can only say so, and the verdict is the
-// check that failed next.
+// check that failed next. The service is starting until it is older than a
+// starter's whole wait, and not ready from then on.
 TEST_F(StatusReport, RunningWithAnotherProgramOnTheStoredPort) {
   const platform::WinsockSession winsock;
   platform::UniqueSocket other;
@@ -223,15 +242,119 @@ TEST_F(StatusReport, RunningWithAnotherProgramOnTheStoredPort) {
   EXPECT_EQ(report.exit_code, 1u);
   if (TablesNameOwners()) {
     const std::string holder = std::to_string(::GetCurrentProcessId());
+    // The holder is this test program, named by its image.
     EXPECT_THAT(report.standard_output,
-                HasSubstr(R"("listeners":[{"owner_id":)" + holder + R"(,"ipv6":false,"is_service":false}])"));
+                HasSubstr(R"("listeners":[{"owner_id":)" + holder + R"(,"ipv6":false,"is_service":false,)"
+                          R"("owner_image":")"));
+    EXPECT_THAT(report.standard_output, HasSubstr(R"(\\status_e2e_tests.exe"}])"));
     EXPECT_THAT(report.standard_output,
                 HasSubstr(R"("reason":"port 9691 is held by process )" + holder + R"(, which is no Vantic service")"));
-    EXPECT_THAT(text_, HasSubstr("port 9691         listening (IPv4), owner " + holder + ": no Vantic service"));
+    EXPECT_THAT(text_, HasSubstr("port 9691         listening (IPv4), owner " + holder +
+                                 " (status_e2e_tests.exe): no Vantic service"));
   } else {
-    EXPECT_THAT(report.standard_output, HasSubstr(R"("listeners":[{"owner_id":0,"ipv6":false,"is_service":null}])"));
+    EXPECT_THAT(report.standard_output,
+                HasSubstr(R"("listeners":[{"owner_id":0,"ipv6":false,"is_service":null,"owner_image":null}])"));
     EXPECT_THAT(report.standard_output, HasSubstr(R"("reason":"WsClientConnected.json not Exist")"));
     EXPECT_THAT(text_, HasSubstr("port 9691         listening (IPv4), owner not named by the system"));
+  }
+  EXPECT_THAT(report.standard_output, HasSubstr(R"("verdict":{"state":"starting",)"));
+  const auto not_ready = [] {
+    return RunStatus(L" --json").standard_output.find(R"("state":"not ready")") != std::string::npos;
+  };
+  ASSERT_TRUE(WaitFor(not_ready, 60000));
+  EXPECT_EQ(Report("later").exit_code, 1u);
+}
+
+// Three callers in turn (a mode that waits for the port, a mode that prints
+// nothing, one that waits for the service's marker too), then a run the time
+// limit ended as the starter logs one: the history lists each with its
+// caller and its wait, newest last, in both forms, and leaves the log as it
+// was (the services the runs started may still be writing their markers).
+TEST_F(StatusReport, HistoryOfThreeCallersAndARunTheLimitEnded) {
+  ASSERT_EQ(RunStarter({"--Dravel", "Brimvale"}).process.standard_output, kSuccess);
+  ASSERT_EQ(RunStarter({"--BrandleAgent", "UninstallReport"}).process.standard_output, "");
+  ASSERT_EQ(RunStarter({}).process.standard_output, kSuccess);
+  ASSERT_TRUE(WriteFileBytes(LogFile(), ReadFileBytes(LogFile()) +
+                                            "[4242] [2099-12-08 10:00:00.000] [info] [ START ] 2.3.6.2\r\n"
+                                            "[4242] [2099-12-08 10:00:36.050] [warning] run ended at its time limit in port selection\r\n"
+                                            "[4242] [2099-12-08 10:00:36.051] [info] OUTPUT->{\"Dravel\":1,\"Selkan\":0}\r\n"
+                                            "[4242] [2099-12-08 10:00:36.052] [info] [ END ]\n\r\n"));
+  const std::string log = ReadFileBytes(LogFile());
+  const auto last_write = fs::last_write_time(LogFile());
+  const ProcessOutcome json = RunStatus(L" --history --json");
+  const ProcessOutcome text = RunStatus(L" --history");
+  const ProcessOutcome two = RunStatus(L" --json --history 2");
+  EXPECT_EQ(ReadFileBytes(LogFile()), log);
+  EXPECT_TRUE(fs::last_write_time(LogFile()) == last_write);
+  KeepJson(json.standard_output, "history");
+  KeepJson(two.standard_output, "history-two");
+  EXPECT_EQ(json.exit_code, 0u);
+  EXPECT_EQ(text.exit_code, 0u);
+  const std::string& out = json.standard_output;
+  const std::size_t no_arguments = out.find(R"("mode":"no arguments","status_line":"{\"Dravel\":0,\"Selkan\":0}")");
+  const std::size_t uninstall = out.find(R"("mode":"--BrandleAgent UninstallReport","status_line":null,)");
+  const std::size_t port = out.find(R"("mode":"--Dravel Brimvale","status_line":"{\"Dravel\":0,\"Selkan\":0}")");
+  const std::size_t limit = out.find(R"("time_limit_stage":"port selection","outcome":"time limit","waited_ms":36051})");
+  ASSERT_NE(no_arguments, std::string::npos) << out;
+  ASSERT_NE(uninstall, std::string::npos) << out;
+  ASSERT_NE(port, std::string::npos) << out;
+  ASSERT_NE(limit, std::string::npos) << out;
+  EXPECT_TRUE(port < uninstall && uninstall < no_arguments && no_arguments < limit) << out;
+  EXPECT_EQ(CountOf(out, R"("waited_ms":)"), 4u) << out;
+  EXPECT_EQ(CountOf(out, R"("waited_ms":null)"), 0u) << out;
+  EXPECT_THAT(out, HasSubstr(R"("summary":{"runs":4,"outcomes":{"ready":2,"timed out":0,"time limit":1,"printed nothing":1,)"));
+  EXPECT_THAT(text.standard_output, HasSubstr("no arguments (arguments: none)  printed {\"Dravel\":0,\"Selkan\":0}  waited "));
+  EXPECT_THAT(text.standard_output, HasSubstr("--BrandleAgent UninstallReport (arguments: --BrandleAgent UninstallReport)  printed nothing  waited "));
+  EXPECT_THAT(text.standard_output, HasSubstr("--Dravel Brimvale (arguments: --Dravel Brimvale)  printed "));
+  EXPECT_THAT(text.standard_output, HasSubstr("2099-12-08 10:00:00.000  process 4242  no arguments (arguments: none)  printed "
+                                              "{\"Dravel\":1,\"Selkan\":0}  ended at its time limit in port selection  waited 36051 ms\r\n"));
+  EXPECT_THAT(text.standard_output, HasSubstr("summary           4 runs: 2 ready, 1 time limit, 1 printed nothing; median wait "));
+  EXPECT_EQ(CountOf(two.standard_output, R"("process_id":)"), 2u) << two.standard_output;
+  EXPECT_THAT(two.standard_output, HasSubstr(R"("process_id":4242,)"));
+}
+
+// A log forged to exhaust the report: runs that never end, each naming the
+// highest argument index a command line can hold, and a line of a megabyte.
+// The service is ready and the report says so in its usual time, with the
+// history as bounded as the report.
+TEST_F(StatusReport, ReadyWithALogForgedToExhaustTheReader) {
+  ASSERT_EQ(RunStarter({}).process.standard_output, kSuccess);
+  std::string forged;
+  for (int id = 1; id <= 5000; ++id) {
+    const std::string prefix = "[" + std::to_string(100000 + id) + "] [2026-12-08 10:00:00.000] [info] ";
+    forged += prefix + "[ START ] 2.3.6.2\r\n" + prefix + "param 32767->x\r\n";
+  }
+  forged += "[99] [2026-12-08 10:00:00.000] [info] [ START ] 2.3.6.2\r\n[99] [2026-12-08 10:00:01.000] [info] OUTPUT->" +
+            std::string(1 << 20, 'o') + "\r\n[99] [2026-12-08 10:00:02.000] [info] [ END ]\n\r\n";
+  ASSERT_TRUE(WriteFileBytes(LogFile(), ReadFileBytes(LogFile()) + forged));
+  const ProcessOutcome report = Report();
+  EXPECT_EQ(report.exit_code, 0u) << report.standard_output.substr(0, 2000);
+  EXPECT_THAT(report.standard_output, HasSubstr(R"("verdict":{"state":"ready","reason":"","exit_code":0})"));
+  EXPECT_THAT(report.standard_output, HasSubstr(R"("last_run":{"process_id":99,)"));
+  EXPECT_LT(report.standard_output.size(), 16000u);
+  const ProcessOutcome history = RunStatus(L" --history 200 --json");
+  KeepJson(history.standard_output, "history");
+  EXPECT_EQ(history.exit_code, 0u);
+  EXPECT_LT(history.seconds, 10.0);
+  EXPECT_EQ(CountOf(history.standard_output, R"("process_id":)"), 2u);  // the starter's run and the forged one
+}
+
+// Help and version on standard output with exit code 0; a wrong option
+// prints nothing there and exits 4, whatever the machine's state.
+TEST_F(StatusReport, HelpVersionAndWrongOptions) {
+  const ProcessOutcome help = RunStatus(L" --help");
+  EXPECT_EQ(help.exit_code, 0u);
+  EXPECT_THAT(help.standard_output, HasSubstr("usage: zephra_vantic_status [--json] | --history [N] [--json]"));
+  EXPECT_THAT(help.standard_output, HasSubstr("--history [N]"));
+  EXPECT_THAT(help.standard_output, HasSubstr("0 ready, 1 starting or not ready, 3 not running, 4 not installed or unknown"));
+  const ProcessOutcome version = RunStatus(L" --version");
+  EXPECT_EQ(version.exit_code, 0u);
+  EXPECT_THAT(version.standard_output, ::testing::StartsWith(std::string("zephra_vantic_status ") + log::kStarterVersion + "\r\n"));
+  for (const wchar_t* wrong : {L" --jsn", L" --json --json", L" --history 0", L" --history 201", L" --history x",
+                               L" 5", L" --help --json", L" --json 5"}) {
+    const ProcessOutcome outcome = RunStatus(wrong);
+    EXPECT_EQ(outcome.exit_code, 4u) << wrong;
+    EXPECT_EQ(outcome.standard_output, "") << wrong;
   }
 }
 
