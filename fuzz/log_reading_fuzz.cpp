@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "log/escaped_text.h"
+#include "log/log_text.h"
 #include "log/log_lines.h"
 #include "require.h"
 #include "status/json_text.h"

@@ -13,8 +13,8 @@
 #include "install/install_paths.h"
 #include "install/markers.h"
 #include "log/diag_log.h"
-#include "log/diag_logger.h"
-#include "log/escaped_text.h"
+#include "log/log_file.h"
+#include "log/log_text.h"
 #include "log/starter_version.h"
 #include "port/port_listening.h"
 #include "port/server_port.h"
@@ -41,13 +41,6 @@ RunStage g_stage;
 const platform::Failure g_run_limit_failed =  // NOLINT(cert-err58-cpp)
     StartRunLimit(contract::ClassifyCallerMode(__argc, __argv), g_status_line, g_stage);
 
-// The diagnostic logger exists before the entry point runs, so that every
-// stage, from the first, can log unconditionally. A log file that cannot be
-// opened is dealt with inside; only exhausted memory could escape, and before
-// the entry point there is nothing left to do about that.
-const bool g_diagnostic_logger_created =  // NOLINT(cert-err58-cpp)
-    (log::CreateDiagnosticLogger(), true);
-
 constexpr int kTempProbeTries = 5;
 constexpr DWORD kTempRetryDelayMs = 100;
 
@@ -73,7 +66,6 @@ ReadinessProbe MachineProbe(std::uint16_t port, const std::wstring& connected_ma
 }
 
 int RunStarter(int argc, char** argv) {
-  log::ConfigureDiagnosticLog();
   log::Info("[ START ] {}", log::kStarterVersion);
   for (int i = 1; i < argc; ++i) log::Info("param {}->{}", i, log::EscapeControls(argv[i]));
   if (g_run_limit_failed) log::Warn("run has no time limit: {}", platform::Describe(*g_run_limit_failed));
@@ -120,6 +112,9 @@ int RunStarter(int argc, char** argv) {
 }  // namespace starter::app
 
 int main(int argc, char** argv) {
+  // Open before every stage, so that each can log unconditionally. A log
+  // file that cannot be opened is dealt with inside.
+  const starter::log::DiagnosticLog diagnostic_log = starter::log::OpenStarterLog();
   // Stages report their troubles through their results; only something like
   // exhausted memory escapes one. Callers still get exit code 0 and a log line
   // rather than an abnormal end.

@@ -6,7 +6,7 @@
 #include "install/markers.h"
 #include "log/log_location.h"
 #include "log/starter_version.h"
-#include "log/utf8.h"
+#include "log/log_text.h"
 #include "platform/handles.h"
 #include "platform/system_facts.h"
 #include "platform/system_facts.h"

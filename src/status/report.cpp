@@ -6,8 +6,7 @@
 #include <iterator>
 
 #include "contract/product_contract.h"
-#include "log/escaped_text.h"
-#include "log/utf8.h"
+#include "log/log_text.h"
 #include "status/json_text.h"
 
 namespace starter::status {
