@@ -23,7 +23,7 @@ namespace {
 
 // spdlog expects a sink to throw spdlog::spdlog_ex, which stops the creation
 // of the logger or loses the one line being written.
-[[noreturn]] void ThrowFailure(const char* what, const std::wstring& path, const platform::SystemError& error) {
+[[noreturn]] void ThrowError(const char* what, const std::wstring& path, const platform::SystemError& error) {
   throw spdlog::spdlog_ex(std::string(what) + " " + WideToUtf8(path) + ": " + platform::Describe(error));
 }
 
@@ -118,9 +118,9 @@ std::uint32_t AttributesByName(const std::wstring& path) {
 
 platform::UniqueHandle HoldOwnFolder(HANDLE parent, const std::wstring& name, const std::wstring& path) {
   platform::Expected<platform::UniqueHandle> folder = platform::HoldFolderIn(parent, name);
-  if (!folder.ok()) ThrowFailure("Failed opening folder", path, folder.error());
+  if (!folder.ok()) ThrowError("Failed opening folder", path, folder.error());
   platform::Expected<platform::EntryFacts> facts = platform::QueryEntryFacts(folder->get());
-  if (!facts.ok()) ThrowFailure("Failed checking folder", path, facts.error());
+  if (!facts.ok()) ThrowError("Failed checking folder", path, facts.error());
   // Asked only now that the folder is held: its name cannot be given to another folder meanwhile.
   const Refusal refusal = JudgeOwnFolder(*facts, AttributesByName(path));
   if (refusal != Refusal::kNone) ThrowRefusal(refusal, path);
@@ -136,7 +136,7 @@ platform::UniqueHandle HoldOwnFolder(HANDLE parent, const std::wstring& name, co
 std::vector<platform::UniqueHandle> HoldLogFolders(const LogLocation& location) {
   CreateFolders(location.system_folder);
   platform::Expected<platform::UniqueHandle> system = platform::HoldFolderByPath(location.system_folder);
-  if (!system.ok()) ThrowFailure("Failed opening folder", location.system_folder, system.error());
+  if (!system.ok()) ThrowError("Failed opening folder", location.system_folder, system.error());
   std::vector<platform::UniqueHandle> held;
   held.push_back(std::move(*system));
   for (size_t i = 0; i < location.own_folders.size(); ++i)
@@ -189,7 +189,7 @@ class SharedLogFile final : public spdlog::sinks::base_sink<std::mutex> {
     const platform::Status opened = open.Open();
     if (opened.ok()) Check(open.log.file.get());
     else if (!platform::MeansNotNow(opened.error()))
-      ThrowFailure("Failed opening file", location_.FilePath(), opened.error());
+      ThrowError("Failed opening file", location_.FilePath(), opened.error());
   }
 
  protected:
@@ -203,7 +203,7 @@ class SharedLogFile final : public spdlog::sinks::base_sink<std::mutex> {
     DWORD written = 0;
     if (!::WriteFile(log.file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
         written != line.size())
-      ThrowFailure("Failed writing to file", location_.FilePath(), platform::LastError("WriteFile"));
+      ThrowError("Failed writing to file", location_.FilePath(), platform::LastError("WriteFile"));
   }
   // Every line is handed to the system as it is written: nothing to flush.
   void flush_() override {}
@@ -211,7 +211,7 @@ class SharedLogFile final : public spdlog::sinks::base_sink<std::mutex> {
  private:
   void Check(HANDLE file) const {
     platform::Expected<platform::EntryFacts> facts = platform::QueryEntryFacts(file);
-    if (!facts.ok()) ThrowFailure("Failed checking file", location_.FilePath(), facts.error());
+    if (!facts.ok()) ThrowError("Failed checking file", location_.FilePath(), facts.error());
     const Refusal refusal = JudgeLogFile(*facts);
     if (refusal != Refusal::kNone) ThrowRefusal(refusal, location_.FilePath());
   }
@@ -219,7 +219,7 @@ class SharedLogFile final : public spdlog::sinks::base_sink<std::mutex> {
   OpenLog OpenChecked() const {
     LogOpen open(folders_.back().get(), location_.file_name);
     const platform::Status opened = OpenLogWith(open);
-    if (!opened.ok()) ThrowFailure("Failed opening file", location_.FilePath(), opened.error());
+    if (!opened.ok()) ThrowError("Failed opening file", location_.FilePath(), opened.error());
     Check(open.log.file.get());
     return std::move(open.log);
   }
