@@ -11,8 +11,8 @@
 #include <windows.h>
 
 #include <chrono>
-#include <mutex>
 #include <condition_variable>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
