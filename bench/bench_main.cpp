@@ -14,7 +14,7 @@
 
 #include "bench/bench_env.h"
 #include "bench/benches.h"
-#include "log/diag_logger.h"
+#include "log/log_file.h"
 #include "support/win_test_env.h"
 
 namespace {
@@ -57,8 +57,7 @@ int main(int argc, char** argv) {
   }
   // The same logger as the starter's, so in-process measurements pay for the
   // same log lines a run writes.
-  starter::log::CreateDiagnosticLogger();
-  starter::log::ConfigureDiagnosticLog();
+  const starter::log::DiagnosticLog diagnostic_log = starter::log::OpenStarterLog();
 
   const starter::install::InstallLayout layout = starter::bench::PrepareInstallTree();
   int met = 0, ran = 0;

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "log/escaped_text.h"
+#include "log/log_text.h"
 #include "log/log_lines.h"
 #include "require.h"
 #include "status/json_text.h"

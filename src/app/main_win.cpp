@@ -13,8 +13,8 @@
 #include "install/install_paths.h"
 #include "install/markers.h"
 #include "log/diag_log.h"
-#include "log/diag_logger.h"
-#include "log/escaped_text.h"
+#include "log/log_file.h"
+#include "log/log_text.h"
 #include "log/starter_version.h"
 #include "port/port_listening.h"
 #include "port/server_port.h"
@@ -120,10 +120,10 @@ int main(int argc, char** argv) {
   // folders and file may be what holds the run up.
   app::StandardOutput standard_output;
   app::RunLimit limit(mode, standard_output);
+  // Then the log, before every stage, so that each can log unconditionally.
   // A log file that cannot be opened is dealt with inside: the run goes on
   // with a logger that writes nowhere.
-  log::CreateDiagnosticLogger();
-  log::ConfigureDiagnosticLog();
+  const log::DiagnosticLog diagnostic_log = log::OpenStarterLog();
   // Stages report their troubles through their results; only something like
   // exhausted memory escapes one. Callers still get exit code 0 and a log
   // line rather than an abnormal end.

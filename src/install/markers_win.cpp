@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "log/diag_log.h"
-#include "platform/file_removal.h"
+#include "platform/file_operations.h"
 #include "platform/handles.h"
 #include "platform/system_facts.h"
 
@@ -85,9 +85,9 @@ std::optional<LeftoverMarker> RemoveConnectedMarker(const std::wstring& connecte
   log::Info("remove {}", contract::kConnectedMarker.name);
   // A read-only marker, or one another program holds, would otherwise stay
   // and pass for the new service's in the first poll.
-  const platform::Failure failed = platform::RemoveFile(connected_marker);
-  if (!failed) return std::nullopt;
-  return ReportFailedRemoval(connected_marker, *failed);
+  const platform::Status removed = platform::RemoveFile(connected_marker);
+  if (removed.ok()) return std::nullopt;
+  return ReportFailedRemoval(connected_marker, removed.error());
 }
 
 bool IsConnectedMarkerPresent(const std::wstring& connected_marker, const std::optional<LeftoverMarker>& leftover) {

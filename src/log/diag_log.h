@@ -6,10 +6,30 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 
+namespace spdlog { class logger; }
+
 namespace starter::log {
+
+// Makes a logger the process's diagnostic log for the owner's life, then
+// puts back the one before (none, in the starter). The logger writes each
+// line as "[pid] [date time.ms] [level] message" in local time with CR LF
+// (the layout log/log_lines.h reads back), drops debug lines and hands every
+// written line to its sinks at once. The starter's own is made by
+// OpenStarterLog (log/log_file.h).
+class DiagnosticLog {
+ public:
+  explicit DiagnosticLog(std::shared_ptr<spdlog::logger> logger);
+  DiagnosticLog(const DiagnosticLog&) = delete;
+  DiagnosticLog& operator=(const DiagnosticLog&) = delete;
+  ~DiagnosticLog();
+
+ private:
+  std::shared_ptr<spdlog::logger> previous_;
+};
 
 enum class Level { kDebug = 1, kInfo = 2, kWarn = 3 };
 

@@ -1,7 +1,5 @@
 #include "log/log_location.h"
 
-#include <algorithm>
-
 namespace starter::log {
 namespace {
 
@@ -10,7 +8,6 @@ std::wstring RotatedName(const std::wstring& name) {
   if (dot == std::wstring::npos || dot == 0) return name + L".1";
   return name.substr(0, dot) + L".1" + name.substr(dot);
 }
-
 
 bool IsLink(std::uint32_t attributes) { return (attributes & platform::kAttributeReparsePoint) != 0; }
 
@@ -26,25 +23,21 @@ std::wstring LogLocation::FolderPath(std::size_t own_count) const {
 
 std::wstring LogLocation::FilePath() const { return FolderPath(own_folders.size()) + L'\\' + file_name; }
 
-std::wstring LogLocation::RotatedPath() const { return FolderPath(own_folders.size()) + L'\\' + rotated_name; }
+std::wstring LogLocation::RotatedFilePath() const { return FolderPath(own_folders.size()) + L'\\' + rotated_name; }
 
 LogLocation SplitLogPath(std::wstring_view path, std::size_t own_folders) {
-  std::vector<std::wstring> parts;
-  for (std::size_t start = 0;;) {
-    const std::size_t slash = path.find(L'\\', start);
-    parts.emplace_back(path.substr(start, slash == std::wstring_view::npos ? slash : slash - start));
-    if (slash == std::wstring_view::npos) break;
-    start = slash + 1;
-  }
   LogLocation location;
-  location.file_name = parts.back();
+  platform::PathParts parts = platform::SplitPath(path);
+  location.file_name = parts.name;
   location.rotated_name = RotatedName(location.file_name);
-  parts.pop_back();
-  // At least the drive stays the system's.
-  const std::size_t own = parts.empty() ? 0 : std::min(own_folders, parts.size() - 1);
-  location.own_folders.assign(parts.end() - static_cast<std::ptrdiff_t>(own), parts.end());
-  parts.resize(parts.size() - own);
-  for (std::size_t i = 0; i < parts.size(); ++i) location.system_folder += (i ? L"\\" : L"") + parts[i];
+  // At least the drive, or the root, stays the system's.
+  for (std::size_t own = 0; own < own_folders; ++own) {
+    const platform::PathParts folder = platform::SplitPath(parts.folder);
+    if (folder.folder.empty() || folder.name.empty()) break;
+    location.own_folders.emplace(location.own_folders.begin(), folder.name);
+    parts = folder;
+  }
+  location.system_folder = parts.folder;
   return location;
 }
 

@@ -27,7 +27,8 @@ struct LogLocation {
   // The system folder followed by the first `own_count` own folders.
   std::wstring FolderPath(std::size_t own_count) const;
   std::wstring FilePath() const;
-  std::wstring RotatedPath() const;
+  // Where the one older file lies: the log rotates into it.
+  std::wstring RotatedFilePath() const;
 };
 
 // Splits a full file path whose last `own_folders` folders are the

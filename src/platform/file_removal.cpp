@@ -1,28 +1,35 @@
 #include "platform/file_removal.h"
 
+#include "platform/file_facts.h"
+
 namespace starter::platform {
 namespace {
 
+using Step = Status (FileRemovalSteps::*)();
+
 // A program that holds the file without sharing its deletion, or under an
-// oplock the open began to break, often lets go within moments (a scanner
-// reading it once); one that keeps it is waited for no longer than the limit.
-Failure OpenForDeletion(FileRemovalSteps& steps) {
+// oplock it has yet to give up, often lets go within moments (a scanner
+// reading it once); one that keeps it is waited for no longer than the
+// limit. A try may itself take up to kSetInformationBound, so another is
+// begun only while it can end within the limit.
+Status TryUntilLimit(FileRemovalSteps& steps, Step step) {
   for (;;) {
-    Failure failed = steps.Open();
-    if (!failed || !MeansNotNow(*failed) ||
-        steps.Elapsed() + kOpenForDeletionRetry > kOpenForDeletionLimit)
-      return failed;
-    steps.Pause(kOpenForDeletionRetry);
+    Status tried = (steps.*step)();
+    if (tried.ok() || !MeansNotNow(tried.error()) ||
+        steps.Elapsed() + kRemovalRetry + kSetInformationBound > kRemovalLimit)
+      return tried;
+    steps.Pause(kRemovalRetry);
   }
 }
 
 }  // namespace
 
-Failure RemoveFileWith(FileRemovalSteps& steps) {
-  if (Failure failed = OpenForDeletion(steps)) return failed;
+Status RemoveFileWith(FileRemovalSteps& steps) {
+  if (Status opened = TryUntilLimit(steps, &FileRemovalSteps::Open); !opened.ok()) return opened;
   // Windows 10 1809 and later, on NTFS: one step frees the name, whoever
   // else holds the file and whatever its attributes.
-  if (!steps.DeleteAtOnce()) return std::nullopt;
+  Status deleted = TryUntilLimit(steps, &FileRemovalSteps::DeleteAtOnce);
+  if (deleted.ok() || MeansNotNow(deleted.error())) return deleted;
   // Refused. As unsupported: ERROR_INVALID_PARAMETER before Windows 10 1809
   // (an unknown class or flag) and on FAT and exFAT, ERROR_NOT_SUPPORTED on
   // ReFS, ERROR_INVALID_FUNCTION from some network redirectors and filter
@@ -33,9 +40,9 @@ Failure RemoveFileWith(FileRemovalSteps& steps) {
   // cannot be marked for deletion; the rename frees the name at once, so a
   // file still held by another program waits for its deletion under a name
   // no one looks for.
-  if (Failure failed = steps.ClearReadOnly()) return failed;
-  if (Failure failed = steps.MoveAside()) return failed;
-  return steps.MarkForDeletion();
+  for (const Step step : {&FileRemovalSteps::ClearReadOnly, &FileRemovalSteps::MoveAside})
+    if (Status done = TryUntilLimit(steps, step); !done.ok()) return done;
+  return TryUntilLimit(steps, &FileRemovalSteps::MarkForDeletion);
 }
 
 }  // namespace starter::platform

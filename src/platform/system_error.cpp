@@ -8,15 +8,16 @@ namespace starter::platform {
 
 SystemError ErrnoError(const char* call) { return {call, static_cast<std::uint32_t>(errno), ErrorSpace::kErrno}; }
 
-Failure FailedOpen(const char* call, std::uint32_t status) {
+Status OpenStatus(const char* call, std::uint32_t status) {
   constexpr std::uint32_t kSeverityError = 0x80000000;  // warnings and errors: no handle
-  if ((status & kSeverityError) == 0 && status != kStatusOplockBreakInProgress) return std::nullopt;
+  if ((status & kSeverityError) == 0 && status != kStatusOplockBreakInProgress) return {};
   return SystemError{call, status, ErrorSpace::kNtStatus};
 }
 
 bool MeansNotNow(const SystemError& error) {
   return error.space == ErrorSpace::kNtStatus &&
-         (error.code == kStatusSharingViolation || error.code == kStatusOplockBreakInProgress);
+         (error.code == kStatusSharingViolation || error.code == kStatusOplockBreakInProgress ||
+          error.code == kStatusCancelled);
 }
 
 std::string Describe(const SystemError& error) {

@@ -86,14 +86,18 @@ using Failure = std::optional<SystemError>;
 // has no end while the holder keeps the lock.
 inline constexpr std::uint32_t kStatusSharingViolation = 0xC0000043;
 inline constexpr std::uint32_t kStatusOplockBreakInProgress = 0x00000108;
+// What a rename or deletion answers when its watch cancelled its wait for
+// an oplock's break (platform/file_operations.h): the holder has not let
+// go yet.
+inline constexpr std::uint32_t kStatusCancelled = 0xC0000120;
 
-// What an open of a file that answered `status` comes to: nothing when its
+// What an open of a file that answered `status` comes to: ok when its
 // handle is to be used, else the failure. An oplock break in progress is
 // one: the holder has yet to let go, and the handle would wait for it.
-Failure FailedOpen(const char* call, std::uint32_t status);
+Status OpenStatus(const char* call, std::uint32_t status);
 
-// Whether a failed open says only "not now": another program has the file
-// for the moment, and a later try may succeed.
+// Whether a failed open, rename or deletion says only "not now": another
+// program has the file for the moment, and a later try may succeed.
 bool MeansNotNow(const SystemError& error);
 
 }  // namespace starter::platform

@@ -6,9 +6,9 @@
 #include "install/markers.h"
 #include "log/log_location.h"
 #include "log/starter_version.h"
-#include "log/utf8.h"
+#include "log/log_text.h"
 #include "platform/handles.h"
-#include "platform/held_entries.h"
+#include "platform/file_operations.h"
 #include "platform/system_facts.h"
 #include "port/port_listening.h"
 #include "port/server_port.h"
@@ -222,7 +222,7 @@ std::vector<StarterRun> GatherRuns(Observations& seen, std::size_t runs) {
   const std::string current_text = current.tail.ok() ? *current.tail : std::string();
   std::string rotated_text;
   if (runs > 1 || NeedsRotatedFile(current_text)) {
-    const LogText older = ReadLogFile(folder, location.rotated_name, location.RotatedPath());
+    const LogText older = ReadLogFile(folder, location.rotated_name, location.RotatedFilePath());
     seen.log_refused = older.refused;
     if (!seen.log_refused.empty()) return {};
     if (older.tail.ok()) rotated_text = *older.tail;

@@ -8,8 +8,7 @@
 #include <type_traits>
 
 #include "contract/product_contract.h"
-#include "log/escaped_text.h"
-#include "log/utf8.h"
+#include "log/log_text.h"
 #include "status/json_text.h"
 
 namespace starter::status {

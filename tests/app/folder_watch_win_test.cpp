@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "log/diag_logger.h"
 #include "support/log_capture.h"
 #include "support/win_test_env.h"
 
@@ -36,7 +35,7 @@ class MarkerFolderWatch : public ::testing::Test {
 // sleeps out each wait; a folder that can be watched says nothing.
 TEST_F(MarkerFolderWatch, SaysWhyAFolderCannotBeWatchedAndThenOnlySleeps) {
   test::LogCapture log;
-  log::DiagnosticLogger()->set_level(spdlog::level::debug);
+  log.RecordDebug();
   for (const std::wstring& marker : {std::wstring(), dir_ + L"\\gone\\WsClientConnected.json"}) {
     std::unique_ptr<FolderWatch> watch = WatchMarkerFolder(marker);
     const std::chrono::microseconds before = watch->Now();

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "app/hostile_run.h"
-#include "log/shared_file_sink.h"
+#include "log/log_file.h"
 #include "platform/handles.h"
 
 namespace starter::test {
@@ -118,7 +118,9 @@ TEST_F(HeldLog, AnUnwritableFolderKeepsWhatCanStillBeWritten) {
 // Any account may take the writers' lock and never let it go: here this
 // program does. The run waits for it once, half a second, then writes without it.
 TEST_F(HeldLog, AWritersLockThatIsNeverReleasedCostsARunOneShortWait) {
-  platform::UniqueHandle lock = log::OpenWritersMutex(LogFile());
+  // The mutex every starter's log writes share, by its name, as any program may open it.
+  const std::wstring name = L"Global\\" + log::WritersMutexName(LogFile());
+  platform::UniqueHandle lock(::CreateMutexW(nullptr, FALSE, name.c_str()));
   ASSERT_TRUE(lock);
   ASSERT_EQ(::WaitForSingleObject(lock.get(), 10000), WAIT_OBJECT_0);
   StarterOutcome run = RunStarter({"--Dravel", "Brimvale"});

@@ -6,16 +6,18 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <spdlog/logger.h>
 #include <spdlog/sinks/base_sink.h>
 
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "log/diag_logger.h"
+#include "log/diag_log.h"
 #include "platform/handles.h"
 #include "platform/program_deadline.h"
 #include "platform/system_facts.h"
@@ -100,12 +102,10 @@ TEST(CommandOutOfTime, ItsWarningIsWrittenOnceTheWatchHasStopped) {
   const test::StandinListing netstat;
   const test::ScopedEnvironmentVariable hang(L"NETSTAT_STANDIN_HANG", L"1");
   const auto slow = std::make_shared<SlowLog>();
-  const std::shared_ptr<spdlog::logger> saved = log::DiagnosticLogger();
-  log::DiagnosticLogger() = std::make_shared<spdlog::logger>("slow", slow);
-  log::DiagnosticLogger()->set_level(spdlog::level::info);
+  std::optional<log::DiagnosticLog> installed(std::in_place, std::make_shared<spdlog::logger>("slow", slow));
   std::string output;
   const CommandOutput outcome = ReadCommandOutput("netstat -ano", output, std::chrono::milliseconds(500));
-  log::DiagnosticLogger() = saved;
+  installed.reset();
   EXPECT_EQ(outcome, CommandOutput::kTimedOut);
   EXPECT_THAT(slow->written,
               ::testing::ElementsAre("cmd.exe /c netstat -ano ran out of time after 500 ms and was ended"));

@@ -5,7 +5,6 @@
 
 #include <mutex>
 
-#include "log/diag_logger.h"
 
 namespace starter::test {
 
@@ -26,14 +25,14 @@ struct LogCapture::Sink final : spdlog::sinks::base_sink<std::mutex> {
   void flush_() override {}
 };
 
-LogCapture::LogCapture() : sink_(std::make_shared<Sink>()) {
-  saved_ = log::DiagnosticLogger();
-  auto logger = std::make_shared<spdlog::logger>("capture", sink_);
-  logger->set_level(spdlog::level::info);
-  log::DiagnosticLogger() = logger;
+LogCapture::LogCapture()
+    : sink_(std::make_shared<Sink>()), logger_(std::make_shared<spdlog::logger>("capture", sink_)) {
+  installed_.emplace(logger_);
 }
 
-LogCapture::~LogCapture() { log::DiagnosticLogger() = saved_; }
+LogCapture::~LogCapture() = default;
+
+void LogCapture::RecordDebug() { logger_->set_level(spdlog::level::debug); }
 
 std::vector<std::string> LogCapture::Lines() const {
   return sink_->Snapshot();

@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "log/shared_file_sink.h"
+#include "log/log_file.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 5) return 2;
-  auto sink = std::make_shared<starter::log::SharedFileSink>(starter::log::SplitLogPath(argv[1], 2),
-                                                             std::wcstoull(argv[2], nullptr, 10));
+  auto sink = starter::log::OpenSharedLogFile(starter::log::SplitLogPath(argv[1], 2),
+                                              std::wcstoull(argv[2], nullptr, 10));
   spdlog::logger logger("writer", sink);
   logger.set_formatter(std::make_unique<spdlog::pattern_formatter>("%v", spdlog::pattern_time_type::local, "\r\n"));
   long writer = std::wcstol(argv[3], nullptr, 10);

@@ -1,4 +1,4 @@
-#include "log/shared_file_sink.h"
+#include "log/log_file.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ namespace {
 using test::PathExists;
 using test::ReadFileBytes;
 
-class SharedFileSinkTest : public ::testing::Test {
+class SharedLogFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     wchar_t temp[MAX_PATH] = {};
@@ -34,7 +34,7 @@ class SharedFileSinkTest : public ::testing::Test {
   // Of the folders, a and b are the sink's own.
   LogLocation Location() const { return SplitLogPath(path_, 2); }
   spdlog::logger MakeLogger(std::uint64_t max_size) {
-    spdlog::logger logger("sink_test", std::make_shared<SharedFileSink>(Location(), max_size));
+    spdlog::logger logger("sink_test", OpenSharedLogFile(Location(), max_size));
     logger.set_formatter(std::make_unique<spdlog::pattern_formatter>(
         "%v", spdlog::pattern_time_type::local, "\r\n"));
     return logger;
@@ -43,13 +43,13 @@ class SharedFileSinkTest : public ::testing::Test {
   std::wstring root_, folder_, path_, rotated_;
 };
 
-TEST_F(SharedFileSinkTest, CreatesMissingFoldersAndAppendsToWhatIsThere) {
+TEST_F(SharedLogFileTest, CreatesMissingFoldersAndAppendsToWhatIsThere) {
   MakeLogger(1000).info("first");
   MakeLogger(1000).info("second");
   EXPECT_EQ(ReadFileBytes(path_), "first\r\nsecond\r\n");
 }
 
-TEST_F(SharedFileSinkTest, RotatesIntoOneOlderFileAndNeverKeepsAThird) {
+TEST_F(SharedLogFileTest, RotatesIntoOneOlderFileAndNeverKeepsAThird) {
   auto logger = MakeLogger(20);
   logger.info("0123456789");  // 12 bytes
   logger.info("abcdefghij");  // would make 24: rotates first
@@ -59,19 +59,20 @@ TEST_F(SharedFileSinkTest, RotatesIntoOneOlderFileAndNeverKeepsAThird) {
   EXPECT_EQ(ReadFileBytes(rotated_), "abcdefghij\r\n");
   EXPECT_EQ(ReadFileBytes(path_), "ABCDEFGHIJ\r\n");
   EXPECT_FALSE(PathExists(folder_ + L"\\test.2.log"));
+  EXPECT_EQ(Location().RotatedFilePath(), rotated_);
 }
 
-TEST_F(SharedFileSinkTest, AFolderWhereTheFileShouldBeFailsAtCreation) {
+TEST_F(SharedLogFileTest, AFolderWhereTheFileShouldBeFailsAtCreation) {
   MakeLogger(100);  // creates the folders and the file
   ::DeleteFileW(path_.c_str());
   ASSERT_TRUE(::CreateDirectoryW(path_.c_str(), nullptr));
-  EXPECT_THROW(SharedFileSink(Location(), 100), spdlog::spdlog_ex);
+  EXPECT_THROW(OpenSharedLogFile(Location(), 100), spdlog::spdlog_ex);
   ::RemoveDirectoryW(path_.c_str());
 }
 
 // Several processes append at once, through a rotation: every line of every
 // writer must arrive exactly once and whole.
-TEST_F(SharedFileSinkTest, ConcurrentWritersLoseAndTearNoLineAcrossARotation) {
+TEST_F(SharedLogFileTest, ConcurrentWritersLoseAndTearNoLineAcrossARotation) {
   constexpr int kWriters = 4, kLines = 600;
   MakeLogger(1);  // creates the folders
   // About 4 * 600 * 72 bytes: one rotation at 120 KB keeps every line on disk.

@@ -1,4 +1,4 @@
-#include "log/utf8.h"
+#include "log/log_text.h"
 
 #include <cstdint>
 
@@ -31,7 +31,36 @@ void AppendCodePoint(std::string& out, char32_t cp) {
   }
 }
 
+
+constexpr unsigned char kDelete = 0x7F;
+
+bool IsControl(unsigned char byte) { return byte < 0x20 || byte == kDelete; }
+
+void AppendEscape(std::string& out, unsigned char byte) {
+  switch (byte) {
+    case '\r': out += "\\r"; return;
+    case '\n': out += "\\n"; return;
+    case '\t': out += "\\t"; return;
+    default: break;
+  }
+  constexpr char kHex[] = "0123456789ABCDEF";
+  out += "\\x";
+  out += kHex[byte >> 4];
+  out += kHex[byte & 0xF];
+}
+
 }  // namespace
+
+std::string EscapeControls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (IsControl(byte)) AppendEscape(out, byte);
+    else out += c;
+  }
+  return out;
+}
 
 std::string WideToUtf8(std::wstring_view text) {
   std::string out;
@@ -51,5 +80,6 @@ std::string WideToUtf8(std::wstring_view text) {
   }
   return out;
 }
+
 
 }  // namespace starter::log

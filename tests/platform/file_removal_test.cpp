@@ -1,17 +1,18 @@
 // The removal's steps on scripted answers, including those wine never gives:
 // a deletion with POSIX semantics that works (Windows 10 1809 and later on
-// NTFS), and a holder that lets go while the starter waits to open the file.
+// NTFS), a holder that lets go while the starter waits to open the file, and
+// one whose oplock holds a deletion or a rename up until its watch cancels it.
 #include "platform/file_removal.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/rename_record.h"
+#include "platform/file_facts.h"
 
 namespace starter::platform {
 namespace {
@@ -22,32 +23,41 @@ using ::testing::ElementsAreArray;
 
 // Each step fails with the code the script names for it, else succeeds; the
 // first `busy_opens` opens answer `busy` (a sharing violation unless the
-// script says otherwise). An open takes 1 ms.
+// script says otherwise), and a set-information step waits for an oplock's
+// break until its watch cancels it as often as `held` says. An open takes
+// 1 ms; a cancelled call, the whole bound.
 class ScriptedRemoval final : public FileRemovalSteps {
  public:
   std::map<std::string, std::uint32_t> failures;
   int busy_opens = 0;
+  std::map<std::string, int> held;
   std::uint32_t busy = kStatusSharingViolation;
   std::vector<std::string> steps;
   milliseconds now{0};
 
-  Failure Open() override {
+  Status Open() override {
     now += milliseconds(1);
     return Step(busy_opens-- > 0 ? "open (busy)" : "open");
   }
-  Failure DeleteAtOnce() override { return Step("delete at once"); }
-  Failure ClearReadOnly() override { return Step("clear read-only"); }
-  Failure MoveAside() override { return Step("move aside"); }
-  Failure MarkForDeletion() override { return Step("mark for deletion"); }
+  Status DeleteAtOnce() override { return SetInformation("delete at once"); }
+  Status ClearReadOnly() override { return SetInformation("clear read-only"); }
+  Status MoveAside() override { return SetInformation("move aside"); }
+  Status MarkForDeletion() override { return SetInformation("mark for deletion"); }
   milliseconds Elapsed() override { return now; }
   void Pause(milliseconds duration) override { now += duration; }
 
  private:
-  Failure Step(const std::string& name) {
+  Status SetInformation(const std::string& name) {
+    if (held[name]-- <= 0) return Step(name);
+    steps.push_back(name + " (cancelled)");
+    now += kSetInformationBound;
+    return SystemError{"SetFileInformationByHandle", kStatusCancelled, ErrorSpace::kNtStatus};
+  }
+  Status Step(const std::string& name) {
     steps.push_back(name);
     if (name == "open (busy)") return SystemError{"NtCreateFile", busy, ErrorSpace::kNtStatus};
     if (auto failure = failures.find(name); failure != failures.end()) return SystemError{"step", failure->second};
-    return std::nullopt;
+    return {};
   }
 };
 
@@ -70,9 +80,9 @@ TEST(FileRemoval, TheOlderWayRunsOnlyWhereTheOneStepDeletionIsRefused) {
     SCOPED_TRACE(c.name);
     ScriptedRemoval removal;
     removal.failures = c.failures;
-    const Failure failed = RemoveFileWith(removal);
+    const Status removed = RemoveFileWith(removal);
     EXPECT_THAT(removal.steps, ElementsAreArray(c.steps));
-    EXPECT_EQ(failed ? std::optional<std::uint32_t>(failed->code) : std::nullopt, c.failed);
+    EXPECT_EQ(removed.ok() ? std::nullopt : std::optional<std::uint32_t>(removed.error().code), c.failed);
   }
 }
 
@@ -84,20 +94,52 @@ TEST(FileRemoval, AHolderWithoutDeleteSharingIsWaitedForAboutTwoSecondsAtMost) {
     ScriptedRemoval released;
     released.busy = busy;
     released.busy_opens = 3;
-    EXPECT_FALSE(RemoveFileWith(released));
+    EXPECT_TRUE(RemoveFileWith(released).ok());
     EXPECT_THAT(released.steps, ElementsAre("open (busy)", "open (busy)", "open (busy)", "open", "delete at once"));
     EXPECT_LT(released.now, milliseconds(300));
 
     ScriptedRemoval kept;
     kept.busy = busy;
     kept.busy_opens = 1000;
-    const Failure failed = RemoveFileWith(kept);
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->code, busy);
-    EXPECT_GE(kept.now, milliseconds(1900));
+    const Status removed = RemoveFileWith(kept);
+    ASSERT_FALSE(removed.ok());
+    EXPECT_EQ(removed.error().code, busy);
+    // Tried until no time is left for the bounded calls after the open.
+    EXPECT_GE(kept.now, kRemovalLimit - kSetInformationBound - kRemovalRetry);
     EXPECT_LE(kept.now, milliseconds(2000));
     EXPECT_GE(kept.steps.size(), 10u);  // tried again and again, not slept through once
   }
+}
+
+// A deletion or a rename waits for another program to acknowledge the break
+// of its oplock; one that never does holds each try up to the bound, and
+// the removal still ends within its two seconds, without falling back to
+// the older way, whose steps would wait the same.
+TEST(FileRemoval, ACallCancelledAtItsBoundIsTriedAgainWithinTheLimit) {
+  ScriptedRemoval released;
+  released.held = {{"delete at once", 2}};
+  EXPECT_TRUE(RemoveFileWith(released).ok());
+  EXPECT_THAT(released.steps,
+              ElementsAre("open", "delete at once (cancelled)", "delete at once (cancelled)", "delete at once"));
+
+  ScriptedRemoval older_way;
+  older_way.failures = {{"delete at once", 87}};
+  older_way.held = {{"move aside", 1}};
+  EXPECT_TRUE(RemoveFileWith(older_way).ok());
+  EXPECT_THAT(older_way.steps, ElementsAre("open", "delete at once", "clear read-only", "move aside (cancelled)",
+                                           "move aside", "mark for deletion"));
+
+  ScriptedRemoval kept;
+  kept.held = {{"delete at once", 1000}};
+  const Status removed = RemoveFileWith(kept);
+  ASSERT_FALSE(removed.ok());
+  EXPECT_EQ(removed.error().code, kStatusCancelled);
+  EXPECT_TRUE(MeansNotNow(removed.error()));
+  EXPECT_LE(kept.now, kRemovalLimit);
+  EXPECT_GE(kept.now, kRemovalLimit - kSetInformationBound - kRemovalRetry);
+  EXPECT_EQ(kept.steps.front(), "open");
+  EXPECT_THAT(std::vector<std::string>(kept.steps.begin() + 1, kept.steps.end()),
+              ::testing::Each("delete at once (cancelled)"));
 }
 
 // What an open of the log or of a marker to be removed answers, as the
@@ -120,42 +162,15 @@ TEST(FileOpenAnswer, AnOplockBreakInProgressIsNotNowThoughItCameWithAHandle) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
-    const Failure failed = FailedOpen("NtCreateFile", c.status);
-    ASSERT_EQ(failed.has_value(), c.failed);
-    if (!failed) continue;
-    EXPECT_EQ(failed->code, c.status);
-    EXPECT_EQ(failed->space, ErrorSpace::kNtStatus);
-    EXPECT_EQ(MeansNotNow(*failed), c.not_now);
+    const Status opened = OpenStatus("NtCreateFile", c.status);
+    ASSERT_EQ(!opened.ok(), c.failed);
+    if (opened.ok()) continue;
+    EXPECT_EQ(opened.error().code, c.status);
+    EXPECT_EQ(opened.error().space, ErrorSpace::kNtStatus);
+    EXPECT_EQ(MeansNotNow(opened.error()), c.not_now);
   }
   // The same numbers from another space say something else.
   EXPECT_FALSE(MeansNotNow(SystemError{"CreateFileW", kStatusOplockBreakInProgress, ErrorSpace::kWin32}));
-}
-
-// Names of eight consecutive lengths: the record's head and the name end on
-// each even byte count modulo 8, the multiple of 8 among them, where storage
-// of whole 8-byte words has no room left over for a terminator by chance.
-TEST(RenameRequest, TheNameIsFollowedByANulWhateverItsLength) {
-  constexpr std::size_t kNameOffset = offsetof(RenameRecord, file_name);
-  int classes_seen = 0;
-  for (std::size_t length = 1; length <= 8; ++length) {
-    SCOPED_TRACE(length);
-    const std::u16string name(length, u'm');
-    int root = 0;
-    RenameRequest request = MakeRenameRequest(std::u16string_view(name), false, &root);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(request.storage.data());
-    const std::size_t name_end = kNameOffset + length * sizeof(char16_t);
-    if (name_end % 8 == 0) ++classes_seen;
-    EXPECT_EQ(request.size, name_end + sizeof(char16_t));
-    ASSERT_GE(request.storage.size() * sizeof(std::uint64_t), request.size);
-    EXPECT_EQ(std::memcmp(bytes + kNameOffset, name.data(), name.size() * sizeof(char16_t)), 0);
-    EXPECT_EQ(bytes[name_end], 0);
-    EXPECT_EQ(bytes[name_end + 1], 0);
-    EXPECT_EQ(request.record()->file_name_length, length * sizeof(char16_t));
-    EXPECT_EQ(request.record()->replace_if_exists, 0);
-    EXPECT_EQ(request.record()->root_directory, &root);
-  }
-  EXPECT_EQ(classes_seen, 2);
-  EXPECT_EQ(MakeRenameRequest(std::u16string_view(u"x"), true, nullptr).record()->replace_if_exists, 1);
 }
 
 }  // namespace

@@ -1,21 +1,25 @@
 // The removal against the real system. Wine refuses the deletion with POSIX
 // semantics, so a file another handle holds with delete sharing is renamed
 // aside, marked for deletion, and keeps that name until the holder lets go.
-#include "platform/file_removal.h"
+// And the watch that bounds renames and deletions, on a real wait of the
+// thread that it cancels (wine stages no oplock).
+#include "platform/file_operations.h"
 
 #include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "install/markers.h"
 #include "platform/handles.h"
-#include "platform/rename_record.h"
+#include "platform/system_facts.h"
 #include "support/capabilities.h"
 #include "support/win_test_env.h"
 
@@ -59,14 +63,13 @@ TEST_F(HeldFileRemoval, AHeldFileIsMovedAsideUnderExactlyItsNewNameWhateverItsLe
     SCOPED_TRACE(length);
     const std::wstring path = dir_ + L"\\" + name;
     ASSERT_TRUE(test::WriteFileBytes(path, "leftover"));
-    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     UniqueHandle holder(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder);
     const ULONGLONG before = ::GetTickCount64();
-    const Failure failed = RemoveFile(path);
+    const Status removed = RemoveFile(path);
     const ULONGLONG after = ::GetTickCount64();
-    EXPECT_FALSE(failed) << Describe(*failed);
+    EXPECT_TRUE(removed.ok()) << Describe(removed.error());
     EXPECT_FALSE(test::PathExists(path));
 
     const std::vector<std::wstring> aside = NamesStartingWith(name + L".");
@@ -98,14 +101,78 @@ TEST_F(HeldFileRemoval, AHeldFileIsMovedAsideUnderExactlyItsNewNameWhateverItsLe
 // The open answers in NTSTATUS, the folder's in Win32 errors: either way a
 // name that is gone counts as absent, so no warning says it was moved aside.
 TEST_F(HeldFileRemoval, ANameOrFolderThatIsGoneFailsAsAbsent) {
-  const Failure no_file = RemoveFile(dir_ + L"\\WsClientConnected.json");
-  ASSERT_TRUE(no_file);
-  EXPECT_TRUE(install::MeansAbsent(*no_file)) << Describe(*no_file);
-  const Failure no_folder = RemoveFile(dir_ + L"\\gone\\WsClientConnected.json");
-  ASSERT_TRUE(no_folder);
-  EXPECT_TRUE(install::MeansAbsent(*no_folder)) << Describe(*no_folder);
+  const Status no_file = RemoveFile(dir_ + L"\\WsClientConnected.json");
+  ASSERT_FALSE(no_file.ok());
+  EXPECT_TRUE(install::MeansAbsent(no_file.error())) << Describe(no_file.error());
+  const Status no_folder = RemoveFile(dir_ + L"\\gone\\WsClientConnected.json");
+  ASSERT_FALSE(no_folder.ok());
+  EXPECT_TRUE(install::MeansAbsent(no_folder.error())) << Describe(no_folder.error());
   EXPECT_FALSE(install::MeansAbsent(SystemError{"NtCreateFile", kStatusSharingViolation, ErrorSpace::kNtStatus}));
   EXPECT_FALSE(install::MeansAbsent(SystemError{"NtCreateFile", ERROR_FILE_NOT_FOUND, ErrorSpace::kNtStatus}));
+}
+
+// A pipe whose reads wait until something is written: a synchronous call of
+// this thread that waits as a set-information call waits for an oplock's
+// break, and that CancelSynchronousIo cancels as it cancels that wait. A
+// write after `deadline` ends a read the watch failed to cancel, so a
+// failure cannot hang the test.
+class WaitingPipe {
+ public:
+  explicit WaitingPipe(std::chrono::milliseconds deadline) {
+    ::CreatePipe(read_end.put(), write_end_.put(), nullptr, 0);
+    writer_ = std::thread([this, deadline] {
+      ::WaitForSingleObject(stop_.get(), static_cast<DWORD>(deadline.count()));
+      DWORD written = 0;
+      ::WriteFile(write_end_.get(), "x", 1, &written, nullptr);
+    });
+  }
+  ~WaitingPipe() {
+    ::SetEvent(stop_.get());
+    writer_.join();
+  }
+  Status Read() {
+    char byte = 0;
+    DWORD got = 0;
+    if (::ReadFile(read_end.get(), &byte, 1, &got, nullptr)) return {};
+    return LastError("ReadFile");
+  }
+
+  UniqueHandle read_end;
+
+ private:
+  UniqueHandle write_end_;
+  UniqueHandle stop_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::thread writer_;
+};
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+TEST(SetInformationWatch, AWaitPastTheBoundIsCancelledAndAnsweredNotNow) {
+  WaitingPipe pipe(milliseconds(10000));
+  const Clock::time_point start = Clock::now();
+  SetInformationWatch watch(milliseconds(100));
+  const Status answered = watch.Done(pipe.Read());
+  const Clock::duration took = Clock::now() - start;
+  ASSERT_FALSE(answered.ok());
+  EXPECT_EQ(answered.error().code, kStatusCancelled);
+  EXPECT_EQ(std::string(answered.error().call), "ReadFile");
+  EXPECT_TRUE(MeansNotNow(answered.error()));
+  EXPECT_GE(took, milliseconds(100));
+  EXPECT_LT(took, milliseconds(5000));
+}
+
+// Once the watched call has returned, the watch never reaches the thread's
+// next call, however long that one waits and however long the watch lives.
+TEST(SetInformationWatch, AFastCallKeepsItsAnswerAndTheThreadsNextWaitIsLeftAlone) {
+  SetInformationWatch watch(milliseconds(20));
+  const Status failed_at_once = watch.Done(SystemError{"SetFileInformationByHandle", ERROR_ACCESS_DENIED});
+  ASSERT_FALSE(failed_at_once.ok());
+  EXPECT_EQ(failed_at_once.error().code, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+
+  WaitingPipe pipe(milliseconds(300));  // well past the watch's bound
+  const Status read = pipe.Read();
+  EXPECT_TRUE(read.ok()) << Describe(read.error());
 }
 
 }  // namespace
