@@ -16,7 +16,6 @@
 #include "log/diag_logger.h"
 #include "log/escaped_text.h"
 #include "log/starter_version.h"
-#include "port/port_listening.h"
 #include "port/server_port.h"
 #include "service/launch.h"
 #include "service/process_detection.h"
@@ -59,19 +58,6 @@ bool ProbeTemp() {
   return false;
 }
 
-// The machine as the waits see it. With a `leftover` marker from an earlier
-// run at the marker's name, only another marker counts.
-ReadinessProbe MachineProbe(std::uint16_t port, const std::wstring& connected_marker,
-                            const std::optional<install::LeftoverMarker>& leftover) {
-  ReadinessProbe probe;
-  probe.port_listening = [port] { return port::IsPortListening(port); };
-  probe.service_running = [] { return service::IsServiceProcessRunning(0); };
-  probe.marker_present = [&] { return install::IsConnectedMarkerPresent(connected_marker, leftover); };
-  probe.watch_marker_folder = [&connected_marker] { return WatchMarkerFolder(connected_marker); };
-  probe.watch_nothing = WatchNothing;
-  return probe;
-}
-
 int RunStarter(int argc, char** argv) {
   log::ConfigureDiagnosticLog();
   log::Info("[ START ] {}", log::kStarterVersion);
@@ -87,12 +73,10 @@ int RunStarter(int argc, char** argv) {
   // Without a root every product path would name a folder at the root of the
   // current drive; nothing is deleted, created or launched from there.
   const bool have_root = !layout.root.empty();
-  std::optional<install::LeftoverMarker> leftover;
+  MachineProbe machine(layout.ConnectedMarker());
   if (have_root) {
     g_stage.Enter("stale marker");
-    leftover = ClearStaleConnectedMarker(service::IsServiceProcessRunning(0), [&] {
-      return install::RemoveConnectedMarker(layout.ConnectedMarker());
-    });
+    ClearStaleConnectedMarker(machine);
     g_stage.Enter("marker creation");
     install::CreateMissingMarkers(layout.markers);
   } else {
@@ -100,14 +84,14 @@ int RunStarter(int argc, char** argv) {
   }
 
   g_stage.Enter("port selection");
-  const std::uint16_t port = port::SelectServerPort(service::IsServiceProcessRunning);
+  const std::uint16_t port = port::SelectServerPort(machine);
   log::Info("start exe {} ...", port);
   g_stage.Enter("launch");
   if (have_root) service::LaunchService(layout.java_runtime, layout.service_jar, temp_ready);
 
   g_stage.Enter("wait");
   log::Info("check case...");
-  ReportReadiness(contract::ClassifyCallerMode(argc, argv), MachineProbe(port, layout.ConnectedMarker(), leftover),
+  ReportReadiness(contract::ClassifyCallerMode(argc, argv), port, machine,
                   [](const std::string& line) { return g_status_line.Print(line); });
 
   g_stage.Enter("end");

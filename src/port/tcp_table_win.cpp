@@ -1,4 +1,4 @@
-#include "port/port_listening.h"
+#include "port/tcp_table.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -7,11 +7,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "log/diag_log.h"
-#include "platform/system_error.h"
 #include "platform/system_facts.h"
-#include "platform/winsock.h"
-#include "port/tcp_table.h"
 
 namespace starter::port {
 namespace {
@@ -66,14 +62,12 @@ DWORD GetExtendedTcpTableOfSystem(void* table, DWORD* size, BOOL sorted, ULONG f
   return helper.get_extended_tcp_table(table, size, sorted, family, table_class, 0);
 }
 
-std::uint16_t NetworkToHost(std::uint16_t value) { return ntohs(value); }
-
-// The machine's table of one address family, every state, with owner ids.
-platform::Expected<std::vector<unsigned char>> ReadMachineTable(ULONG family) {
-  return ReadTcpTable([family](void* buffer, std::uint32_t* size) {
+// The machine's table of one address family, with owner ids.
+platform::Expected<std::vector<unsigned char>> ReadMachineTable(ULONG family, TableRows rows) {
+  const TCP_TABLE_CLASS table_class = rows == TableRows::kListeners ? TCP_TABLE_OWNER_PID_LISTENER : TCP_TABLE_OWNER_PID_ALL;
+  return ReadTcpTable([family, table_class](void* buffer, std::uint32_t* size) {
     DWORD system_size = *size;
-    const DWORD result =
-        GetExtendedTcpTableOfSystem(buffer, &system_size, TRUE, family, TCP_TABLE_OWNER_PID_ALL);
+    const DWORD result = GetExtendedTcpTableOfSystem(buffer, &system_size, TRUE, family, table_class);
     *size = system_size;
     return static_cast<std::uint32_t>(result);
   });
@@ -81,56 +75,18 @@ platform::Expected<std::vector<unsigned char>> ReadMachineTable(ULONG family) {
 
 }  // namespace
 
-bool IsPortListening(std::uint16_t port) {
-  const platform::Expected<std::vector<unsigned char>> table = ReadMachineTable(AF_INET);
-  if (!table) {
-    // Debug only: the probe runs in every poll, and the next poll asks again.
-    log::Debug("{}", Describe(table.error()));
-    return false;
-  }
-  return HasTcpRow<TcpRowImage>(table->data(), table->size(), port, kTcpStateListen, NetworkToHost);
-}
-
-platform::Expected<TcpTables> ReadMachineTcpTables() {
-  platform::Expected<std::vector<unsigned char>> v4 = ReadMachineTable(AF_INET);
-  if (!v4) return v4.error();
-  platform::Expected<std::vector<unsigned char>> v6 = ReadMachineTable(AF_INET6);
-  if (!v6) return v6.error();
+platform::Expected<TcpTables> ReadMachineTcpTables(TableRows rows) {
+  platform::Expected<std::vector<unsigned char>> v4 = ReadMachineTable(AF_INET, rows);
+  if (!v4.ok()) return v4.error();
+  platform::Expected<std::vector<unsigned char>> v6 = ReadMachineTable(AF_INET6, rows);
+  if (!v6.ok()) return v6.error();
   return TcpTables{std::move(*v4), std::move(*v6)};
 }
 
-bool IsPortConnected(const TcpTables& tables, std::uint16_t port) {
-  return HasEstablishedRow(tables, port, NetworkToHost);
-}
-
-ListingVerdict JudgeMachineTables(const TcpTables& tables, std::uint16_t port) {
-  return JudgeTcpTables(tables, port, NetworkToHost);
-}
-
-platform::Expected<ListingVerdict> JudgePortFromTables(std::uint16_t port) {
-  const platform::Expected<TcpTables> tables = ReadMachineTcpTables();
-  if (!tables) return tables.error();
-  return JudgeMachineTables(*tables, port);
-}
-
 platform::Expected<std::vector<PortListener>> ListenersOn(std::uint16_t port) {
-  const platform::Expected<TcpTables> tables = ReadMachineTcpTables();
-  if (!tables) return tables.error();
-  return ListenersIn(*tables, port, NetworkToHost);
-}
-
-BindOutcome TryBindPort(std::uint16_t port) {
-  const platform::WinsockSession winsock;
-  if (winsock.Result() != 0) return BindOutcome::kFailed;
-  const platform::UniqueSocket probe(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-  if (!probe) return BindOutcome::kFailed;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  if (::bind(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0)
-    return BindOutcome::kBound;
-  return ::WSAGetLastError() == WSAEACCES ? BindOutcome::kRefused : BindOutcome::kFailed;
+  const platform::Expected<TcpTables> tables = ReadMachineTcpTables(TableRows::kListeners);
+  if (!tables.ok()) return tables.error();
+  return ListenersIn(*tables, port);
 }
 
 }  // namespace starter::port
