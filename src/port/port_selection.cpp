@@ -91,9 +91,14 @@ std::optional<ListingVerdict> WeighWitnesses(PortSelectionSteps& steps, const st
   if (listing && listing->ask != Ask::kNothing) return listing;
   const std::optional<ListingVerdict> listeners = JudgeTables(steps, port, TableRows::kListeners);
   if (listeners && listeners->ask == Ask::kOwner) return listeners;
-  if (listing) return listing;
+  if (listing || !listeners) return listing;
   // No listing and no listener: only every row tells whether a connection holds the port.
-  return listeners ? JudgeTables(steps, port, TableRows::kAll) : std::nullopt;
+  const platform::Expected<TcpTables> all = steps.Tables(TableRows::kAll);
+  if (!all.ok()) {
+    log::Info("{}", Describe(all.error()));
+    return std::nullopt;
+  }
+  return ListingVerdict{HasEstablishedRow(*all, port) ? Ask::kAnyService : Ask::kNothing, 0};
 }
 
 // Tables that cannot be read hold no connection; logged at debug level only,

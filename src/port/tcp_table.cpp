@@ -51,6 +51,8 @@ bool HasTcpRow(const unsigned char* table, std::size_t size, std::uint16_t port,
 }
 
 template bool HasTcpRow<TcpRowImage>(const unsigned char*, std::size_t, std::uint16_t, std::uint32_t);
+template bool HasTcpRow<TcpBasicRowImage>(const unsigned char*, std::size_t, std::uint16_t, std::uint32_t);
+template bool HasTcpRow<Tcp6BasicRowImage>(const unsigned char*, std::size_t, std::uint16_t, std::uint32_t);
 template bool HasTcpRow<Tcp6RowImage>(const unsigned char*, std::size_t, std::uint16_t, std::uint32_t);
 
 std::vector<PortListener> ListenersIn(const TcpTables& tables, std::uint16_t port) {
@@ -61,6 +63,9 @@ std::vector<PortListener> ListenersIn(const TcpTables& tables, std::uint16_t por
 }
 
 bool HasEstablishedRow(const TcpTables& tables, std::uint16_t port) {
+  if (tables.rows == TableRows::kAll)
+    return HasTcpRow<TcpBasicRowImage>(tables.v4.data(), tables.v4.size(), port, kTcpStateEstablished) ||
+           HasTcpRow<Tcp6BasicRowImage>(tables.v6.data(), tables.v6.size(), port, kTcpStateEstablished);
   return HasTcpRow<TcpRowImage>(tables.v4.data(), tables.v4.size(), port, kTcpStateEstablished) ||
          HasTcpRow<Tcp6RowImage>(tables.v6.data(), tables.v6.size(), port, kTcpStateEstablished);
 }

@@ -21,6 +21,16 @@ struct TcpRowImage {
 };
 static_assert(sizeof(TcpRowImage) == 24, "rows are six 32-bit fields");
 
+// An IPv4 row of the basic classes, which name no owner.
+struct TcpBasicRowImage {
+  std::uint32_t state;
+  std::uint32_t local_address;
+  std::uint32_t local_port;  // network byte order, in the low 16 bits
+  std::uint32_t remote_address;
+  std::uint32_t remote_port;
+};
+static_assert(sizeof(TcpBasicRowImage) == 20, "rows are five 32-bit fields");
+
 struct Tcp6RowImage {
   std::uint8_t local_address[16];
   std::uint32_t local_scope_id;
@@ -33,6 +43,18 @@ struct Tcp6RowImage {
 };
 static_assert(sizeof(Tcp6RowImage) == 56, "two addresses of 16 bytes and six 32-bit fields");
 
+// An IPv6 row of GetTcp6Table, which names no owner.
+struct Tcp6BasicRowImage {
+  std::uint32_t state;
+  std::uint8_t local_address[16];
+  std::uint32_t local_scope_id;
+  std::uint32_t local_port;  // network byte order, in the low 16 bits
+  std::uint8_t remote_address[16];
+  std::uint32_t remote_scope_id;
+  std::uint32_t remote_port;
+};
+static_assert(sizeof(Tcp6BasicRowImage) == 52, "two addresses of 16 bytes and five 32-bit fields");
+
 constexpr std::uint32_t kTcpStateListen = 2;
 constexpr std::uint32_t kTcpStateEstablished = 5;
 
@@ -43,12 +65,25 @@ template <typename Row>
 bool HasTcpRow(const unsigned char* table, std::size_t size, std::uint16_t port, std::uint32_t state);
 
 extern template bool HasTcpRow<TcpRowImage>(const unsigned char*, std::size_t, std::uint16_t, std::uint32_t);
+extern template bool HasTcpRow<TcpBasicRowImage>(const unsigned char*, std::size_t, std::uint16_t, std::uint32_t);
+extern template bool HasTcpRow<Tcp6BasicRowImage>(const unsigned char*, std::size_t, std::uint16_t, std::uint32_t);
 extern template bool HasTcpRow<Tcp6RowImage>(const unsigned char*, std::size_t, std::uint16_t, std::uint32_t);
+
+// Which rows a read asks for. Where the system resolves owners socket by
+// socket (wine 8), a read of every row with owners costs seconds on a machine
+// with thousands of connections, IPv6 even when it holds none of them; the
+// listeners cost what the listeners cost, and every row without owners a
+// fraction of that.
+enum class TableRows {
+  kListeners,  // the listeners, with owners (owner-pid rows)
+  kAll,        // every row, without owners (basic rows)
+};
 
 // The IPv4 and the IPv6 table of the machine, as read.
 struct TcpTables {
   std::vector<unsigned char> v4;
   std::vector<unsigned char> v6;
+  TableRows rows = TableRows::kListeners;  // how the rows are laid out
 };
 
 // A socket listening on a port, as the tables give it.
@@ -57,7 +92,8 @@ struct PortListener {
   bool ipv6 = false;
 };
 
-// Every row listening on `port`, IPv4 rows first, in table order.
+// Every row listening on `port`, IPv4 rows first, in table order, in tables
+// of the listeners.
 std::vector<PortListener> ListenersIn(const TcpTables& tables, std::uint16_t port);
 
 // Whether either table holds an established connection whose local port is `port`.
@@ -92,13 +128,8 @@ platform::Expected<std::vector<unsigned char>> ReadTcpTable(Fill&& fill) {
 
 // --- The machine's tables (Windows) -----------------------------------------
 
-// Which rows a read asks for. Where the system resolves owners socket by
-// socket (wine 8), a read of every row costs seconds on a machine with
-// thousands of connections; the listeners alone cost what the listeners cost.
-enum class TableRows { kListeners, kAll };
-
-// The machine's IPv4 and IPv6 tables of those rows, with owner ids; the
-// failure when a table cannot be read. Logs nothing.
+// The machine's IPv4 and IPv6 tables of those rows; the failure when a table
+// cannot be read. Logs nothing.
 platform::Expected<TcpTables> ReadMachineTcpTables(TableRows rows);
 
 // Every socket listening on `port` on the machine, IPv4 and IPv6, with its

@@ -17,6 +17,13 @@ namespace {
 static_assert(sizeof(TcpRowImage) == sizeof(MIB_TCPROW_OWNER_PID));
 static_assert(offsetof(TcpRowImage, state) == offsetof(MIB_TCPROW_OWNER_PID, dwState));
 static_assert(offsetof(TcpRowImage, local_port) == offsetof(MIB_TCPROW_OWNER_PID, dwLocalPort));
+static_assert(sizeof(TcpBasicRowImage) == sizeof(MIB_TCPROW));
+static_assert(offsetof(TcpBasicRowImage, state) == offsetof(MIB_TCPROW, dwState));
+static_assert(offsetof(TcpBasicRowImage, local_port) == offsetof(MIB_TCPROW, dwLocalPort));
+static_assert(sizeof(Tcp6BasicRowImage) == sizeof(MIB_TCP6ROW));
+static_assert(offsetof(Tcp6BasicRowImage, state) == offsetof(MIB_TCP6ROW, State));
+static_assert(offsetof(Tcp6BasicRowImage, local_port) == offsetof(MIB_TCP6ROW, dwLocalPort));
+static_assert(offsetof(MIB_TCP6TABLE, table) == sizeof(DWORD));
 static_assert(sizeof(Tcp6RowImage) == sizeof(MIB_TCP6ROW_OWNER_PID));
 static_assert(offsetof(Tcp6RowImage, state) == offsetof(MIB_TCP6ROW_OWNER_PID, dwState));
 static_assert(offsetof(Tcp6RowImage, local_port) == offsetof(MIB_TCP6ROW_OWNER_PID, dwLocalPort));
@@ -31,10 +38,12 @@ static_assert(kTcpStateEstablished == MIB_TCP_STATE_ESTAB);
 // file of that name; it is loaded by its full path in the system folder
 // instead, once, on first use.
 using GetExtendedTcpTableFn = DWORD(WINAPI*)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+using GetTcp6TableFn = ULONG(WINAPI*)(PMIB_TCP6TABLE, PULONG, BOOL);
 
 struct IpHelper {
   DWORD load_error = ERROR_MOD_NOT_FOUND;
   GetExtendedTcpTableFn get_extended_tcp_table = nullptr;
+  GetTcp6TableFn get_tcp6_table = nullptr;
 };
 
 IpHelper Load() {
@@ -49,25 +58,34 @@ IpHelper Load() {
   }
   helper.get_extended_tcp_table = reinterpret_cast<GetExtendedTcpTableFn>(
       reinterpret_cast<void*>(::GetProcAddress(library, "GetExtendedTcpTable")));
-  helper.load_error = helper.get_extended_tcp_table ? ERROR_SUCCESS : ERROR_PROC_NOT_FOUND;
+  helper.get_tcp6_table =
+      reinterpret_cast<GetTcp6TableFn>(reinterpret_cast<void*>(::GetProcAddress(library, "GetTcp6Table")));
+  helper.load_error = helper.get_extended_tcp_table && helper.get_tcp6_table ? ERROR_SUCCESS : ERROR_PROC_NOT_FOUND;
   // cppcheck-suppress resourceLeak ; the library stays loaded on purpose
   return helper;
 }
 
-// GetExtendedTcpTable of the system's IP helper; ERROR_MOD_NOT_FOUND or
-// ERROR_PROC_NOT_FOUND when the library or the function cannot be had.
-DWORD GetExtendedTcpTableOfSystem(void* table, DWORD* size, BOOL sorted, ULONG family, TCP_TABLE_CLASS table_class) {
+// One table of the system's IP helper: the listeners with owners, or every
+// row without them (GetExtendedTcpTable has no such class for IPv6:
+// GetTcp6Table gives it); ERROR_MOD_NOT_FOUND or ERROR_PROC_NOT_FOUND when
+// the library or a function cannot be had.
+DWORD FillTableOfSystem(void* table, DWORD* size, ULONG family, TableRows rows) {
   static const IpHelper helper = Load();
-  if (!helper.get_extended_tcp_table) return helper.load_error;
-  return helper.get_extended_tcp_table(table, size, sorted, family, table_class, 0);
+  if (helper.load_error != ERROR_SUCCESS) return helper.load_error;
+  if (rows == TableRows::kListeners)
+    return helper.get_extended_tcp_table(table, size, TRUE, family, TCP_TABLE_OWNER_PID_LISTENER, 0);
+  if (family == AF_INET) return helper.get_extended_tcp_table(table, size, TRUE, family, TCP_TABLE_BASIC_ALL, 0);
+  ULONG system_size = *size;
+  const ULONG result = helper.get_tcp6_table(static_cast<PMIB_TCP6TABLE>(table), &system_size, TRUE);
+  *size = system_size;
+  return result;
 }
 
-// The machine's table of one address family, with owner ids.
+// The machine's table of one address family.
 platform::Expected<std::vector<unsigned char>> ReadMachineTable(ULONG family, TableRows rows) {
-  const TCP_TABLE_CLASS table_class = rows == TableRows::kListeners ? TCP_TABLE_OWNER_PID_LISTENER : TCP_TABLE_OWNER_PID_ALL;
-  return ReadTcpTable([family, table_class](void* buffer, std::uint32_t* size) {
+  return ReadTcpTable([family, rows](void* buffer, std::uint32_t* size) {
     DWORD system_size = *size;
-    const DWORD result = GetExtendedTcpTableOfSystem(buffer, &system_size, TRUE, family, table_class);
+    const DWORD result = FillTableOfSystem(buffer, &system_size, family, rows);
     *size = system_size;
     return static_cast<std::uint32_t>(result);
   });
@@ -80,7 +98,7 @@ platform::Expected<TcpTables> ReadMachineTcpTables(TableRows rows) {
   if (!v4.ok()) return v4.error();
   platform::Expected<std::vector<unsigned char>> v6 = ReadMachineTable(AF_INET6, rows);
   if (!v6.ok()) return v6.error();
-  return TcpTables{std::move(*v4), std::move(*v6)};
+  return TcpTables{std::move(*v4), std::move(*v6), rows};
 }
 
 platform::Expected<std::vector<PortListener>> ListenersOn(std::uint16_t port) {

@@ -14,12 +14,13 @@
 
 namespace starter::test {
 
-// An IPv4 table of one row on `port`, as IP Helper lays it out.
-inline std::vector<unsigned char> OneRowTable(std::uint32_t state, std::uint16_t port, std::uint32_t owner) {
-  std::vector<unsigned char> table(sizeof(std::uint32_t) + sizeof(port::TcpRowImage));
+// An IPv4 table of one row on `port`, as IP Helper lays out rows of type `Row`.
+template <typename Row, typename... Owner>
+std::vector<unsigned char> OneRowTable(std::uint32_t state, std::uint16_t port, Owner... owner) {
+  std::vector<unsigned char> table(sizeof(std::uint32_t) + sizeof(Row));
   const std::uint32_t count = 1;
   std::memcpy(table.data(), &count, sizeof(count));
-  port::TcpRowImage row{state, 0x0100007F, 0, 0, 0, owner};
+  Row row{state, 0x0100007F, 0, 0, 0, owner...};
   const unsigned char port_bytes[4] = {static_cast<unsigned char>(port >> 8), static_cast<unsigned char>(port & 0xFF), 0,
                                        0};
   std::memcpy(&row.local_port, port_bytes, sizeof(port_bytes));
@@ -67,8 +68,9 @@ struct ScriptedSteps final : port::PortSelectionSteps {
     asked.push_back(all ? "all" : "listeners");
     if (tables_unreadable) return platform::SystemError{"GetExtendedTcpTable", 50};
     port::TcpTables tables;
-    if (listener) tables.v4 = OneRowTable(port::kTcpStateListen, 9673, *listener);
-    else if (all && connected) tables.v4 = OneRowTable(port::kTcpStateEstablished, 9673, 0);
+    tables.rows = rows;
+    if (all && connected) tables.v4 = OneRowTable<port::TcpBasicRowImage>(port::kTcpStateEstablished, 9673);
+    else if (listener) tables.v4 = OneRowTable<port::TcpRowImage>(port::kTcpStateListen, 9673, *listener);
     return tables;
   }
   port::BindOutcome TryBind(std::uint16_t port) override {
