@@ -198,9 +198,11 @@ TEST_F(PortWitnessRun, WhileAServiceRunsEachListenerIsJudgedByItsOwner) {
 
 // Every poll reads the listeners alone: what the machine's other
 // connections cost is no part of it (under wine 8 a read of every row
-// resolves each one's owner, seconds at this count). 9,000 connections are
-// 18,000 sockets of this process, within the 20,000 descriptors a process
-// may hold on the test machines.
+// resolves each one's owner, tens of seconds at this count, and the run's
+// limit ended such a run with the timeout line). 9,000 connections are 18,000
+// sockets of this process, within the 20,000 descriptors a process may hold
+// on the test machines. Wine's own netstat takes its whole 5 s here, and the
+// tables judge the port after it: the run stays well inside its limit.
 TEST_F(PortSelectionRun, APortModeRunBesideNineThousandConnectionsAnswersAtOnce) {
   const platform::WinsockSession winsock;
   const LoopbackConnections busy(9000);
@@ -209,7 +211,8 @@ TEST_F(PortSelectionRun, APortModeRunBesideNineThousandConnectionsAnswersAtOnce)
   ASSERT_TRUE(run.process.finished);
   EXPECT_EQ(run.process.standard_output, R"({"Dravel":0,"Selkan":0})");
   std::printf("a port-mode run beside %d connections took %.1f s\n", busy.Count(), run.process.seconds);
-  EXPECT_LT(run.process.seconds, 10.0);
+  EXPECT_LT(run.process.seconds, 20.0);
+  EXPECT_THAT(run.log, Not(Contains(StartsWith("warning run ended at its time limit"))));
 }
 
 // Another program takes the chosen port after the selection and the service
