@@ -9,7 +9,7 @@
 #include "platform/handles.h"
 #include "platform/process_start.h"
 #include "platform/system_facts.h"
-#include "port/port_listening.h"
+#include "app/readiness_wait.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
 #include "service/launch.h"
@@ -38,7 +38,7 @@ void StopServices(const install::InstallLayout& layout) {
 bool StartListeningService(const install::InstallLayout& layout, std::uint16_t port) {
   test::StoreServerPort(port);
   service::LaunchService(layout.java_runtime, layout.service_jar, true);
-  return test::WaitFor([port] { return port::IsPortListening(port); }, 20000);
+  return test::WaitFor([port] { return app::MachineProbe(L"").CheckPort(port).ready; }, 20000);
 }
 
 namespace {

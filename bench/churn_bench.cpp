@@ -14,7 +14,6 @@
 #include "bench/benches.h"
 #include "bench/figures.h"
 #include "install/markers.h"
-#include "port/port_listening.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
 #include "support/win_test_env.h"
@@ -67,6 +66,22 @@ bool PrintWaitFigures(double wait_ms, double cpu_ms, long rewrites) {
   return PrintFloor("wait until the timeout", wait_ms / 1000, kFullWaitMs / 1000, "s");
 }
 
+// The product's probe, its polls counted at the port check each makes first.
+struct CountedProbe final : app::ReadinessProbe {
+  CountedProbe(const std::wstring& marker, int& polls_made) : machine(marker), polls(polls_made) {}
+  app::PortCheck CheckPort(std::uint16_t port) override {
+    ++polls;
+    return machine.CheckPort(port);
+  }
+  bool ServiceRunning() override { return machine.ServiceRunning(); }
+  bool MarkerPresent() override { return machine.MarkerPresent(); }
+  void RemoveConnectedMarker() override { machine.RemoveConnectedMarker(); }
+  std::unique_ptr<app::FolderWatch> WatchMarkerFolder() override { return machine.WatchMarkerFolder(); }
+  std::unique_ptr<app::FolderWatch> WatchNothing() override { return machine.WatchNothing(); }
+  app::MachineProbe machine;
+  int& polls;
+};
+
 // The product's loop and checks in this process, every poll counted.
 bool InProcessWait(const install::InstallLayout& layout, const Churn& churn) {
   std::printf("  the product's poll loop in this process:\n");
@@ -76,21 +91,16 @@ bool InProcessWait(const install::InstallLayout& layout, const Churn& churn) {
   }
   int polls = 0;
   std::string printed;
-  app::ReadinessProbe probe;
-  probe.port_listening = [&] {
-    ++polls;
-    return port::IsPortListening(kWaitPort);
-  };
-  probe.service_running = [] { return service::IsServiceProcessRunning(0); };
-  probe.marker_present = [&] { return install::IsFilePresent(layout.ConnectedMarker()); };
-  probe.watch_marker_folder = [&] { return app::WatchMarkerFolder(layout.ConnectedMarker()); };
-  const auto print = [&](const std::string& line) {
-    printed = line;
-    return true;
-  };
+  CountedProbe probe(layout.ConnectedMarker(), polls);
+  struct Kept final : app::LineWriter {
+    explicit Kept(std::string& into) : line(into) {}
+    void Write(std::string_view text) override { line = text; }
+    std::string& line;
+  } kept{printed};
+  app::StatusLineOnce print(kept);
   const double cpu_before = ThreadCpuMs();
   const long rewrites_before = churn.Rewrites();
-  const double ms = TimeMs([&] { app::ReportReadiness(contract::CallerMode::kNoArgument, probe, print); });
+  const double ms = TimeMs([&] { app::ReportReadiness(contract::CallerMode::kAllChecks, kWaitPort, probe, print); });
   const double cpu_ms = ThreadCpuMs() - cpu_before;
   const long rewrites = churn.Rewrites() - rewrites_before;
   StopServices(layout);

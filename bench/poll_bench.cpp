@@ -15,7 +15,7 @@
 #include "bench/benches.h"
 #include "bench/figures.h"
 #include "install/markers.h"
-#include "port/port_listening.h"
+#include "app/readiness_wait.h"
 #include "service/process_detection.h"
 #include "support/win_test_env.h"
 
@@ -92,9 +92,10 @@ Failure BarePoll(const wchar_t* marker) {
 }
 
 Failure ProductPoll(const std::wstring& marker) {
-  if (!port::IsPortListening(kPollPort)) return kListening;
-  if (!service::IsServiceProcessRunning(0)) return kService;
-  return install::IsFilePresent(marker) ? kNone : kMarker;
+  app::MachineProbe machine(marker);
+  if (!machine.CheckPort(kPollPort).ready) return kListening;
+  if (!machine.ServiceRunning()) return kService;
+  return machine.MarkerPresent() ? kNone : kMarker;
 }
 
 using FailureCounts = std::array<int, kFailureKinds>;
@@ -131,12 +132,12 @@ void PrintFailures(const FailureCounts& failures) {
 void PrintBreakdown(const install::InstallLayout& layout, const Settings& settings) {
   std::vector<double> listening, service, file, sleep;
   for (int round = 0; round < settings.rounds; ++round) {
-    listening.push_back(TimeMs([] { port::IsPortListening(kPollPort); }));
+    listening.push_back(TimeMs([] { app::MachineProbe(L"").CheckPort(kPollPort); }));
     service.push_back(TimeMs([] { service::IsServiceProcessRunning(0); }));
     file.push_back(TimeMs([&] { install::IsFilePresent(layout.ConnectedMarker()); }));
     sleep.push_back(TimeMs([] { ::Sleep(100); }));
   }
-  PrintFigure("breakdown: IsPortListening", listening);
+  PrintFigure("breakdown: the port check", listening);
   PrintFigure("breakdown: IsServiceProcessRunning(0)", service);
   PrintFigure("breakdown: IsFilePresent", file);
   PrintFigure("the 100 ms sleep between polls", sleep);

@@ -12,7 +12,6 @@
 #include "bench/figures.h"
 #include "bench/process_usage.h"
 #include "install/markers.h"
-#include "port/port_listening.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
 #include "support/win_test_env.h"
@@ -25,24 +24,35 @@ constexpr std::uint16_t kStarterPort = 9697;  // the real starter keeps to the r
 
 Usage OwnUsage() { return SampleUsage(::GetCurrentProcess(), ::GetCurrentProcessId()); }
 
+// The product's probe, sampled after the marker check that ends each poll.
+struct SampledProbe final : app::ReadinessProbe {
+  SampledProbe(const std::wstring& marker, std::vector<Usage>& samples) : machine(marker), after_poll(samples) {}
+  app::PortCheck CheckPort(std::uint16_t port) override { return machine.CheckPort(port); }
+  bool ServiceRunning() override { return machine.ServiceRunning(); }
+  bool MarkerPresent() override {
+    const bool present = machine.MarkerPresent();
+    after_poll.push_back(OwnUsage());
+    return present;
+  }
+  void RemoveConnectedMarker() override { machine.RemoveConnectedMarker(); }
+  std::unique_ptr<app::FolderWatch> WatchMarkerFolder() override { return machine.WatchMarkerFolder(); }
+  std::unique_ptr<app::FolderWatch> WatchNothing() override { return machine.WatchNothing(); }
+  app::MachineProbe machine;
+  std::vector<Usage>& after_poll;
+};
+
 // The product's loop with the product's checks and its watch on the
 // marker's folder; a sample after every poll (each reaches the marker check).
 std::vector<Usage> WaitOutAllPolls(const install::InstallLayout& layout, std::string& printed) {
   std::vector<Usage> after_poll;
-  app::ReadinessProbe probe;
-  probe.port_listening = [] { return port::IsPortListening(kWaitPort); };
-  probe.service_running = [] { return service::IsServiceProcessRunning(0); };
-  probe.marker_present = [&] {
-    const bool present = install::IsFilePresent(layout.ConnectedMarker());
-    after_poll.push_back(OwnUsage());
-    return present;
-  };
-  probe.watch_marker_folder = [&] { return app::WatchMarkerFolder(layout.ConnectedMarker()); };
-  app::ReportReadiness(contract::CallerMode::kNoArgument, probe,
-                     [&](const std::string& line) {
-                       printed = line;
-                       return true;
-                     });
+  SampledProbe probe(layout.ConnectedMarker(), after_poll);
+  struct Kept final : app::LineWriter {
+    explicit Kept(std::string& into) : line(into) {}
+    void Write(std::string_view text) override { line = text; }
+    std::string& line;
+  } kept{printed};
+  app::StatusLineOnce line(kept);
+  app::ReportReadiness(contract::CallerMode::kAllChecks, kWaitPort, probe, line);
   return after_poll;
 }
 

@@ -10,8 +10,6 @@
 #include "bench/benches.h"
 #include "bench/figures.h"
 #include "platform/program_deadline.h"
-#include "port/port_listening.h"
-#include "port/port_availability.h"
 #include "port/server_port.h"
 #include "support/port_env.h"
 #include "support/product_internals.h"
@@ -67,8 +65,9 @@ int ChecksMade(int taken) { return taken < kServicePorts ? taken + 1 : kServiceP
 // milliseconds per availability check, or negative when it chose wrongly.
 double TimeSelection(int taken, std::vector<double>& totals) {
   test::StoreServerPort(contract::kFirstServicePort);
+  test::RunningServices services;
   std::uint16_t chosen = 0;
-  const double ms = TimeMs([&] { chosen = port::SelectServerPort(service::IsServiceProcessRunning); });
+  const double ms = TimeMs([&] { chosen = port::SelectServerPort(services); });
   const int expected = taken < kServicePorts ? contract::kFirstServicePort + taken : 0;
   if (chosen != expected) {
     std::printf("  selection chose %u, expected %d\n", chosen, expected);
@@ -121,13 +120,16 @@ void PrintPartsBreakdown(const Settings& settings) {
       platform::ProgramDeadline deadline(nothing);
       static_cast<void>(deadline.Start(std::chrono::seconds(30)));
     }));
-    tables.push_back(TimeMs([] { static_cast<void>(port::JudgePortFromTables(contract::kFirstServicePort)); }));
-    bind.push_back(TimeMs([] { port::TryBindPort(contract::kFirstServicePort); }));
+    tables.push_back(TimeMs([] { static_cast<void>(port::ListenersOn(contract::kFirstServicePort)); }));
+    bind.push_back(TimeMs([] {
+      test::RunningServices services;
+      port::MachinePortSteps(services).TryBind(contract::kFirstServicePort);
+    }));
     walk.push_back(TimeMs([] { service::IsServiceProcessRunning(4); }));
     line.push_back(TimeMs([] { log::Info("port {} is not available", contract::kFirstServicePort); }));
   }
   PrintFigure("breakdown: time-limit watch started and stopped", watch);
-  PrintFigure("breakdown: TCP tables read and judged", tables);
+  PrintFigure("breakdown: TCP listeners read", tables);
   PrintFigure("breakdown: bind probe", bind);
   PrintFigure("breakdown: IsServiceProcessRunning(4)", walk);
   PrintFigure("breakdown: one log line", line);

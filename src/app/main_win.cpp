@@ -16,7 +16,6 @@
 #include "log/log_file.h"
 #include "log/log_text.h"
 #include "log/starter_version.h"
-#include "port/port_listening.h"
 #include "port/server_port.h"
 #include "service/launch.h"
 #include "service/process_detection.h"
@@ -48,19 +47,6 @@ bool ProbeTemp() {
   return false;
 }
 
-// The machine as the waits see it. With a `leftover` marker from an earlier
-// run at the marker's name, only another marker counts.
-ReadinessProbe MachineProbe(std::uint16_t port, const std::wstring& connected_marker,
-                            const std::optional<install::LeftoverMarker>& leftover) {
-  ReadinessProbe probe;
-  probe.port_listening = [port] { return port::IsPortListening(port); };
-  probe.service_running = [] { return service::IsServiceProcessRunning(0); };
-  probe.marker_present = [&] { return install::IsConnectedMarkerPresent(connected_marker, leftover); };
-  probe.watch_marker_folder = [&connected_marker] { return WatchMarkerFolder(connected_marker); };
-  probe.watch_nothing = WatchNothing;
-  return probe;
-}
-
 // The stages, in their order. The run's limit is told each one it enters,
 // so that when it ends a run it can say where the run was held up.
 void RunStages(contract::CallerMode mode, int argc, char** argv, RunLimit& limit) {
@@ -77,16 +63,10 @@ void RunStages(contract::CallerMode mode, int argc, char** argv, RunLimit& limit
   // Without a root every product path would name a folder at the root of the
   // current drive; nothing is deleted, created or launched from there.
   const bool have_root = !layout.root.empty();
-  std::optional<install::LeftoverMarker> leftover;
+  MachineProbe machine(layout.ConnectedMarker());
   if (have_root) {
     limit.Enter(Stage::kStaleMarker);
-    // A connected marker left by a service that has since ended would let
-    // the wait report success before the new service is ready; a running
-    // service owns its marker, and may be the one callers wait for.
-    if (!service::IsServiceProcessRunning(0)) {
-      log::Info("Vantic process not exist");
-      leftover = install::RemoveConnectedMarker(layout.ConnectedMarker());
-    }
+    ClearStaleConnectedMarker(machine);
     limit.Enter(Stage::kMarkerCreation);
     install::CreateMissingMarkers(layout.markers);
   } else {
@@ -94,15 +74,14 @@ void RunStages(contract::CallerMode mode, int argc, char** argv, RunLimit& limit
   }
 
   limit.Enter(Stage::kPortSelection);
-  const std::uint16_t port = port::SelectServerPort(service::IsServiceProcessRunning);
+  const std::uint16_t port = port::SelectServerPort(machine);
   log::Info("start exe {} ...", port);
   limit.Enter(Stage::kLaunch);
   if (have_root) service::LaunchService(layout.java_runtime, layout.service_jar, temp_ready);
 
   limit.Enter(Stage::kWait);
   log::Info("check case...");
-  ReportReadiness(mode, MachineProbe(port, layout.ConnectedMarker(), leftover),
-                  [&limit](const std::string& line) { return limit.line().Print(line); });
+  ReportReadiness(mode, port, machine, limit.line());
 
   limit.Enter(Stage::kEnd);
   log::Info("[ END ]\n");

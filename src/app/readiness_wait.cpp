@@ -14,121 +14,146 @@ using contract::kConnectedMarkerMissing;
 using contract::kPortNotListening;
 using contract::kServiceMissing;
 
-const char* Failed(const char* check) {
+// A poll answers nothing (an empty text) when every check it makes passed,
+// or else the words naming the check that failed. Each starts again from its
+// first check: success needs all checks of the mode to pass within one poll.
+using PollResult = std::string;
+
+PollResult Failed(std::string check) {
   log::Debug("{}", check);
   return check;
+}
+
+// The words of a failed port check: who holds the port, if anyone does.
+PollResult PortFailure(const PortCheck& port) { return port.held_by.empty() ? kPortNotListening : port.held_by; }
+
+// The polls of each waiting mode. The port mode writes no poll lines.
+PollResult PollPort(ReadinessProbe& probe, std::uint16_t port) {
+  const PortCheck check = probe.CheckPort(port);
+  return check.ready ? PollResult() : PortFailure(check);
+}
+
+PollResult PollServiceAndMarker(ReadinessProbe& probe, std::uint16_t) {
+  if (!probe.ServiceRunning()) return Failed(kServiceMissing);
+  log::Debug("exe Exist");
+  if (probe.MarkerPresent()) return {};
+  return Failed(kConnectedMarkerMissing);
+}
+
+PollResult PollAll(ReadinessProbe& probe, std::uint16_t port) {
+  if (const PortCheck check = probe.CheckPort(port); !check.ready) return Failed(PortFailure(check));
+  log::Debug("port LISTENING");
+  return PollServiceAndMarker(probe, port);
 }
 
 // Waits are made in whole milliseconds and never end before the clock says.
 milliseconds AtLeast(microseconds span) { return std::chrono::ceil<milliseconds>(span); }
 
-// One poll, timed on the watch's clock.
-struct TimedPoll {
-  const char* failed;
-  microseconds ended;
-  microseconds cost;
-};
-
-TimedPoll PollTimed(const Poll& poll, FolderWatch& watch) {
-  const microseconds began = watch.Now();
-  const char* failed = poll();
-  const microseconds ended = watch.Now();
-  return {failed, ended, ended - began};
-}
-
-void PauseUntil(microseconds until, FolderWatch& watch) {
-  if (const microseconds now = watch.Now(); now < until) watch.Pause(AtLeast(until - now));
-}
-
-// A poll on the clock and the period after it, spent on the watch. A change
-// in the folder brings an extra poll at once, so a marker is seen as soon as
-// it is written. Extra polls keep kMinExtraPollGap from the end of the poll
-// before, so a folder that changes all the time cannot make the starter
-// spin, and one that could not end within the period (judged by the poll
-// before) is left to the next poll on the clock, which it would put off.
-const char* PollAndWatch(const Poll& poll, FolderWatch& watch) {
-  TimedPoll last = PollTimed(poll, watch);
-  const microseconds period_end = last.ended + contract::kPollPeriod;
-  for (microseconds now = last.ended; last.failed && now < period_end; now = watch.Now()) {
-    if (!watch.WaitForChange(AtLeast(period_end - now))) continue;
-    const microseconds start = std::max<microseconds>(watch.Now(), last.ended + kMinExtraPollGap);
-    const bool in_time = start + last.cost < period_end;
-    PauseUntil(in_time ? start : period_end, watch);
-    if (in_time) last = PollTimed(poll, watch);
-  }
-  return last.failed;
-}
-
-// What a waiting mode logs first, how it polls and what it waits on between
-// polls; a wait that runs out reports the mode's timeout line.
+// What a waiting mode logs first, how it polls and whether it watches the
+// marker's folder between polls; a wait that runs out reports the mode's
+// timeout line.
 struct WaitingMode {
   contract::CallerMode mode;
   const char* first_line;
-  const char* (*poll)(const ReadinessProbe&);
-  std::function<std::unique_ptr<FolderWatch>()> ReadinessProbe::*watch;
+  PollResult (*poll)(ReadinessProbe&, std::uint16_t);
+  bool watches_marker_folder;
 };
 
-constexpr WaitingMode kNoArgumentWait{contract::CallerMode::kNoArgument, "Case no args, check port,process and file",
-                                      PollPortServiceAndMarker, &ReadinessProbe::watch_marker_folder};
-constexpr WaitingMode kPortWait{contract::CallerMode::kPort, "Case --Dravel Brimvale, check port", PollPort,
-                                &ReadinessProbe::watch_nothing};
+// One wait: the mode's polls of the service on one port, on a watch.
+class Wait {
+ public:
+  Wait(const WaitingMode& mode, std::uint16_t port, ReadinessProbe& probe, FolderWatch& watch)
+      : mode_(mode), port_(port), probe_(probe), watch_(watch) {}
+
+  // Up to contract::kMaxPolls polls on the clock, each followed by a period
+  // of waiting on the watch, the last one too; extra polls do not count.
+  // Nothing on success, else the words of the check that failed last.
+  PollResult UntilReady() {
+    PollResult failed;
+    for (int i = 0; i < contract::kMaxPolls; ++i) {
+      failed = PollAndWatch();
+      if (failed.empty()) break;
+    }
+    return failed;
+  }
+
+ private:
+  // One poll, timed on the watch's clock.
+  struct TimedPoll {
+    PollResult failed;
+    microseconds ended;
+    microseconds cost;
+  };
+
+  TimedPoll PollTimed() {
+    const microseconds began = watch_.Now();
+    PollResult failed = mode_.poll(probe_, port_);
+    const microseconds ended = watch_.Now();
+    return {std::move(failed), ended, ended - began};
+  }
+
+  void PauseUntil(microseconds until) {
+    if (const microseconds now = watch_.Now(); now < until) watch_.Pause(AtLeast(until - now));
+  }
+
+  // A poll on the clock and the period after it, spent on the watch. A
+  // change in the folder brings an extra poll at once, so a marker is seen as
+  // soon as it is written. Extra polls keep kMinExtraPollGap from the end of
+  // the poll before, so a folder that changes all the time cannot make the
+  // starter spin, and one that could not end within the period (judged by the
+  // poll before) is left to the next poll on the clock, which it would put off.
+  PollResult PollAndWatch() {
+    TimedPoll last = PollTimed();
+    const microseconds period_end = last.ended + contract::kPollPeriod;
+    for (microseconds now = last.ended; !last.failed.empty() && now < period_end; now = watch_.Now()) {
+      if (!watch_.WaitForChange(AtLeast(period_end - now))) continue;
+      const microseconds start = std::max<microseconds>(watch_.Now(), last.ended + kMinExtraPollGap);
+      const bool in_time = start + last.cost < period_end;
+      PauseUntil(in_time ? start : period_end);
+      if (in_time) last = PollTimed();
+    }
+    return last.failed;
+  }
+
+  const WaitingMode& mode_;
+  std::uint16_t port_;
+  ReadinessProbe& probe_;
+  FolderWatch& watch_;
+};
+
+constexpr WaitingMode kAllChecksWait{contract::CallerMode::kAllChecks, "Case no args, check port,process and file",
+                                     PollAll, true};
+constexpr WaitingMode kPortWait{contract::CallerMode::kPort, "Case --Dravel Brimvale, check port", PollPort, false};
 constexpr WaitingMode kProcessAndFileWait{contract::CallerMode::kProcessAndFile,
-                                          "Case --BrandleAgent Dravel, check process and file",
-                                          PollServiceAndMarker, &ReadinessProbe::watch_marker_folder};
+                                          "Case --BrandleAgent Dravel, check process and file", PollServiceAndMarker,
+                                          true};
 
 // A wait that runs out names the check that kept it from success, which the
 // poll lines, written only at debug level, do not. A line the run's limit
 // printed first leaves this one unprinted and unlogged.
-void WaitAndReport(const WaitingMode& mode, const ReadinessProbe& probe, const PrintLine& print) {
+void WaitAndReport(const WaitingMode& mode, std::uint16_t port, ReadinessProbe& probe, StatusLineOnce& status_line) {
   log::Info("{}", mode.first_line);
-  const std::unique_ptr<FolderWatch> watch = (probe.*mode.watch)();
-  const char* failed = WaitUntilReady([&] { return mode.poll(probe); }, *watch);
-  if (failed) log::Info("wait ended: {}", failed);
-  const std::string line = failed ? contract::TimeoutLine(mode.mode) : contract::kSuccessLine;
-  if (print(line)) log::Info("OUTPUT->{}", line);
+  const std::unique_ptr<FolderWatch> watch =
+      mode.watches_marker_folder ? probe.WatchMarkerFolder() : probe.WatchNothing();
+  const PollResult failed = Wait(mode, port, probe, *watch).UntilReady();
+  if (!failed.empty()) log::Info("wait ended: {}", failed);
+  const std::string line = failed.empty() ? contract::kSuccessLine : contract::TimeoutLine(mode.mode);
+  if (status_line.Print(line)) log::Info("OUTPUT->{}", line);
 }
 
 }  // namespace
 
-std::optional<install::LeftoverMarker> ClearStaleConnectedMarker(
-    bool service_running, const std::function<std::optional<install::LeftoverMarker>()>& remove_marker) {
-  if (service_running) return std::nullopt;
+void ClearStaleConnectedMarker(ReadinessProbe& probe) {
+  if (probe.ServiceRunning()) return;
   log::Info("Vantic process not exist");
-  return remove_marker();
+  probe.RemoveConnectedMarker();
 }
 
-const char* PollPort(const ReadinessProbe& probe) {
-  // The port mode writes no poll lines.
-  return probe.port_listening() ? nullptr : kPortNotListening;
-}
-
-const char* PollServiceAndMarker(const ReadinessProbe& probe) {
-  if (!probe.service_running()) return Failed(kServiceMissing);
-  log::Debug("exe Exist");
-  if (probe.marker_present()) return nullptr;
-  return Failed(kConnectedMarkerMissing);
-}
-
-const char* PollPortServiceAndMarker(const ReadinessProbe& probe) {
-  if (!probe.port_listening()) return Failed(kPortNotListening);
-  log::Debug("port LISTENING");
-  return PollServiceAndMarker(probe);
-}
-
-const char* WaitUntilReady(const Poll& poll, FolderWatch& watch) {
-  const char* failed = nullptr;
-  for (int i = 0; i < contract::kMaxPolls; ++i) {
-    failed = PollAndWatch(poll, watch);
-    if (!failed) return nullptr;
-  }
-  return failed;
-}
-
-void ReportReadiness(contract::CallerMode mode, const ReadinessProbe& probe, const PrintLine& print) {
+void ReportReadiness(contract::CallerMode mode, std::uint16_t port, ReadinessProbe& probe, StatusLineOnce& line) {
   switch (mode) {
-    case contract::CallerMode::kNoArgument: return WaitAndReport(kNoArgumentWait, probe, print);
-    case contract::CallerMode::kPort: return WaitAndReport(kPortWait, probe, print);
-    case contract::CallerMode::kProcessAndFile: return WaitAndReport(kProcessAndFileWait, probe, print);
+    case contract::CallerMode::kAllChecks: return WaitAndReport(kAllChecksWait, port, probe, line);
+    case contract::CallerMode::kPort: return WaitAndReport(kPortWait, port, probe, line);
+    case contract::CallerMode::kProcessAndFile: return WaitAndReport(kProcessAndFileWait, port, probe, line);
     case contract::CallerMode::kUninstallReport: log::Info("Case --BrandleAgent UninstallReport"); return;
     case contract::CallerMode::kNone: return;
   }

@@ -1,27 +1,20 @@
 #pragma once
-// What the starter decides about the service, apart from the system calls
-// that answer its questions: whether an old connected marker goes, and the
-// wait for readiness each caller mode needs (up to 200 polls on a clock of
-// 100 ms periods, spent on a watch that brings an extra poll when the
-// marker's folder changes), ending in the line the caller reads.
+// The wait for readiness each caller mode needs: up to 200 polls on a clock
+// of 100 ms periods, spent on a watch that brings an extra poll when the
+// marker's folder changes, ending in the line the caller reads. The polls ask
+// the app's probe of the machine (ReadinessProbe), scripted in the tests.
 #include <chrono>
-#include <functional>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "app/run_limit.h"
 #include "contract/product_contract.h"
 #include "install/markers.h"
+#include "port/server_port.h"
 
 namespace starter::app {
-
-// A connected marker left by a service that has since ended would let the
-// next wait report success before the newly launched service is ready.
-// Removes the marker (through `remove_marker`) only when no service runs; a
-// running service owns its marker and may be the one callers wait for.
-// Answers the leftover the removal could not take away, if any.
-std::optional<install::LeftoverMarker> ClearStaleConnectedMarker(
-    bool service_running, const std::function<std::optional<install::LeftoverMarker>()>& remove_marker);
 
 // What the waits wait on between polls, and their clock.
 class FolderWatch {
@@ -37,50 +30,74 @@ class FolderWatch {
   virtual void Pause(std::chrono::milliseconds duration) = 0;
 };
 
-// Watches the folder of `connected_marker` for files created, renamed or
-// written in it (not in its subfolders). When there is no folder (no install
-// root) or it cannot be watched, a debug line says why and the watch only
-// sleeps. (Windows only.)
-std::unique_ptr<FolderWatch> WatchMarkerFolder(const std::wstring& connected_marker);
-// A watch on no folder: the waits are plain sleeps on the clock. (Windows only.)
-std::unique_ptr<FolderWatch> WatchNothing();
-
-// What the polls look at, and what the starter waits on between them.
-struct ReadinessProbe {
-  std::function<bool()> port_listening;
-  std::function<bool()> service_running;
-  std::function<bool()> marker_present;
-  // For the modes that wait for the marker: a watch on its folder.
-  std::function<std::unique_ptr<FolderWatch>()> watch_marker_folder;
-  // For the port mode: no event announces a socket that starts to listen.
-  std::function<std::unique_ptr<FolderWatch>()> watch_nothing;
+// What a poll finds on the service's port.
+struct PortCheck {
+  // The service listens there: a listener whose owner is a Vantic service
+  // process, or one whose owner the system does not name (id 0).
+  bool ready = false;
+  // Otherwise, when another program listens there instead, the words that
+  // say so, starting with "port "; empty when nothing listens.
+  std::string held_by;
 };
+
+// What the starter asks of the machine from the stale marker to the wait.
+class ReadinessProbe {
+ public:
+  virtual ~ReadinessProbe() = default;
+  virtual PortCheck CheckPort(std::uint16_t port) = 0;
+  virtual bool ServiceRunning() = 0;
+  // Whether the connected marker is there; a marker the removal below could
+  // not take away does not count.
+  virtual bool MarkerPresent() = 0;
+  // Removes the connected marker, keeping what could not be taken away.
+  virtual void RemoveConnectedMarker() = 0;
+  // For the modes that wait for the marker: a watch on its folder.
+  virtual std::unique_ptr<FolderWatch> WatchMarkerFolder() = 0;
+  // For the port mode: no event announces a socket that starts to listen.
+  virtual std::unique_ptr<FolderWatch> WatchNothing() = 0;
+};
+
+// A connected marker left by a service that has since ended would let the
+// next wait report success before the newly launched service is ready. The
+// marker goes only when no service runs; a running service owns its marker
+// and may be the one callers wait for.
+void ClearStaleConnectedMarker(ReadinessProbe& probe);
 
 // Changes of the folder bring extra polls, never closer than this to the end
 // of the previous poll, however often the folder changes.
 inline constexpr std::chrono::milliseconds kMinExtraPollGap{10};
 
-// A poll answers nullptr when every check it makes passed, or else the words
-// naming the check that failed (contract::kPortNotListening and its kind).
-using Poll = std::function<const char*()>;
 
-// The polls of each waiting mode. Each starts again from its first check:
-// success needs all checks of the mode to pass within one poll.
-const char* PollPort(const ReadinessProbe& probe);
-const char* PollServiceAndMarker(const ReadinessProbe& probe);
-const char* PollPortServiceAndMarker(const ReadinessProbe& probe);
+// Logs the mode's first line, waits as the mode requires for the service on
+// `port` and prints its line through the run's single claim of it (a line
+// the run's limit printed first leaves this one unprinted and unlogged); the
+// modes without a wait print nothing. A wait that runs out logs the check
+// that kept it from success.
+void ReportReadiness(contract::CallerMode mode, std::uint16_t port, ReadinessProbe& probe, StatusLineOnce& line);
 
-// Up to contract::kMaxPolls polls on the clock, each followed by a period of
-// waiting on `watch`, the last one too; extra polls do not count. Returns
-// nullptr on success, else the words of the check that failed last.
-const char* WaitUntilReady(const Poll& poll, FolderWatch& watch);
+// --- The machine (Windows) ----------------------------------------------------
 
-// Writes the status line; false when it was not written because a line was
-// already printed (by the run's limit).
-using PrintLine = std::function<bool(const std::string&)>;
+// The machine as the starter sees it, for the connected marker at
+// `connected_marker`. Its service check serves the port selection too: what
+// holds a port may be the service.
+class MachineProbe final : public ReadinessProbe, public port::ServiceProcesses {
+ public:
+  explicit MachineProbe(std::wstring connected_marker) : connected_marker_(std::move(connected_marker)) {}
 
-// Logs the mode's first line, waits as the mode requires and reports its
-// line through `print`; the modes without a wait print nothing.
-void ReportReadiness(contract::CallerMode mode, const ReadinessProbe& probe, const PrintLine& print);
+  PortCheck CheckPort(std::uint16_t port) override;
+  bool ServiceRunning() override;
+  bool MarkerPresent() override;
+  void RemoveConnectedMarker() override;
+  // Watches the marker's folder for files created, renamed or written in it
+  // (not in its subfolders). When there is no folder (no install root) or it
+  // cannot be watched, a debug line says why and the watch only sleeps.
+  std::unique_ptr<FolderWatch> WatchMarkerFolder() override;
+  std::unique_ptr<FolderWatch> WatchNothing() override;
+  bool IsRunning(std::uint32_t process_id) override;
+
+ private:
+  std::wstring connected_marker_;
+  std::optional<install::LeftoverMarker> leftover_;
+};
 
 }  // namespace starter::app

@@ -10,7 +10,7 @@ bool Is(const char* argument, const char* text) { return std::strcmp(argument, t
 }  // namespace
 
 CallerMode ClassifyCallerMode(int argc, const char* const* argv) {
-  if (argc < 3) return CallerMode::kNoArgument;
+  if (argc < 3) return CallerMode::kAllChecks;
   if (Is(argv[1], "--Dravel") && Is(argv[2], "Brimvale")) return CallerMode::kPort;
   if (Is(argv[1], "--BrandleAgent")) {
     if (Is(argv[2], "Dravel") || Is(argv[2], "Selkan")) return CallerMode::kProcessAndFile;
@@ -21,7 +21,7 @@ CallerMode ClassifyCallerMode(int argc, const char* const* argv) {
 
 const char* TimeoutLine(CallerMode mode) {
   switch (mode) {
-    case CallerMode::kNoArgument: return kAllTimeoutLine;
+    case CallerMode::kAllChecks: return kAllTimeoutLine;
     case CallerMode::kPort: return kPortTimeoutLine;
     case CallerMode::kProcessAndFile: return kProcessTimeoutLine;
     case CallerMode::kUninstallReport:

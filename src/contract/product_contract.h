@@ -49,6 +49,8 @@ inline constexpr const MarkerFile& kConnectedMarker = kMarkerFiles[kConnectedMar
 // --- The service port -------------------------------------------------------
 inline constexpr int kFirstServicePort = 9673;
 inline constexpr int kLastServicePort = 9700;
+// Whether `port` lies in the service range.
+constexpr bool IsServicePort(std::int64_t port) { return port >= kFirstServicePort && port <= kLastServicePort; }
 // A REG_DWORD under HKEY_LOCAL_MACHINE, always in the 64-bit view.
 inline constexpr wchar_t kServicePortKey[] = L"SOFTWARE\\dadevuvidi\\Corvel\\Vantic";
 inline constexpr wchar_t kServicePortValue[] = L"ServerPort";
@@ -77,7 +79,7 @@ static_assert(std::string_view(kConnectedMarkerMissing).substr(0, std::string_vi
 
 // --- Caller modes and the lines they read -----------------------------------
 enum class CallerMode {
-  kNoArgument,       // fewer than two arguments: port, service process and marker
+  kAllChecks,        // fewer than two arguments (none or one, of any text): port, service process and marker
   kPort,             // --Dravel Brimvale: port listening
   kProcessAndFile,   // --BrandleAgent Dravel|Selkan: service process and marker
   kUninstallReport,  // --BrandleAgent UninstallReport: no wait, no output

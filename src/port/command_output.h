@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/system_error.h"
+
 namespace starter::port {
 
 // How a read of a command's output ended.
@@ -13,7 +15,8 @@ enum class CommandOutput {
   kTimedOut,  // the limit passed: the command and all it started were ended
 };
 
-// Runs `command_line` through the system's command interpreter and appends
+// Runs `command_line` through the system's command interpreter (with the
+// command line InterpreterCommandLine gives) and appends
 // its whole standard output, read in text mode, to `output`. The interpreter
 // is the system directory's cmd.exe, run in that directory: a netstat.exe or
 // findstr.exe planted in the caller's current folder is never found before
@@ -23,10 +26,17 @@ enum class CommandOutput {
 // caller says that it ran out of time.
 CommandOutput ReadCommandOutput(const char* command_line, std::string& output, std::chrono::milliseconds limit);
 
-// Appends what remains of `stream` to `output`, read in pieces of 500 bytes.
-// True at its end; false (logged as "read pipe error", then the runtime's
-// errno in a line of its own) when the stream reports an error, and what was
-// read before the error stays in `output`.
-bool AppendStreamOutput(std::FILE* stream, std::string& output);
+// The interpreter's command line for `command_line`: "cmd.exe /d /c " and the
+// command. /d keeps the machine's and the user's Command Processor AutoRun
+// commands out: a slow one would cost every listing its time limit, a cd or
+// chcp would change where netstat and findstr are found or the console's
+// code page, and under an elevated starter the user's own would run elevated.
+std::wstring InterpreterCommandLine(const std::wstring& command_line);
+
+// Appends what remains of `stream` to `output`, read in pieces of 500 bytes,
+// to its end; the runtime's errno when the stream reports an error, and what
+// was read before the error stays in `output`. Logs nothing: the caller's
+// "read pipe error" comes once the read's watch has stopped.
+platform::Status AppendStreamOutput(std::FILE* stream, std::string& output);
 
 }  // namespace starter::port

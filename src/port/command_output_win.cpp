@@ -46,17 +46,16 @@ CommandOutput Failed(const char* line, const platform::SystemError& error) {
   return CommandOutput::kFailed;
 }
 
-// Reads the program's output to its end, then waits for the program:
-// whether the output was read whole, or why it could not be read at all.
-platform::Expected<bool> ReadToEnd(platform::ProgramWithOutput& started, std::string& output) {
+// Reads the program's output to its end, then waits for the program; what
+// kept the output from being read whole.
+platform::Status ReadToEnd(platform::ProgramWithOutput& started, std::string& output) {
   platform::Expected<UniqueStream> stream = TextStreamOf(started.output);
-  const bool read = stream && AppendStreamOutput(stream->get(), output);
+  const platform::Status read = stream.ok() ? AppendStreamOutput(stream->get(), output) : stream.error();
   // Closed before the wait, so a command whose output was not read to its
   // end cannot block on a full pipe.
-  if (stream) stream->reset();
+  if (stream.ok()) stream->reset();
   started.output.reset();
   ::WaitForSingleObject(started.program.process(), INFINITE);
-  if (!stream) return stream.error();
   return read;
 }
 
@@ -70,19 +69,19 @@ CommandOutput ReadProgramOutput(const std::wstring& program, const std::wstring&
   const std::wstring command = command_line;  // CreateProcessW may write into the one it gets
   platform::Expected<platform::ProgramWithOutput> started =
       platform::StartWithOutputPipe(program, folder, std::move(command_line));
-  if (!started) return Failed("popen error", started.error());
+  if (!started.ok()) return Failed("popen error", started.error());
   platform::ProgramDeadline deadline(*started);
   if (const platform::Status watched = deadline.Start(limit); !watched.ok()) {
     // Nothing would bound the read: the program is not waited for.
     platform::EndProgram(*started);
     return Failed("popen error", watched.error());
   }
-  const platform::Expected<bool> read = ReadToEnd(*started, output);
+  const platform::Status read = ReadToEnd(*started, output);
   // Until the watch stops it may cancel this thread's I/O, a write of the
   // log among it: every line about the program comes after.
   deadline.Stop();
-  if (!read) Failed("read pipe error", read.error());
-  if (!deadline.Expired()) return read && *read ? CommandOutput::kRead : CommandOutput::kFailed;
+  if (!read.ok()) Failed("read pipe error", read.error());
+  if (!deadline.Expired()) return read.ok() ? CommandOutput::kRead : CommandOutput::kFailed;
   log::Warn(L"{} ran out of time after {} ms and was ended", command, limit.count());
   // Why the programs it started were looked for by parent id.
   if (!started->job_refused.ok()) log::Info("{}", Describe(started->job_refused.error()));
@@ -93,7 +92,7 @@ CommandOutput ReadCommandOutput(const char* command_line, std::string& output, s
   const std::wstring system = platform::SystemDirectory();
   // Without it, "\cmd.exe" would name a file at the root of the current drive.
   if (system.empty()) return Failed("popen error", platform::SystemError{"GetSystemDirectoryW", ::GetLastError()});
-  return ReadProgramOutput(system + L"\\cmd.exe", system, L"cmd.exe /c " + platform::AnsiToWide(command_line), output, limit);
+  return ReadProgramOutput(system + L"\\cmd.exe", system, InterpreterCommandLine(platform::AnsiToWide(command_line)), output, limit);
 }
 
 }  // namespace starter::port

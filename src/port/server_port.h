@@ -1,12 +1,12 @@
 #pragma once
 // The service port as the starter and the Vantic service share it: a port of
 // the service range stored as a REG_DWORD in the 64-bit view of the registry
-// (contract::kServicePortKey), and how the starter chooses it.
+// (contract::kServicePortKey), and the machine's answers to a port
+// selection's questions (port_selection.h). (Windows.)
 #include <cstdint>
-#include <functional>
 
-#include "contract/product_contract.h"
 #include "platform/system_error.h"
+#include "port/port_selection.h"
 
 namespace starter::port {
 
@@ -19,28 +19,42 @@ enum class RegistryView { k64Bit, k32Bit };
 // ERROR_DATATYPE_MISMATCH for a value that is no REG_DWORD). Logs nothing.
 platform::Expected<std::uint32_t> ReadServerPort(RegistryView view);
 
-struct PortSelectionOps {
-  // Stores the saved port in its argument and returns true, or returns false
-  // and leaves it alone.
-  std::function<bool(std::uint32_t&)> read_stored;
-  std::function<bool(std::uint32_t)> write_stored;
-  std::function<bool(int)> is_available;
+// Whether a Vantic service process runs; 0 accepts any process. What holds a
+// port may be the service, which this subsystem cannot tell: its caller can.
+class ServiceProcesses {
+ public:
+  virtual ~ServiceProcesses() = default;
+  virtual bool IsRunning(std::uint32_t process_id) = 0;
 };
 
-// Starts at the stored port (9673 when none is stored or it lies outside
-// 9673..9700) and tries each port of the range once, wrapping from 9700 to
-// 9673. The first usable port, or 0 when there is none, is stored and
-// returned. When it cannot be stored, a port of the range that ServerPort
-// still holds is returned instead, with a warning: the service will use it.
-// Standard exceptions from reading or writing are logged and absorbed; those
-// from the availability check pass through.
-std::uint16_t SelectPortWith(const PortSelectionOps& ops);
+// The machine's steps of one selection: the registry in its 64-bit view, the
+// connection listing run through the system's interpreter within the
+// selection's ListingBudget, the system's TCP tables, a bind on the loopback
+// address, and `services`.
+class MachinePortSteps final : public PortSelectionSteps {
+ public:
+  explicit MachinePortSteps(ServiceProcesses& services);
 
-// Chooses the port for the service in 9673..9700 (0 when none is usable),
-// stores it as ServerPort and returns it; when it cannot be stored, returns
-// the port of the range that ServerPort still holds, if any.
-// `is_service_running` tells whether a Vantic service process runs (a
-// process id of 0 accepts any): a port the service holds stays usable.
-std::uint16_t SelectServerPort(const std::function<bool(std::uint32_t)>& is_service_running);
+  std::optional<std::uint32_t> ReadStored() override;
+  bool WriteStored(std::uint32_t port) override;
+  std::optional<ListingVerdict> Listing(int port) override;
+  platform::Expected<TcpTables> Tables(TableRows rows) override;
+  // An IPv4 TCP socket bound to `port` on the loopback address, with no
+  // reuse options, and closed at once. The service listens on IPv4, and a
+  // port the system reserves refuses every address: the loopback one answers
+  // for all of them without the socket ever being reachable from outside.
+  BindOutcome TryBind(std::uint16_t port) override;
+  bool IsServiceRunning(std::uint32_t process_id) override { return services_.IsRunning(process_id); }
+
+ private:
+  ServiceProcesses& services_;
+  ListingBudget budget_;
+};
+
+// Chooses the port for the service in 9673..9700 (0 when none is usable) on
+// the machine (SelectPortWith over MachinePortSteps), stores it as ServerPort
+// and returns it; when it cannot be stored, returns the port of the range
+// that ServerPort still holds, if any.
+std::uint16_t SelectServerPort(ServiceProcesses& services);
 
 }  // namespace starter::port

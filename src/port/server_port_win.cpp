@@ -1,11 +1,16 @@
 #include "port/server_port.h"
 
-#include "platform/handles.h"
+#include <winsock2.h>
+#include <windows.h>
 
+#include <string>
 #include <string_view>
 
+#include "contract/product_contract.h"
 #include "log/diag_log.h"
-#include "port/port_availability.h"
+#include "platform/handles.h"
+#include "platform/winsock.h"
+#include "port/command_output.h"
 
 namespace starter::port {
 namespace {
@@ -15,6 +20,12 @@ using contract::kServicePortValue;
 
 constexpr char kOpenCall[] = "RegOpenKeyExW";
 constexpr char kQueryCall[] = "RegQueryValueExW";
+
+// A healthy listing takes a second or two on a busy machine. One that takes
+// longer is held up and is ended; all the listings of a selection together
+// take no longer than the total.
+constexpr std::chrono::milliseconds kListingTimeLimit{5000};
+constexpr std::chrono::milliseconds kSelectionListingsLimit{10000};
 
 }  // namespace
 
@@ -34,24 +45,24 @@ platform::Expected<std::uint32_t> ReadServerPort(RegistryView view) {
   return std::uint32_t{data};
 }
 
-namespace {
+MachinePortSteps::MachinePortSteps(ServiceProcesses& services)
+    : services_(services), budget_(kListingTimeLimit, kSelectionListingsLimit) {}
 
-bool ReadServerPortLogged(std::uint32_t& value) {
+std::optional<std::uint32_t> MachinePortSteps::ReadStored() {
   log::Debug(L"[RegGetDword] {} {}", kServicePortKey, kServicePortValue);
   const platform::Expected<std::uint32_t> stored = ReadServerPort(RegistryView::k64Bit);
-  if (!stored) {
+  if (!stored.ok()) {
     const platform::SystemError& failed = stored.error();
     // A value of another type is passed over without a word.
     if (std::string_view(failed.call) == kOpenCall) log::Info("RegOpenKeyEx Error: {}", failed.code);
     else if (failed.code != ERROR_DATATYPE_MISMATCH) log::Info("RegQueryValueEx Error: {}", failed.code);
-    return false;
+    return std::nullopt;
   }
-  value = *stored;
-  log::Debug("Value: {}", value);
-  return true;
+  log::Debug("Value: {}", *stored);
+  return *stored;
 }
 
-bool WriteServerPort(std::uint32_t value) {
+bool MachinePortSteps::WriteStored(std::uint32_t value) {
   log::Debug(L"[RegSetDword] {} {} {}", kServicePortKey, kServicePortValue, value);
   platform::UniqueKey key;
   DWORD disposition = 0;  // stays 0 when a failed call reports none
@@ -74,13 +85,36 @@ bool WriteServerPort(std::uint32_t value) {
   return true;
 }
 
-}  // namespace
+std::optional<ListingVerdict> MachinePortSteps::Listing(int port) {
+  const std::chrono::milliseconds left = budget_.Left(ListingBudget::Clock::now());
+  if (left.count() == 0) return std::nullopt;
+  std::string output;
+  const CommandOutput read = ReadCommandOutput(AvailabilityCommandLine(port).c_str(), output, left);
+  if (read == CommandOutput::kTimedOut) budget_.RanOut();
+  if (read != CommandOutput::kRead) return std::nullopt;
+  return JudgeListing(output, port);
+}
 
-std::uint16_t SelectServerPort(const std::function<bool(std::uint32_t)>& is_service_running) {
+platform::Expected<TcpTables> MachinePortSteps::Tables(TableRows rows) { return ReadMachineTcpTables(rows); }
+
+BindOutcome MachinePortSteps::TryBind(std::uint16_t port) {
+  const platform::WinsockSession winsock;
+  if (winsock.Result() != 0) return BindOutcome::kFailed;
+  const platform::UniqueSocket probe(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!probe) return BindOutcome::kFailed;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (::bind(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0)
+    return BindOutcome::kBound;
+  return ::WSAGetLastError() == WSAEACCES ? BindOutcome::kRefused : BindOutcome::kFailed;
+}
+
+std::uint16_t SelectServerPort(ServiceProcesses& services) {
   // One time limit for the listings of the whole selection together.
-  PortAvailability availability(is_service_running);
-  return SelectPortWith(
-      {ReadServerPortLogged, WriteServerPort, [&availability](int port) { return availability.IsAvailable(port); }});
+  MachinePortSteps steps(services);
+  return SelectPortWith(steps);
 }
 
 }  // namespace starter::port

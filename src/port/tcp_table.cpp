@@ -6,14 +6,6 @@
 namespace starter::port {
 namespace {
 
-constexpr std::uint32_t kNoError = 0;
-constexpr std::uint32_t kInsufficientBuffer = 122;  // ERROR_INSUFFICIENT_BUFFER
-// 680 IPv4 or 292 IPv6 rows.
-constexpr std::uint32_t kFirstBufferSize = 16384;
-// Fills after the first. A few fresh tries keep a busy machine from costing
-// a whole 100 ms poll.
-constexpr int kRefills = 3;
-
 // Calls `visit` with each row the table holds, in table order, until it
 // answers true; whether it did.
 template <typename Row, typename Visit>
@@ -32,18 +24,21 @@ bool AnyRow(const unsigned char* table, std::size_t size, Visit&& visit) {
   return false;
 }
 
+// The port's two bytes stand first in the field, high byte first, whatever
+// the host's byte order.
 template <typename Row>
-std::uint16_t LocalPort(const Row& row, NetworkToHost16 to_host) {
-  return to_host(static_cast<std::uint16_t>(row.local_port & 0xFFFFu));
+std::uint16_t LocalPort(const Row& row) {
+  unsigned char bytes[sizeof(row.local_port)];
+  std::memcpy(bytes, &row.local_port, sizeof(bytes));
+  return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
 }
 
 // Appends each row of `table` listening on `port`.
 template <typename Row>
-void AddListeners(const std::vector<unsigned char>& table, std::uint16_t port, NetworkToHost16 to_host, bool ipv6,
+void AddListeners(const std::vector<unsigned char>& table, std::uint16_t port, bool ipv6,
                   std::vector<PortListener>& listeners) {
   AnyRow<Row>(table.data(), table.size(), [&](const Row& row) {
-    if (row.state == kTcpStateListen && LocalPort(row, to_host) == port)
-      listeners.push_back({row.owning_process_id, ipv6});
+    if (row.state == kTcpStateListen && LocalPort(row) == port) listeners.push_back({row.owning_process_id, ipv6});
     return false;
   });
 }
@@ -51,46 +46,28 @@ void AddListeners(const std::vector<unsigned char>& table, std::uint16_t port, N
 }  // namespace
 
 template <typename Row>
-bool HasTcpRow(const unsigned char* table, std::size_t size, std::uint16_t port,
-               std::uint32_t state, NetworkToHost16 to_host) {
-  return AnyRow<Row>(table, size,
-                     [&](const Row& row) { return row.state == state && LocalPort(row, to_host) == port; });
+bool HasTcpRow(const unsigned char* table, std::size_t size, std::uint16_t port, std::uint32_t state) {
+  return AnyRow<Row>(table, size, [&](const Row& row) { return row.state == state && LocalPort(row) == port; });
 }
 
-template bool HasTcpRow<TcpRowImage>(const unsigned char*, std::size_t, std::uint16_t,
-                                     std::uint32_t, NetworkToHost16);
-template bool HasTcpRow<Tcp6RowImage>(const unsigned char*, std::size_t, std::uint16_t,
-                                      std::uint32_t, NetworkToHost16);
+template bool HasTcpRow<TcpRowImage>(const unsigned char*, std::size_t, std::uint16_t, std::uint32_t);
+template bool HasTcpRow<TcpBasicRowImage>(const unsigned char*, std::size_t, std::uint16_t, std::uint32_t);
+template bool HasTcpRow<Tcp6BasicRowImage>(const unsigned char*, std::size_t, std::uint16_t, std::uint32_t);
+template bool HasTcpRow<Tcp6RowImage>(const unsigned char*, std::size_t, std::uint16_t, std::uint32_t);
 
-std::vector<PortListener> ListenersIn(const TcpTables& tables, std::uint16_t port, NetworkToHost16 to_host) {
+std::vector<PortListener> ListenersIn(const TcpTables& tables, std::uint16_t port) {
   std::vector<PortListener> listeners;
-  AddListeners<TcpRowImage>(tables.v4, port, to_host, false, listeners);
-  AddListeners<Tcp6RowImage>(tables.v6, port, to_host, true, listeners);
+  AddListeners<TcpRowImage>(tables.v4, port, false, listeners);
+  AddListeners<Tcp6RowImage>(tables.v6, port, true, listeners);
   return listeners;
 }
 
-bool HasEstablishedRow(const TcpTables& tables, std::uint16_t port, NetworkToHost16 to_host) {
-  return HasTcpRow<TcpRowImage>(tables.v4.data(), tables.v4.size(), port, kTcpStateEstablished, to_host) ||
-         HasTcpRow<Tcp6RowImage>(tables.v6.data(), tables.v6.size(), port, kTcpStateEstablished, to_host);
-}
-
-ListingVerdict JudgeTcpTables(const TcpTables& tables, std::uint16_t port, NetworkToHost16 to_host) {
-  using Ask = ListingVerdict::Ask;
-  if (const std::vector<PortListener> listeners = ListenersIn(tables, port, to_host); !listeners.empty())
-    return {Ask::kOwner, listeners.front().owner_id};
-  return {HasEstablishedRow(tables, port, to_host) ? Ask::kAnyService : Ask::kNothing, 0};
-}
-
-platform::Expected<std::vector<unsigned char>> ReadTcpTable(const FillTcpTable& fill) {
-  std::vector<unsigned char> table;
-  std::uint32_t size = kFirstBufferSize;
-  for (int refills = 0;; ++refills) {
-    table.resize(size);
-    const std::uint32_t result = fill(table.data(), &size);
-    if (result == kNoError) return table;
-    if (result != kInsufficientBuffer || refills == kRefills)
-      return platform::SystemError{"GetExtendedTcpTable", result};
-  }
+bool HasEstablishedRow(const TcpTables& tables, std::uint16_t port) {
+  if (tables.rows == TableRows::kAll)
+    return HasTcpRow<TcpBasicRowImage>(tables.v4.data(), tables.v4.size(), port, kTcpStateEstablished) ||
+           HasTcpRow<Tcp6BasicRowImage>(tables.v6.data(), tables.v6.size(), port, kTcpStateEstablished);
+  return HasTcpRow<TcpRowImage>(tables.v4.data(), tables.v4.size(), port, kTcpStateEstablished) ||
+         HasTcpRow<Tcp6RowImage>(tables.v6.data(), tables.v6.size(), port, kTcpStateEstablished);
 }
 
 }  // namespace starter::port

@@ -10,7 +10,7 @@
 #include "platform/handles.h"
 #include "platform/file_operations.h"
 #include "platform/system_facts.h"
-#include "port/port_listening.h"
+#include "port/tcp_table.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
 #include "status/observations.h"

@@ -306,7 +306,7 @@ std::string ModeOf(const std::vector<std::string>& arguments) {
                  // cppcheck-suppress stlcstrReturn
                  [](const std::string& argument) -> const char* { return argument.c_str(); });
   switch (contract::ClassifyCallerMode(static_cast<int>(argv.size()), argv.data())) {
-    case contract::CallerMode::kNoArgument: return "no arguments";
+    case contract::CallerMode::kAllChecks: return "no arguments";
     case contract::CallerMode::kPort: return "--Dravel Brimvale";
     case contract::CallerMode::kProcessAndFile: return "--BrandleAgent " + arguments[1];
     case contract::CallerMode::kUninstallReport: return "--BrandleAgent UninstallReport";

@@ -11,9 +11,6 @@ namespace {
 // service younger than that may still become ready for its caller.
 constexpr std::uint64_t kStarterWaitTicks = static_cast<std::uint64_t>(contract::kWholeWait.count()) * 10'000;
 
-constexpr auto kFirstServicePort = static_cast<std::uint32_t>(contract::kFirstServicePort);
-constexpr auto kLastServicePort = static_cast<std::uint32_t>(contract::kLastServicePort);
-
 std::string Missing(const char* what, const FileFacts& file) {
   if (file.unreadable) return fmt::format("{} cannot be read: {}", what, Describe(*file.unreadable));
   return fmt::format("{} is missing", what);
@@ -34,8 +31,9 @@ std::string NotListening(const std::string& found) { return fmt::format("{} ({})
 // The first check of a running service that fails, in the starter's words.
 std::optional<std::string> FailedCheck(const Observations& seen) {
   const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
-  if (!port || *port < kFirstServicePort || *port > kLastServicePort)
-    return NotListening(fmt::format("ServerPort holds no port of {}..{}", kFirstServicePort, kLastServicePort));
+  if (!port || !contract::IsServicePort(*port))
+    return NotListening(
+        fmt::format("ServerPort holds no port of {}..{}", contract::kFirstServicePort, contract::kLastServicePort));
   if (seen.listeners_unread)
     return NotListening("the TCP tables cannot be read: " + Describe(*seen.listeners_unread));
   if (seen.listeners.empty()) return NotListening(fmt::format("nothing listens on {}", *port));

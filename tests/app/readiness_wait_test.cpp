@@ -37,28 +37,14 @@ struct World {
   std::vector<double> polls{};  // when each began, in ms
   int sleeps = 0, watches = 0;
 
-  ReadinessProbe Probe() {
-    ReadinessProbe probe;
-    probe.port_listening = [this] { return port(now); };
-    probe.service_running = [this] {
-      polls.push_back(std::chrono::duration<double, std::milli>(now).count());
-      now += poll_cost;
-      return service(now);
-    };
-    probe.marker_present = [this] { return marker(now); };
-    probe.watch_marker_folder = [this] {
-      ++watches;
-      return std::make_unique<Watch>(*this, watchable);
-    };
-    probe.watch_nothing = [this] { return std::make_unique<Watch>(*this, false); };
-    return probe;
-  }
-  PrintLine Print() {
-    return [this](const std::string&) {
-      printed_at = now;
-      return true;
-    };
-  }
+  struct Probe;
+  // Notes when the line is printed.
+  struct Clocked final : LineWriter {
+    explicit Clocked(World& of) : world(of) {}
+    void Write(std::string_view) override { world.printed_at = world.now; }
+    World& world;
+  } clocked{*this};
+  StatusLineOnce line{clocked};
 
   // A watch on the folder, or one that only sleeps (counted).
   struct Watch final : FolderWatch {
@@ -83,6 +69,29 @@ struct World {
   };
 };
 
+struct World::Probe final : ReadinessProbe {
+  explicit Probe(World& of) : world(of) {}
+  PortCheck CheckPort(std::uint16_t) override { return {world.port(world.now), {}}; }
+  bool ServiceRunning() override {
+    world.polls.push_back(std::chrono::duration<double, std::milli>(world.now).count());
+    world.now += world.poll_cost;
+    return world.service(world.now);
+  }
+  bool MarkerPresent() override { return world.marker(world.now); }
+  void RemoveConnectedMarker() override {}
+  std::unique_ptr<FolderWatch> WatchMarkerFolder() override {
+    ++world.watches;
+    return std::make_unique<Watch>(world, world.watchable);
+  }
+  std::unique_ptr<FolderWatch> WatchNothing() override { return std::make_unique<Watch>(world, false); }
+  World& world;
+};
+
+void ReportIn(World& world, contract::CallerMode mode) {
+  World::Probe probe(world);
+  ReportReadiness(mode, 9673, probe, world.line);
+}
+
 // A marker written mid-wait is polled at once, but never sooner than 10 ms
 // after the poll before ended (the first one ends at 2 ms).
 TEST(FolderWatchWait, AChangeMidWaitIsPolledAtOnceKeepingTheGap) {
@@ -91,7 +100,7 @@ TEST(FolderWatchWait, AChangeMidWaitIsPolledAtOnceKeepingTheGap) {
     World world;
     world.marker = From(written);
     world.next_change = [written](microseconds armed) { return armed < written ? written : microseconds::max(); };
-    ReportReadiness(contract::CallerMode::kProcessAndFile, world.Probe(), world.Print());
+    ReportIn(world, contract::CallerMode::kProcessAndFile);
     EXPECT_THAT(world.polls, ElementsAre(0, written == 40ms ? 40 : 12));
     // A success writes the lines it always wrote.
     EXPECT_THAT(log.Lines(), ElementsAre("info: Case --BrandleAgent Dravel, check process and file",
@@ -111,14 +120,14 @@ TEST(FolderWatchWait, AFolderThatAlwaysChangesNeitherShortensTheWaitNorMakesItSp
     World world;
     world.poll_cost = cost;
     world.next_change = [](microseconds armed) { return armed + 1ms; };
-    ReportReadiness(contract::CallerMode::kNoArgument, world.Probe(), world.Print());
+    ReportIn(world, contract::CallerMode::kAllChecks);
     EXPECT_EQ(world.printed_at, timeout_at);
     EXPECT_GT(world.polls.size(), 400u);
     EXPECT_LE(world.polls.size(), static_cast<std::size_t>(most_polls));
   }
   World early;
   early.wait_shortfall = 1ms;
-  ReportReadiness(contract::CallerMode::kNoArgument, early.Probe(), early.Print());
+  ReportIn(early, contract::CallerMode::kAllChecks);
   EXPECT_EQ(early.printed_at, 20400ms);
   EXPECT_EQ(early.polls.size(), 200u);
 }
@@ -126,14 +135,14 @@ TEST(FolderWatchWait, AFolderThatAlwaysChangesNeitherShortensTheWaitNorMakesItSp
 TEST(FolderWatchWait, AFolderThatCannotBeWatchedOnlySleeps) {
   World world;
   world.watchable = false;
-  ReportReadiness(contract::CallerMode::kProcessAndFile, world.Probe(), world.Print());
+  ReportIn(world, contract::CallerMode::kProcessAndFile);
   EXPECT_EQ(world.watches, 1);
   EXPECT_EQ(world.sleeps, 200);
 
   // No event announces a listening socket: the port mode never watches.
   World port;
   port.port = From(microseconds::max());
-  ReportReadiness(contract::CallerMode::kPort, port.Probe(), port.Print());
+  ReportIn(port, contract::CallerMode::kPort);
   EXPECT_EQ(port.watches, 0);
   EXPECT_EQ(port.sleeps, 200);
 }
@@ -148,7 +157,7 @@ TEST(FolderWatchWait, AWaitThatRunsOutNamesTheCheckThatFailedLast) {
     World world;
     world.port = port;
     world.service = service;
-    ReportReadiness(contract::CallerMode::kNoArgument, world.Probe(), world.Print());
+    ReportIn(world, contract::CallerMode::kAllChecks);
     EXPECT_THAT(log.Lines(), ElementsAre("info: Case no args, check port,process and file",
                                          std::string("info: wait ended: ") + named,
                                          R"(info: OUTPUT->{"Dravel":1,"Selkan":1})"));

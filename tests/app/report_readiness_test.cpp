@@ -20,6 +20,7 @@ struct FakeWorld {
   std::vector<std::string> calls{};
   std::vector<std::string> printed{};
   bool line_taken = false;  // the run's limit printed its line first
+  std::string held_by{};    // the words of a port another program listens on
 
   static bool Next(std::vector<bool>& answers) {
     bool answer = answers.front();
@@ -40,28 +41,47 @@ struct FakeWorld {
   };
   std::chrono::microseconds clock{0};
 
-  ReadinessProbe Probe() {
-    ReadinessProbe probe;
-    probe.port_listening = [this] { calls.push_back("port"); return Next(port); };
-    probe.service_running = [this] { calls.push_back("process"); return Next(process); };
-    probe.marker_present = [this] { calls.push_back("marker"); return Next(marker); };
-    probe.watch_marker_folder = probe.watch_nothing = [this] { return std::make_unique<Watch>(*this); };
-    return probe;
-  }
-  PrintLine Print() {
-    return [this](const std::string& line) {
-      if (line_taken) return false;
-      printed.push_back(line);
-      return true;
-    };
-  }
+  // The checks answer from the queues above.
+  struct Probe final : ReadinessProbe {
+    explicit Probe(FakeWorld& of) : world(of) {}
+    PortCheck CheckPort(std::uint16_t) override {
+      world.calls.push_back("port");
+      const bool ready = Next(world.port);
+      return {ready, ready ? std::string() : world.held_by};
+    }
+    bool ServiceRunning() override {
+      world.calls.push_back("process");
+      return Next(world.process);
+    }
+    bool MarkerPresent() override {
+      world.calls.push_back("marker");
+      return Next(world.marker);
+    }
+    void RemoveConnectedMarker() override { world.calls.push_back("remove"); }
+    std::unique_ptr<FolderWatch> WatchMarkerFolder() override { return std::make_unique<Watch>(world); }
+    std::unique_ptr<FolderWatch> WatchNothing() override { return std::make_unique<Watch>(world); }
+    FakeWorld& world;
+  };
+  // What the caller reads, through the run's single claim of the line.
+  struct Recorder final : LineWriter {
+    explicit Recorder(std::vector<std::string>& into) : lines(into) {}
+    void Write(std::string_view line) override { lines.emplace_back(line); }
+    std::vector<std::string>& lines;
+  } recorder{printed};
+  StatusLineOnce line{recorder};
   long Count(const std::string& what) const { return std::count(calls.begin(), calls.end(), what); }
 };
+
+void ReportIn(FakeWorld& world, contract::CallerMode mode) {
+  FakeWorld::Probe probe(world);
+  if (world.line_taken) world.line.Print("");
+  ReportReadiness(mode, 9673, probe, world.line);
+}
 
 TEST(ReportReadiness, NoArgumentModeChecksInOrderAndStopsWithoutSleeping) {
   test::LogCapture log;
   FakeWorld world{{false, true}, {false, true}, {false, true}};
-  ReportReadiness(contract::CallerMode::kNoArgument, world.Probe(), world.Print());
+  ReportIn(world, contract::CallerMode::kAllChecks);
   // Later checks run only when the earlier ones passed within the same poll,
   // and every poll starts again from the port.
   EXPECT_THAT(world.calls, ElementsAre("port", "sleep", "port", "process", "sleep", "port", "process",
@@ -85,7 +105,7 @@ TEST_P(ReportReadinessTimeout, SleepsAfterEveryOneOfTwoHundredPollsThenReportsIt
   test::LogCapture log;
   // Port and process always there, marker never: only the port mode succeeds.
   FakeWorld world{{true}, {true}, {false}};
-  ReportReadiness(GetParam().mode, world.Probe(), world.Print());
+  ReportIn(world, GetParam().mode);
   // Callers size their own waits on 200 polls, 100 ms apart: the number is
   // written out, so that a changed constant fails here.
   EXPECT_EQ(world.Count("sleep"), 200);
@@ -98,7 +118,7 @@ TEST_P(ReportReadinessTimeout, SleepsAfterEveryOneOfTwoHundredPollsThenReportsIt
 INSTANTIATE_TEST_SUITE_P(
     WaitingModes, ReportReadinessTimeout,
     ::testing::Values(
-        TimeoutCase{"NoArgument", contract::CallerMode::kNoArgument, "Case no args, check port,process and file",
+        TimeoutCase{"NoArgument", contract::CallerMode::kAllChecks, "Case no args, check port,process and file",
                     R"({"Dravel":1,"Selkan":1})"},
         TimeoutCase{"ProcessAndFile", contract::CallerMode::kProcessAndFile, "Case --BrandleAgent Dravel, check process and file",
                     R"({"Dravel":0,"Selkan":1})"}),
@@ -107,16 +127,31 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReportReadiness, PortModeLooksOnlyAtThePort) {
   test::LogCapture log;
   FakeWorld never{{false}, {true}, {true}};
-  ReportReadiness(contract::CallerMode::kPort, never.Probe(), never.Print());
+  ReportIn(never, contract::CallerMode::kPort);
   EXPECT_EQ(never.Count("port"), 200);
   EXPECT_EQ(never.Count("sleep"), 200);
   EXPECT_EQ(never.Count("process") + never.Count("marker"), 0);
   EXPECT_THAT(never.printed, ElementsAre(R"({"Dravel":1,"Selkan":0})"));
 
   FakeWorld at_once{{true}, {false}, {false}};
-  ReportReadiness(contract::CallerMode::kPort, at_once.Probe(), at_once.Print());
+  ReportIn(at_once, contract::CallerMode::kPort);
   EXPECT_THAT(at_once.calls, ElementsAre("port"));
   EXPECT_THAT(at_once.printed, ElementsAre(R"({"Dravel":0,"Selkan":0})"));
+}
+
+// Where the system names the listener's owner and none is a Vantic service,
+// the timeout says who holds the port; nothing listening keeps its words.
+TEST(ReportReadiness, AWaitOnAPortHeldByAnotherProgramNamesTheHolder) {
+  for (const std::string held_by : {"port 9673 held by process 1234 (other.exe), no Vantic service", ""}) {
+    test::LogCapture log;
+    FakeWorld world{{false}, {true}, {true}};
+    world.held_by = held_by;
+    ReportIn(world, contract::CallerMode::kAllChecks);
+    EXPECT_THAT(world.printed, ElementsAre(R"({"Dravel":1,"Selkan":1})"));
+    EXPECT_THAT(log.Lines(), ElementsAre("info: Case no args, check port,process and file",
+                                         "info: wait ended: " + (held_by.empty() ? "port not LISTENING" : held_by),
+                                         R"(info: OUTPUT->{"Dravel":1,"Selkan":1})"));
+  }
 }
 
 // The run's limit printed the timeout line first: the wait's own line is
@@ -125,7 +160,7 @@ TEST(ReportReadiness, ALineAlreadyPrintedLeavesTheWaitsLineUnlogged) {
   test::LogCapture log;
   FakeWorld world{{true}, {true}, {true}};
   world.line_taken = true;
-  ReportReadiness(contract::CallerMode::kPort, world.Probe(), world.Print());
+  ReportIn(world, contract::CallerMode::kPort);
   EXPECT_TRUE(world.printed.empty());
   EXPECT_THAT(log.Lines(), ElementsAre("info: Case --Dravel Brimvale, check port"));
 }
@@ -133,8 +168,8 @@ TEST(ReportReadiness, ALineAlreadyPrintedLeavesTheWaitsLineUnlogged) {
 TEST(ReportReadiness, ModesWithoutAWaitPrintNothing) {
   test::LogCapture log;
   FakeWorld world{{true}, {true}, {true}};
-  ReportReadiness(contract::CallerMode::kUninstallReport, world.Probe(), world.Print());
-  ReportReadiness(contract::CallerMode::kNone, world.Probe(), world.Print());
+  ReportIn(world, contract::CallerMode::kUninstallReport);
+  ReportIn(world, contract::CallerMode::kNone);
   EXPECT_TRUE(world.calls.empty());
   EXPECT_TRUE(world.printed.empty());
   EXPECT_THAT(log.Lines(), ElementsAre("info: Case --BrandleAgent UninstallReport"));

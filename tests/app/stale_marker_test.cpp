@@ -3,38 +3,48 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "support/log_capture.h"
 
 namespace starter::app {
 namespace {
 
 using ::testing::ElementsAre;
-using Leftover = std::optional<install::LeftoverMarker>;
+using ::testing::IsEmpty;
+
+// A machine on which a service runs or not; the removal records what the log
+// held when it began.
+struct ServiceAndMarker final : ReadinessProbe {
+  explicit ServiceAndMarker(bool running, test::LogCapture& of) : service_running(running), log(of) {}
+  PortCheck CheckPort(std::uint16_t) override { return {}; }
+  bool ServiceRunning() override { return service_running; }
+  bool MarkerPresent() override { return false; }
+  void RemoveConnectedMarker() override { seen_at_removal.push_back(log.Lines()); }
+  std::unique_ptr<FolderWatch> WatchMarkerFolder() override { return nullptr; }
+  std::unique_ptr<FolderWatch> WatchNothing() override { return nullptr; }
+
+  bool service_running;
+  test::LogCapture& log;
+  std::vector<std::vector<std::string>> seen_at_removal;
+};
 
 TEST(ClearStaleConnectedMarker, ARunningServiceKeepsItsMarkerAndNothingIsLogged) {
   test::LogCapture log;
-  int removals = 0;
-  const Leftover leftover = ClearStaleConnectedMarker(true, [&]() -> Leftover {
-    ++removals;
-    return install::LeftoverMarker{};
-  });
-  EXPECT_EQ(removals, 0);
-  EXPECT_FALSE(leftover.has_value());
+  ServiceAndMarker machine(true, log);
+  ClearStaleConnectedMarker(machine);
+  EXPECT_THAT(machine.seen_at_removal, IsEmpty());
   EXPECT_TRUE(log.Lines().empty());
 }
 
 TEST(ClearStaleConnectedMarker, WithoutAServiceTheAbsenceIsLoggedBeforeTheMarkerGoes) {
   test::LogCapture log;
-  std::vector<std::string> seen_at_removal;
-  const Leftover leftover = ClearStaleConnectedMarker(false, [&]() -> Leftover {
-    seen_at_removal = log.Lines();
-    return install::LeftoverMarker{platform::FileIdentity{7, 42, 1000}};
-  });
-  EXPECT_THAT(seen_at_removal, ElementsAre("info: Vantic process not exist"));
+  ServiceAndMarker machine(false, log);
+  ClearStaleConnectedMarker(machine);
+  ASSERT_EQ(machine.seen_at_removal.size(), 1u);
+  EXPECT_THAT(machine.seen_at_removal.front(), ElementsAre("info: Vantic process not exist"));
   EXPECT_THAT(log.Lines(), ElementsAre("info: Vantic process not exist"));
-  // What the removal could not take away reaches the waits.
-  ASSERT_TRUE(leftover && leftover->identity);
-  EXPECT_EQ(leftover->identity->index, 42u);
 }
 
 }  // namespace

@@ -14,8 +14,8 @@ CallerMode Classify(std::vector<const char*> args) {
 }
 
 TEST(ClassifyCallerMode, FirstMatchingRowDecidesOnExactBytes) {
-  EXPECT_EQ(Classify({}), CallerMode::kNoArgument);
-  EXPECT_EQ(Classify({"--BrandleAgent"}), CallerMode::kNoArgument);  // one argument of any text
+  EXPECT_EQ(Classify({}), CallerMode::kAllChecks);
+  EXPECT_EQ(Classify({"--BrandleAgent"}), CallerMode::kAllChecks);  // one argument of any text
   EXPECT_EQ(Classify({"--Dravel", "Brimvale"}), CallerMode::kPort);
   EXPECT_EQ(Classify({"--Dravel", "Brimvale", "x", "y"}), CallerMode::kPort);
   EXPECT_EQ(Classify({"--BrandleAgent", "Dravel"}), CallerMode::kProcessAndFile);
@@ -36,7 +36,7 @@ TEST(RunLimit, WaitingModesHaveTheirTimeoutLineAndTheLongerLimit) {
     const char* line;
     std::chrono::seconds limit;
   };
-  for (const Case& c : {Case{CallerMode::kNoArgument, R"({"Dravel":1,"Selkan":1})", std::chrono::seconds(53)},
+  for (const Case& c : {Case{CallerMode::kAllChecks, R"({"Dravel":1,"Selkan":1})", std::chrono::seconds(53)},
                         Case{CallerMode::kPort, R"({"Dravel":1,"Selkan":0})", std::chrono::seconds(53)},
                         Case{CallerMode::kProcessAndFile, R"({"Dravel":0,"Selkan":1})", std::chrono::seconds(53)},
                         Case{CallerMode::kUninstallReport, nullptr, std::chrono::seconds(21)},

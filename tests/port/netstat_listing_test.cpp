@@ -1,4 +1,4 @@
-#include "port/netstat_listing.h"
+#include "port/port_selection.h"
 
 #include <gtest/gtest.h>
 
@@ -134,12 +134,6 @@ INSTANTIATE_TEST_SUITE_P(
         ListingCase{"LeadingZeroPort", NetstatRow("0.0.0.0:09673", "0.0.0.0:0", "LISTENING", "4"),
                     Ask::kNothing, 0}),
     [](const ::testing::TestParamInfo<ListingCase>& param) { return param.param.name; });
-
-TEST(IsValidStartPort, AcceptsExactly1024To65535) {
-  for (int port : {1024, 1025, 9673, 65535}) EXPECT_TRUE(IsValidStartPort(port)) << port;
-  for (int port : {-1, 0, 80, 1023, 65536, 2147483647, -2147483647 - 1})
-    EXPECT_FALSE(IsValidStartPort(port)) << port;
-}
 
 TEST(AvailabilityCommandLine, EndsInThePortDigits) {
   EXPECT_EQ(AvailabilityCommandLine(9673), "netstat -ano | findstr 9673");

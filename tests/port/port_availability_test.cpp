@@ -1,19 +1,40 @@
-#include "port/port_availability.h"
+#include "port/port_selection.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "port/scripted_steps.h"
+#include "support/log_capture.h"
+
 namespace starter::port {
 namespace {
 
 using Ask = ListingVerdict::Ask;
 using std::chrono::milliseconds;
+using ::testing::ElementsAre;
 constexpr BindOutcome kBound = BindOutcome::kBound;
 constexpr BindOutcome kRefused = BindOutcome::kRefused;
 constexpr BindOutcome kFailed = BindOutcome::kFailed;
+
+// The scripted machine, with a listing that judges every port with one verdict.
+struct OneListing final : PortSelectionSteps {
+  explicit OneListing(std::optional<ListingVerdict> verdict, test::ScriptedSteps& machine)
+      : verdict_(verdict), machine_(machine) {}
+  std::optional<std::uint32_t> ReadStored() override { return machine_.ReadStored(); }
+  bool WriteStored(std::uint32_t port) override { return machine_.WriteStored(port); }
+  std::optional<ListingVerdict> Listing(int) override { return verdict_; }
+  platform::Expected<TcpTables> Tables(TableRows rows) override { return machine_.Tables(rows); }
+  BindOutcome TryBind(std::uint16_t port) override { return machine_.TryBind(port); }
+  bool IsServiceRunning(std::uint32_t id) override { return machine_.IsServiceRunning(id); }
+
+ private:
+  std::optional<ListingVerdict> verdict_;
+  test::ScriptedSteps& machine_;
+};
 
 struct DecisionCase {
   ListingVerdict verdict;
@@ -24,96 +45,92 @@ struct DecisionCase {
   std::vector<std::string> asked;  // the machine's questions, in order
 };
 
-TEST(DecideAvailability, BindsOnlyWhatTheListingFindsFreeAndOnlyARefusalCounts) {
+// A listing that finds the port free is checked against the listeners only;
+// every row of the tables is read only for connections printed in the
+// system's language.
+TEST(IsPortAvailable, BindsOnlyWhatTheListingFindsFreeAndOnlyARefusalCounts) {
   const DecisionCase cases[] = {
-      {{Ask::kNothing, 0}, false, false, kBound, true, {"bind"}},
-      {{Ask::kNothing, 0}, true, true, kRefused, false, {"bind"}},
-      {{Ask::kNothing, 0}, false, false, kFailed, true, {"bind"}},
+      {{Ask::kNothing, 0}, false, false, kBound, true, {"listeners", "bind"}},
+      {{Ask::kNothing, 0}, true, true, kRefused, false, {"listeners", "bind"}},
+      {{Ask::kNothing, 0}, false, false, kFailed, true, {"listeners", "bind"}},
       {{Ask::kOwner, 812}, true, false, kRefused, true, {"service 812"}},
       {{Ask::kOwner, 4}, false, false, kBound, false, {"service 4"}},
       {{Ask::kAnyService, 0}, false, false, kBound, false, {"service 0"}},
-      {{Ask::kConnectionTables, 0}, false, true, kBound, false, {"tables", "service 0"}},
-      {{Ask::kConnectionTables, 0}, true, true, kRefused, true, {"tables", "service 0"}},
-      {{Ask::kConnectionTables, 0}, true, false, kBound, true, {"tables", "bind"}},
-      {{Ask::kConnectionTables, 0}, true, false, kRefused, false, {"tables", "bind"}},
+      {{Ask::kConnectionTables, 0}, false, true, kBound, false, {"all", "service 0"}},
+      {{Ask::kConnectionTables, 0}, true, true, kRefused, true, {"all", "service 0"}},
+      {{Ask::kConnectionTables, 0}, true, false, kBound, true, {"all", "bind"}},
+      {{Ask::kConnectionTables, 0}, true, false, kRefused, false, {"all", "bind"}},
   };
   for (const DecisionCase& c : cases) {
     SCOPED_TRACE(&c - cases);
-    std::vector<std::string> asked;
-    const AvailabilityProbes probes = {[&](std::uint32_t id) {
-                                         asked.push_back("service " + std::to_string(id));
-                                         return c.service_running;
-                                       },
-                                       [&](std::uint16_t port) {
-                                         asked.push_back("tables");
-                                         return port == 9673 && c.connected;
-                                       },
-                                       [&](std::uint16_t port) {
-                                         asked.push_back("bind");
-                                         return port == 9673 ? c.bind : kFailed;
-                                       }};
-    EXPECT_EQ(DecideAvailability(c.verdict, 9673, probes), c.available);
-    EXPECT_EQ(asked, c.asked);
+    test::ScriptedSteps machine;
+    machine.service_running = [&](std::uint32_t) { return c.service_running; };
+    machine.connected = c.connected;
+    machine.bind = c.bind;
+    OneListing steps(c.verdict, machine);
+    EXPECT_EQ(IsPortAvailable(steps, 9673), c.available);
+    EXPECT_EQ(machine.asked, c.asked);
   }
 }
 
 // The tables stand in for a listing that could not be had and check one that
 // finds the port free. A listener there is judged by its owner; one the
-// tables cannot name (every owner under wine) is a service only while one runs.
-TEST(WeighWitnesses, TheTablesDecideWithoutAListingAndWhereItFindsThePortFree) {
+// tables cannot name (every owner under wine) is a service only while one
+// runs. Each kind of read happens at most once in a check, and every row is
+// read only when the listeners cannot decide.
+TEST(IsPortAvailable, TheTablesDecideWithoutAListingAndWhereItFindsThePortFree) {
   const std::optional<ListingVerdict> none;
-  const ListingVerdict free{Ask::kNothing, 0}, connected{Ask::kAnyService, 0};
-  const ListingVerdict service{Ask::kOwner, 812}, system{Ask::kOwner, 4}, unnamed{Ask::kOwner, 0};
+  const ListingVerdict free{Ask::kNothing, 0}, service{Ask::kOwner, 812}, system{Ask::kOwner, 4};
+  // The tables: a listener's owner, an established connection, or unreadable.
+  enum Tables { kService, kSystem, kUnnamed, kConnected, kFree, kUnreadable };
   const struct Case {
-    std::optional<ListingVerdict> listing, tables;
+    std::optional<ListingVerdict> listing;
+    Tables tables;
     std::uint32_t running_service;  // 0: none runs
-    bool available, tables_asked;
+    bool available, tables_asked, all_rows_read;
   } cases[] = {
-      {none, service, 812, true, true},    {none, system, 812, false, true},
-      {none, unnamed, 812, true, true},    {none, unnamed, 0, false, true},
-      {none, connected, 0, false, true},   {none, free, 0, true, true},
-      {none, none, 812, false, true},      {free, unnamed, 0, false, true},
-      {free, unnamed, 812, true, true},    {free, system, 812, false, true},
-      {free, connected, 0, true, true},    {free, none, 0, true, true},
-      {service, free, 812, true, false},   {system, service, 812, false, false},
+      {none, kService, 812, true, true, false},     {none, kSystem, 812, false, true, false},
+      {none, kUnnamed, 812, true, true, false},     {none, kUnnamed, 0, false, true, false},
+      {none, kConnected, 0, false, true, true},     {none, kFree, 0, true, true, true},
+      {none, kUnreadable, 812, false, true, false}, {free, kUnnamed, 0, false, true, false},
+      {free, kUnnamed, 812, true, true, false},     {free, kSystem, 812, false, true, false},
+      {free, kConnected, 0, true, true, false},     {free, kUnreadable, 0, true, true, false},
+      {service, kFree, 812, true, false, false},    {system, kService, 812, false, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
-    const AvailabilityProbes probes = {
-        [&](std::uint32_t id) { return c.running_service != 0 && (id == 0 || id == c.running_service); },
-        [](std::uint16_t) { return false; }, [](std::uint16_t) { return kBound; }};
-    bool asked = false;
-    const std::optional<ListingVerdict> decided = WeighWitnesses(c.listing, [&] {
-      asked = true;
-      return c.tables;
-    });
-    EXPECT_EQ(decided && DecideAvailability(*decided, 9673, probes), c.available);
-    EXPECT_EQ(asked, c.tables_asked);
+    test::ScriptedSteps machine;
+    machine.service_running = [&](std::uint32_t id) {
+      return c.running_service != 0 && (id == 0 || id == c.running_service);
+    };
+    if (c.tables == kService) machine.listener = 812;
+    if (c.tables == kSystem) machine.listener = 4;
+    if (c.tables == kUnnamed) machine.listener = 0;
+    machine.connected = c.tables == kConnected;
+    machine.tables_unreadable = c.tables == kUnreadable;
+    OneListing steps(c.listing, machine);
+    EXPECT_EQ(IsPortAvailable(steps, 9673), c.available);
+    const auto reads = [&](const char* kind) { return std::count(machine.asked.begin(), machine.asked.end(), kind); };
+    EXPECT_EQ(reads("listeners"), c.tables_asked ? 1 : 0);
+    EXPECT_EQ(reads("all"), c.all_rows_read ? 1 : 0);
   }
 }
 
-// A read of the tables takes seconds on a busy machine: one check reads them
-// once, whether it asks who listens, whether a connection is established, or
-// both, and a read that failed is not tried again within the check.
-TEST(TablesOfOneCheck, ReadsOnFirstNeedAndNeverAgain) {
-  int reads = 0;
-  TablesOfOneCheck tables([&]() -> platform::Expected<TcpTables> {
-    ++reads;
-    return TcpTables{{1, 0, 0, 0}, {}};
-  });
-  EXPECT_EQ(reads, 0);
-  EXPECT_EQ(tables.Get()->v4.size(), 4u);
-  EXPECT_EQ(tables.Get()->v4.size(), 4u);
-  EXPECT_EQ(reads, 1);
-
-  int failed_reads = 0;
-  TablesOfOneCheck unreadable([&]() -> platform::Expected<TcpTables> {
-    ++failed_reads;
-    return platform::SystemError{"GetExtendedTcpTable", 122};
-  });
-  EXPECT_FALSE(unreadable.Get());
-  EXPECT_EQ(unreadable.Get().error().code, 122u);
-  EXPECT_EQ(failed_reads, 1);
+// Ports a service may be given are 1024..65535: others are refused unasked.
+TEST(IsPortAvailable, AcceptsExactly1024To65535) {
+  for (int port : {1024, 1025, 9673, 65535}) {
+    test::ScriptedSteps steps;
+    test::LogCapture log;
+    EXPECT_TRUE(IsPortAvailable(steps, port)) << port;
+    EXPECT_THAT(steps.listed, ElementsAre(port));
+  }
+  for (int port : {-1, 0, 80, 1023, 65536, 2147483647, -2147483647 - 1}) {
+    test::ScriptedSteps steps;
+    test::LogCapture log;
+    EXPECT_FALSE(IsPortAvailable(steps, port)) << port;
+    EXPECT_TRUE(steps.listed.empty() && steps.asked.empty()) << port;
+    EXPECT_THAT(log.Lines(), ElementsAre("info: Invalid start port: " + std::to_string(port)));
+  }
 }
 
 TEST(ListingBudget, EachListingGetsItsLimitOrWhatIsLeftOfTheTotalUntilOneRunsOut) {

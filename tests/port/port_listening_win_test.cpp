@@ -1,8 +1,10 @@
-#include "port/port_listening.h"
+#include "port/tcp_table.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
+#include <vector>
 
 #include "support/port_env.h"
 #include "support/win_test_env.h"
@@ -12,6 +14,13 @@ namespace {
 
 using platform::UniqueSocket;
 using test::ListenV4;
+
+// Whether an IPv4 socket listens on `port`, as the wait's port check counts them.
+bool IsPortListening(std::uint16_t port) {
+  const platform::Expected<std::vector<PortListener>> listeners = ListenersOn(port);
+  return listeners.ok() &&
+         std::any_of(listeners->begin(), listeners->end(), [](const PortListener& listener) { return !listener.ipv6; });
+}
 
 class IsPortListeningTest : public ::testing::Test {
  protected:

@@ -1,4 +1,4 @@
-#include "port/server_port.h"
+#include "port/port_selection.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "port/scripted_steps.h"
 #include "support/log_capture.h"
 
 namespace starter::port {
@@ -18,33 +19,7 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
-// The registry and the port checks, scripted and recorded.
-struct FakeWorld {
-  std::optional<std::uint32_t> stored;
-  bool read_throws = false;
-  bool write_refused = false;
-  bool write_throws = false;
-  std::vector<int> taken;
-  std::vector<int> checked;
-  std::vector<std::uint32_t> written;
-
-  PortSelectionOps Ops() {
-    return {[this](std::uint32_t& value) {
-              if (read_throws) throw std::runtime_error("registry gone");
-              if (stored) value = *stored;
-              return stored.has_value();
-            },
-            [this](std::uint32_t value) {
-              if (write_throws) throw std::runtime_error("access denied");
-              written.push_back(value);
-              return !write_refused;
-            },
-            [this](int port) {
-              checked.push_back(port);
-              return std::find(taken.begin(), taken.end(), port) == taken.end();
-            }};
-  }
-};
+using FakeWorld = test::ScriptedSteps;
 
 // Ports first..last: a setting of taken ports, never an expected order.
 std::vector<int> Range(int first, int last) {
@@ -86,8 +61,8 @@ TEST(SelectPortWith, WalksFromTheStoredPortAndStoresTheChoice) {
     world.stored = c.stored;
     world.taken = c.taken;
     test::LogCapture log;
-    EXPECT_EQ(SelectPortWith(world.Ops()), c.chosen);
-    EXPECT_THAT(world.checked, ElementsAreArray(c.checks));
+    EXPECT_EQ(SelectPortWith(world), c.chosen);
+    EXPECT_THAT(world.listed, ElementsAreArray(c.checks));
     EXPECT_THAT(world.written, ElementsAre(static_cast<std::uint32_t>(c.chosen)));
     std::vector<std::string> lines;
     for (int port : c.checks)
@@ -103,7 +78,7 @@ TEST(SelectPortWith, ReadExceptionIsLoggedAndTheWalkStartsAt9673) {
   world.read_throws = true;
   world.taken = {9673};
   test::LogCapture log;
-  EXPECT_EQ(SelectPortWith(world.Ops()), 9674);
+  EXPECT_EQ(SelectPortWith(world), 9674);
   EXPECT_THAT(log.Lines(), ElementsAre("info: read ServerPort exception: registry gone",
                                        "info: port 9673 is not available"));
   EXPECT_THAT(world.written, ElementsAre(9674u));
@@ -114,7 +89,7 @@ TEST(SelectPortWith, FailedWriteStillReturnsTheChosenPort) {
   refused.stored = 9700;
   refused.write_refused = true;
   test::LogCapture refused_log;
-  EXPECT_EQ(SelectPortWith(refused.Ops()), 9700);
+  EXPECT_EQ(SelectPortWith(refused), 9700);
   EXPECT_THAT(refused_log.Lines(),
               ElementsAre("info: write ServerPort error",
                           "warning: ServerPort not written: the service will use the stored port 9700"));
@@ -123,7 +98,7 @@ TEST(SelectPortWith, FailedWriteStillReturnsTheChosenPort) {
   throwing.taken = {9673};
   throwing.write_throws = true;
   test::LogCapture throwing_log;
-  EXPECT_EQ(SelectPortWith(throwing.Ops()), 9674);
+  EXPECT_EQ(SelectPortWith(throwing), 9674);
   EXPECT_THAT(throwing_log.Lines(), ElementsAre("info: port 9673 is not available",
                                                 "info: write ServerPort exception: access denied"));
 }
@@ -152,21 +127,20 @@ TEST(SelectPortWith, RefusedWriteFallsBackToAUsableStoredPort) {
     world.write_refused = true;
     world.write_throws = c.write_throws;
     test::LogCapture log;
-    EXPECT_EQ(SelectPortWith(world.Ops()), c.used);
+    EXPECT_EQ(SelectPortWith(world), c.used);
     EXPECT_THAT(log.Lines(), ElementsAreArray(c.lines));
   }
 }
 
 TEST(SelectPortWith, FailuresOfTheCheckAndForeignExceptionsPassThrough) {
   FakeWorld world;
-  PortSelectionOps ops = world.Ops();
-  ops.is_available = [](int) -> bool { throw std::runtime_error("no interpreter"); };
-  EXPECT_THROW(SelectPortWith(ops), std::runtime_error);
+  world.listing_throws = true;
+  EXPECT_THROW(SelectPortWith(world), std::runtime_error);
   EXPECT_THAT(world.written, IsEmpty());
 
-  ops = world.Ops();
-  ops.read_stored = [](std::uint32_t&) -> bool { throw 42; };
-  EXPECT_THROW(SelectPortWith(ops), int);
+  FakeWorld foreign;
+  foreign.read_throws_foreign = true;
+  EXPECT_THROW(SelectPortWith(foreign), int);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "port/tcp_table.h"
+#include "port/port_selection.h"
 
 #include <gtest/gtest.h>
 
@@ -29,11 +30,6 @@ constexpr std::size_t kOwnerAt = 20;
 constexpr std::uint32_t kListen = 2;
 constexpr std::uint32_t kEstablished = 5;
 constexpr std::uint32_t kTimeWait = 11;
-
-// What ntohs does on every host the starter runs on (little-endian).
-std::uint16_t SwapBytes(std::uint16_t value) {
-  return static_cast<std::uint16_t>((value >> 8) | (value << 8));
-}
 
 struct Row {
   std::uint32_t state;
@@ -72,7 +68,7 @@ Bytes Table(const std::vector<Row>& rows, std::uint32_t count) {
 }
 
 bool ListeningIn(const unsigned char* table, std::size_t size, std::uint16_t port) {
-  return HasTcpRow<TcpRowImage>(table, size, port, kListen, SwapBytes);
+  return HasTcpRow<TcpRowImage>(table, size, port, kListen);
 }
 
 bool Listening(const std::vector<Row>& rows, std::uint16_t port) {
@@ -143,7 +139,7 @@ Bytes Ipv6Table(std::uint32_t state, std::uint16_t local_port, std::uint16_t rem
 
 TEST(HasTcpRow, ReadsIpv6RowsAtTheSystemsOffsets) {
   const auto established = [](const Bytes& table, std::size_t cut = 0) {
-    return HasTcpRow<Tcp6RowImage>(table.data(), table.size() - cut, 9673, kEstablished, SwapBytes);
+    return HasTcpRow<Tcp6RowImage>(table.data(), table.size() - cut, 9673, kEstablished);
   };
   EXPECT_TRUE(established(Ipv6Table(kEstablished, 9673, 443)));
   EXPECT_FALSE(established(Ipv6Table(kTimeWait, 9673, 443)));
@@ -167,7 +163,7 @@ TEST(JudgeTcpTables, AListenerNamesItsOwnerElseAConnectionAsksForAnyService) {
       {{}, Ipv6Table(kEstablished, 9673, 443), Ask::kAnyService, 0},
   };
   for (const Case& c : cases) {
-    const ListingVerdict verdict = JudgeTcpTables({c.v4, c.v6}, 9673, SwapBytes);
+    const ListingVerdict verdict = JudgeTcpTables({c.v4, c.v6}, 9673);
     EXPECT_EQ(verdict.ask, c.ask) << &c - cases;
     EXPECT_EQ(verdict.owner_id, c.owner) << &c - cases;
   }

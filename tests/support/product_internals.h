@@ -5,7 +5,7 @@
 #include <string>
 
 #include "port/command_output.h"
-#include "port/port_availability.h"
+#include "port/server_port.h"
 #include "service/process_detection.h"
 
 namespace starter::port {
@@ -19,10 +19,17 @@ CommandOutput ReadProgramOutput(const std::wstring& program, const std::wstring&
 
 namespace starter::test {
 
+// The Vantic service processes as the starter finds them.
+struct RunningServices final : port::ServiceProcesses {
+  bool IsRunning(std::uint32_t process_id) override { return service::IsServiceProcessRunning(process_id); }
+};
+
 // One availability check with a budget of its own, judged as the starter's
 // port selection judges: the Vantic service keeps the ports it holds.
 inline bool IsPortAvailable(int port) {
-  return port::PortAvailability(service::IsServiceProcessRunning).IsAvailable(port);
+  RunningServices services;
+  port::MachinePortSteps steps(services);
+  return port::IsPortAvailable(steps, port);
 }
 
 }  // namespace starter::test

@@ -37,12 +37,12 @@ TEST_F(MarkerFolderWatch, SaysWhyAFolderCannotBeWatchedAndThenOnlySleeps) {
   test::LogCapture log;
   log.RecordDebug();
   for (const std::wstring& marker : {std::wstring(), dir_ + L"\\gone\\WsClientConnected.json"}) {
-    std::unique_ptr<FolderWatch> watch = WatchMarkerFolder(marker);
+    std::unique_ptr<FolderWatch> watch = MachineProbe(marker).WatchMarkerFolder();
     const std::chrono::microseconds before = watch->Now();
     EXPECT_FALSE(watch->WaitForChange(50ms));
     EXPECT_GE(watch->Now() - before, 50ms);
   }
-  WatchMarkerFolder(marker_);
+  MachineProbe(marker_).WatchMarkerFolder();
   EXPECT_THAT(log.Lines(), ElementsAre("debug: no folder watch: install root unknown",
                                        MatchesRegex("debug: no folder watch on .*gone GLE=.")));
 }
@@ -58,7 +58,7 @@ bool Settles(FolderWatch& watch) {
 // A file created, then one written in place: each wakes the wait, which is
 // armed again after each.
 TEST_F(MarkerFolderWatch, WakesForFilesCreatedAndWrittenAndIsArmedAgain) {
-  std::unique_ptr<FolderWatch> watch = WatchMarkerFolder(marker_);
+  std::unique_ptr<FolderWatch> watch = MachineProbe(marker_).WatchMarkerFolder();
   ASSERT_TRUE(watch);
   const std::chrono::microseconds before = watch->Now();
   EXPECT_FALSE(watch->WaitForChange(50ms));
