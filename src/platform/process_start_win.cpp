@@ -70,7 +70,7 @@ Expected<UniqueHandle> MakeKillOnCloseJob() {
 // job of its own; everything it starts follows it there.
 void PutInJob(ProgramWithOutput& started) {
   Expected<UniqueHandle> job = MakeKillOnCloseJob();
-  if (!job) {
+  if (!job.ok()) {
     started.job_refused = job.error();
   } else if (!::AssignProcessToJobObject(job->get(), started.program.process())) {
     started.job_refused = LastError("AssignProcessToJobObject");

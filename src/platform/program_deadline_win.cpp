@@ -30,7 +30,7 @@ void EndProcessTree(HANDLE root, DWORD root_id) {
   std::vector<Member> tree{{root_id, CreationTime(root)}};
   std::vector<UniqueHandle> held;
   Expected<std::vector<ProcessEntry>> listed = ListProcesses();
-  const std::vector<ProcessEntry> processes = listed ? std::move(*listed) : std::vector<ProcessEntry>();
+  const std::vector<ProcessEntry> processes = listed.ok() ? std::move(*listed) : std::vector<ProcessEntry>();
   const auto in_tree = [&tree](DWORD id) {
     return std::any_of(tree.begin(), tree.end(), [id](const Member& member) { return member.id == id; });
   };

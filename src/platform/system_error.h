@@ -44,8 +44,6 @@ class [[nodiscard]] Expected {
   Expected(SystemError error) : error_(error) {}
 
   bool ok() const { return value_.has_value(); }
-  // TRANSITIONAL: goes once every caller reads ok().
-  explicit operator bool() const { return value_.has_value(); }
   T& operator*() { return *value_; }
   const T& operator*() const { return *value_; }
   T* operator->() { return &*value_; }
@@ -74,9 +72,6 @@ class [[nodiscard]] Status {
   SystemError error_;
   bool failed_ = false;
 };
-
-// TRANSITIONAL: goes once every caller has moved to Status.
-using Failure = std::optional<SystemError>;
 
 // What an open of a file answers (NTSTATUS) when another program has the
 // file for the moment: it holds the file without sharing what was asked, or

@@ -60,7 +60,7 @@ void LaunchService(const std::wstring& java_runtime, const std::wstring& service
   log::Info(L"cmd->\"{}\"{}", java_runtime, command_line);
 
   platform::Expected<platform::ProcessInformation> started = platform::StartDetached(java_runtime, command_line);
-  if (!started) {
+  if (!started.ok()) {
     log::Warn("CreateProcess GLE={}", started.error().code);
     return;
   }

@@ -43,7 +43,7 @@ bool ReadEndsWithoutAJob(const std::wstring& command, bool all_found) {
   const std::wstring system = platform::SystemDirectory();
   platform::Expected<platform::ProgramWithOutput> started =
       platform::StartWithOutputPipe(system + L"\\cmd.exe", system, L"cmd.exe /c " + command);
-  if (!started) return false;
+  if (!started.ok()) return false;
   const platform::UniqueHandle job = std::move(started->job);
   if (!job || !test::WaitFor([] { return StandInsRunning() > 0; })) return false;
   platform::ProgramDeadline deadline(*started);

@@ -177,7 +177,7 @@ bool Accepts(std::uint16_t port) {
 // listener counts as the service's while one runs, so 9673 is kept.
 TEST_F(PortWitnessRun, WhileAServiceRunsEachListenerIsJudgedByItsOwner) {
   ASSERT_TRUE(StoreServerPort(9674));  // the port the service reads as it starts
-  ASSERT_TRUE(platform::StartDetached(JavaExe(), L" -jar \"" + VanticDir() + L"\\Vantic.jar\""));
+  ASSERT_TRUE(platform::StartDetached(JavaExe(), L" -jar \"" + VanticDir() + L"\\Vantic.jar\"").ok());
   ASSERT_TRUE(WaitFor([] { return Accepts(9674); }));
   const platform::UniqueSocket other = ListenOn(9673);
   ASSERT_TRUE(other);

@@ -88,7 +88,7 @@ TEST_F(SelectServerPortTest, TakenStoredPortMovesOnAndWraps) {
 TEST_F(SelectServerPortTest, ValuesOfAnotherTypeAreNotUsed) {
   StoreValue(REG_SZ, L"x", 2 * sizeof(wchar_t));  // four bytes: read, then refused for its type
   const platform::Expected<std::uint32_t> read = ReadServerPort(RegistryView::k64Bit);
-  ASSERT_FALSE(read);
+  ASSERT_FALSE(read.ok());
   EXPECT_EQ(read.error().code, static_cast<std::uint32_t>(ERROR_DATATYPE_MISMATCH));
   test::LogCapture short_log;
   netstat_.ShowListing(Listener(9674));

@@ -193,23 +193,23 @@ constexpr std::uint32_t kInvalidParameter = 87;
 TEST(ReadTcpTable, FillsAgainAtEachSizeReportedAndGivesUpOnOtherAnswers) {
   std::vector<std::uint32_t> sizes;
   platform::Expected<Bytes> table = ReadScripted({{0, kNoError}}, sizes);
-  ASSERT_TRUE(table);
+  ASSERT_TRUE(table.ok());
   EXPECT_EQ(sizes.size(), 1u);
   EXPECT_GE(table->size(), 4u + 24u * 100u);  // a hundred IPv4 rows in one call
 
   table = ReadScripted({{40004, kTooSmall}, {40052, kTooSmall}, {0, kNoError}}, sizes);
-  ASSERT_TRUE(table);
+  ASSERT_TRUE(table.ok());
   EXPECT_EQ(*table, Bytes(40052, 0x5A));
   EXPECT_EQ(std::vector<std::uint32_t>(sizes.begin() + 1, sizes.end()), (std::vector<std::uint32_t>{40004, 40052}));
 
   table = ReadScripted(std::vector<std::pair<std::uint32_t, std::uint32_t>>(10, {100, kTooSmall}), sizes);
-  ASSERT_FALSE(table);
+  ASSERT_FALSE(table.ok());
   EXPECT_EQ(Describe(table.error()), "GetExtendedTcpTable GLE=122");
   EXPECT_GE(sizes.size(), 3u);
   EXPECT_LE(sizes.size(), 5u);
 
   table = ReadScripted({{40004, kTooSmall}, {0, kInvalidParameter}}, sizes);
-  ASSERT_FALSE(table);
+  ASSERT_FALSE(table.ok());
   EXPECT_EQ(Describe(table.error()), "GetExtendedTcpTable GLE=87");
   EXPECT_EQ(sizes.size(), 2u);
 }

@@ -45,7 +45,7 @@ class FakeProcess final : public ProcessMemoryReader {
 // The text read, or nothing when the read failed.
 std::optional<std::u16string> ReadText(ProcessMemoryReader& reader, RecordLayout layout, ReadPath path) {
   platform::Expected<std::u16string> text = ReadProcessCommandLine(reader, layout, path);
-  if (!text) return std::nullopt;
+  if (!text.ok()) return std::nullopt;
   return *text;
 }
 

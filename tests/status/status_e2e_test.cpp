@@ -236,7 +236,7 @@ TEST_F(StatusReport, RunningWithAnotherProgramOnTheStoredPort) {
   ScopedEnvironmentVariable no_marker(L"STANDIN_NO_MARKER", L"1");
   ScopedEnvironmentVariable record(L"STANDIN_RECORD", record_file_);
   const std::wstring jar = VanticDir() + L"\\Vantic.jar";
-  ASSERT_TRUE(platform::StartDetached(JavaExe(), L" -jar \"" + jar + L"\""));
+  ASSERT_TRUE(platform::StartDetached(JavaExe(), L" -jar \"" + jar + L"\"").ok());
   ASSERT_TRUE(WaitFor([this] { return RecordedCommandLines().size() == 1; }));
   const ProcessOutcome report = Report();
   EXPECT_EQ(report.exit_code, 1u);
