@@ -94,6 +94,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (path == ReadPath::kNative)
     Require(process.highest_address <= std::numeric_limits<std::uint32_t>::max(),
             "the native path stays below 4 GiB");
-  if (text) CheckText(*text, process);
+  if (text.ok()) CheckText(*text, process);
   return 0;
 }
