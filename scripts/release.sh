@@ -32,6 +32,6 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i68
   -DCMAKE_BUILD_TYPE=Release -DSTARTER_TESTS=OFF >/dev/null
 ninja -C "$build" -j2 zephra_vantic_starter zephra_vantic_status
 
-version=$(sed -n 's/.*kStarterVersion\[\] = "\(.*\)";/\1/p' "$build/generated/log/starter_version.h")
+version=$(sed -n 's/.*kProductVersion\[\] = "\(.*\)";/\1/p' "$build/generated/contract/product_version.h")
 python3 scripts/release_archives.py "$build" "$version" dist
 (cd dist && cat SHA256SUMS)

@@ -15,7 +15,7 @@
 #include "log/diag_log.h"
 #include "log/log_file.h"
 #include "log/log_text.h"
-#include "log/starter_version.h"
+#include "contract/product_version.h"
 #include "port/server_port.h"
 #include "service/launch.h"
 #include "service/process_detection.h"
@@ -50,7 +50,7 @@ bool ProbeTemp() {
 // The stages, in their order. The run's limit is told each one it enters,
 // so that when it ends a run it can say where the run was held up.
 void RunStages(contract::CallerMode mode, int argc, char** argv, RunLimit& limit) {
-  log::Info("[ START ] {}", log::kStarterVersion);
+  log::Info("[ START ] {}", contract::kProductVersion);
   for (int i = 1; i < argc; ++i) log::Info("param {}->{}", i, log::EscapeControls(argv[i]));
   if (!limit.started().ok()) log::Warn("run has no time limit: {}", platform::Describe(limit.started().error()));
 

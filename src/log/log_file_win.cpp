@@ -13,7 +13,7 @@
 
 #include "contract/product_contract.h"
 #include "log/log_text.h"
-#include "log/starter_version.h"
+#include "contract/product_version.h"
 #include "platform/file_operations.h"
 #include "platform/handles.h"
 #include "platform/system_facts.h"
@@ -267,7 +267,7 @@ DiagnosticLog OpenStarterLog() {
   } catch (const spdlog::spdlog_ex& error) {
     std::fprintf(stderr, "[*** LOG ERROR ***] %s\n", error.what());
   }
-  return DiagnosticLog(std::make_shared<spdlog::logger>(kStarterVersion, sinks.begin(), sinks.end()));
+  return DiagnosticLog(std::make_shared<spdlog::logger>(contract::kProductVersion, sinks.begin(), sinks.end()));
 }
 
 }  // namespace starter::log

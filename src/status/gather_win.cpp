@@ -5,7 +5,7 @@
 #include "install/install_paths.h"
 #include "install/markers.h"
 #include "log/log_location.h"
-#include "log/starter_version.h"
+#include "contract/product_version.h"
 #include "log/log_text.h"
 #include "platform/handles.h"
 #include "platform/file_operations.h"
@@ -241,7 +241,7 @@ void GatherLastRun(Observations& seen) {
 
 Observations Header() {
   Observations seen;
-  seen.version = log::kStarterVersion;
+  seen.version = contract::kProductVersion;
   seen.now = Now();
   return seen;
 }

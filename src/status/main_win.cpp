@@ -15,7 +15,7 @@
 #include <string_view>
 #include <thread>
 
-#include "log/starter_version.h"
+#include "contract/product_version.h"
 #include "status/observations.h"
 #include "status/report.h"
 #include "status/verdict.h"
@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
       return starter::status::ExitCodeOf(State::kUnknown);
     case Options::Action::kHelp: return WriteAll(std::string(kUsage) + "\n" + kHelp, output) ? 0 : 4;
     case Options::Action::kVersion:
-      return WriteAll(std::string("zephra_vantic_status ") + starter::log::kStarterVersion + "\n", output) ? 0 : 4;
+      return WriteAll(std::string("zephra_vantic_status ") + starter::contract::kProductVersion + "\n", output) ? 0 : 4;
     case Options::Action::kReport:
     case Options::Action::kHistory: break;
   }

@@ -12,7 +12,7 @@
 #include <optional>
 
 #include "app/hostile_run.h"
-#include "log/starter_version.h"
+#include "contract/product_version.h"
 #include "platform/handles.h"
 #include "platform/process_start.h"
 #include "platform/winsock.h"
@@ -349,7 +349,7 @@ TEST_F(StatusReport, HelpVersionAndWrongOptions) {
   EXPECT_THAT(help.standard_output, HasSubstr("0 ready, 1 starting or not ready, 3 not running, 4 not installed or unknown"));
   const ProcessOutcome version = RunStatus(L" --version");
   EXPECT_EQ(version.exit_code, 0u);
-  EXPECT_THAT(version.standard_output, ::testing::StartsWith(std::string("zephra_vantic_status ") + log::kStarterVersion + "\r\n"));
+  EXPECT_THAT(version.standard_output, ::testing::StartsWith(std::string("zephra_vantic_status ") + contract::kProductVersion + "\r\n"));
   for (const wchar_t* wrong : {L" --jsn", L" --json --json", L" --history 0", L" --history 201", L" --history x",
                                L" 5", L" --help --json", L" --json 5"}) {
     const ProcessOutcome outcome = RunStatus(wrong);
