@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/run_limit.h"
 #include "bench/process_usage.h"
 #include "bench/stage_times.h"
 #include "install/install_paths.h"
@@ -104,6 +105,16 @@ class ConsoleSetting {
 
  private:
   bool with_console_;
+};
+
+// Keeps the status line the product's wait prints, as the caller would read it.
+class KeptLine final : public app::LineWriter {
+ public:
+  explicit KeptLine(std::string& into) : line_(into) {}
+  void Write(std::string_view text) override { line_ = text; }
+
+ private:
+  std::string& line_;
 };
 
 }  // namespace starter::bench

@@ -92,11 +92,7 @@ bool InProcessWait(const install::InstallLayout& layout, const Churn& churn) {
   int polls = 0;
   std::string printed;
   CountedProbe probe(layout.ConnectedMarker(), polls);
-  struct Kept final : app::LineWriter {
-    explicit Kept(std::string& into) : line(into) {}
-    void Write(std::string_view text) override { line = text; }
-    std::string& line;
-  } kept{printed};
+  KeptLine kept(printed);
   app::StatusLineOnce print(kept);
   const double cpu_before = ThreadCpuMs();
   const long rewrites_before = churn.Rewrites();

@@ -46,11 +46,7 @@ struct SampledProbe final : app::ReadinessProbe {
 std::vector<Usage> WaitOutAllPolls(const install::InstallLayout& layout, std::string& printed) {
   std::vector<Usage> after_poll;
   SampledProbe probe(layout.ConnectedMarker(), after_poll);
-  struct Kept final : app::LineWriter {
-    explicit Kept(std::string& into) : line(into) {}
-    void Write(std::string_view text) override { line = text; }
-    std::string& line;
-  } kept{printed};
+  KeptLine kept(printed);
   app::StatusLineOnce line(kept);
   app::ReportReadiness(contract::CallerMode::kAllChecks, kWaitPort, probe, line);
   return after_poll;

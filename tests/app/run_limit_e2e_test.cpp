@@ -1,7 +1,6 @@
-// The run's limit on its time, end to end under wine: a machine with many TCP
-// connections makes every read of the TCP tables slow (wine 8 resolves the
-// owner of each socket in turn), so the port mode's 200 polls would take
-// minutes; the run still ends at its limit with its line printed once.
+// The run's limit on its time, end to end under wine: a run that is slow but
+// making progress keeps its whole wait, and one held beyond every stage's
+// bound still answers at its limit, with its log complete.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -24,14 +23,12 @@ using ::testing::Contains;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-// Two rows each: a read of the tables under wine 8 then takes half a second on
-// a quiet machine and several on a busy one, so the port mode's polls alone
-// would take minutes without the limit, while the port selection's one read
-// stays well within it.
+// Two rows each: under wine 8 a read of every row with owners then takes
+// seconds, which the polls no longer make; the listeners alone stay cheap.
 constexpr int kConnections = 500;
 constexpr char kLimitWarning[] = "warning run ended at its time limit in ";
 
-double SecondsOfOneTableRead() {
+double SecondsOfOneListenerRead() {
   const auto began = std::chrono::steady_clock::now();
   const platform::Expected<port::TcpTables> tables = port::ReadMachineTcpTables(port::TableRows::kListeners);
   EXPECT_TRUE(tables.ok());
@@ -71,11 +68,12 @@ class RunLimitRun : public StarterTest {
   platform::WinsockSession winsock_;
 };
 
-TEST_F(RunLimitRun, APortModeRunOnABusyMachineEndsByItsLimitWithItsTimeoutLineOnce) {
+// The limit is a backstop, not a cut: a port-mode run on a busy machine
+// keeps its 200 polls, and its wait runs out by itself, well before the limit.
+TEST_F(RunLimitRun, APortModeRunOnABusyMachineKeepsItsWholeWait) {
   const LoopbackConnections busy(kConnections);
   ASSERT_EQ(busy.Count(), kConnections);
-  const double read_seconds = SecondsOfOneTableRead();
-  std::printf("one read of the TCP tables with %d connections open: %.3f s\n", kConnections, read_seconds);
+  std::printf("one read of the listeners with %d connections open: %.3f s\n", kConnections, SecondsOfOneListenerRead());
 
   // The service never listens: the wait cannot succeed.
   const StarterOutcome run = RunStarter({"--Dravel", "Brimvale"}, {{L"STANDIN_NO_LISTEN", L"1"}});
@@ -83,22 +81,10 @@ TEST_F(RunLimitRun, APortModeRunOnABusyMachineEndsByItsLimitWithItsTimeoutLineOn
   ASSERT_TRUE(run.process.finished);
   EXPECT_EQ(run.process.exit_code, 0u);
   EXPECT_EQ(run.process.standard_output, R"({"Dravel":1,"Selkan":0})");
-  EXPECT_LT(run.process.seconds, 62.0);
-  // 200 polls, each a read and a 100 ms period: reads this slow would take a
-  // minute, so the limit must have ended the run, and not before its time.
-  // Where reads stay fast (wine 10 may list fewer sockets) the wait may run
-  // out by itself first, and then it says so as always.
-  const bool limit_ended_it =
-      std::find(run.log.begin(), run.log.end(), std::string(kLimitWarning) + "wait") != run.log.end();
-  if (read_seconds > 0.2) {
-    EXPECT_TRUE(limit_ended_it);
-  }
-  if (limit_ended_it) {
-    EXPECT_GE(run.process.seconds, 53.0);
-  } else {
-    EXPECT_THAT(run.log, Not(Contains(StartsWith(kLimitWarning))));
-    EXPECT_THAT(run.log, Contains(R"(info OUTPUT->{"Dravel":1,"Selkan":0})"));
-  }
+  EXPECT_LT(run.process.seconds, 53.0);
+  EXPECT_THAT(run.log, Not(Contains(StartsWith(kLimitWarning))));
+  EXPECT_THAT(run.log, Contains("info wait ended: port not LISTENING"));
+  EXPECT_THAT(run.log, Contains(R"(info OUTPUT->{"Dravel":1,"Selkan":0})"));
 }
 
 // A run whose wait never returns (its thread is held, as a hung call would
@@ -119,6 +105,14 @@ TEST_F(RunLimitRun, ARunHeldInItsWaitEndsAtItsLimitAndIsLoggedToItsEnd) {
   const std::vector<std::string> end(run.log.end() - std::min<std::ptrdiff_t>(3, run.log.size()), run.log.end());
   EXPECT_THAT(end, ::testing::ElementsAre("warning run ended at its time limit in wait",
                                           R"(info OUTPUT->{"Dravel":1,"Selkan":0})", "info [ END ]\n"));
+
+  // The status report reads it as the last run, with what it printed and
+  // where the limit ended it.
+  const ProcessOutcome report = RunProcess(StatusExe(), L"\"" + StatusExe() + L"\" --json");
+  EXPECT_THAT(report.standard_output,
+              ::testing::HasSubstr(R"("status_line":"{\"Dravel\":1,\"Selkan\":0}","wait_ended":null,)"
+                                   R"("time_limit_stage":"wait")"));
+  EXPECT_THAT(report.standard_output, ::testing::HasSubstr(R"("process_id":)" + std::to_string(run.process.process_id)));
 }
 
 }  // namespace
