@@ -2,9 +2,10 @@
 """Packs a release build into dist/: the programs' archive, the debug files'
 archive and SHA256SUMS, byte for byte the same for the same commit.
 
-    scripts/release_archives.py BUILD_FOLDER VERSION DIST_FOLDER
+    scripts/release_archives.py BUILD_FOLDER VERSION DIST_FOLDER [PROGRAMS_FOLDER]
 
-SOURCE_DATE_EPOCH (the last commit's time) dates every archive entry. Before
+PROGRAMS_FOLDER holds the programs to pack instead of BUILD_FOLDER's: signed
+copies of them (scripts/release.sh --sign-...). SOURCE_DATE_EPOCH (the last commit's time) dates every archive entry. Before
 packing, each program must carry VERSION in its version resource and name its
 debug file, with that file's CRC, in its debug link; a release that fails
 either is not written.
@@ -100,34 +101,34 @@ def debug_link(program):
         return parse_debug_link(section.read_bytes())
 
 
-def check_program(program, version):
+def check_program(program, debug, version):
     image = program.read_bytes()
     found = file_version(image)
     if found != version:
         raise ReleaseError(f"{program.name}: version resource {found}, project {version}")
-    debug = program.with_name(program.name + ".debug")
     name, crc = debug_link(program)
     if name != debug.name or crc != zlib.crc32(debug.read_bytes()):
         raise ReleaseError(f"{program.name}: debug link {name} {crc:08x} does not match {debug.name}")
 
 
-def programs_archive(build, top):
-    entries = {f"{top}/{p}": (build / p).read_bytes() for p in PROGRAMS}
+def programs_archive(programs, top):
+    entries = {f"{top}/{p}": (programs / p).read_bytes() for p in PROGRAMS}
     entries[f"{top}/INTEGRATION.txt"] = (REPO / "packaging" / "INTEGRATION.txt").read_bytes()
     for name, package in LICENCES:
         entries[f"{top}/licences/{name}"] = Path(f"/usr/share/doc/{package}/copyright").read_bytes()
     return entries
 
 
-def main(build, version, dist):
+def main(build, version, dist, programs=None):
     build, dist = Path(build), Path(dist)
+    programs = Path(programs) if programs else build
     epoch = int(os.environ["SOURCE_DATE_EPOCH"])
     for program in PROGRAMS:
-        check_program(build / program, version)
+        check_program(programs / program, build / f"{program}.debug", version)
     top = f"zephra_vantic-{version}-win32"
     debug_top = f"{top}-debug"
     archives = {
-        dist / f"{top}.zip": programs_archive(build, top),
+        dist / f"{top}.zip": programs_archive(programs, top),
         dist / f"{debug_top}.zip": {f"{debug_top}/{p}.debug": (build / f"{p}.debug").read_bytes() for p in PROGRAMS},
     }
     dist.mkdir(parents=True, exist_ok=True)
@@ -137,7 +138,7 @@ def main(build, version, dist):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 4:
+    if len(sys.argv) not in (4, 5):
         sys.exit(__doc__)
     try:
         main(*sys.argv[1:])

@@ -63,12 +63,9 @@ stream() {
   unshare -n bash -euo pipefail -c '
     ip link set lo up
     name=$1 arch=$2 shows=$3 option=$4 pattern=$5; shift 5
-    # A test program that passed is now and then ended by the emulator with
-    # a segmentation fault as it exits (seen under both wines): a failed test
-    # is run once more, and fails the run only when it fails again.
     "$@" env STARTER_WINE_ARCH="$arch" STARTER_WINE_PREFIX="$PWD/build/wineprefix-$name" \
       STARTER_EXPECTED_CAPABILITIES="$shows" tests/support/wine-session.sh \
-      ctest --test-dir build/win32 --output-on-failure --repeat until-pass:2 "$option" "$pattern"
+      ctest --test-dir build/win32 --output-on-failure "$option" "$pattern"
   ' stream "$name" "$arch" "$shows" "$option" "$pattern" "$@"
 }
 
@@ -97,6 +94,8 @@ streams+=($!)
     echo "the wine 10 chroot could not be made: see $prepare_log" >build/test-logs/wine10.log
     exit 1
   fi
+  scripts/check_wine10_location.sh >build/test-logs/wine10-location.log 2>&1 || {
+    cat build/test-logs/wine10-location.log >build/test-logs/wine10.log; exit 1; }
   emulator wine10 'tcp-owners posix-delete' 'tcp-owners posix-delete wow64-reads' scripts/wine10.sh run
 } &
 streams+=($!)
@@ -106,7 +105,7 @@ for i in 0 1; do
   name=$([ "$i" = 0 ] && echo wine8 || echo wine10)
   status=0
   wait "${streams[$i]}" || status=$?
-  for log in "build/test-logs/$name.log" "build/test-logs/$name-waiting.log"; do
+  for log in "build/test-logs/$name-location.log" "build/test-logs/$name.log" "build/test-logs/$name-waiting.log"; do
     [ -f "$log" ] || continue
     echo "== Windows suites under $name ($log):"
     cat "$log"

@@ -65,6 +65,11 @@ run() {
     mount -t proc proc "$root/proc"
     mount --rbind /dev "$root/dev"
     mount -t sysfs sysfs "$root/sys"
+    # The wine server keeps its socket under /tmp: each run has a /tmp of
+    # its own, gone with it. It is mounted before the checkout, so a
+    # checkout under /tmp is bound onto this fresh /tmp instead of hidden
+    # beneath it.
+    mount -t tmpfs tmpfs "$root/tmp"
     mkdir -p "$root$checkout"
     mount --bind "$checkout" "$root$checkout"
     # ctest files made by the host'"'"'s cmake name its modules (the test
@@ -73,9 +78,6 @@ run() {
       mkdir -p "$root$modules"
       mount --bind -o ro "$modules" "$root$modules"
     done
-    # The wine server keeps its socket under /tmp: each run has a /tmp of
-    # its own, gone with it.
-    mount -t tmpfs tmpfs "$root/tmp"
     # The host'"'"'s environment stays outside but for the project'"'"'s settings.
     settings=()
     while IFS= read -r -d "" entry; do
