@@ -3,6 +3,13 @@
 archive and SHA256SUMS, byte for byte the same for the same commit.
 
     scripts/release_archives.py BUILD_FOLDER VERSION DIST_FOLDER [PROGRAMS_FOLDER]
+    scripts/release_archives.py --align PROGRAM...
+
+--align makes each program ready for signing, in place: zeros appended up to
+a multiple of eight bytes (Authenticode's alignment, which a signing tool
+would otherwise add itself and a removal of the signature would leave) and
+the header's checksum computed afresh, so a signed program without its
+signature is the shipped program byte for byte.
 
 PROGRAMS_FOLDER holds the programs to pack instead of BUILD_FOLDER's: signed
 copies of them (scripts/release.sh --sign-...). SOURCE_DATE_EPOCH (the last commit's time) dates every archive entry. Before
@@ -43,6 +50,12 @@ ENTRY_ATTRIBUTES = (0o100644 << 16)
 UNIX_CREATOR = 3
 # The earliest time a zip entry can hold.
 ZIP_EPOCH = (1980, 1, 1, 0, 0, 0)
+# Authenticode places the signature at a multiple of eight bytes.
+SIGNATURE_ALIGNMENT = 8
+# e_lfanew, the PE header's place; the checksum follows the 4-byte signature,
+# the 20-byte file header and 64 bytes of the optional header.
+PE_OFFSET_FIELD = 0x3C
+CHECKSUM_IN_HEADER = 4 + 20 + 64
 
 
 class ReleaseError(Exception):
@@ -101,6 +114,35 @@ def debug_link(program):
         return parse_debug_link(section.read_bytes())
 
 
+def pe_checksum(image):
+    """The optional header's CheckSum of an image: its 16-bit words summed
+    with the carry folded back, the field itself left out, plus the length."""
+    at = checksum_offset(image)
+    padded = image + b"\0" * (len(image) % 2)
+    words = struct.unpack(f"<{len(padded) // 2}H", padded)
+    total = sum(words) - words[at // 2] - words[at // 2 + 1]
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return total + len(image)
+
+
+def checksum_offset(image):
+    if image[:2] != b"MZ" or len(image) < PE_OFFSET_FIELD + 4:
+        raise ReleaseError("not an executable")
+    (pe,) = struct.unpack_from("<I", image, PE_OFFSET_FIELD)
+    if image[pe:pe + 4] != b"PE\0\0" or len(image) < pe + CHECKSUM_IN_HEADER + 4:
+        raise ReleaseError("no PE header")
+    return pe + CHECKSUM_IN_HEADER
+
+
+def aligned_for_signing(image):
+    """The image padded with zeros to the signature's alignment, its checksum
+    computed afresh."""
+    padded = bytearray(image + b"\0" * (-len(image) % SIGNATURE_ALIGNMENT))
+    struct.pack_into("<I", padded, checksum_offset(padded), pe_checksum(bytes(padded)))
+    return bytes(padded)
+
+
 def check_program(program, debug, version):
     image = program.read_bytes()
     found = file_version(image)
@@ -137,10 +179,19 @@ def main(build, version, dist, programs=None):
     (dist / "SHA256SUMS").write_text(sha256sums(archives))
 
 
+def align(programs):
+    for program in map(Path, programs):
+        program.write_bytes(aligned_for_signing(program.read_bytes()))
+
+
 if __name__ == "__main__":
-    if len(sys.argv) not in (4, 5):
+    aligning = sys.argv[1:2] == ["--align"]
+    if not (aligning and len(sys.argv) > 2) and (aligning or len(sys.argv) not in (4, 5)):
         sys.exit(__doc__)
     try:
-        main(*sys.argv[1:])
+        if aligning:
+            align(sys.argv[2:])
+        else:
+            main(*sys.argv[1:])
     except ReleaseError as error:
         sys.exit(f"release: {error}")
