@@ -75,8 +75,14 @@ signed_is_unsigned() {
     python3 -m zipfile -e "$archive" "$scratch/unsigned"
     python3 -m zipfile -e "$signed/${archive##*/}" "$scratch/signed"
   done
-  diff -r -q "$scratch/unsigned" "$scratch/signed" | grep -v -F -e "${programs[0]} differ" \
-    -e "${programs[1]} differ" >&2 && { echo "release check: $signed differs beyond its programs" >&2; return 1; }
+  local differences
+  differences=$(diff -r -q "$scratch/unsigned" "$scratch/signed" |
+                grep -v -F -e "${programs[0]} differ" -e "${programs[1]} differ" || true)
+  if [ -n "$differences" ]; then
+    echo "$differences" >&2
+    echo "release check: $signed differs beyond its programs" >&2
+    return 1
+  fi
   local top found=0 against=()
   if [ -n "$ca" ]; then against=(-CAfile "$ca"); fi
   for top in "$scratch/signed"/*/; do
