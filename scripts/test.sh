@@ -45,9 +45,11 @@ step "static analysis"
 scripts/static_analysis.sh build/win32
 wait $discovery_pid || { cat build/test-logs/discovery.log >&2; exit 1; }
 
-# A release: two clones of this commit give the same bytes
-# (scripts/check_release.sh). Its two builds run beside the wine suites, at
-# the lowest priority, so the suites' timed runs keep the processor they need.
+# A release: two clones of this commit give the same bytes, and the second,
+# signed with a throwaway certificate, gives back those bytes when its
+# signatures are removed (scripts/check_release.sh). Its two builds run
+# beside the wine suites, at the lowest priority, so the suites' timed runs
+# keep the processor they need.
 step "Windows suites under both emulators, the release check beside them"
 nice -n 19 scripts/check_release.sh >build/test-logs/check_release.log 2>&1 &
 release_check=$!
