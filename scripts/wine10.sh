@@ -34,7 +34,12 @@ prepare() {
   echo "wine10: making the Debian 13 chroot in $root (log: $log)" >&2
   local building=$root.building
   rm -rf "$building"
-  mkdir -p "$(dirname "$root")"
+  mkdir -p "$building"
+  # debootstrap splits its target's path at spaces: it is given a link to the
+  # folder, at a path without any.
+  local target
+  target=$(mktemp -u /tmp/wine10-building.XXXXXX)
+  ln -s "$building" "$target"
   # debootstrap and apt mount proc and sys in the target for a while: a private
   # mount namespace takes those mounts away even if the build is killed.
   if ! unshare -m --propagation private bash -euo pipefail -c '
@@ -46,12 +51,13 @@ prepare() {
       chroot "$building" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
         bash -euo pipefail -c "dpkg --add-architecture i386 && apt-get update -qq &&
           apt-get install -y -qq --no-install-recommends $* </dev/null && apt-get clean"
-    ' prepare "$building" "$(mirror)" "${packages[@]}" >"$log" 2>&1; then
+    ' prepare "$target" "$(mirror)" "${packages[@]}" >"$log" 2>&1; then
     echo "wine10: making the chroot failed; the last lines of $log:" >&2
     tail -n 30 "$log" >&2
-    rm -rf "$building"
+    rm -rf "$building" "$target"
     return 1
   fi
+  rm "$target"
   rm -rf "$root"
   mv "$building" "$root"
   touch "$ready"
