@@ -2,9 +2,17 @@
 """Packs a release build into dist/: the programs' archive, the debug files'
 archive and SHA256SUMS, byte for byte the same for the same commit.
 
-    scripts/release_archives.py BUILD_FOLDER VERSION DIST_FOLDER
+    scripts/release_archives.py BUILD_FOLDER VERSION DIST_FOLDER [PROGRAMS_FOLDER]
+    scripts/release_archives.py --align PROGRAM...
 
-SOURCE_DATE_EPOCH (the last commit's time) dates every archive entry. Before
+--align makes each program ready for signing, in place: zeros appended up to
+a multiple of eight bytes (Authenticode's alignment, which a signing tool
+would otherwise add itself and a removal of the signature would leave) and
+the header's checksum computed afresh, so a signed program without its
+signature is the shipped program byte for byte.
+
+PROGRAMS_FOLDER holds the programs to pack instead of BUILD_FOLDER's: signed
+copies of them (scripts/release.sh --sign-...). SOURCE_DATE_EPOCH (the last commit's time) dates every archive entry. Before
 packing, each program must carry VERSION in its version resource and name its
 debug file, with that file's CRC, in its debug link; a release that fails
 either is not written.
@@ -42,6 +50,12 @@ ENTRY_ATTRIBUTES = (0o100644 << 16)
 UNIX_CREATOR = 3
 # The earliest time a zip entry can hold.
 ZIP_EPOCH = (1980, 1, 1, 0, 0, 0)
+# Authenticode places the signature at a multiple of eight bytes.
+SIGNATURE_ALIGNMENT = 8
+# e_lfanew, the PE header's place; the checksum follows the 4-byte signature,
+# the 20-byte file header and 64 bytes of the optional header.
+PE_OFFSET_FIELD = 0x3C
+CHECKSUM_IN_HEADER = 4 + 20 + 64
 
 
 class ReleaseError(Exception):
@@ -100,34 +114,63 @@ def debug_link(program):
         return parse_debug_link(section.read_bytes())
 
 
-def check_program(program, version):
+def pe_checksum(image):
+    """The optional header's CheckSum of an image: its 16-bit words summed
+    with the carry folded back, the field itself left out, plus the length."""
+    at = checksum_offset(image)
+    padded = image + b"\0" * (len(image) % 2)
+    words = struct.unpack(f"<{len(padded) // 2}H", padded)
+    total = sum(words) - words[at // 2] - words[at // 2 + 1]
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return total + len(image)
+
+
+def checksum_offset(image):
+    if image[:2] != b"MZ" or len(image) < PE_OFFSET_FIELD + 4:
+        raise ReleaseError("not an executable")
+    (pe,) = struct.unpack_from("<I", image, PE_OFFSET_FIELD)
+    if image[pe:pe + 4] != b"PE\0\0" or len(image) < pe + CHECKSUM_IN_HEADER + 4:
+        raise ReleaseError("no PE header")
+    return pe + CHECKSUM_IN_HEADER
+
+
+def aligned_for_signing(image):
+    """The image padded with zeros to the signature's alignment, its checksum
+    computed afresh."""
+    padded = bytearray(image + b"\0" * (-len(image) % SIGNATURE_ALIGNMENT))
+    struct.pack_into("<I", padded, checksum_offset(padded), pe_checksum(bytes(padded)))
+    return bytes(padded)
+
+
+def check_program(program, debug, version):
     image = program.read_bytes()
     found = file_version(image)
     if found != version:
         raise ReleaseError(f"{program.name}: version resource {found}, project {version}")
-    debug = program.with_name(program.name + ".debug")
     name, crc = debug_link(program)
     if name != debug.name or crc != zlib.crc32(debug.read_bytes()):
         raise ReleaseError(f"{program.name}: debug link {name} {crc:08x} does not match {debug.name}")
 
 
-def programs_archive(build, top):
-    entries = {f"{top}/{p}": (build / p).read_bytes() for p in PROGRAMS}
+def programs_archive(programs, top):
+    entries = {f"{top}/{p}": (programs / p).read_bytes() for p in PROGRAMS}
     entries[f"{top}/INTEGRATION.txt"] = (REPO / "packaging" / "INTEGRATION.txt").read_bytes()
     for name, package in LICENCES:
         entries[f"{top}/licences/{name}"] = Path(f"/usr/share/doc/{package}/copyright").read_bytes()
     return entries
 
 
-def main(build, version, dist):
+def main(build, version, dist, programs=None):
     build, dist = Path(build), Path(dist)
+    programs = Path(programs) if programs else build
     epoch = int(os.environ["SOURCE_DATE_EPOCH"])
     for program in PROGRAMS:
-        check_program(build / program, version)
+        check_program(programs / program, build / f"{program}.debug", version)
     top = f"zephra_vantic-{version}-win32"
     debug_top = f"{top}-debug"
     archives = {
-        dist / f"{top}.zip": programs_archive(build, top),
+        dist / f"{top}.zip": programs_archive(programs, top),
         dist / f"{debug_top}.zip": {f"{debug_top}/{p}.debug": (build / f"{p}.debug").read_bytes() for p in PROGRAMS},
     }
     dist.mkdir(parents=True, exist_ok=True)
@@ -136,10 +179,19 @@ def main(build, version, dist):
     (dist / "SHA256SUMS").write_text(sha256sums(archives))
 
 
+def align(programs):
+    for program in map(Path, programs):
+        program.write_bytes(aligned_for_signing(program.read_bytes()))
+
+
 if __name__ == "__main__":
-    if len(sys.argv) != 4:
+    aligning = sys.argv[1:2] == ["--align"]
+    if not (aligning and len(sys.argv) > 2) and (aligning or len(sys.argv) not in (4, 5)):
         sys.exit(__doc__)
     try:
-        main(*sys.argv[1:])
+        if aligning:
+            align(sys.argv[2:])
+        else:
+            main(*sys.argv[1:])
     except ReleaseError as error:
         sys.exit(f"release: {error}")

@@ -83,5 +83,46 @@ class ProgramRecords(unittest.TestCase):
             ra.parse_debug_link(b"no end")
 
 
+class SigningAlignment(unittest.TestCase):
+    # MZ, e_lfanew = 0x80, PE\0\0 there, a stale checksum, zeros elsewhere.
+    @staticmethod
+    def image(length, extra_words=()):
+        image = bytearray(length)
+        image[0:2] = b"MZ"
+        struct.pack_into("<I", image, 0x3C, 0x80)
+        image[0x80:0x84] = b"PE\0\0"
+        struct.pack_into("<I", image, 0x80 + 88, 0xFFFFFFFF)
+        for at, word in extra_words:
+            struct.pack_into("<H", image, at, word)
+        return bytes(image)
+
+    def checksum(self, image):
+        return struct.unpack_from("<I", image, 0x80 + 88)[0]
+
+    def test_checksum_sums_words_without_its_field_folds_the_carry_and_adds_the_length(self):
+        # 0x5A4D ("MZ") + 0x0080 + 0x4550 ("PE") = 0xA01D, plus 0x100 bytes.
+        self.assertEqual(ra.pe_checksum(self.image(0x100)), 0xA11D)
+        # Two words of 0xFFFF more: 0x2A01B, whose carry folded back gives
+        # 0xA01D again (0xA01B if the carry were dropped).
+        folded = self.image(0x100, [(0xF0, 0xFFFF), (0xF2, 0xFFFF)])
+        self.assertEqual(ra.pe_checksum(folded), 0xA11D)
+
+    def test_an_image_is_padded_with_zeros_to_eight_bytes_and_its_checksum_renewed(self):
+        for length in (0xF9, 0xFD, 0x100):
+            with self.subTest(length=length):
+                original = self.image(length)
+                aligned = ra.aligned_for_signing(original)
+                self.assertEqual(len(aligned), 0x100)
+                self.assertEqual(aligned[length:], b"\0" * (0x100 - length))
+                self.assertEqual(aligned[:0x80 + 88], original[:0x80 + 88])
+                self.assertEqual(self.checksum(aligned), 0xA11D)
+                self.assertEqual(ra.aligned_for_signing(aligned), aligned)
+
+    def test_what_is_not_an_executable_is_refused(self):
+        for image in (b"", b"ZM" + self.image(0x100)[2:], self.image(0x100).replace(b"PE\0\0", b"NE\0\0")):
+            with self.assertRaises(ra.ReleaseError):
+                ra.aligned_for_signing(image)
+
+
 if __name__ == "__main__":
     unittest.main()

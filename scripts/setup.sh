@@ -4,8 +4,10 @@
 set -euo pipefail
 
 # llvm-14 brings llvm-symbolizer, which gives sanitizer and fuzzer reports their source lines.
+# osslsigncode signs a release (scripts/release.sh --sign-...); openssl makes the
+# release check's throwaway signing certificate.
 packages=(wine wine32:i386 wine64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix debootstrap iproute2 libspdlog-dev libfmt-dev
-          googletest cmake ninja-build g++ clang libclang-rt-14-dev llvm-14 cppcheck clang-tidy
+          googletest cmake ninja-build g++ clang libclang-rt-14-dev llvm-14 cppcheck clang-tidy osslsigncode openssl
           python3-jsonschema)  # validates the status program's JSON against docs/*.schema.json
 
 missing=()

@@ -36,7 +36,12 @@ prepare() {
   echo "wine10: making the Debian 13 chroot in $root (log: $log)" >&2
   local building=$root.building
   rm -rf "$building"
-  mkdir -p "$(dirname "$root")"
+  mkdir -p "$building"
+  # debootstrap splits its target's path at spaces: it is given a link to the
+  # folder, at a path without any.
+  local target
+  target=$(mktemp -u /tmp/wine10-building.XXXXXX)
+  ln -s "$building" "$target"
   # debootstrap and apt mount proc and sys in the target for a while: a private
   # mount namespace takes those mounts away even if the build is killed.
   if ! unshare -m --propagation private bash -euo pipefail -c '
@@ -48,12 +53,13 @@ prepare() {
       chroot "$building" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
         bash -euo pipefail -c "dpkg --add-architecture i386 && apt-get update -qq &&
           apt-get install -y -qq --no-install-recommends $* </dev/null && apt-get clean"
-    ' prepare "$building" "$(mirror)" "${packages[@]}" >"$log" 2>&1; then
+    ' prepare "$target" "$(mirror)" "${packages[@]}" >"$log" 2>&1; then
     echo "wine10: making the chroot failed; the last lines of $log:" >&2
     tail -n 30 "$log" >&2
-    rm -rf "$building"
+    rm -rf "$building" "$target"
     return 1
   fi
+  rm "$target"
   rm -rf "$root"
   mv "$building" "$root"
   echo "${packages[*]}" >"$ready"
@@ -67,6 +73,11 @@ run() {
     mount -t proc proc "$root/proc"
     mount --rbind /dev "$root/dev"
     mount -t sysfs sysfs "$root/sys"
+    # The wine server keeps its socket under /tmp: each run has a /tmp of
+    # its own, gone with it. It is mounted before the checkout, so a
+    # checkout under /tmp is bound onto this fresh /tmp instead of hidden
+    # beneath it.
+    mount -t tmpfs tmpfs "$root/tmp"
     mkdir -p "$root$checkout"
     mount --bind "$checkout" "$root$checkout"
     # ctest files made by the host'"'"'s cmake name its modules (the test
@@ -75,9 +86,6 @@ run() {
       mkdir -p "$root$modules"
       mount --bind -o ro "$modules" "$root$modules"
     done
-    # The wine server keeps its socket under /tmp: each run has a /tmp of
-    # its own, gone with it.
-    mount -t tmpfs tmpfs "$root/tmp"
     # The host'"'"'s environment stays outside but for the project'"'"'s settings.
     settings=()
     while IFS= read -r -d "" entry; do
