@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "port/netstat_listing.h"
+#include "port/port_selection.h"
 #include "port/command_output.h"
 #include "require.h"
 
@@ -33,7 +33,7 @@ std::string CollectOutput(std::string bytes) {
   std::string output = kept;
   std::FILE* stream = fmemopen(bytes.data(), bytes.size(), "r");
   if (stream == nullptr) return bytes;  // no memory stream for this size: judge the bytes as they are
-  Require(starter::port::AppendStreamOutput(stream, output), "a memory stream reads without error");
+  Require(starter::port::AppendStreamOutput(stream, output).ok(), "a memory stream reads without error");
   std::fclose(stream);
 
   Require(output.compare(0, kept.size(), kept) == 0, "earlier output stays in front");
