@@ -63,9 +63,10 @@ std::vector<PortListener> ListenersIn(const TcpTables& tables, std::uint16_t por
 }
 
 bool HasEstablishedRow(const TcpTables& tables, std::uint16_t port) {
-  if (tables.rows == TableRows::kAll)
+  if (tables.rows == TableRows::kAll) {
     return HasTcpRow<TcpBasicRowImage>(tables.v4.data(), tables.v4.size(), port, kTcpStateEstablished) ||
            HasTcpRow<Tcp6BasicRowImage>(tables.v6.data(), tables.v6.size(), port, kTcpStateEstablished);
+  }
   return HasTcpRow<TcpRowImage>(tables.v4.data(), tables.v4.size(), port, kTcpStateEstablished) ||
          HasTcpRow<Tcp6RowImage>(tables.v6.data(), tables.v6.size(), port, kTcpStateEstablished);
 }

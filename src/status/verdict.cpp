@@ -31,9 +31,10 @@ std::string NotListening(const std::string& found) { return fmt::format("{} ({})
 // The first check of a running service that fails, in the starter's words.
 std::optional<std::string> FailedCheck(const Observations& seen) {
   const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
-  if (!port || !contract::IsServicePort(*port))
+  if (!port || !contract::IsServicePort(*port)) {
     return NotListening(
         fmt::format("ServerPort holds no port of {}..{}", contract::kFirstServicePort, contract::kLastServicePort));
+  }
   if (seen.listeners_unread)
     return NotListening("the TCP tables cannot be read: " + Describe(*seen.listeners_unread));
   if (seen.listeners.empty()) return NotListening(fmt::format("nothing listens on {}", *port));
