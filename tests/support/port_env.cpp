@@ -13,6 +13,22 @@ std::wstring TempPath(const std::wstring& name) {
   return folder + name;
 }
 
+// The holder's count line, once every connection is open (seconds for
+// thousands); 0 when it ended or did not answer in time.
+int ReadCountLine(HANDLE output, HANDLE holder) {
+  std::string line;
+  const auto complete = [&line] { return line.find('\n') != std::string::npos; };
+  WaitFor([&] {
+    DWORD available = 0, got = 0;
+    char bytes[32];
+    if (::PeekNamedPipe(output, nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+        ::ReadFile(output, bytes, sizeof(bytes), &got, nullptr))
+      line.append(bytes, got);
+    return complete() || ::WaitForSingleObject(holder, 0) == WAIT_OBJECT_0;
+  }, 120000);
+  return complete() ? std::atoi(line.c_str()) : 0;
+}
+
 }  // namespace
 
 ScopedEnvironmentVariable::ScopedEnvironmentVariable(const std::wstring& name,
@@ -122,8 +138,10 @@ LoopbackConnections::LoopbackConnections(int count) {
   }
 }
 
-BusyMachine::BusyMachine(int count) : here_(count < kHeldHere ? count : kHeldHere) {
-  if (count > kHeldHere && here_.Count() == kHeldHere) StartHolder(count - kHeldHere);
+BusyMachine::BusyMachine(int count) {
+  // The holder first: it must not inherit this process's ends.
+  if (count > kHeldHere) StartHolder(count - kHeldHere);
+  here_.emplace(count < kHeldHere ? count : kHeldHere);
 }
 
 BusyMachine::~BusyMachine() {
@@ -155,18 +173,7 @@ void BusyMachine::StartHolder(int count) {
     return;
   ::CloseHandle(info.hThread);
   holder_.reset(info.hProcess);
-  // Its count line, once every connection is open (seconds for thousands).
-  std::string line;
-  WaitFor([&] {
-    DWORD available = 0, got = 0;
-    char bytes[32];
-    if (::PeekNamedPipe(output.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
-        ::ReadFile(output.get(), bytes, sizeof(bytes), &got, nullptr))
-      line.append(bytes, got);
-    return line.find('\n') != std::string::npos ||
-           ::WaitForSingleObject(holder_.get(), 0) == WAIT_OBJECT_0;
-  }, 120000);
-  if (line.find('\n') != std::string::npos) held_by_holder_ = std::atoi(line.c_str());
+  held_by_holder_ = ReadCountLine(output.get(), holder_.get());
 }
 
 std::uint16_t LocalPort(const platform::UniqueSocket& socket) {
