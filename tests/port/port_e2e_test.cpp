@@ -198,20 +198,23 @@ TEST_F(PortWitnessRun, WhileAServiceRunsEachListenerIsJudgedByItsOwner) {
 
 // Every poll reads the listeners alone: what the machine's other
 // connections cost is no part of it (under wine 8 a read of every row
-// resolves each one's owner, tens of seconds at this count, and the run's
-// limit ended such a run with the timeout line). 9,000 connections are 18,000
-// sockets of this process, within the 20,000 descriptors a process may hold
-// on the test machines. Wine's own netstat takes its whole 5 s here, and the
-// tables judge the port after it: the run stays well inside its limit.
-TEST_F(PortSelectionRun, APortModeRunBesideNineThousandConnectionsAnswersAtOnce) {
+// resolves each one's owner, minutes at this count, and the run's limit ended
+// such a run with the timeout line). 9,500 connections are 19,000 sockets,
+// more than this process may hold beside its own descriptors: a holder
+// process keeps part of them. Wine's server holds a descriptor for every
+// socket of a prefix, under the same 20,000 at most, so wine programs of one
+// prefix cannot hold the 12,000 connections of the busiest case. The netstat
+// stand-in reads the rows as a real netstat would, without resolving owners
+// the system does not name.
+TEST_F(PortSelectionRun, APortModeRunBesideNineThousandFiveHundredConnectionsAnswersAtOnce) {
   const platform::WinsockSession winsock;
-  const LoopbackConnections busy(9000);
-  ASSERT_EQ(busy.Count(), 9000);
+  const BusyMachine busy(9500);
+  ASSERT_EQ(busy.Count(), 9500);
   const StarterOutcome run = RunStarter({"--Dravel", "Brimvale"});
   ASSERT_TRUE(run.process.finished);
   EXPECT_EQ(run.process.standard_output, R"({"Dravel":0,"Selkan":0})");
   std::printf("a port-mode run beside %d connections took %.1f s\n", busy.Count(), run.process.seconds);
-  EXPECT_LT(run.process.seconds, 20.0);
+  EXPECT_LT(run.process.seconds, 10.0);
   EXPECT_THAT(run.log, Not(Contains(StartsWith("warning run ended at its time limit"))));
 }
 

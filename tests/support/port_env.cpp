@@ -1,5 +1,7 @@
 #include "support/port_env.h"
 
+#include <cstdlib>
+
 #include "support/win_test_env.h"
 
 namespace starter::test {
@@ -9,6 +11,22 @@ std::wstring TempPath(const std::wstring& name) {
   wchar_t folder[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, folder);
   return folder + name;
+}
+
+// The holder's count line, once every connection is open (seconds for
+// thousands); 0 when it ended or did not answer in time.
+int ReadCountLine(HANDLE output, HANDLE holder) {
+  std::string line;
+  const auto complete = [&line] { return line.find('\n') != std::string::npos; };
+  WaitFor([&] {
+    DWORD available = 0, got = 0;
+    char bytes[32];
+    if (::PeekNamedPipe(output, nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+        ::ReadFile(output, bytes, sizeof(bytes), &got, nullptr))
+      line.append(bytes, got);
+    return complete() || ::WaitForSingleObject(holder, 0) == WAIT_OBJECT_0;
+  }, 120000);
+  return complete() ? std::atoi(line.c_str()) : 0;
 }
 
 }  // namespace
@@ -118,6 +136,44 @@ LoopbackConnections::LoopbackConnections(int count) {
     ends_.push_back(std::move(client));
     ends_.push_back(std::move(server));
   }
+}
+
+BusyMachine::BusyMachine(int count) {
+  // The holder first: it must not inherit this process's ends.
+  if (count > kHeldHere) StartHolder(count - kHeldHere);
+  here_.emplace(count < kHeldHere ? count : kHeldHere);
+}
+
+BusyMachine::~BusyMachine() {
+  holder_input_.reset();  // its input ends, so it lets its connections go and exits
+  if (holder_) ::WaitForSingleObject(holder_.get(), 60000);
+}
+
+void BusyMachine::StartHolder(int count) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  HANDLE input_read = nullptr, input_write = nullptr, output_read = nullptr, output_write = nullptr;
+  if (!::CreatePipe(&input_read, &input_write, &inheritable, 0)) return;
+  const platform::UniqueHandle child_input(input_read);
+  holder_input_.reset(input_write);
+  if (!::CreatePipe(&output_read, &output_write, &inheritable, 0)) return;
+  const platform::UniqueHandle child_output(output_write), output(output_read);
+  ::SetHandleInformation(input_write, HANDLE_FLAG_INHERIT, 0);
+  ::SetHandleInformation(output_read, HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = child_input.get();
+  startup.hStdOutput = child_output.get();
+  const std::wstring program = TestBinDir() + L"\\connection_holder.exe";
+  std::wstring command_line = L"\"" + program + L"\" " + std::to_wstring(count);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &info))
+    return;
+  ::CloseHandle(info.hThread);
+  holder_.reset(info.hProcess);
+  held_by_holder_ = ReadCountLine(output.get(), holder_.get());
 }
 
 std::uint16_t LocalPort(const platform::UniqueSocket& socket) {

@@ -87,4 +87,30 @@ class LoopbackConnections {
   std::vector<platform::UniqueSocket> ends_;
 };
 
+// `count` loopback connections on the machine: up to kHeldHere of them held
+// by this process, the rest by a connection_holder process it starts, since
+// one process may hold at most 20,000 descriptors on the test machines. Both
+// processes are Windows programs, so every system that lists only its own
+// programs' sockets (wine 10) lists them all. Needs Winsock started.
+class BusyMachine {
+ public:
+  static constexpr int kHeldHere = 6000;
+
+  explicit BusyMachine(int count);
+  ~BusyMachine();
+  BusyMachine(const BusyMachine&) = delete;
+  BusyMachine& operator=(const BusyMachine&) = delete;
+
+  // How many connections are open; fewer than asked when the system refused more.
+  int Count() const { return here_->Count() + held_by_holder_; }
+
+ private:
+  void StartHolder(int count);
+
+  platform::UniqueHandle holder_input_;
+  platform::UniqueHandle holder_;
+  int held_by_holder_ = 0;
+  std::optional<LoopbackConnections> here_;  // made once the holder runs
+};
+
 }  // namespace starter::test

@@ -36,35 +36,68 @@ std::string Endpoint(DWORD address, DWORD port_field) {
   return text;
 }
 
-std::vector<unsigned char> TcpTable() {
+std::vector<unsigned char> TcpTable(TCP_TABLE_CLASS table_class) {
   std::vector<unsigned char> table;
   DWORD size = 0;
   DWORD result = ERROR_INSUFFICIENT_BUFFER;
   // The table may grow between the size query and the fill: ask again.
   while (result == ERROR_INSUFFICIENT_BUFFER) {
     table.resize(size);
-    result = ::GetExtendedTcpTable(table.data(), &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+    result = ::GetExtendedTcpTable(table.data(), &size, TRUE, AF_INET, table_class, 0);
   }
   if (result != NO_ERROR) table.clear();
   return table;
 }
 
-std::string TcpTableRows() {
-  const std::vector<unsigned char> buffer = TcpTable();
+std::string Row(DWORD local_address, DWORD local_port, DWORD remote_address, DWORD remote_port,
+                DWORD state, DWORD owner) {
+  char line[128];
+  std::snprintf(line, sizeof(line), "  %-7s%-23s%-23s%-16s%lu\r\n", "TCP",
+                Endpoint(local_address, local_port).c_str(), Endpoint(remote_address, remote_port).c_str(),
+                StateName(state), static_cast<unsigned long>(owner));
+  return line;
+}
+
+// Whether the system names the owners of its sockets. The listener table
+// with owners is cheap everywhere; every row with owners is not under wine 8,
+// which names none (id 0) yet resolves them socket by socket, seconds for
+// each thousand connections, where a real netstat answers at once.
+bool OwnersNamed() {
+  const std::vector<unsigned char> buffer = TcpTable(TCP_TABLE_OWNER_PID_LISTENER);
+  if (buffer.empty()) return false;
+  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+  for (DWORD i = 0; i < table->dwNumEntries; ++i)
+    if (table->table[i].dwOwningPid != 0) return true;
+  return false;
+}
+
+std::string OwnerRows() {
+  const std::vector<unsigned char> buffer = TcpTable(TCP_TABLE_OWNER_PID_ALL);
   std::string rows;
   if (buffer.empty()) return rows;
   const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
   for (DWORD i = 0; i < table->dwNumEntries; ++i) {
     const MIB_TCPROW_OWNER_PID& row = table->table[i];
-    char line[128];
-    std::snprintf(line, sizeof(line), "  %-7s%-23s%-23s%-16s%lu\r\n", "TCP",
-                  Endpoint(row.dwLocalAddr, row.dwLocalPort).c_str(),
-                  Endpoint(row.dwRemoteAddr, row.dwRemotePort).c_str(), StateName(row.dwState),
-                  static_cast<unsigned long>(row.dwOwningPid));
-    rows += line;
+    rows += Row(row.dwLocalAddr, row.dwLocalPort, row.dwRemoteAddr, row.dwRemotePort, row.dwState,
+                row.dwOwningPid);
   }
   return rows;
 }
+
+// Every row with owner id 0, as the system would name them.
+std::string RowsWithoutOwners() {
+  const std::vector<unsigned char> buffer = TcpTable(TCP_TABLE_BASIC_ALL);
+  std::string rows;
+  if (buffer.empty()) return rows;
+  const auto* table = reinterpret_cast<const MIB_TCPTABLE*>(buffer.data());
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    const MIB_TCPROW& row = table->table[i];
+    rows += Row(row.dwLocalAddr, row.dwLocalPort, row.dwRemoteAddr, row.dwRemotePort, row.dwState, 0);
+  }
+  return rows;
+}
+
+std::string TcpTableRows() { return OwnersNamed() ? OwnerRows() : RowsWithoutOwners(); }
 
 std::string FileBytes(const char* path) {
   std::string bytes;
