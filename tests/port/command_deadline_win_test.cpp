@@ -108,7 +108,7 @@ TEST(CommandOutOfTime, ItsWarningIsWrittenOnceTheWatchHasStopped) {
   installed.reset();
   EXPECT_EQ(outcome, CommandOutput::kTimedOut);
   EXPECT_THAT(slow->written,
-              ::testing::ElementsAre("cmd.exe /c netstat -ano ran out of time after 500 ms and was ended"));
+              ::testing::ElementsAre("cmd.exe /d /c netstat -ano ran out of time after 500 ms and was ended"));
   EXPECT_THAT(slow->cut_short, ::testing::IsEmpty());
   EXPECT_TRUE(test::WaitFor([] { return StandInsRunning() == 0; }));
 }

@@ -39,6 +39,19 @@ struct MachineState {
   bool operator==(const MachineState& other) const {
     return port_64 == other.port_64 && port_32 == other.port_32 && files == other.files && log == other.log;
   }
+  // What differs from `other`, for a failure message.
+  std::string ChangesFrom(const MachineState& other) const {
+    std::string changes;
+    if (port_64 != other.port_64 || port_32 != other.port_32) changes += "the stored port; ";
+    if (log != other.log) changes += "the log; ";
+    for (const auto& [path, facts] : files) {
+      const auto was = other.files.find(path);
+      if (was == other.files.end() || was->second != facts) changes += StarterTest::Utf8(path) + "; ";
+    }
+    for (const auto& [path, facts] : other.files)
+      if (files.count(path) == 0) changes += "gone: " + StarterTest::Utf8(path) + "; ";
+    return changes;
+  }
 };
 
 MachineState Capture() {
@@ -74,7 +87,8 @@ class StatusReport : public StarterTest {
     const ProcessOutcome json = RunProcess(StatusExe(), L"\"" + StatusExe() + L"\" --json");
     EXPECT_TRUE(text.finished && json.finished);
     EXPECT_EQ(text.exit_code, json.exit_code);
-    EXPECT_TRUE(Capture() == before) << "the report changed the machine";
+    const MachineState after = Capture();
+    EXPECT_TRUE(after == before) << "the report changed the machine: " << after.ChangesFrom(before);
     text_ = text.standard_output;
     KeepJson(json.standard_output, form);
     return json;
