@@ -1,5 +1,6 @@
 #include "support/port_env.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "support/win_test_env.h"
@@ -27,6 +28,15 @@ int ReadCountLine(HANDLE output, HANDLE holder) {
     return complete() || ::WaitForSingleObject(holder, 0) == WAIT_OBJECT_0;
   }, 120000);
   return complete() ? std::atoi(line.c_str()) : 0;
+}
+
+// This process's id as Linux knows it, which the Linux holder watches. Under
+// wine, Z: is the Linux root and /proc/self names the process that reads it.
+std::optional<unsigned> LinuxProcessId() {
+  const std::string stat = ReadFileBytes(L"Z:\\proc\\self\\stat");
+  const unsigned id = static_cast<unsigned>(std::strtoul(stat.c_str(), nullptr, 10));
+  if (id == 0) return std::nullopt;
+  return id;
 }
 
 }  // namespace
@@ -139,9 +149,11 @@ LoopbackConnections::LoopbackConnections(int count) {
 }
 
 BusyMachine::BusyMachine(int count) {
-  // The holder first: it must not inherit this process's ends.
-  if (count > kHeldHere) StartHolder(count - kHeldHere);
-  here_.emplace(count < kHeldHere ? count : kHeldHere);
+  // The holders first: they must not inherit this process's ends.
+  if (count > kHeldInPrefix) linux_.emplace(count - kHeldInPrefix);
+  const int in_prefix = std::min(count, kHeldInPrefix);
+  if (in_prefix > kHeldHere) StartHolder(in_prefix - kHeldHere);
+  here_.emplace(std::min(in_prefix, kHeldHere));
 }
 
 BusyMachine::~BusyMachine() {
@@ -174,6 +186,34 @@ void BusyMachine::StartHolder(int count) {
   ::CloseHandle(info.hThread);
   holder_.reset(info.hProcess);
   held_by_holder_ = ReadCountLine(output.get(), holder_.get());
+}
+
+LinuxConnections::LinuxConnections(int count) {
+  const std::optional<unsigned> linux_id = LinuxProcessId();
+  if (!linux_id) return;
+  const std::string ready = "/tmp/starter-busy-" + std::to_string(*linux_id) + "-" + std::to_string(::GetTickCount64());
+  ready_file_ = L"Z:" + std::wstring(ready.begin(), ready.end());
+  std::replace(ready_file_.begin(), ready_file_.end(), L'/', L'\\');
+  const std::wstring program = TestBinDir() + L"\\linux_connection_holder.py";
+  std::wstring command_line = L"linux_connection_holder.py " + std::to_wstring(count) + L" " +
+                              std::wstring(ready.begin(), ready.end()) + L" " + std::to_wstring(*linux_id);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};  // wine gives no handles of a Linux program
+  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+    return;
+  // Seconds for thousands of connections.
+  if (WaitFor([&] { return ::GetFileAttributesW(ready_file_.c_str()) != INVALID_FILE_ATTRIBUTES; }, 120000))
+    count_ = std::atoi(ReadFileBytes(ready_file_).c_str());
+}
+
+LinuxConnections::~LinuxConnections() {
+  if (ready_file_.empty()) return;
+  const std::wstring released = ready_file_ + L".released";
+  ::DeleteFileW(ready_file_.c_str());
+  WaitFor([&] { return ::GetFileAttributesW(released.c_str()) != INVALID_FILE_ATTRIBUTES; }, 60000);
+  ::DeleteFileW(released.c_str());
 }
 
 std::uint16_t LocalPort(const platform::UniqueSocket& socket) {
