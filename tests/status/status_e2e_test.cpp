@@ -3,7 +3,7 @@
 // marker and a timed-out run in the log; running and ready; running while
 // another program holds the stored port; the recent runs of several callers.
 // Each report must leave the machine exactly as it found it, and leaves its
-// JSON in status-json/ for the schema test (validate_status_json.py).
+// JSON in C:\status-json for the schema test (validate_status_json.py).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -66,10 +66,11 @@ MachineState Capture() {
   return state;
 }
 
-// Keeps `json` as status-json/<test>[-<form>].json beside this program.
+// Keeps `json` as C:\status-json\<test>[-<form>].json: in this prefix, which
+// no other stream of the suites shares.
 void KeepJson(const std::string& json, const std::string& form = "") {
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-  const fs::path folder = fs::path(TestBinDir()) / "status-json";
+  const fs::path folder = L"C:\\status-json";
   fs::create_directories(folder);
   const std::string name = std::string(test->name()) + (form.empty() ? "" : "-" + form) + ".json";
   EXPECT_TRUE(WriteFileBytes((folder / name).wstring(), json));

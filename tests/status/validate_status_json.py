@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Validates the JSON the status program printed in its end-to-end cases
-(status-json/, written by status_e2e_test.cpp) against the schemas in docs/,
+(C:\\status-json of the wine prefix, written by status_e2e_test.cpp) against the schemas in docs/,
 with a real JSON Schema validator, and checks that each document with one
 member planted with the wrong type fails it.
 
