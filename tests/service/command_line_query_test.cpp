@@ -1,4 +1,4 @@
-#include "service/command_line_reader.h"
+#include "service/process_detection.h"
 
 #include <gtest/gtest.h>
 
