@@ -9,14 +9,13 @@
 #include "bench/bench_env.h"
 #include "bench/benches.h"
 #include "bench/figures.h"
-#include "platform/program_deadline.h"
+#include "log/diag_log.h"
+#include "platform/process_start.h"
 #include "port/server_port.h"
+#include "service/process_detection.h"
 #include "support/port_env.h"
 #include "support/product_internals.h"
 #include "support/win_test_env.h"
-#include "log/diag_log.h"
-#include "port/command_output.h"
-#include "service/process_detection.h"
 
 namespace starter::bench {
 namespace {

@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "port/port_selection.h"
-#include "port/command_output.h"
 #include "require.h"
 
 namespace {

@@ -11,6 +11,7 @@
 // only TCP rows whose local address ends in ":<port>" have a say.
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,20 @@ namespace starter::port {
 
 // "netstat -ano | findstr " followed by the port's decimal digits.
 std::string AvailabilityCommandLine(int port);
+
+// The interpreter's command line for `command_line`: "cmd.exe /d /c " and the
+// command. /d keeps the machine's and the user's Command Processor AutoRun
+// commands out: a slow one would cost every listing its time limit, a cd or
+// chcp would change where netstat and findstr are found or the console's
+// code page, and under an elevated starter the user's own would run elevated.
+std::wstring InterpreterCommandLine(const std::wstring& command_line);
+
+// Appends what remains of `stream` (the listing's output) to `output`, read
+// in pieces of 500 bytes, to its end; the runtime's errno when the stream
+// reports an error, and what was read before the error stays in `output`.
+// Logs nothing: the caller's "read pipe error" comes once the read's watch
+// has stopped.
+platform::Status AppendStreamOutput(std::FILE* stream, std::string& output);
 
 // Which question about the Vantic service, if any, settles whether the port is usable.
 struct ListingVerdict {

@@ -2,8 +2,11 @@
 // The service port as the starter and the Vantic service share it: a port of
 // the service range stored as a REG_DWORD in the 64-bit view of the registry
 // (contract::kServicePortKey), and the machine's answers to a port
-// selection's questions (port_selection.h). (Windows.)
+// selection's questions (port_selection.h), the connection listing among
+// them, run through the system's interpreter within a time limit. (Windows.)
+#include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "platform/system_error.h"
 #include "port/port_selection.h"
@@ -26,6 +29,24 @@ class ServiceProcesses {
   virtual ~ServiceProcesses() = default;
   virtual bool IsRunning(std::uint32_t process_id) = 0;
 };
+
+// How a read of a command's output ended.
+enum class CommandOutput {
+  kRead,      // the whole output was read
+  kFailed,    // the command could not be started ("popen error") or its output read ("read pipe error")
+  kTimedOut,  // the limit passed: the command and all it started were ended
+};
+
+// Runs `command_line` through the system's command interpreter (with the
+// command line InterpreterCommandLine gives) and appends its whole standard
+// output, read in text mode, to `output`. The interpreter is the system
+// directory's cmd.exe, run in that directory: a netstat.exe or findstr.exe
+// planted in the caller's current folder is never found before the system's
+// own. It gets no window and inherits nothing but the pipe of its standard
+// output. Once `limit` has passed, the interpreter and every program it
+// started are ended and the read ends with what came so far; the caller says
+// that it ran out of time.
+CommandOutput ReadCommandOutput(const char* command_line, std::string& output, std::chrono::milliseconds limit);
 
 // The machine's steps of one selection: the registry in its 64-bit view, the
 // connection listing run through the system's interpreter within the

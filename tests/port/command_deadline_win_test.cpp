@@ -1,6 +1,6 @@
 // What wine cannot show of the time limit on a command: the system refusing
 // the command a job. And whether the command shares the starter's console.
-#include "port/command_output.h"
+#include "port/server_port.h"
 
 #include <windows.h>
 
@@ -19,7 +19,7 @@
 
 #include "log/diag_log.h"
 #include "platform/handles.h"
-#include "platform/program_deadline.h"
+#include "platform/process_start.h"
 #include "platform/system_facts.h"
 #include "support/product_internals.h"
 #include "support/port_env.h"

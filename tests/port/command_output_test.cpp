@@ -1,4 +1,4 @@
-#include "port/command_output.h"
+#include "port/port_selection.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
 #include "port/server_port.h"
-#include "port/command_output.h"
 
 #include <windows.h>
 

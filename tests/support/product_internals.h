@@ -4,7 +4,6 @@
 #include <chrono>
 #include <string>
 
-#include "port/command_output.h"
 #include "port/server_port.h"
 #include "service/process_detection.h"
 
