@@ -15,7 +15,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -87,13 +86,6 @@ class CommandLineQuery {
   // the size the system reports, after a too-small answer the size it wants.
   virtual std::uint32_t Query(unsigned char* block, std::uint32_t size, std::uint32_t& needed) = 0;
 };
-
-// Over the open process handle `process` (a HANDLE), which must outlive them.
-// The query goes through NtQueryInformationProcess of the starter's own
-// width: under WOW64 the system hands the 64-bit answer over in 32-bit form,
-// so one call serves 32-bit and 64-bit targets alike.
-std::unique_ptr<ProcessMemoryReader> ProcessMemoryOf(void* process, ReadPath path);
-std::unique_ptr<CommandLineQuery> CommandLineQueryOf(void* process);
 
 // Pointer width of the environment block and process parameters being read.
 enum class RecordLayout { kBits32, kBits64 };

@@ -22,6 +22,10 @@ Status NtOutcome(const char* call, LONG status) {
   return platform::NtStatusError(call, status);
 }
 
+// The readers over an open process handle, which must outlive them. The
+// command-line query goes through NtQueryInformationProcess of the starter's
+// own width: under WOW64 the system hands the 64-bit answer over in 32-bit
+// form, so one call serves 32-bit and 64-bit targets alike.
 class ProcessHandleReader final : public ProcessMemoryReader {
  public:
   ProcessHandleReader(HANDLE process, ReadPath path) : process_(process), path_(path) {}
@@ -82,14 +86,16 @@ constexpr DWORD kQueryAndReadAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_REA
 std::optional<std::u16string> QueryCommandLineWithLeastRight(std::uint32_t process_id) {
   platform::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
   if (!process) return std::nullopt;
-  return QueryCommandLine(*CommandLineQueryOf(process.get()));
+  ProcessCommandLineQuery query(process.get());
+  return QueryCommandLine(query);
 }
 
 platform::Expected<std::u16string> ReadCommandLineFromMemory(std::uint32_t process_id) {
   platform::UniqueHandle process(::OpenProcess(kQueryAndReadAccess, FALSE, process_id));
   if (!process) return platform::LastError("OpenProcess");
   ReadPath path = platform::RunsUnderWow64() ? ReadPath::kWow64 : ReadPath::kNative;
-  return ReadProcessCommandLine(*ProcessMemoryOf(process.get(), path), LayoutForReadPath(path), path);
+  ProcessHandleReader reader(process.get(), path);
+  return ReadProcessCommandLine(reader, LayoutForReadPath(path), path);
 }
 
 }  // namespace
@@ -135,14 +141,6 @@ std::optional<std::uint64_t> ProcessStartTime(std::uint32_t process_id) {
   const platform::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
   if (!process) return std::nullopt;
   return platform::CreationTimeOf(process.get());
-}
-
-std::unique_ptr<ProcessMemoryReader> ProcessMemoryOf(void* process, ReadPath path) {
-  return std::make_unique<ProcessHandleReader>(process, path);
-}
-
-std::unique_ptr<CommandLineQuery> CommandLineQueryOf(void* process) {
-  return std::make_unique<ProcessCommandLineQuery>(process);
 }
 
 }  // namespace starter::service
