@@ -194,11 +194,9 @@ Status ProgramDeadline::Start(std::chrono::milliseconds limit) {
   stop_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!stop_) return LastError("CreateEventW");
   // A real handle of this thread: the pseudo handle would name the watcher.
-  HANDLE reader = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &reader,
-                         THREAD_TERMINATE, FALSE, 0))
-    return LastError("DuplicateHandle");
-  reader_.reset(reader);
+  Expected<UniqueHandle> reader = OwnThreadHandle(THREAD_TERMINATE);
+  if (!reader.ok()) return reader.error();
+  reader_ = std::move(*reader);
   watcher_.reset(::CreateThread(nullptr, 0, &ProgramDeadline::Watch, this, 0, nullptr));
   if (!watcher_) return LastError("CreateThread");
   return {};
