@@ -81,13 +81,30 @@ class LockPatience {
 
 // The open of the file for one line. An open that meets another program's
 // oplock answers at once that its break is in progress
-// (platform::kStatusOplockBreakInProgress), and the search indexer takes
-// such oplocks on files under the public documents folder and gives them up
-// within moments: the open is tried kLogOpenTries times in all, kLogOpenRetry
+// (platform::kStatusOplockBreakInProgress), and one that meets a holder
+// without write sharing, which may close the file as its oplock breaks,
+// answers a sharing violation. The search indexer takes such oplocks on
+// files under the public documents folder and gives them up once they
+// break, though at its background priority that may take a few hundred
+// milliseconds: the open is tried kLogOpenTries times in all, kLogOpenRetry
 // apart, before the line is lost. A line lost at the start or the end of a
-// run would make the status report name the wrong run.
-inline constexpr int kLogOpenTries = 3;
-inline constexpr std::chrono::milliseconds kLogOpenRetry{20};
+// run would make the status report name the wrong run. As with the lock, a
+// holder that outlasts one line's tries is likely to keep the file: the rest
+// of the run tries each open once (OpenPatience).
+inline constexpr int kLogOpenTries = 16;
+inline constexpr std::chrono::milliseconds kLogOpenRetry{25};
+// The longest one line's open waits between its tries.
+inline constexpr std::chrono::milliseconds kLogOpenPatience = (kLogOpenTries - 1) * kLogOpenRetry;
+
+class OpenPatience {
+ public:
+  int NextTries() const { return ran_out_ ? 1 : kLogOpenTries; }
+  // After each open: whether its tries ran out on a holder.
+  void Record(bool ran_out) { ran_out_ = ran_out_ || ran_out; }
+
+ private:
+  bool ran_out_ = false;
+};
 
 class LogOpenSteps {
  public:
@@ -97,6 +114,6 @@ class LogOpenSteps {
 };
 
 // Whether the file was opened, and what the last try answered if not.
-platform::Status OpenLogWith(LogOpenSteps& steps);
+platform::Status OpenLogWith(LogOpenSteps& steps, OpenPatience& patience);
 
 }  // namespace starter::log
