@@ -180,6 +180,17 @@ void EndProgram(const ProgramWithOutput& started) {
   }
 }
 
+void EndChildrenNamed(std::wstring_view image_name) {
+  const Expected<std::vector<ProcessEntry>> listed = ListProcesses();
+  if (!listed.ok()) return;
+  const std::uint64_t own_start = CreationTime(::GetCurrentProcess());
+  for (const ProcessEntry& process : *listed) {
+    if (process.parent_id != ::GetCurrentProcessId() || process.image_name != image_name) continue;
+    const UniqueHandle child(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process.id));
+    if (child && CreationTime(child.get()) >= own_start) ::TerminateProcess(child.get(), 1);
+  }
+}
+
 ProgramDeadline::~ProgramDeadline() { Stop(); }
 
 void ProgramDeadline::Stop() {
