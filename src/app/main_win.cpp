@@ -4,6 +4,7 @@
 // run, and the exit code is always 0: the line is the answer.
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 
@@ -36,12 +37,14 @@ class StandardOutput final : public LineWriter {
 };
 
 constexpr int kTempProbeTries = 5;
-constexpr DWORD kTempRetryDelayMs = 100;
+constexpr std::chrono::milliseconds kTempRetryDelay{100};
+static_assert(kTempProbeTries * kTempRetryDelay < contract::BoundOf(Stage::kTempProbe).bound,
+              "the temp probe's tries and delays, with room for the looks, keep within its bound");
 
 bool ProbeTemp() {
   for (int attempt = 0; attempt < kTempProbeTries; ++attempt) {
     if (service::IsDefaultTempUsable()) return true;
-    ::Sleep(kTempRetryDelayMs);
+    ::Sleep(static_cast<DWORD>(kTempRetryDelay.count()));
   }
   return false;
 }

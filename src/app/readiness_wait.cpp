@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "log/diag_log.h"
+#include "platform/file_removal.h"
 
 namespace starter::app {
 namespace {
@@ -142,6 +143,9 @@ void WaitAndReport(const WaitingMode& mode, std::uint16_t port, ReadinessProbe& 
 }
 
 }  // namespace
+
+static_assert(platform::kRemovalBound < contract::BoundOf(contract::Stage::kStaleMarker).bound,
+              "the marker's removal leaves the stale marker's bound room for the look for service processes");
 
 void ClearStaleConnectedMarker(ReadinessProbe& probe) {
   if (probe.ServiceRunning()) return;

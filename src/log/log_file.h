@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "contract/product_contract.h"
 #include "log/diag_log.h"
 #include "log/log_location.h"
 #include "platform/system_error.h"
@@ -105,6 +106,12 @@ class OpenPatience {
  private:
   bool ran_out_ = false;
 };
+
+// The log's share of the start's bound: the first wait for the writers'
+// lock and one line's retries of its open, with room for the opens.
+static_assert(std::chrono::milliseconds(LockPatience::kFirstWaitMs) + kLogOpenPatience <
+                  contract::BoundOf(contract::Stage::kStart).bound,
+              "the log's first line keeps within the start's bound");
 
 class LogOpenSteps {
  public:
