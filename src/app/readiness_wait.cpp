@@ -139,7 +139,7 @@ void WaitAndReport(const WaitingMode& mode, std::uint16_t port, ReadinessProbe& 
   const PollResult failed = Wait(mode, port, probe, *watch).UntilReady();
   if (!failed.empty()) log::Info("wait ended: {}", failed);
   const std::string line = failed.empty() ? contract::kSuccessLine : contract::TimeoutLine(mode.mode);
-  if (status_line.Print(line)) log::Info("OUTPUT->{}", line);
+  status_line.Print(line, [&line] { log::Info("OUTPUT->{}", line); });
 }
 
 }  // namespace

@@ -7,9 +7,10 @@
 
 namespace starter::app {
 
-bool StatusLineOnce::Print(std::string_view line) {
+bool StatusLineOnce::Print(std::string_view line, const std::function<void()>& then) {
   if (claimed_.exchange(true)) return false;
   if (!line.empty()) writer_.Write(line);
+  if (then) then();
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     written_ = true;

@@ -41,11 +41,13 @@ class StatusLineOnce {
  public:
   explicit StatusLineOnce(LineWriter& writer) : writer_(writer) {}
 
-  // Writes `line` (nothing when it is empty: the modes that print nothing)
-  // and answers true when no line was claimed before; answers false, writing
-  // nothing, otherwise. Nothing is allocated before the write, so a run out
-  // of memory still prints.
-  bool Print(std::string_view line);
+  // Writes `line` (nothing when it is empty: the modes that print nothing),
+  // then calls `then`, and answers true when no line was claimed before;
+  // answers false, writing nothing, otherwise. The line counts as written
+  // only once `then` returned: the wait logs the line there, so that a limit
+  // waiting for the line logs its own lines after that record. Nothing is
+  // allocated before the write, so a run out of memory still prints.
+  bool Print(std::string_view line, const std::function<void()>& then = {});
   // Waits at most `timeout` for the claimed line to be written; true once it
   // was. False at once when none was claimed.
   bool WaitWritten(std::chrono::milliseconds timeout);

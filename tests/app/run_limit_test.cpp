@@ -83,6 +83,18 @@ TEST(StatusLineOnce, TheLoserWaitsForTheWinnersLineToBeWrittenWhole) {
   EXPECT_THAT(writer.output.lines, ElementsAre("success"));
 }
 
+// The wait logs its line before the line counts as written, so a limit
+// that waits for it logs after that record, and the run reads in the log
+// with the line its caller got.
+TEST(StatusLineOnce, TheLineCountsAsWrittenOnlyOnceWhatFollowsItIsDone) {
+  Output output;
+  StatusLineOnce line(output);
+  bool written_during = true;
+  EXPECT_TRUE(line.Print("success", [&] { written_during = line.WaitWritten(milliseconds(0)); }));
+  EXPECT_FALSE(written_during);
+  EXPECT_TRUE(line.WaitWritten(milliseconds(0)));
+}
+
 struct LimitCase {
   const char* name;
   contract::CallerMode mode;
@@ -283,7 +295,7 @@ TEST(RunEnd, TheRunAndItsLimitEndARunOnceInEitherOrder) {
       log::Info("[ START ] 2.3.6.2");
       stage.Enter(Stage::kWait);
       if (c.limit_before_line) limit_comes();
-      if (line.Print(kSuccessLine)) log::Info("OUTPUT->{}", kSuccessLine);
+      line.Print(kSuccessLine, [] { log::Info("OUTPUT->{}", kSuccessLine); });
       stage.Enter(Stage::kEnd);
       if (!c.limit_before_line && !c.limit_after_end) limit_comes();
     });
