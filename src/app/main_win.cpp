@@ -4,8 +4,8 @@
 // run, and the exit code is always 0: the line is the answer.
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
-#include <exception>
 #include <optional>
 
 #include "app/readiness_wait.h"
@@ -37,12 +37,14 @@ class StandardOutput final : public LineWriter {
 };
 
 constexpr int kTempProbeTries = 5;
-constexpr DWORD kTempRetryDelayMs = 100;
+constexpr std::chrono::milliseconds kTempRetryDelay{100};
+static_assert(kTempProbeTries * kTempRetryDelay < contract::BoundOf(Stage::kTempProbe).bound,
+              "the temp probe's tries and delays, with room for the looks, keep within its bound");
 
 bool ProbeTemp() {
   for (int attempt = 0; attempt < kTempProbeTries; ++attempt) {
     if (service::IsDefaultTempUsable()) return true;
-    ::Sleep(kTempRetryDelayMs);
+    ::Sleep(static_cast<DWORD>(kTempRetryDelay.count()));
   }
   return false;
 }
@@ -84,8 +86,6 @@ void RunStages(contract::CallerMode mode, int argc, char** argv, RunLimit& limit
   ReportReadiness(mode, port, machine, limit.line());
 
   limit.Enter(Stage::kEnd);
-  log::Info("[ END ]\n");
-  log::Flush();
 }
 
 }  // namespace
@@ -104,14 +104,9 @@ int main(int argc, char** argv) {
   // with a logger that writes nowhere.
   const log::DiagnosticLog diagnostic_log = log::OpenStarterLog();
   // Stages report their troubles through their results; only something like
-  // exhausted memory escapes one. Callers still get exit code 0 and a log
-  // line rather than an abnormal end.
-  try {
-    app::RunStages(mode, argc, argv, limit);
-  } catch (const std::exception& error) {
-    log::Warn("run ended early: {}", error.what());
-    log::Flush();
-  }
+  // exhausted memory or a thread that cannot be created escapes one. Callers
+  // still get their line and exit code 0, and the log the run's end.
+  app::RunToItsEnd(mode, limit.line(), limit.end(), [&] { app::RunStages(mode, argc, argv, limit); });
   // Before the log closes at exit: from here on the limit never writes.
   limit.Finish();
   return 0;

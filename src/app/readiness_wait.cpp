@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "log/diag_log.h"
+#include "platform/file_removal.h"
 
 namespace starter::app {
 namespace {
@@ -138,10 +139,13 @@ void WaitAndReport(const WaitingMode& mode, std::uint16_t port, ReadinessProbe& 
   const PollResult failed = Wait(mode, port, probe, *watch).UntilReady();
   if (!failed.empty()) log::Info("wait ended: {}", failed);
   const std::string line = failed.empty() ? contract::kSuccessLine : contract::TimeoutLine(mode.mode);
-  if (status_line.Print(line)) log::Info("OUTPUT->{}", line);
+  status_line.Print(line, [&line] { log::Info("OUTPUT->{}", line); });
 }
 
 }  // namespace
+
+static_assert(platform::kRemovalBound < contract::BoundOf(contract::Stage::kStaleMarker).bound,
+              "the marker's removal leaves the stale marker's bound room for the look for service processes");
 
 void ClearStaleConnectedMarker(ReadinessProbe& probe) {
   if (probe.ServiceRunning()) return;

@@ -2,11 +2,15 @@
 
 #include <fmt/format.h>
 
+#include <cstdio>
+#include <exception>
+
 namespace starter::app {
 
-bool StatusLineOnce::Print(const std::string& line) {
+bool StatusLineOnce::Print(std::string_view line, const std::function<void()>& then) {
   if (claimed_.exchange(true)) return false;
   if (!line.empty()) writer_.Write(line);
+  if (then) then();
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     written_ = true;
@@ -39,23 +43,73 @@ bool RunStage::WaitToLeave(contract::Stage stage, std::chrono::milliseconds time
   return changed_.wait_for(lock, timeout, [this, stage] { return stage_ != stage; });
 }
 
-LimitRecord ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const RunStage& stage) {
+bool RunEnd::Claim(Owner owner) {
+  Owner unclaimed = Owner::kNone;
+  return owner_.compare_exchange_strong(unclaimed, owner);
+}
+
+std::string_view PrintOwedLine(contract::CallerMode mode, StatusLineOnce& line) {
   const char* timeout_line = contract::TimeoutLine(mode);
-  const std::string owed = timeout_line ? timeout_line : "";
-  const bool printed = line.Print(owed);
-  if (!printed) line.WaitWritten(kRunLimitGrace);
+  const std::string_view owed = timeout_line ? timeout_line : "";
+  return line.Print(owed) ? owed : std::string_view();
+}
+
+LimitRecord ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const RunStage& stage) {
+  const std::string_view printed = PrintOwedLine(mode, line);
+  if (printed.empty()) line.WaitWritten(kRunLimitGrace);
   // The stage as the limit found it: a launch it lets finish is still the
   // stage the run was held up in.
   const contract::Stage held_in = stage.Current();
-  if (held_in == contract::Stage::kLaunch) stage.WaitToLeave(contract::Stage::kLaunch, kLaunchFinishGrace);
-  return {held_in, printed ? owed : std::string()};
+  const bool overtaken =
+      held_in == contract::Stage::kLaunch && !stage.WaitToLeave(contract::Stage::kLaunch, kLaunchFinishGrace);
+  return {held_in, std::string(printed), overtaken};
 }
 
-std::vector<LimitLine> LimitLogLines(const LimitRecord& record) {
-  std::vector<LimitLine> lines{{log::Level::kWarn, fmt::format("run ended at its time limit in {}", contract::StageName(record.stage))}};
-  if (!record.printed.empty()) lines.push_back({log::Level::kInfo, "OUTPUT->" + record.printed});
+std::optional<LimitRecord> ClaimEndAtLimit(contract::CallerMode mode, StatusLineOnce& line, RunEnd& end,
+                                           const RunStage& stage) {
+  if (!end.Claim(RunEnd::Owner::kLimit)) return std::nullopt;
+  return ReachRunLimit(mode, line, stage);
+}
+
+std::vector<EndLine> EndLogLines(std::string warning, std::string_view printed) {
+  std::vector<EndLine> lines;
+  if (!warning.empty()) lines.push_back({log::Level::kWarn, std::move(warning)});
+  if (!printed.empty()) lines.push_back({log::Level::kInfo, "OUTPUT->" + std::string(printed)});
   lines.push_back({log::Level::kInfo, "[ END ]\n"});
   return lines;
+}
+
+std::vector<EndLine> LimitLogLines(const LimitRecord& record) {
+  std::vector<EndLine> lines =
+      EndLogLines(fmt::format("run ended at its time limit in {}", contract::StageName(record.stage)), record.printed);
+  if (record.launch_overtaken)
+    lines.insert(lines.begin() + 1, {log::Level::kWarn, "launch did not return: the service's process it started is ended"});
+  return lines;
+}
+
+bool RunToItsEnd(contract::CallerMode mode, StatusLineOnce& line, RunEnd& end, const std::function<void()>& stages) {
+  // What a stage threw, kept without allocating: it may have been
+  // std::bad_alloc.
+  char thrown[256] = "";
+  bool ended_early = false;
+  try {
+    stages();
+  } catch (const std::exception& error) {
+    ended_early = true;
+    std::snprintf(thrown, sizeof(thrown), "%s", error.what());
+  }
+  if (!end.Claim(RunEnd::Owner::kRun)) return false;
+  // The caller's line first, which needs no memory; then the log's.
+  const std::string_view printed = PrintOwedLine(mode, line);
+  try {
+    for (const EndLine& last : EndLogLines(ended_early ? std::string("run ended early: ") + thrown : "", printed))
+      log::Write(last.level, last.text);
+    log::Flush();
+  } catch (const std::exception&) {
+    // Out of memory for the log's lines: the caller has its line, and only
+    // these lines are lost, as any line of a log that cannot write is.
+  }
+  return true;
 }
 
 }  // namespace starter::app

@@ -2,14 +2,16 @@
 // The run's one limit on its time (contract::RunLimit): a caller waits for
 // the status line, so whatever holds a run up, its line comes in bounded
 // time. The run and its limit share the single printing of the line and
-// the end of the run: whichever comes first owns it, so the limit never
-// writes into a log the end of the run is closing, and never ends the
-// process while it is creating the service's.
+// the end of the run: whichever comes first owns it, so a caller reads one
+// line, the log holds one end of each run, and the limit never writes into
+// a log the end of the run is closing.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,10 +41,13 @@ class StatusLineOnce {
  public:
   explicit StatusLineOnce(LineWriter& writer) : writer_(writer) {}
 
-  // Writes `line` (nothing when it is empty: the modes that print nothing)
-  // and answers true when no line was claimed before; answers false, writing
-  // nothing, otherwise.
-  bool Print(const std::string& line);
+  // Writes `line` (nothing when it is empty: the modes that print nothing),
+  // then calls `then`, and answers true when no line was claimed before;
+  // answers false, writing nothing, otherwise. The line counts as written
+  // only once `then` returned: the wait logs the line there, so that a limit
+  // waiting for the line logs its own lines after that record. Nothing is
+  // allocated before the write, so a run out of memory still prints.
+  bool Print(std::string_view line, const std::function<void()>& then = {});
   // Waits at most `timeout` for the claimed line to be written; true once it
   // was. False at once when none was claimed.
   bool WaitWritten(std::chrono::milliseconds timeout);
@@ -70,44 +75,82 @@ class RunStage {
   contract::Stage stage_ = contract::Stage::kStart;
 };
 
-// How long the limit waits for a line being written, and for its lines to
-// reach the log, before it ends the process anyway.
+// The end of a run: its last lines (the `OUTPUT->` of a line printed at
+// the end, the end line) are written once, by whichever of the run and its
+// limit claims the end first.
+class RunEnd {
+ public:
+  enum class Owner { kNone, kRun, kLimit };
+  // Claims the end for `owner`: true when no one had claimed it.
+  bool Claim(Owner owner);
+  Owner owner() const { return owner_.load(); }
+
+ private:
+  std::atomic<Owner> owner_{Owner::kNone};
+};
+
+// How long the limit waits for a line being written, for its lines to reach
+// the log, and for a run that claimed its end to finish, before it ends the
+// process anyway.
 inline constexpr std::chrono::milliseconds kRunLimitGrace{1000};
 // How long the limit lets a launch it came upon finish. The system creates
 // the service's process suspended and lets it run only as the call returns:
 // a starter ended inside the call leaves a java.exe that never runs, which
 // every later run would count as the service. The launch's own bound, with
-// room to spare.
+// room to spare; a launch that takes longer has its process ended with the
+// run (RunLimit).
 inline constexpr std::chrono::milliseconds kLaunchFinishGrace = 2 * contract::BoundOf(contract::Stage::kLaunch).bound;
 
-// What the limit does when it comes, apart from ending the process: claims
-// the line and prints the mode's timeout line (nothing in the modes that
-// print nothing), or, when the run claimed it first, waits up to
+// Prints the mode's timeout line when no line was printed yet (a wait that
+// did not see readiness, which is true); answers the line it printed, empty
+// when it printed none (the line was printed before, or the mode prints
+// nothing).
+std::string_view PrintOwedLine(contract::CallerMode mode, StatusLineOnce& line);
+
+// What the limit does when it comes, apart from ending the process: prints
+// what PrintOwedLine owes, or, when the run printed its line, waits up to
 // kRunLimitGrace for it to be written; lets a launch finish; and answers
-// what it must log: the stage it ended and the line it printed, if any.
+// what it must log and do: the stage it ended, the line it printed, if any,
+// and whether a launch outlasted its grace.
 struct LimitRecord {
   contract::Stage stage;
   std::string printed;  // empty when the limit printed nothing
+  bool launch_overtaken = false;
 };
 LimitRecord ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const RunStage& stage);
 
-// The log lines of a run the limit ended, in their order: the warning, the
-// line it printed (when it printed one) and the run's end, so the run reads
-// as complete in the log.
-struct LimitLine {
+// The limit's claim of the end: what ReachRunLimit answers when the limit
+// claimed it, nothing when the run had.
+std::optional<LimitRecord> ClaimEndAtLimit(contract::CallerMode mode, StatusLineOnce& line, RunEnd& end,
+                                           const RunStage& stage);
+
+// The last log lines of a run, in their order: a warning when it did not end
+// as it should, the line printed at its end (when one was) and the end line,
+// so the run reads as complete in the log.
+struct EndLine {
   log::Level level;
   std::string text;
 };
-std::vector<LimitLine> LimitLogLines(const LimitRecord& record);
+std::vector<EndLine> EndLogLines(std::string warning, std::string_view printed);
+// Those of a run the limit ended.
+std::vector<EndLine> LimitLogLines(const LimitRecord& record);
+
+// Runs `stages`, then claims the end for the run and writes its last lines:
+// what PrintOwedLine owes, and EndLogLines. A stage that throws ends the
+// stages early, with the warning "run ended early: <what>": the caller
+// still gets its mode's timeout line. False when the limit had claimed the
+// end; the run then writes nothing more.
+bool RunToItsEnd(contract::CallerMode mode, StatusLineOnce& line, RunEnd& end, const std::function<void()>& stages);
 
 struct RunLimitWatch;  // the limit's thread, and what it shares with the run (Windows)
 
 // The limit of one run, started first in the run, on a thread of its own.
-// After contract::RunLimit(mode) it does what ReachRunLimit says, logs the
-// LimitLogLines (waiting for the log at most kRunLimitGrace) and ends the
-// process with exit code 0. The run calls Finish before it closes its log:
-// the limit is then stopped, or, when it came first, owns the end. (Windows
-// only.)
+// After contract::RunLimit(mode), when it claims the end (ClaimEndAtLimit),
+// it logs the LimitLogLines (waiting for the log at most kRunLimitGrace),
+// ends the service's process a launch overtaken by the limit was creating,
+// and ends the process with exit code 0; when the run claimed the end, it
+// gives the run kRunLimitGrace to finish and then ends the process all the
+// same. (Windows only.)
 class RunLimit {
  public:
   RunLimit(contract::CallerMode mode, LineWriter& writer);
@@ -116,16 +159,19 @@ class RunLimit {
   RunLimit& operator=(const RunLimit&) = delete;
 
   StatusLineOnce& line() { return line_; }
+  RunEnd& end() { return end_; }
   void Enter(contract::Stage stage) { stage_.Enter(stage); }
   // Why the limit could not be started; the run then goes on without it.
   const platform::Status& started() const { return started_; }
-  // Claims the end of the run for the run: stops the limit, or, when the
-  // limit claimed it first, never returns (the limit ends the process).
+  // To be called once the run has written its last lines, before it closes
+  // its log: stops the limit, or, when the limit owns the end, never
+  // returns (the limit ends the process).
   void Finish();
 
  private:
   StatusLineOnce line_;
   RunStage stage_;
+  RunEnd end_;
   std::unique_ptr<RunLimitWatch> watch_;
   platform::Status started_;
 };

@@ -3,27 +3,27 @@
 #include "app/run_limit.h"
 #include "log/diag_log.h"
 #include "platform/handles.h"
+#include "platform/process_start.h"
 #include "platform/system_facts.h"
 
 namespace starter::app {
 
 struct RunLimitWatch {
-  RunLimitWatch(contract::CallerMode run_mode, StatusLineOnce& run_line, const RunStage& run_stage)
-      : mode(run_mode), line(run_line), stage(run_stage) {}
+  RunLimitWatch(contract::CallerMode run_mode, StatusLineOnce& run_line, const RunStage& run_stage, RunEnd& run_end)
+      : mode(run_mode), line(run_line), stage(run_stage), end(run_end) {}
 
   contract::CallerMode mode;
   StatusLineOnce& line;
   const RunStage& stage;
-  // Whichever of the run's end and the limit sets it first owns the end.
-  std::atomic<bool> end_claimed{false};
-  platform::UniqueHandle finished;  // set by Finish: the limit is not needed
+  RunEnd& end;
+  platform::UniqueHandle finished;  // set by Finish: the run has written its last lines
   platform::UniqueHandle thread;
 };
 
 namespace {
 
 DWORD WINAPI WriteLimitLines(void* record) {
-  for (const LimitLine& line : LimitLogLines(*static_cast<const LimitRecord*>(record))) log::Write(line.level, line.text);
+  for (const EndLine& line : LimitLogLines(*static_cast<const LimitRecord*>(record))) log::Write(line.level, line.text);
   log::Flush();
   return 0;
 }
@@ -40,12 +40,21 @@ void LogWithinGrace(const LimitRecord& record) {
 DWORD WINAPI WatchRun(void* parameter) {
   RunLimitWatch& watch = *static_cast<RunLimitWatch*>(parameter);
   const DWORD limit = static_cast<DWORD>(std::chrono::milliseconds(contract::RunLimit(watch.mode)).count());
+  const DWORD grace = static_cast<DWORD>(kRunLimitGrace.count());
   if (::WaitForSingleObject(watch.finished.get(), limit) != WAIT_TIMEOUT) return 0;
-  // The run's end came first: it closes its log, which this thread must
-  // not write into.
-  if (watch.end_claimed.exchange(true)) return 0;
-  const LimitRecord record = ReachRunLimit(watch.mode, watch.line, watch.stage);
-  LogWithinGrace(record);
+  const std::optional<LimitRecord> record = ClaimEndAtLimit(watch.mode, watch.line, watch.end, watch.stage);
+  if (!record) {
+    // The run claimed its end and is writing its last lines: it has the
+    // grace for them, and past it is ended as any run at its limit.
+    if (::WaitForSingleObject(watch.finished.get(), grace) != WAIT_TIMEOUT) return 0;
+  } else {
+    LogWithinGrace(*record);
+    // The service's process a launch that did not return was creating may
+    // never have been let run; left suspended, every later run would count
+    // it as the service. Ended last, so that the launch has had every
+    // moment to create it.
+    if (record->launch_overtaken) platform::EndChildrenNamed(contract::Widen(contract::kServiceImageName));
+  }
   // Neither exit nor ExitProcess: exit runs the runtime's exit code (static
   // destructors, the logger's last flush), which takes the locks of the log
   // and of the streams that a blocked thread may hold; ExitProcess runs every
@@ -63,7 +72,7 @@ DWORD WINAPI WatchRun(void* parameter) {
 }  // namespace
 
 RunLimit::RunLimit(contract::CallerMode mode, LineWriter& writer)
-    : line_(writer), watch_(std::make_unique<RunLimitWatch>(mode, line_, stage_)) {
+    : line_(writer), watch_(std::make_unique<RunLimitWatch>(mode, line_, stage_, end_)) {
   watch_->finished.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!watch_->finished) {
     started_ = platform::LastError("CreateEventW");
@@ -77,7 +86,7 @@ RunLimit::~RunLimit() { Finish(); }
 
 void RunLimit::Finish() {
   if (!watch_->thread) return;
-  if (watch_->end_claimed.exchange(true)) {
+  if (!end_.Claim(RunEnd::Owner::kRun) && end_.owner() == RunEnd::Owner::kLimit) {
     // The limit owns the end, and ends the process within its graces.
     ::WaitForSingleObject(watch_->thread.get(), INFINITE);
     return;

@@ -117,8 +117,11 @@ struct StageBound {
   std::chrono::milliseconds bound;     // what the stage may take on a slow but healthy machine
 };
 
-// Each bound is the sum of the limits that stage's code keeps (which it
-// asserts against this table), with room for a slow machine.
+// Each bound is the sum of the limits that stage's code keeps, with room for
+// a slow machine. Where the code keeps constants of its own it asserts them
+// against its row: the log's lock and open (log/log_file.h), the temp
+// probe's tries (app/main_win.cpp), the removal (app/readiness_wait.cpp),
+// the listings (port/server_port_win.cpp).
 inline constexpr StageBound kStageBounds[] = {
     // The log's first wait for its writers' lock (0.5 s), its open, and the
     // retries of an open an indexer's oplock holds up.

@@ -20,12 +20,15 @@ bool ObtainWritersMutex(WritersMutexCalls& calls) {
   return false;
 }
 
-platform::Status OpenLogWith(LogOpenSteps& steps) {
-  for (int tries = 1;; ++tries) {
+platform::Status OpenLogWith(LogOpenSteps& steps, OpenPatience& patience) {
+  const int tries = patience.NextTries();
+  for (int tried = 1;; ++tried) {
     platform::Status opened = steps.Open();
-    if (opened.ok() || opened.error().code != platform::kStatusOplockBreakInProgress ||
-        opened.error().space != platform::ErrorSpace::kNtStatus || tries == kLogOpenTries)
+    const bool held = !opened.ok() && platform::MeansNotNow(opened.error());
+    if (!held || tried == tries) {
+      patience.Record(held);
       return opened;
+    }
     steps.Pause(kLogOpenRetry);
   }
 }

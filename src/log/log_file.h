@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "contract/product_contract.h"
 #include "log/diag_log.h"
 #include "log/log_location.h"
 #include "platform/system_error.h"
@@ -81,13 +82,36 @@ class LockPatience {
 
 // The open of the file for one line. An open that meets another program's
 // oplock answers at once that its break is in progress
-// (platform::kStatusOplockBreakInProgress), and the search indexer takes
-// such oplocks on files under the public documents folder and gives them up
-// within moments: the open is tried kLogOpenTries times in all, kLogOpenRetry
+// (platform::kStatusOplockBreakInProgress), and one that meets a holder
+// without write sharing, which may close the file as its oplock breaks,
+// answers a sharing violation. The search indexer takes such oplocks on
+// files under the public documents folder and gives them up once they
+// break, though at its background priority that may take a few hundred
+// milliseconds: the open is tried kLogOpenTries times in all, kLogOpenRetry
 // apart, before the line is lost. A line lost at the start or the end of a
-// run would make the status report name the wrong run.
-inline constexpr int kLogOpenTries = 3;
-inline constexpr std::chrono::milliseconds kLogOpenRetry{20};
+// run would make the status report name the wrong run. As with the lock, a
+// holder that outlasts one line's tries is likely to keep the file: the rest
+// of the run tries each open once (OpenPatience).
+inline constexpr int kLogOpenTries = 16;
+inline constexpr std::chrono::milliseconds kLogOpenRetry{25};
+// The longest one line's open waits between its tries.
+inline constexpr std::chrono::milliseconds kLogOpenPatience = (kLogOpenTries - 1) * kLogOpenRetry;
+
+class OpenPatience {
+ public:
+  int NextTries() const { return ran_out_ ? 1 : kLogOpenTries; }
+  // After each open: whether its tries ran out on a holder.
+  void Record(bool ran_out) { ran_out_ = ran_out_ || ran_out; }
+
+ private:
+  bool ran_out_ = false;
+};
+
+// The log's share of the start's bound: the first wait for the writers'
+// lock and one line's retries of its open, with room for the opens.
+static_assert(std::chrono::milliseconds(LockPatience::kFirstWaitMs) + kLogOpenPatience <
+                  contract::BoundOf(contract::Stage::kStart).bound,
+              "the log's first line keeps within the start's bound");
 
 class LogOpenSteps {
  public:
@@ -97,6 +121,6 @@ class LogOpenSteps {
 };
 
 // Whether the file was opened, and what the last try answered if not.
-platform::Status OpenLogWith(LogOpenSteps& steps);
+platform::Status OpenLogWith(LogOpenSteps& steps, OpenPatience& patience);
 
 }  // namespace starter::log

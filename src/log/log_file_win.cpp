@@ -216,9 +216,9 @@ class SharedLogFile final : public spdlog::sinks::base_sink<std::mutex> {
     if (refusal != Refusal::kNone) ThrowRefusal(refusal, location_.FilePath());
   }
 
-  OpenLog OpenChecked() const {
+  OpenLog OpenChecked() {
     LogOpen open(folders_.back().get(), location_.file_name);
-    const platform::Status opened = OpenLogWith(open);
+    const platform::Status opened = OpenLogWith(open, open_patience_);
     if (!opened.ok()) ThrowError("Failed opening file", location_.FilePath(), opened.error());
     Check(open.log.file.get());
     return std::move(open.log);
@@ -250,6 +250,7 @@ class SharedLogFile final : public spdlog::sinks::base_sink<std::mutex> {
   std::vector<platform::UniqueHandle> folders_;  // system folder first, the file's last
   platform::UniqueHandle writers_mutex_;
   LockPatience patience_;
+  OpenPatience open_patience_;
   bool rotation_held_off_ = false;
 };
 

@@ -222,10 +222,12 @@ Status RemoveFile(const std::wstring& path) {
 }
 
 SetInformationWatch::SetInformationWatch(std::chrono::milliseconds bound) {
-  caller_.reset(::OpenThread(THREAD_TERMINATE, FALSE, ::GetCurrentThreadId()));
-  // Without the right to cancel, the call goes unwatched, as every call did
-  // before Windows Vista.
-  if (caller_) watcher_ = std::thread(&SetInformationWatch::Watch, this, bound);
+  // A handle that cannot be had (the handle table full) leaves the call
+  // unwatched, as every call was before Windows Vista.
+  Expected<UniqueHandle> caller = OwnThreadHandle(THREAD_TERMINATE);
+  if (!caller.ok()) return;
+  caller_ = std::move(*caller);
+  watcher_ = std::thread(&SetInformationWatch::Watch, this, bound);
 }
 
 SetInformationWatch::~SetInformationWatch() {
@@ -237,9 +239,7 @@ Status SetInformationWatch::Done(Status answer) {
   std::lock_guard<std::mutex> lock(mutex_);
   done_ = true;
   returned_.notify_one();
-  // A call that worked although it was cancelled keeps its success.
-  if (answer.ok() || !cancelled_) return answer;
-  return SystemError{answer.error().call, kStatusCancelled, ErrorSpace::kNtStatus};
+  return WatchedAnswer(answer, cancelled_);
 }
 
 void SetInformationWatch::Watch(std::chrono::milliseconds bound) {

@@ -9,6 +9,7 @@
 // on the system is platform::RemoveFile (platform/file_operations.h).
 #include <chrono>
 
+#include "platform/file_facts.h"
 #include "platform/system_error.h"
 
 namespace starter::platform {
@@ -42,6 +43,10 @@ class FileRemovalSteps {
 // pause between tries.
 inline constexpr std::chrono::milliseconds kRemovalLimit{2000};
 inline constexpr std::chrono::milliseconds kRemovalRetry{50};
+// The longest a removal takes: a step's tries end within the limit, and
+// after a step that ended at the limit each later one of the older way
+// (clear read-only, move aside, mark for deletion) still makes its one try.
+inline constexpr std::chrono::milliseconds kRemovalBound = kRemovalLimit + 3 * kSetInformationBound;
 
 // Runs the steps; whether the file was removed, and what failed if not.
 Status RemoveFileWith(FileRemovalSteps& steps);

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/handles.h"
 #include "platform/system_error.h"
@@ -73,6 +74,11 @@ Expected<ProgramWithOutput> StartWithOutputPipe(const std::wstring& program, con
 // Ends a started program and every process it started: its whole job, or
 // where it has none, the program and its descendants found by parent id.
 void EndProgram(const ProgramWithOutput& started);
+
+// Ends every process this one started whose image is named `image_name`
+// (compared exactly), as a process of that id created after this one: one
+// still suspended inside a process creation that did not return, too.
+void EndChildrenNamed(std::wstring_view image_name);
 
 // Once started, watches `started` from a thread of its own until Stop, or
 // until the object goes. When the limit passes first, it ends the program

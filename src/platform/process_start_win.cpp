@@ -180,6 +180,17 @@ void EndProgram(const ProgramWithOutput& started) {
   }
 }
 
+void EndChildrenNamed(std::wstring_view image_name) {
+  const Expected<std::vector<ProcessEntry>> listed = ListProcesses();
+  if (!listed.ok()) return;
+  const std::uint64_t own_start = CreationTime(::GetCurrentProcess());
+  for (const ProcessEntry& process : *listed) {
+    if (process.parent_id != ::GetCurrentProcessId() || process.image_name != image_name) continue;
+    const UniqueHandle child(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process.id));
+    if (child && CreationTime(child.get()) >= own_start) ::TerminateProcess(child.get(), 1);
+  }
+}
+
 ProgramDeadline::~ProgramDeadline() { Stop(); }
 
 void ProgramDeadline::Stop() {
@@ -194,11 +205,9 @@ Status ProgramDeadline::Start(std::chrono::milliseconds limit) {
   stop_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!stop_) return LastError("CreateEventW");
   // A real handle of this thread: the pseudo handle would name the watcher.
-  HANDLE reader = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &reader,
-                         THREAD_TERMINATE, FALSE, 0))
-    return LastError("DuplicateHandle");
-  reader_.reset(reader);
+  Expected<UniqueHandle> reader = OwnThreadHandle(THREAD_TERMINATE);
+  if (!reader.ok()) return reader.error();
+  reader_ = std::move(*reader);
   watcher_.reset(::CreateThread(nullptr, 0, &ProgramDeadline::Watch, this, 0, nullptr));
   if (!watcher_) return LastError("CreateThread");
   return {};

@@ -20,6 +20,15 @@ bool MeansNotNow(const SystemError& error) {
           error.code == kStatusCancelled);
 }
 
+Status WatchedAnswer(Status answer, bool cancel_requested) {
+  if (answer.ok() || !cancel_requested) return answer;
+  const SystemError& error = answer.error();
+  const bool cancelled = (error.space == ErrorSpace::kWin32 && error.code == kErrorOperationAborted) ||
+                         (error.space == ErrorSpace::kNtStatus && error.code == kStatusCancelled);
+  if (!cancelled) return answer;
+  return SystemError{error.call, kStatusCancelled, ErrorSpace::kNtStatus};
+}
+
 std::string Describe(const SystemError& error) {
   switch (error.space) {
     case ErrorSpace::kWin32: return fmt::format("{} GLE={}", error.call, error.code);

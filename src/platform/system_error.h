@@ -85,6 +85,17 @@ inline constexpr std::uint32_t kStatusOplockBreakInProgress = 0x00000108;
 // an oplock's break (platform/file_operations.h): the holder has not let
 // go yet.
 inline constexpr std::uint32_t kStatusCancelled = 0xC0000120;
+// What a Win32 call answers when its synchronous I/O was cancelled.
+inline constexpr std::uint32_t kErrorOperationAborted = 995;
+
+// What a call that its watch may have cancelled comes to. Only the answers
+// of a cancellation (ERROR_OPERATION_ABORTED, STATUS_CANCELLED) after the
+// watch asked for one read as kStatusCancelled, "not now". A call marked for
+// cancellation may still complete with its own answer (a filter that waits
+// inside its own callback is not cancelled, a mapped image answers
+// STATUS_CANNOT_DELETE, an open replace target access denied): such a
+// refusal stays what it is, so that the caller can try another way.
+Status WatchedAnswer(Status answer, bool cancel_requested);
 
 // What an open of a file that answered `status` comes to: ok when its
 // handle is to be used, else the failure. An oplock break in progress is

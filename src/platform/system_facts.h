@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/handles.h"
 #include "platform/system_error.h"
 
 namespace starter::platform {
@@ -47,6 +48,13 @@ struct ProcessEntry {
 // The processes of the machine at one moment; what failed when the list
 // cannot be had.
 Expected<std::vector<ProcessEntry>> ListProcesses();
+
+// A handle of the calling thread with `access`, which another thread can
+// use on it (to cancel its I/O, say). Duplicated from the thread's pseudo
+// handle, which holds every right to the thread, so it is a subset of
+// those rights and no access check: OpenThread checks the thread's
+// security, which a restricted token can fail.
+Expected<UniqueHandle> OwnThreadHandle(DWORD access);
 
 // Whether this 32-bit program runs on 64-bit Windows (WOW64).
 inline bool RunsUnderWow64() {

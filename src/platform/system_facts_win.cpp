@@ -6,6 +6,14 @@
 
 namespace starter::platform {
 
+Expected<UniqueHandle> OwnThreadHandle(DWORD access) {
+  UniqueHandle thread;
+  if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), thread.put(), access,
+                         FALSE, 0))
+    return LastError("DuplicateHandle");
+  return thread;
+}
+
 Expected<std::vector<ProcessEntry>> ListProcesses() {
   const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return LastError("CreateToolhelp32Snapshot");

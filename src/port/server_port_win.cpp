@@ -35,6 +35,9 @@ constexpr char kQueryCall[] = "RegQueryValueExW";
 // take no longer than the total.
 constexpr std::chrono::milliseconds kListingTimeLimit{5000};
 constexpr std::chrono::milliseconds kSelectionListingsLimit{10000};
+static_assert(kListingTimeLimit <= kSelectionListingsLimit &&
+                  kSelectionListingsLimit < contract::BoundOf(contract::Stage::kPortSelection).bound,
+              "the listings leave the port selection's bound room for the TCP tables and the registry");
 
 // --- The connection listing, read within a time limit ------------------------
 

@@ -4,6 +4,7 @@
 
 #include "install/install_paths.h"
 #include "install/markers.h"
+#include "log/log_file.h"
 #include "log/log_location.h"
 #include "contract/product_version.h"
 #include "log/log_text.h"
@@ -194,15 +195,38 @@ struct LogText {
   std::string refused;
 };
 
+// One open of a log file to read it. An oplock break in progress or a
+// holder without sharing says "try again", as it does to a starter writing
+// the file: the open waits for them as the starter's does.
+class LogReadOpen final : public log::LogOpenSteps {
+ public:
+  LogReadOpen(HANDLE folder, const std::wstring& name) : folder_(folder), name_(name) {}
+
+  platform::Status Open() override {
+    platform::Expected<platform::UniqueHandle> opened = platform::OpenExistingFileIn(folder_, name_, GENERIC_READ);
+    if (!opened.ok()) return opened.error();
+    file = std::move(*opened);
+    return {};
+  }
+  void Pause(std::chrono::milliseconds duration) override { ::Sleep(static_cast<DWORD>(duration.count())); }
+
+  platform::UniqueHandle file;
+
+ private:
+  HANDLE folder_;
+  const std::wstring& name_;
+};
+
 LogText ReadLogFile(HANDLE folder, const std::wstring& name, const std::wstring& path) {
-  const platform::Expected<platform::UniqueHandle> file = platform::OpenExistingFileIn(folder, name, GENERIC_READ);
-  if (!file.ok()) return {file.error(), ""};
-  const platform::Expected<platform::EntryFacts> facts = platform::QueryEntryFacts(file->get());
+  LogReadOpen open(folder, name);
+  log::OpenPatience patience;
+  if (const platform::Status opened = log::OpenLogWith(open, patience); !opened.ok()) return {opened.error(), ""};
+  const platform::Expected<platform::EntryFacts> facts = platform::QueryEntryFacts(open.file.get());
   if (!facts.ok()) return {facts.error(), ""};
   const log::Refusal refusal = log::JudgeLogFile(*facts);
   if (refusal != log::Refusal::kNone) return {std::string(), log::RefusalText(refusal, log::WideToUtf8(path))};
-  if (::GetFileType(file->get()) != FILE_TYPE_DISK) return {std::string(), Refused(path, "it is not a plain file")};
-  return {ReadTail(file->get()), ""};
+  if (::GetFileType(open.file.get()) != FILE_TYPE_DISK) return {std::string(), Refused(path, "it is not a plain file")};
+  return {ReadTail(open.file.get()), ""};
 }
 
 void ArgumentsToUtf8(StarterRun& run) {

@@ -9,13 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <future>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 
 #include "contract/product_version.h"
+#include "status/looking.h"
 #include "status/observations.h"
 #include "status/report.h"
 #include "status/verdict.h"
@@ -120,21 +121,17 @@ int main(int argc, char** argv) {
   const starter::status::ReportRequest request{options.action == Options::Action::kHistory, options.json};
   const Observations header = starter::status::Header();
   std::atomic<const char*> looking_at{"the machine"};
-  // Whatever escapes the looking becomes an unknown verdict that names it,
-  // never a crash whose exit code would read as a verdict.
-  std::packaged_task<Observations()> gather([&looking_at, &header, &options] {
-    try {
-      return options.action == Options::Action::kHistory ? starter::status::GatherHistory(looking_at, options.runs)
-                                                         : starter::status::Gather(looking_at);
-    } catch (...) {
-      return starter::status::FailedLooking(header, looking_at.load());
-    }
-  });
-  std::future<Observations> seen = gather.get_future();
-  std::thread worker(std::move(gather));
-  if (seen.wait_for(kReportLimit) == std::future_status::ready) {
-    worker.join();
-    return WriteReport(seen.get(), request, output);
+  std::thread worker;
+  const starter::status::Looked looked = starter::status::LookWithin(
+      [&looking_at, &options] {
+        return options.action == Options::Action::kHistory ? starter::status::GatherHistory(looking_at, options.runs)
+                                                           : starter::status::Gather(looking_at);
+      },
+      [&worker](std::function<void()> work) { worker = std::thread(std::move(work)); }, kReportLimit, looking_at,
+      header);
+  if (looked.ended) {
+    if (worker.joinable()) worker.join();
+    return WriteReport(looked.seen, request, output);
   }
   // The check that hangs keeps its thread. The process ends as the
   // starter's run limit ends it (app/run_limit_win.cpp): exit, _Exit and
@@ -142,9 +139,7 @@ int main(int argc, char** argv) {
   // hung thread may hold inside a library; TerminateProcess takes no lock,
   // and the report went out through a flushed stream.
   worker.detach();
-  Observations partial = header;
-  partial.unanswered = looking_at.load();
-  const int code = WriteReport(partial, request, output);
+  const int code = WriteReport(looked.seen, request, output);
   ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
   return code;
 }

@@ -3,10 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
+
+#include "status/run_history.h"
+#include "support/log_capture.h"
 
 namespace starter::app {
 namespace {
@@ -77,6 +83,18 @@ TEST(StatusLineOnce, TheLoserWaitsForTheWinnersLineToBeWrittenWhole) {
   EXPECT_THAT(writer.output.lines, ElementsAre("success"));
 }
 
+// The wait logs its line before the line counts as written, so a limit
+// that waits for it logs after that record, and the run reads in the log
+// with the line its caller got.
+TEST(StatusLineOnce, TheLineCountsAsWrittenOnlyOnceWhatFollowsItIsDone) {
+  Output output;
+  StatusLineOnce line(output);
+  bool written_during = true;
+  EXPECT_TRUE(line.Print("success", [&] { written_during = line.WaitWritten(milliseconds(0)); }));
+  EXPECT_FALSE(written_during);
+  EXPECT_TRUE(line.WaitWritten(milliseconds(0)));
+}
+
 struct LimitCase {
   const char* name;
   contract::CallerMode mode;
@@ -103,7 +121,7 @@ TEST_P(ReachRunLimitTest, PrintsOnlyWhatIsStillOwedAndLogsTheRunToItsEnd) {
   EXPECT_EQ(output.lines, GetParam().printed);
   EXPECT_EQ(record.stage, Stage::kPortSelection);
   std::vector<std::string> logged;
-  for (const LimitLine& logged_line : LimitLogLines(record))
+  for (const EndLine& logged_line : LimitLogLines(record))
     logged.push_back((logged_line.level == log::Level::kWarn ? "warning " : "info ") + logged_line.text);
   EXPECT_EQ(logged, GetParam().logged);
   EXPECT_FALSE(line.Print(R"({"Dravel":0,"Selkan":0})"));
@@ -148,7 +166,26 @@ TEST(ReachRunLimit, LetsALaunchItComesUponFinish) {
   EXPECT_EQ(written.get(), R"({"Dravel":1,"Selkan":0})");
   EXPECT_EQ(limit.wait_for(milliseconds(50)), std::future_status::timeout);
   stage.Enter(Stage::kWait);
-  EXPECT_EQ(limit.get().stage, Stage::kLaunch);
+  const LimitRecord record = limit.get();
+  EXPECT_EQ(record.stage, Stage::kLaunch);
+  EXPECT_FALSE(record.launch_overtaken);
+}
+
+// A launch that outlasts its grace may have left the service's process
+// suspended: the limit says so, and it is ended with the run.
+TEST(ReachRunLimit, ALaunchHeldPastItsGraceIsOvertaken) {
+  Output output;
+  StatusLineOnce line(output);
+  RunStage stage;
+  stage.Enter(Stage::kLaunch);
+  const LimitRecord record = ReachRunLimit(contract::CallerMode::kPort, line, stage);
+  EXPECT_TRUE(record.launch_overtaken);
+  EXPECT_EQ(record.stage, Stage::kLaunch);
+  std::vector<std::string> logged;
+  for (const EndLine& logged_line : LimitLogLines(record)) logged.push_back(logged_line.text);
+  EXPECT_THAT(logged, ElementsAre("run ended at its time limit in launch",
+                                  "launch did not return: the service's process it started is ended",
+                                  R"(OUTPUT->{"Dravel":1,"Selkan":0})", "[ END ]\n"));
 }
 
 // The wait for a stage to pass is bounded, and answers whether it passed.
@@ -160,6 +197,122 @@ TEST(RunStage, WaitToLeaveIsBoundedAndSaysWhetherTheStagePassed) {
   std::thread later([&] { stage.Enter(Stage::kWait); });
   EXPECT_TRUE(stage.WaitToLeave(Stage::kLaunch, milliseconds(60000)));
   later.join();
+}
+
+constexpr char kSuccessLine[] = R"({"Dravel":0,"Selkan":0})";
+
+// The run's captured lines as one starter's lines in its log file, as the
+// status program reads them back.
+std::string AsLogFile(const std::vector<std::string>& captured) {
+  std::string text;
+  for (const std::string& line : captured) {
+    const std::size_t colon = line.find(": ");
+    text += "[7] [2026-12-08 10:00:00.000] [" + line.substr(0, colon) + "] " + line.substr(colon + 2) + "\r\n";
+  }
+  return text;
+}
+
+std::size_t CountOf(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+// Only something like exhausted memory, or a thread that cannot be created,
+// escapes a stage: the caller still reads its mode's timeout line, once,
+// and the log has that line and one end.
+TEST(RunToItsEnd, AStageThatThrowsStillGivesTheCallerItsModesTimeoutLine) {
+  struct Case {
+    contract::CallerMode mode;
+    std::vector<std::string> printed;
+  };
+  const Case cases[] = {{contract::CallerMode::kAllChecks, {R"({"Dravel":1,"Selkan":1})"}},
+                        {contract::CallerMode::kPort, {R"({"Dravel":1,"Selkan":0})"}},
+                        {contract::CallerMode::kProcessAndFile, {R"({"Dravel":0,"Selkan":1})"}},
+                        {contract::CallerMode::kUninstallReport, {}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.mode));
+    test::LogCapture log;
+    Output output;
+    StatusLineOnce line(output);
+    RunEnd end;
+    EXPECT_TRUE(RunToItsEnd(c.mode, line, end, [] { throw std::bad_alloc(); }));
+    EXPECT_EQ(output.lines, c.printed);
+    std::vector<std::string> expected = {"warning: run ended early: std::bad_alloc"};
+    for (const std::string& printed : c.printed) expected.push_back("info: OUTPUT->" + printed);
+    expected.push_back("info: [ END ]\n");
+    EXPECT_EQ(log.Lines(), expected);
+  }
+  test::LogCapture log;
+  Output output;
+  StatusLineOnce line(output);
+  RunEnd end;
+  const auto no_thread = [] { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); };
+  EXPECT_TRUE(RunToItsEnd(contract::CallerMode::kPort, line, end, no_thread));
+  EXPECT_THAT(output.lines, ElementsAre(R"({"Dravel":1,"Selkan":0})"));
+  EXPECT_THAT(log.Lines().front(), ::testing::StartsWith("warning: run ended early: "));
+}
+
+// A run that printed its line ends with the end line alone.
+TEST(RunToItsEnd, ARunThatPrintedItsLineOwesOnlyItsEnd) {
+  test::LogCapture log;
+  Output output;
+  StatusLineOnce line(output);
+  RunEnd end;
+  EXPECT_TRUE(RunToItsEnd(contract::CallerMode::kPort, line, end, [&] { line.Print(kSuccessLine); }));
+  EXPECT_THAT(output.lines, ElementsAre(kSuccessLine));
+  EXPECT_THAT(log.Lines(), ElementsAre("info: [ END ]\n"));
+  EXPECT_EQ(end.owner(), RunEnd::Owner::kRun);
+}
+
+// The run and its limit meet at the end, in each order: one of them writes
+// the end, at most one warning names the limit, and the status program
+// reads the run with the line its caller got.
+TEST(RunEnd, TheRunAndItsLimitEndARunOnceInEitherOrder) {
+  struct Case {
+    const char* name;
+    bool limit_before_line;  // else after the line, before the run's end
+    bool limit_after_end;    // the run's end came first
+    std::string printed;
+    std::size_t warnings;
+  };
+  const Case cases[] = {
+      {"the limit between the line and the end", false, false, kSuccessLine, 1},
+      {"the limit before the line", true, false, R"({"Dravel":1,"Selkan":0})", 1},
+      {"the limit after the end", false, true, kSuccessLine, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::LogCapture log;
+    Output output;
+    StatusLineOnce line(output);
+    RunEnd end;
+    RunStage stage;
+    // As the limit's thread does, from its claim of the end.
+    const auto limit_comes = [&] {
+      if (const std::optional<LimitRecord> record = ClaimEndAtLimit(contract::CallerMode::kPort, line, end, stage))
+        for (const EndLine& limit_line : LimitLogLines(*record)) log::Write(limit_line.level, limit_line.text);
+    };
+    const bool run_ended = RunToItsEnd(contract::CallerMode::kPort, line, end, [&] {
+      log::Info("[ START ] 2.3.6.2");
+      stage.Enter(Stage::kWait);
+      if (c.limit_before_line) limit_comes();
+      line.Print(kSuccessLine, [] { log::Info("OUTPUT->{}", kSuccessLine); });
+      stage.Enter(Stage::kEnd);
+      if (!c.limit_before_line && !c.limit_after_end) limit_comes();
+    });
+    if (c.limit_after_end) limit_comes();
+    EXPECT_EQ(run_ended, c.limit_after_end);
+    EXPECT_THAT(output.lines, ElementsAre(c.printed));
+    const std::vector<std::string> lines = log.Lines();
+    EXPECT_EQ(CountOf(lines, "info: [ END ]\n"), 1u);
+    const auto limit_warnings = std::count_if(lines.begin(), lines.end(), [](const std::string& logged) {
+      return logged.rfind("warning: run ended at its time limit", 0) == 0;
+    });
+    EXPECT_EQ(static_cast<std::size_t>(limit_warnings), c.warnings);
+    const std::vector<status::StarterRun> runs = status::LastCompletedRuns("", AsLogFile(lines), 5);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].status_line, c.printed);
+    EXPECT_EQ(lines.back(), "info: [ END ]\n");
+  }
 }
 
 }  // namespace

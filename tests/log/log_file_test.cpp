@@ -97,32 +97,52 @@ class ScriptedLogOpen final : public LogOpenSteps {
   std::vector<std::uint32_t> answers_;
 };
 
-// The indexer's oplock is given up within moments: the line waits for it
-// briefly, and only for it.
-TEST(LogOpen, AnOplockBreakInProgressIsTriedAgainBrieflyBeforeTheLineIsLost) {
+// The indexer's oplock is given up within moments, though at its background
+// priority those may be hundreds of milliseconds; a holder without write
+// sharing may close the file as its oplock breaks. The line waits for
+// either, and only for them.
+TEST(LogOpen, AHolderThatLetsGoOnTheBreakIsWaitedForBeforeTheLineIsLost) {
   constexpr std::uint32_t kBreak = platform::kStatusOplockBreakInProgress;
+  constexpr std::uint32_t kShared = platform::kStatusSharingViolation;
   struct Case {
     const char* name;
     std::vector<std::uint32_t> answers;
     std::size_t opens;
     std::uint32_t answered;  // 0: opened
   };
+  const std::vector<std::uint32_t> broken_ten_times(10, kBreak);
+  std::vector<std::uint32_t> then_opened = broken_ten_times;
+  then_opened.push_back(0);
   const Case cases[] = {
       {"opened at once", {0}, 1, 0},
-      {"broken twice, then opened", {kBreak, kBreak, 0}, 3, 0},
-      {"never given up", {kBreak}, 3, kBreak},
-      {"held without sharing: not waited for", {platform::kStatusSharingViolation, 0}, 1,
-       platform::kStatusSharingViolation},
+      {"broken ten times, then opened", then_opened, 11, 0},
+      {"never given up", {kBreak}, kLogOpenTries, kBreak},
+      {"held without write sharing until the break", {kShared, kShared, 0}, 3, 0},
       {"access denied", {0xC0000022, 0}, 1, 0xC0000022},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScriptedLogOpen open(c.answers);
-    const platform::Status opened = OpenLogWith(open);
+    OpenPatience patience;
+    const platform::Status opened = OpenLogWith(open, patience);
     EXPECT_EQ(opened.ok() ? 0u : opened.error().code, c.answered);
     EXPECT_EQ(open.opens, c.opens);
     EXPECT_EQ(open.paused, kLogOpenRetry * static_cast<int>(c.opens - 1));
+    EXPECT_LE(open.paused, kLogOpenPatience);
   }
+}
+
+// A holder that outlasts one line's tries costs the run that wait once.
+TEST(LogOpen, AfterOneLinesTriesRanOutEachOpenIsTriedOnce) {
+  OpenPatience patience;
+  ScriptedLogOpen released({platform::kStatusOplockBreakInProgress, 0});
+  EXPECT_TRUE(OpenLogWith(released, patience).ok());
+  EXPECT_EQ(patience.NextTries(), kLogOpenTries);
+  ScriptedLogOpen kept({platform::kStatusOplockBreakInProgress});
+  EXPECT_FALSE(OpenLogWith(kept, patience).ok());
+  ScriptedLogOpen next({platform::kStatusOplockBreakInProgress, 0});
+  EXPECT_FALSE(OpenLogWith(next, patience).ok());
+  EXPECT_EQ(next.opens, 1u);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include "platform/file_operations.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <aclapi.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -173,6 +175,32 @@ TEST(SetInformationWatch, AFastCallKeepsItsAnswerAndTheThreadsNextWaitIsLeftAlon
   WaitingPipe pipe(milliseconds(300));  // well past the watch's bound
   const Status read = pipe.Read();
   EXPECT_TRUE(read.ok()) << Describe(read.error());
+}
+
+// A thread whose security grants no one the right to cancel its I/O, as a
+// restricted token may find its own: its calls are watched all the same,
+// since the watch's handle comes from the thread's pseudo handle. (The test
+// asserts on its own thread: the test framework cannot open that one.)
+TEST(SetInformationWatch, AThreadThatMayNotOpenItselfIsStillWatched) {
+  struct Seen {
+    DWORD secured = ERROR_SUCCESS;
+    bool opened_by_id = false;
+    Status answered;
+  } seen;
+  std::thread([&seen] {
+    ACL nothing_granted{};
+    ::InitializeAcl(&nothing_granted, sizeof(nothing_granted), ACL_REVISION);
+    seen.secured = ::SetSecurityInfo(::GetCurrentThread(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                     nullptr, &nothing_granted, nullptr);
+    seen.opened_by_id = UniqueHandle(::OpenThread(THREAD_TERMINATE, FALSE, ::GetCurrentThreadId())).get() != nullptr;
+    WaitingPipe pipe(milliseconds(10000));
+    SetInformationWatch watch(milliseconds(100));
+    seen.answered = watch.Done(pipe.Read());
+  }).join();
+  ASSERT_EQ(seen.secured, static_cast<DWORD>(ERROR_SUCCESS));
+  if (seen.opened_by_id) GTEST_SKIP() << "this system lets the thread open itself whatever its security says";
+  ASSERT_FALSE(seen.answered.ok());
+  EXPECT_EQ(seen.answered.error().code, kStatusCancelled);
 }
 
 }  // namespace

@@ -24,13 +24,16 @@ using ::testing::ElementsAreArray;
 // Each step fails with the code the script names for it, else succeeds; the
 // first `busy_opens` opens answer `busy` (a sharing violation unless the
 // script says otherwise), and a set-information step waits for an oplock's
-// break until its watch cancels it as often as `held` says. An open takes
-// 1 ms; a cancelled call, the whole bound.
+// break until its watch asks to cancel it as often as `held` says. Such a
+// call then answers `held_answer` (a cancellation unless the script says
+// otherwise), read as the watch reads it. An open takes 1 ms; a held call,
+// the whole bound.
 class ScriptedRemoval final : public FileRemovalSteps {
  public:
   std::map<std::string, std::uint32_t> failures;
   int busy_opens = 0;
   std::map<std::string, int> held;
+  SystemError held_answer{"SetFileInformationByHandle", kErrorOperationAborted, ErrorSpace::kWin32};
   std::uint32_t busy = kStatusSharingViolation;
   std::vector<std::string> steps;
   milliseconds now{0};
@@ -49,9 +52,10 @@ class ScriptedRemoval final : public FileRemovalSteps {
  private:
   Status SetInformation(const std::string& name) {
     if (held[name]-- <= 0) return Step(name);
-    steps.push_back(name + " (cancelled)");
     now += kSetInformationBound;
-    return SystemError{"SetFileInformationByHandle", kStatusCancelled, ErrorSpace::kNtStatus};
+    const Status answered = WatchedAnswer(held_answer, true);
+    steps.push_back(name + (MeansNotNow(answered.error()) ? " (cancelled)" : " (refused)"));
+    return answered;
   }
   Status Step(const std::string& name) {
     steps.push_back(name);
@@ -140,6 +144,35 @@ TEST(FileRemoval, ACallCancelledAtItsBoundIsTriedAgainWithinTheLimit) {
   EXPECT_EQ(kept.steps.front(), "open");
   EXPECT_THAT(std::vector<std::string>(kept.steps.begin() + 1, kept.steps.end()),
               ::testing::Each("delete at once (cancelled)"));
+}
+
+// A call marked for cancellation may still complete with a refusal of its
+// own: a mapped image answers STATUS_CANNOT_DELETE, an open replace target
+// access denied. That is no "not now": the older way is tried at once
+// instead of the same refusal for two seconds.
+TEST(FileRemoval, ARefusalThatOutranItsCancellationLeadsToTheOlderWay) {
+  const SystemError refusals[] = {{"SetFileInformationByHandle", 5, ErrorSpace::kWin32},
+                                  {"NtSetInformationFile", 0xC0000121, ErrorSpace::kNtStatus}};
+  for (const SystemError& refusal : refusals) {
+    SCOPED_TRACE(refusal.code);
+    ScriptedRemoval removal;
+    removal.held = {{"delete at once", 1}};
+    removal.held_answer = refusal;
+    EXPECT_TRUE(RemoveFileWith(removal).ok());
+    EXPECT_THAT(removal.steps, ElementsAre("open", "delete at once (refused)", "clear read-only", "move aside",
+                                           "mark for deletion"));
+  }
+  // Only the answers of a cancellation the watch asked for read as one.
+  const SystemError aborted{"SetFileInformationByHandle", kErrorOperationAborted, ErrorSpace::kWin32};
+  const SystemError cancelled{"NtSetInformationFile", kStatusCancelled, ErrorSpace::kNtStatus};
+  for (const SystemError& cancellation : {aborted, cancelled}) {
+    const Status answered = WatchedAnswer(cancellation, true);
+    ASSERT_FALSE(answered.ok());
+    EXPECT_EQ(answered.error().code, kStatusCancelled);
+    EXPECT_EQ(std::string(answered.error().call), cancellation.call);
+  }
+  EXPECT_EQ(WatchedAnswer(aborted, false).error().code, kErrorOperationAborted);
+  EXPECT_TRUE(WatchedAnswer({}, true).ok());
 }
 
 // What an open of the log or of a marker to be removed answers, as the
