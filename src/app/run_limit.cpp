@@ -1,6 +1,6 @@
 #include "app/run_limit.h"
 
-#include <fmt/format.h>
+#include "contract/run_log.h"
 
 namespace starter::app {
 
@@ -52,9 +52,9 @@ LimitRecord ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const
 }
 
 std::vector<LimitLine> LimitLogLines(const LimitRecord& record) {
-  std::vector<LimitLine> lines{{log::Level::kWarn, fmt::format("run ended at its time limit in {}", contract::StageName(record.stage))}};
-  if (!record.printed.empty()) lines.push_back({log::Level::kInfo, "OUTPUT->" + record.printed});
-  lines.push_back({log::Level::kInfo, "[ END ]\n"});
+  std::vector<LimitLine> lines{{log::Level::kWarn, contract::TimeLimitMessage(contract::StageName(record.stage))}};
+  if (!record.printed.empty()) lines.push_back({log::Level::kInfo, contract::PrintedMessage(record.printed)});
+  lines.push_back({log::Level::kInfo, contract::EndMessage()});
   return lines;
 }
 
