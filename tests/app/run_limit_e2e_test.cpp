@@ -115,5 +115,26 @@ TEST_F(RunLimitRun, ARunHeldInItsWaitEndsAtItsLimitAndIsLoggedToItsEnd) {
   EXPECT_THAT(report.standard_output, ::testing::HasSubstr(R"("process_id":)" + std::to_string(run.process.process_id)));
 }
 
+// A mode that does not wait has the shorter limit, 21 s. Held in its port
+// selection (the listing hangs, and the run's thread is held while it does),
+// such a run ends at that limit with nothing printed, as its mode prints
+// nothing, and its log names the stage and ends the run.
+TEST_F(RunLimitRun, AModeThatDoesNotWaitEndsAt21SecondsHavingPrintedNothing) {
+  std::future<StarterOutcome> running = std::async(std::launch::async, [this] {
+    return RunStarter({"--BrandleAgent", "UninstallReport"}, {{L"NETSTAT_STANDIN_HANG", L"1"}});
+  });
+  ASSERT_TRUE(WaitFor([] { return LoggedAt("RegOpenKeyEx Error: 2").has_value(); }));
+  ASSERT_TRUE(SuspendMainThreadOf(L"zephra_vantic_starter.exe"));
+  const StarterOutcome run = running.get();
+  std::printf("the run took %.1f s\n", run.process.seconds);
+  ASSERT_TRUE(run.process.finished);
+  EXPECT_EQ(run.process.exit_code, 0u);
+  EXPECT_EQ(run.process.standard_output, "");
+  EXPECT_GE(run.process.seconds, 21.0);
+  EXPECT_LT(run.process.seconds, 53.0);
+  const std::vector<std::string> end(run.log.end() - std::min<std::ptrdiff_t>(2, run.log.size()), run.log.end());
+  EXPECT_THAT(end, ::testing::ElementsAre("warning run ended at its time limit in port selection", "info [ END ]\n"));
+}
+
 }  // namespace
 }  // namespace starter::test
