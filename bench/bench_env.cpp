@@ -137,7 +137,7 @@ SampledWait RunSampledWait() {
   SampledWait wait;
   wait.run = RunTimed(test::StarterExe(), L"", [&](HANDLE process, DWORD id) {
     if (wait.samples.empty()) {
-      if (!service::IsServiceProcessRunning(0)) return;
+      if (!service::IsServiceProcessRunning()) return;
       wait.began = NowTicks();
       wait.cpu_at_begin = ProcessCpuMs(process);
     }

@@ -64,9 +64,8 @@ int ChecksMade(int taken) { return taken < kServicePorts ? taken + 1 : kServiceP
 // milliseconds per availability check, or negative when it chose wrongly.
 double TimeSelection(int taken, std::vector<double>& totals) {
   test::StoreServerPort(contract::kFirstServicePort);
-  test::RunningServices services;
   std::uint16_t chosen = 0;
-  const double ms = TimeMs([&] { chosen = port::SelectServerPort(services); });
+  const double ms = TimeMs([&] { chosen = port::SelectServerPort(); });
   const int expected = taken < kServicePorts ? contract::kFirstServicePort + taken : 0;
   if (chosen != expected) {
     std::printf("  selection chose %u, expected %d\n", chosen, expected);
@@ -119,18 +118,17 @@ void PrintPartsBreakdown(const Settings& settings) {
       platform::ProgramDeadline deadline(nothing);
       static_cast<void>(deadline.Start(std::chrono::seconds(30)));
     }));
-    tables.push_back(TimeMs([] { static_cast<void>(port::ListenersOn(contract::kFirstServicePort)); }));
-    bind.push_back(TimeMs([] {
-      test::RunningServices services;
-      port::MachinePortSteps(services).TryBind(contract::kFirstServicePort);
+    tables.push_back(TimeMs([] {
+      static_cast<void>(port::ListenersOn(contract::kFirstServicePort, port::IpFamilies::kIpv4AndIpv6));
     }));
-    walk.push_back(TimeMs([] { service::IsServiceProcessRunning(4); }));
+    bind.push_back(TimeMs([] { port::MachinePortSteps().TryBind(contract::kFirstServicePort); }));
+    walk.push_back(TimeMs([] { service::IdentifyProcess(4); }));
     line.push_back(TimeMs([] { log::Info("port {} is not available", contract::kFirstServicePort); }));
   }
   PrintFigure("breakdown: time-limit watch started and stopped", watch);
   PrintFigure("breakdown: TCP listeners read", tables);
   PrintFigure("breakdown: bind probe", bind);
-  PrintFigure("breakdown: IsServiceProcessRunning(4)", walk);
+  PrintFigure("breakdown: IdentifyProcess(4)", walk);
   PrintFigure("breakdown: one log line", line);
 }
 

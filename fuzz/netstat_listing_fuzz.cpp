@@ -60,7 +60,7 @@ std::string WithCrLf(const std::string& text) {
 
 void CheckVerdict(const std::string& listing, int port) {
   const ListingVerdict verdict = starter::port::JudgeListing(listing, port);
-  Require(verdict.owner_id == 0 || verdict.ask == ListingVerdict::Ask::kOwner,
+  Require(!verdict.owner_id || verdict.ask == ListingVerdict::Ask::kOwner,
           "only a listening row names an owner");
   if (listing.find(":" + std::to_string(port)) == std::string::npos)
     Require(verdict.ask == ListingVerdict::Ask::kNothing, "rows of other ports have no say");

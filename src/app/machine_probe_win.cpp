@@ -2,17 +2,13 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <utility>
-#include <vector>
 
 #include "install/markers.h"
 #include "log/diag_log.h"
-#include "log/log_text.h"
 #include "platform/file_facts.h"
 #include "platform/handles.h"
 #include "platform/system_facts.h"
-#include "port/tcp_table.h"
 #include "service/process_detection.h"
 
 namespace starter::app {
@@ -59,41 +55,19 @@ class ChangeNotificationWatch final : public FolderWatch {
   platform::UniqueChangeNotification notification_;
 };
 
-// The name of the process with `process_id`, as the process list gives it;
-// "?" when it has ended or the list cannot be had.
-std::string ImageNameOf(std::uint32_t process_id) {
-  const platform::Expected<std::vector<platform::ProcessEntry>> processes = platform::ListProcesses();
-  if (!processes.ok()) return "?";
-  const auto found = std::find_if(processes->begin(), processes->end(),
-                                  [process_id](const platform::ProcessEntry& entry) { return entry.id == process_id; });
-  return found == processes->end() ? "?" : log::WideToUtf8(found->image_name);
-}
-
 }  // namespace
 
-// Only IPv4 listeners count: the service listens on IPv4.
 PortCheck MachineProbe::CheckPort(std::uint16_t port) {
-  const platform::Expected<std::vector<port::PortListener>> listeners = port::ListenersOn(port);
-  if (!listeners.ok()) {
+  const platform::Expected<port::PortHolding> holding = port::WhoHolds(*holder_steps_, port);
+  if (!holding.ok()) {
     // Debug only: the check runs in every poll, and the next poll asks again.
-    log::Debug("{}", Describe(listeners.error()));
+    log::Debug("{}", Describe(holding.error()));
     return {};
   }
-  std::vector<std::uint32_t> owners;
-  for (const port::PortListener& listener : *listeners)
-    if (!listener.ipv6) owners.push_back(listener.owner_id);
-  if (owners.empty()) return {};
-  const bool service = std::any_of(owners.begin(), owners.end(),
-                                   [this](std::uint32_t owner) { return owner == 0 || IsRunning(owner); });
-  if (service) return {true, {}};
-  // The image name is another program's: it is shown with its controls escaped.
-  return {false, "port " + std::to_string(port) + " held by process " + std::to_string(owners.front()) + " (" +
-                     log::EscapeControls(ImageNameOf(owners.front())) + "), no Vantic service"};
+  return {holding->ServiceMayListen(), port::HolderWords(port, *holding)};
 }
 
-bool MachineProbe::IsRunning(std::uint32_t process_id) { return service::IsServiceProcessRunning(process_id); }
-
-bool MachineProbe::ServiceRunning() { return IsRunning(0); }
+bool MachineProbe::ServiceRunning() { return service::IsServiceProcessRunning(); }
 
 bool MachineProbe::MarkerPresent() { return install::IsConnectedMarkerPresent(connected_marker_, leftover_); }
 

@@ -75,7 +75,7 @@ void RunStages(contract::CallerMode mode, int argc, char** argv, RunLimit& limit
   }
 
   limit.Enter(Stage::kPortSelection);
-  const std::uint16_t port = port::SelectServerPort(machine);
+  const std::uint16_t port = port::SelectServerPort();
   log::Info("start exe {} ...", port);
   limit.Enter(Stage::kLaunch);
   if (have_root) service::LaunchService(layout.java_runtime, layout.service_jar, temp_ready);

@@ -12,7 +12,7 @@
 #include "app/run_limit.h"
 #include "contract/product_contract.h"
 #include "install/markers.h"
-#include "port/server_port.h"
+#include "port/port_holder.h"
 
 namespace starter::app {
 
@@ -32,11 +32,11 @@ class FolderWatch {
 
 // What a poll finds on the service's port.
 struct PortCheck {
-  // The service listens there: a listener whose owner is a Vantic service
-  // process, or one whose owner the system does not name (id 0).
+  // The service listens there, or a listener's owner may be the service
+  // (port::PortHolding::ServiceMayListen).
   bool ready = false;
   // Otherwise, when another program listens there instead, the words that
-  // say so, starting with "port "; empty when nothing listens.
+  // say so (port::HolderWords); empty when nothing listens.
   std::string held_by;
 };
 
@@ -78,11 +78,12 @@ void ReportReadiness(contract::CallerMode mode, std::uint16_t port, ReadinessPro
 // --- The machine (Windows) ----------------------------------------------------
 
 // The machine as the starter sees it, for the connected marker at
-// `connected_marker`. Its service check serves the port selection too: what
-// holds a port may be the service.
-class MachineProbe final : public ReadinessProbe, public port::ServiceProcesses {
+// `connected_marker`; who holds the port is judged over `holder_steps`
+// (the machine's own unless a test gives others).
+class MachineProbe final : public ReadinessProbe {
  public:
-  explicit MachineProbe(std::wstring connected_marker) : connected_marker_(std::move(connected_marker)) {}
+  explicit MachineProbe(std::wstring connected_marker, port::HolderSteps* holder_steps = nullptr)
+      : connected_marker_(std::move(connected_marker)), holder_steps_(holder_steps ? holder_steps : &machine_steps_) {}
 
   PortCheck CheckPort(std::uint16_t port) override;
   bool ServiceRunning() override;
@@ -93,10 +94,11 @@ class MachineProbe final : public ReadinessProbe, public port::ServiceProcesses 
   // cannot be watched, a debug line says why and the watch only sleeps.
   std::unique_ptr<FolderWatch> WatchMarkerFolder() override;
   std::unique_ptr<FolderWatch> WatchNothing() override;
-  bool IsRunning(std::uint32_t process_id) override;
 
  private:
   std::wstring connected_marker_;
+  port::MachineHolderSteps machine_steps_;
+  port::HolderSteps* holder_steps_;
   std::optional<install::LeftoverMarker> leftover_;
 };
 

@@ -64,12 +64,13 @@ RowKind KindOfRow(const std::vector<std::string_view>& columns, std::string_view
   return english ? RowKind::kOther : RowKind::kUnreadState;
 }
 
-// The leading decimal digits of `text`; 0 when there are none or they do not
-// fit a process id.
-std::uint32_t ParseProcessId(std::string_view text) {
+// The leading decimal digits of `text`; none when there are none, they do
+// not fit a process id, or they name process 0, which holds no socket.
+std::optional<std::uint32_t> ParseProcessId(std::string_view text) {
   std::uint32_t id = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
-  return error == std::errc() ? id : 0;
+  if (error != std::errc() || id == 0) return std::nullopt;
+  return id;
 }
 
 // Ports a service may be given: 1024..65535.
@@ -101,7 +102,7 @@ std::optional<ListingVerdict> WeighWitnesses(PortSelectionSteps& steps, const st
     log::Info("{}", Describe(all.error()));
     return std::nullopt;
   }
-  return ListingVerdict{HasEstablishedRow(*all, port) ? Ask::kAnyService : Ask::kNothing, 0};
+  return ListingVerdict{HasEstablishedRow(*all, port) ? Ask::kAnyService : Ask::kNothing, std::nullopt};
 }
 
 // Tables that cannot be read hold no connection; logged at debug level only,
@@ -113,14 +114,26 @@ bool IsConnected(PortSelectionSteps& steps, std::uint16_t port) {
   return false;
 }
 
+// Whether the owner of a listener gives the port up to the service.
+bool OwnerGivesWay(PortSelectionSteps& steps, std::optional<std::uint32_t> owner_id) {
+  const PortListener listener{owner_id, false};
+  switch (OwnerIdentity(listener, steps.LookAt(NamedOwners({listener})))) {
+    case service::Identity::kService: return true;
+    case service::Identity::kCannotTell: return steps.ServiceRunning();
+    case service::Identity::kOtherProgram:
+    case service::Identity::kEnded: break;
+  }
+  return false;
+}
+
 bool DecideAvailability(PortSelectionSteps& steps, const ListingVerdict& verdict, std::uint16_t port) {
   switch (verdict.ask) {
     case Ask::kOwner:
-      return steps.IsServiceRunning(verdict.owner_id);
+      return OwnerGivesWay(steps, verdict.owner_id);
     case Ask::kAnyService:
-      return steps.IsServiceRunning(0);
+      return steps.ServiceRunning();
     case Ask::kConnectionTables:
-      if (IsConnected(steps, port)) return steps.IsServiceRunning(0);
+      if (IsConnected(steps, port)) return steps.ServiceRunning();
       break;
     case Ask::kNothing:
       break;
@@ -206,7 +219,7 @@ ListingVerdict JudgeListing(std::string_view listing, int port) {
     listing.remove_prefix(std::min(line_end + 1, listing.size()));
     switch (KindOfRow(columns, local_tail)) {
       case RowKind::kListening:
-        // A row without an owner ends in its state, which gives 0.
+        // A row without an owner ends in its state, which names none.
         return {Ask::kOwner, ParseProcessId(columns.back())};
       case RowKind::kEstablished:
         established = true;
@@ -218,14 +231,14 @@ ListingVerdict JudgeListing(std::string_view listing, int port) {
         break;
     }
   }
-  if (established) return {Ask::kAnyService, 0};
-  return {unread_state ? Ask::kConnectionTables : Ask::kNothing, 0};
+  if (established) return {Ask::kAnyService, std::nullopt};
+  return {unread_state ? Ask::kConnectionTables : Ask::kNothing, std::nullopt};
 }
 
 ListingVerdict JudgeTcpTables(const TcpTables& tables, std::uint16_t port) {
   if (const std::vector<PortListener> listeners = ListenersIn(tables, port); !listeners.empty())
     return {Ask::kOwner, listeners.front().owner_id};
-  return {HasEstablishedRow(tables, port) ? Ask::kAnyService : Ask::kNothing, 0};
+  return {HasEstablishedRow(tables, port) ? Ask::kAnyService : Ask::kNothing, std::nullopt};
 }
 
 bool IsPortAvailable(PortSelectionSteps& steps, int port) {

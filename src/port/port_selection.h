@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/system_error.h"
+#include "port/port_holder.h"
 #include "port/tcp_table.h"
 
 namespace starter::port {
@@ -51,7 +52,7 @@ struct ListingVerdict {
     kConnectionTables,
   };
   Ask ask = Ask::kNothing;
-  std::uint32_t owner_id = 0;  // for Ask::kOwner; 0 when the row names no number
+  std::optional<std::uint32_t> owner_id;  // for Ask::kOwner; none when the row names no owner
 };
 
 // The first listening row for `port` decides: its state is LISTENING or its
@@ -64,8 +65,8 @@ ListingVerdict JudgeListing(std::string_view listing, int port);
 
 // What the tables say of `port`, in the terms a listing is judged in: the
 // first row listening on it (IPv4 rows first, as netstat prints them) asks
-// for its owner, whose id is 0 where the system names none; without one, an
-// established connection through it asks for any service; else nothing.
+// for its owner, if the system names one; without one, an established
+// connection through it asks for any service; else nothing.
 ListingVerdict JudgeTcpTables(const TcpTables& tables, std::uint16_t port);
 
 // What binding a socket to the port, and closing it at once, came to. A port
@@ -97,14 +98,20 @@ class PortSelectionSteps {
   // The system's TCP tables: the listeners only, or every row.
   virtual platform::Expected<TcpTables> Tables(TableRows rows) = 0;
   virtual BindOutcome TryBind(std::uint16_t port) = 0;
-  // Whether a Vantic service process runs; 0 accepts any process.
-  virtual bool IsServiceRunning(std::uint32_t process_id) = 0;
+  // A look at the processes that hold the port (port_holder.h).
+  virtual OwnerLooks LookAt(const std::vector<std::uint32_t>& process_ids) = 0;
+  // Whether some process is known to be a Vantic service.
+  virtual bool ServiceRunning() = 0;
 };
 
 // Whether `port` may be given to the Vantic service: nothing listens on it or
 // is connected through it, or what holds it is the service itself; a free
 // port the system refuses to bind (excluded port ranges) is not. Ports
-// outside 1024..65535 are refused.
+// outside 1024..65535 are refused. A listener's owner that may be the
+// service (the system names none, or it is a java.exe this account cannot
+// examine) gives the port up while a Vantic service is known to run, as
+// connections do: the service may hold it, and the port it holds is the
+// one to keep.
 //
 // Two witnesses: the listing, and the system's TCP tables, read only when
 // needed. Without a listing the tables decide. A listing that finds the port

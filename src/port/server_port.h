@@ -22,14 +22,6 @@ enum class RegistryView { k64Bit, k32Bit };
 // ERROR_DATATYPE_MISMATCH for a value that is no REG_DWORD). Logs nothing.
 platform::Expected<std::uint32_t> ReadServerPort(RegistryView view);
 
-// Whether a Vantic service process runs; 0 accepts any process. What holds a
-// port may be the service, which this subsystem cannot tell: its caller can.
-class ServiceProcesses {
- public:
-  virtual ~ServiceProcesses() = default;
-  virtual bool IsRunning(std::uint32_t process_id) = 0;
-};
-
 // How a read of a command's output ended.
 enum class CommandOutput {
   kRead,      // the whole output was read
@@ -51,10 +43,10 @@ CommandOutput ReadCommandOutput(const char* command_line, std::string& output, s
 // The machine's steps of one selection: the registry in its 64-bit view, the
 // connection listing run through the system's interpreter within the
 // selection's ListingBudget, the system's TCP tables, a bind on the loopback
-// address, and `services`.
+// address, and the service lookup.
 class MachinePortSteps final : public PortSelectionSteps {
  public:
-  explicit MachinePortSteps(ServiceProcesses& services);
+  MachinePortSteps();
 
   std::optional<std::uint32_t> ReadStored() override;
   bool WriteStored(std::uint32_t port) override;
@@ -65,10 +57,10 @@ class MachinePortSteps final : public PortSelectionSteps {
   // port the system reserves refuses every address: the loopback one answers
   // for all of them without the socket ever being reachable from outside.
   BindOutcome TryBind(std::uint16_t port) override;
-  bool IsServiceRunning(std::uint32_t process_id) override { return services_.IsRunning(process_id); }
+  OwnerLooks LookAt(const std::vector<std::uint32_t>& process_ids) override;
+  bool ServiceRunning() override;
 
  private:
-  ServiceProcesses& services_;
   ListingBudget budget_;
 };
 
@@ -76,6 +68,6 @@ class MachinePortSteps final : public PortSelectionSteps {
 // the machine (SelectPortWith over MachinePortSteps), stores it as ServerPort
 // and returns it; when it cannot be stored, returns the port of the range
 // that ServerPort still holds, if any.
-std::uint16_t SelectServerPort(ServiceProcesses& services);
+std::uint16_t SelectServerPort();
 
 }  // namespace starter::port

@@ -19,6 +19,7 @@
 #include "platform/process_start.h"
 #include "platform/system_facts.h"
 #include "platform/winsock.h"
+#include "service/process_detection.h"
 
 namespace starter::port {
 namespace {
@@ -95,8 +96,7 @@ platform::Expected<std::uint32_t> ReadServerPort(RegistryView view) {
   return std::uint32_t{data};
 }
 
-MachinePortSteps::MachinePortSteps(ServiceProcesses& services)
-    : services_(services), budget_(kListingTimeLimit, kSelectionListingsLimit) {}
+MachinePortSteps::MachinePortSteps() : budget_(kListingTimeLimit, kSelectionListingsLimit) {}
 
 std::optional<std::uint32_t> MachinePortSteps::ReadStored() {
   log::Debug(L"[RegGetDword] {} {}", kServicePortKey, kServicePortValue);
@@ -195,9 +195,15 @@ BindOutcome MachinePortSteps::TryBind(std::uint16_t port) {
   return ::WSAGetLastError() == WSAEACCES ? BindOutcome::kRefused : BindOutcome::kFailed;
 }
 
-std::uint16_t SelectServerPort(ServiceProcesses& services) {
+OwnerLooks MachinePortSteps::LookAt(const std::vector<std::uint32_t>& process_ids) {
+  return service::LookAtProcesses(process_ids);
+}
+
+bool MachinePortSteps::ServiceRunning() { return service::IsServiceProcessRunning(); }
+
+std::uint16_t SelectServerPort() {
   // One time limit for the listings of the whole selection together.
-  MachinePortSteps steps(services);
+  MachinePortSteps steps;
   return SelectPortWith(steps);
 }
 

@@ -38,7 +38,9 @@ template <typename Row>
 void AddListeners(const std::vector<unsigned char>& table, std::uint16_t port, bool ipv6,
                   std::vector<PortListener>& listeners) {
   AnyRow<Row>(table.data(), table.size(), [&](const Row& row) {
-    if (row.state == kTcpStateListen && LocalPort(row) == port) listeners.push_back({row.owning_process_id, ipv6});
+    if (row.state != kTcpStateListen || LocalPort(row) != port) return false;
+    const std::uint32_t owner = row.owning_process_id;
+    listeners.push_back({owner == 0 ? std::nullopt : std::optional<std::uint32_t>(owner), ipv6});
     return false;
   });
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/system_facts.h"
+#include "port/port_holder.h"
 
 namespace starter::port {
 namespace {
@@ -101,10 +102,26 @@ platform::Expected<TcpTables> ReadMachineTcpTables(TableRows rows) {
   return TcpTables{std::move(*v4), std::move(*v6), rows};
 }
 
-platform::Expected<std::vector<PortListener>> ListenersOn(std::uint16_t port) {
-  const platform::Expected<TcpTables> tables = ReadMachineTcpTables(TableRows::kListeners);
-  if (!tables.ok()) return tables.error();
-  return ListenersIn(*tables, port);
+platform::Expected<std::vector<PortListener>> ListenersOn(std::uint16_t port, IpFamilies families) {
+  TcpTables tables;
+  platform::Expected<std::vector<unsigned char>> v4 = ReadMachineTable(AF_INET, TableRows::kListeners);
+  if (!v4.ok()) return v4.error();
+  tables.v4 = std::move(*v4);
+  if (families == IpFamilies::kIpv4AndIpv6) {
+    platform::Expected<std::vector<unsigned char>> v6 = ReadMachineTable(AF_INET6, TableRows::kListeners);
+    if (!v6.ok()) return v6.error();
+    tables.v6 = std::move(*v6);
+  }
+  return ListenersIn(tables, port);
+}
+
+// The wait's port check reads only what it uses: the IPv4 listeners.
+platform::Expected<std::vector<PortListener>> MachineHolderSteps::Listeners(std::uint16_t port) {
+  return ListenersOn(port, IpFamilies::kIpv4);
+}
+
+OwnerLooks MachineHolderSteps::LookAt(const std::vector<std::uint32_t>& process_ids) {
+  return process_ids.empty() ? OwnerLooks() : service::LookAtProcesses(process_ids);
 }
 
 }  // namespace starter::port

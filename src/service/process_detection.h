@@ -15,9 +15,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/system_error.h"
 
@@ -27,29 +29,57 @@ namespace starter::service {
 // process named exactly "java.exe" whose command line mentions "Vantic.jar".
 // Both comparisons are case-sensitive, as the launch always spells them so.
 
-// Whether a process-list entry is worth reading: its image name is "java.exe"
-// and, unless `process_id_filter` is 0, its id is the one asked about.
-bool IsServiceCandidate(std::wstring_view image_name, std::uint32_t process_id,
-                        std::uint32_t process_id_filter);
+// What a look at one process tells of it, with no more right than the one
+// looking has. Another account's java.exe, or one a security product guards,
+// refuses to have its command line read: that is "cannot tell", never "no".
+enum class Identity {
+  kService,       // java.exe, and its command line names the jar
+  kOtherProgram,  // known not to be: another image, or a java.exe whose command line lacks the jar
+  kCannotTell,    // a java.exe whose command line cannot be read, or no process list to look in
+  kEnded,         // no longer in the process list
+};
+
+// Whether a process-list entry is worth reading: its image name is "java.exe".
+bool IsServiceImage(std::wstring_view image_name);
 
 // Whether the command line, up to its first NUL, contains "Vantic.jar" anywhere.
 bool MentionsServiceJar(std::wstring_view command_line);
+
+// The rule over what a look saw: the image name the process list gives (none
+// when the process is not listed) and the command line (none when it could
+// not be read; only a java.exe's is ever asked for).
+Identity Identify(std::optional<std::wstring_view> image_name, const std::optional<std::wstring>& command_line);
 
 // The command line of another process: asked of the system with the least
 // right, or else read from the process's memory; no result for process id 0
 // or when neither way gets it.
 std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id);
 
-// Whether a Vantic service process runs; a filter of 0 accepts any process,
-// any other value only the process with that id.
-bool IsServiceProcessRunning(std::uint32_t process_id_filter);  // 0 = any process
+// What one look at a process found: its identity, and its image name as the
+// process list gives it (empty when it is not listed).
+struct ProcessLook {
+  Identity identity = Identity::kCannotTell;
+  std::wstring image_name;
+};
 
-// Called with the id and command line of each Vantic service process; walks
-// on while it returns true.
-using ServiceVisitor = std::function<bool(std::uint32_t process_id, const std::wstring& command_line)>;
-// Visits the Vantic service processes (only the one with the id, unless the
-// filter is 0); what failed when the process list cannot be had.
-platform::Status ForEachServiceProcess(std::uint32_t process_id_filter, const ServiceVisitor& visit);
+// Looks at each process of `ids` with one walk of the process list, reading
+// the command line of a java.exe only. Every id is answered: all "cannot
+// tell" when the list cannot be had.
+std::map<std::uint32_t, ProcessLook> LookAtProcesses(const std::vector<std::uint32_t>& ids);
+
+// The identity of one process (LookAtProcesses for that one).
+Identity IdentifyProcess(std::uint32_t process_id);
+
+// Whether some process is known to be a Vantic service.
+bool IsServiceProcessRunning();
+
+// Called with the id, identity and command line (empty unless read) of each
+// java.exe; walks on while it returns true.
+using CandidateVisitor =
+    std::function<bool(std::uint32_t process_id, Identity identity, const std::wstring& command_line)>;
+// Visits every java.exe of the process list; what failed when the list
+// cannot be had.
+platform::Status ForEachServiceCandidate(const CandidateVisitor& visit);
 
 // When the process started (100 ns units since 1601), asked with the least
 // right; none when it cannot be opened or has ended.

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "log/diag_log.h"
 #include "platform/handles.h"
 #include "platform/ntdll.h"
@@ -114,24 +116,46 @@ std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id) {
   return std::wstring(text->begin(), text->end());  // wchar_t is a UTF-16 unit here
 }
 
-platform::Status ForEachServiceProcess(std::uint32_t process_id_filter, const ServiceVisitor& visit) {
+std::map<std::uint32_t, ProcessLook> LookAtProcesses(const std::vector<std::uint32_t>& ids) {
+  std::map<std::uint32_t, ProcessLook> looks;
+  for (std::uint32_t id : ids) looks[id];  // cannot tell, until the list says more
+  const platform::Expected<std::vector<platform::ProcessEntry>> processes = platform::ListProcesses();
+  if (!processes.ok()) {
+    log::Debug("{}", Describe(processes.error()));
+    return looks;
+  }
+  for (auto& [id, look] : looks) {
+    const auto entry = std::find_if(processes->begin(), processes->end(),
+                                    [id = id](const platform::ProcessEntry& process) { return process.id == id; });
+    if (entry == processes->end()) {
+      look.identity = Identify(std::nullopt, std::nullopt);
+      continue;
+    }
+    look.image_name = entry->image_name;
+    const bool worth_reading = IsServiceImage(entry->image_name);
+    look.identity = Identify(entry->image_name, worth_reading ? GetProcessCommandLine(id) : std::nullopt);
+  }
+  return looks;
+}
+
+Identity IdentifyProcess(std::uint32_t process_id) { return LookAtProcesses({process_id})[process_id].identity; }
+
+platform::Status ForEachServiceCandidate(const CandidateVisitor& visit) {
   const platform::Expected<std::vector<platform::ProcessEntry>> processes = platform::ListProcesses();
   if (!processes.ok()) return processes.error();
   for (const platform::ProcessEntry& process : *processes) {
-    if (!IsServiceCandidate(process.image_name, process.id, process_id_filter)) continue;
-    // An entry that cannot be read is passed over: without a filter a later
-    // java.exe may still be the service.
-    std::optional<std::wstring> command_line = GetProcessCommandLine(process.id);
-    if (command_line && MentionsServiceJar(*command_line) && !visit(process.id, *command_line)) break;
+    if (!IsServiceImage(process.image_name)) continue;
+    const std::optional<std::wstring> command_line = GetProcessCommandLine(process.id);
+    if (!visit(process.id, Identify(process.image_name, command_line), command_line.value_or(std::wstring()))) break;
   }
   return {};
 }
 
-bool IsServiceProcessRunning(std::uint32_t process_id_filter) {
+bool IsServiceProcessRunning() {
   bool found = false;
-  const platform::Status listed = ForEachServiceProcess(process_id_filter, [&found](std::uint32_t, const std::wstring&) {
-    found = true;
-    return false;  // one is enough
+  const platform::Status listed = ForEachServiceCandidate([&found](std::uint32_t, Identity identity, const std::wstring&) {
+    found = identity == Identity::kService;
+    return !found;  // one is enough
   });
   if (!listed.ok()) log::Debug("{}", Describe(listed.error()));
   return found;

@@ -63,8 +63,10 @@ StoredPort PortIn(port::RegistryView view) {
 }
 
 void GatherServices(Observations& seen) {
-  const platform::Status listed =
-      service::ForEachServiceProcess(0, [&seen](std::uint32_t process_id, const std::wstring& command_line) {
+  const platform::Status listed = service::ForEachServiceCandidate(
+      [&seen](std::uint32_t process_id, service::Identity identity, const std::wstring& command_line) {
+        if (identity == service::Identity::kCannotTell) seen.unexamined.push_back(process_id);
+        if (identity != service::Identity::kService) return true;
         const std::optional<std::uint64_t> started = service::ProcessStartTime(process_id);
         // One that ended meanwhile is no longer running.
         if (started) seen.services.push_back({process_id, MomentOf(*started), command_line});
@@ -88,21 +90,25 @@ std::optional<std::wstring> ImagePathOf(std::uint32_t process_id) {
 
 void GatherOwnerImages(Observations& seen) {
   for (const port::PortListener& listener : seen.listeners) {
-    if (listener.owner_id == 0 || seen.owner_images.count(listener.owner_id) != 0) continue;
-    if (std::optional<std::wstring> image = ImagePathOf(listener.owner_id))
-      seen.owner_images.emplace(listener.owner_id, std::move(*image));
+    if (!listener.owner_id || seen.owner_images.count(*listener.owner_id) != 0) continue;
+    if (std::optional<std::wstring> image = ImagePathOf(*listener.owner_id))
+      seen.owner_images.emplace(*listener.owner_id, std::move(*image));
   }
 }
 
 void GatherListeners(Observations& seen) {
   const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
   if (!port || *port == 0 || *port > 0xFFFF) return;
-  platform::Expected<std::vector<port::PortListener>> listeners = port::ListenersOn(static_cast<std::uint16_t>(*port));
+  // IPv6 listeners too, which the report shows although they never count.
+  platform::Expected<std::vector<port::PortListener>> listeners =
+      port::ListenersOn(static_cast<std::uint16_t>(*port), port::IpFamilies::kIpv4AndIpv6);
   if (!listeners.ok()) {
     seen.listeners_unread = listeners.error();
     return;
   }
   seen.listeners = std::move(*listeners);
+  port::MachineHolderSteps machine;
+  seen.owner_looks = machine.LookAt(port::NamedOwners(seen.listeners));
   GatherOwnerImages(seen);
 }
 

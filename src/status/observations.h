@@ -11,6 +11,7 @@
 
 #include "contract/product_contract.h"
 #include "platform/system_error.h"
+#include "port/port_holder.h"
 #include "port/tcp_table.h"
 #include "status/run_history.h"
 
@@ -58,9 +59,13 @@ struct Observations {
   StoredPort port_64bit_view;
   StoredPort port_32bit_view;  // the view a 32-bit program sees by default
   std::vector<port::PortListener> listeners;  // on the stored port
+  port::OwnerLooks owner_looks;  // what a look found of each named owner of an IPv4 listener
   std::map<std::uint32_t, std::wstring> owner_images;  // the image path of each named owner whose image could be read
   std::optional<platform::SystemError> listeners_unread;
   std::vector<ServiceProcess> services;
+  // The java.exe processes whose command line this account cannot read:
+  // any of them may be the service.
+  std::vector<std::uint32_t> unexamined;
   std::optional<platform::SystemError> services_unread;
   std::array<FileFacts, contract::kMarkerCount> markers;  // in the order of contract::kMarkerFiles
   std::wstring log_file;

@@ -9,9 +9,13 @@
 namespace starter::status {
 namespace {
 
+// True for the service, false for another program or one that ended; none
+// for an owner that may be the service: not named by the system, or a
+// java.exe this account cannot examine.
 std::optional<bool> ListenerIsService(const port::PortListener& listener, const Observations& seen) {
-  if (listener.owner_id == 0) return std::nullopt;
-  return IsServiceProcess(listener.owner_id, seen.services);
+  const service::Identity identity = port::OwnerIdentity(listener, seen.owner_looks);
+  if (identity == service::Identity::kCannotTell) return std::nullopt;
+  return identity == service::Identity::kService;
 }
 
 std::string FileJson(const FileFacts& file) {
@@ -32,7 +36,7 @@ std::string PortJson(const StoredPort& port) {
 std::string ListenersJson(const Observations& seen) {
   return JsonArray(seen.listeners, [&seen](const port::PortListener& listener) {
     return JsonObject()
-        .Number("owner_id", listener.owner_id)
+        .Number("owner_id", listener.owner_id.value_or(0))
         .Boolean("ipv6", listener.ipv6)
         .Boolean("is_service", ListenerIsService(listener, seen))
         .TextOrNull("owner_image", OwnerImage(listener, seen))

@@ -25,8 +25,9 @@ std::string Field(const std::string& name, const std::string& value) {
 // The image path of the listener's owner, when the system named the owner
 // and its image could be read.
 std::optional<std::string> OwnerImage(const port::PortListener& listener, const Observations& seen) {
-  const auto image = seen.owner_images.find(listener.owner_id);
-  if (listener.owner_id == 0 || image == seen.owner_images.end()) return std::nullopt;
+  if (!listener.owner_id) return std::nullopt;
+  const auto image = seen.owner_images.find(*listener.owner_id);
+  if (image == seen.owner_images.end()) return std::nullopt;
   return Utf8(image->second);
 }
 
@@ -62,17 +63,35 @@ std::string PortValue(const StoredPort& port) {
 // "svchost.exe" of "C:\Windows\System32\svchost.exe".
 std::string ImageName(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
 
+// The owner's image name: from its path, else as the process list gives it.
+std::string OwnerImageName(const port::PortListener& listener, const Observations& seen) {
+  if (const std::optional<std::string> path = OwnerImage(listener, seen)) return ImageName(*path);
+  const auto look = seen.owner_looks.find(*listener.owner_id);
+  return look == seen.owner_looks.end() ? "" : Utf8(look->second.image_name);
+}
+
+std::string OwnerText(const port::PortListener& listener, const Observations& seen) {
+  switch (port::OwnerIdentity(listener, seen.owner_looks)) {
+    case service::Identity::kService: return "a Vantic service process";
+    case service::Identity::kCannotTell:
+      return "cannot be examined from this account: run zephra_vantic_status.exe as an administrator to see "
+             "whether it is the Vantic service";
+    case service::Identity::kEnded: return "ended while the report looked";
+    case service::Identity::kOtherProgram: break;
+  }
+  return "no Vantic service";
+}
+
 std::string ListenerText(const port::PortListener& listener, const Observations& seen) {
   const char* where = "listening (IPv4)";
   if (listener.ipv6) {
     where = ListensForTheStarter(seen.listeners) ? "listening on IPv6 too, which the starter does not count"
                                                   : "listening on IPv6 only, which the starter does not count";
   }
-  if (listener.owner_id == 0) return fmt::format("{}, owner not named by the system", where);
-  const std::optional<std::string> image = OwnerImage(listener, seen);
-  return fmt::format("{}, owner {}{}: {}", where, listener.owner_id, image ? " (" + ImageName(*image) + ")" : "",
-                     IsServiceProcess(listener.owner_id, seen.services) ? "a Vantic service process"
-                                                                        : "no Vantic service");
+  if (!listener.owner_id) return fmt::format("{}, owner not named by the system", where);
+  const std::string image = OwnerImageName(listener, seen);
+  return fmt::format("{}, owner {}{}: {}", where, *listener.owner_id, image.empty() ? "" : " (" + image + ")",
+                     OwnerText(listener, seen));
 }
 
 std::string PortLines(const Observations& seen) {
@@ -89,13 +108,16 @@ std::string PortLines(const Observations& seen) {
 
 std::string ServiceLines(const Observations& seen) {
   if (seen.services_unread) return Field("Vantic service", "cannot be read (" + Describe(*seen.services_unread) + ")");
-  if (seen.services.empty()) return Field("Vantic service", "not running");
+  if (seen.services.empty() && seen.unexamined.empty()) return Field("Vantic service", "not running");
   std::string lines;
   for (const ServiceProcess& service : seen.services) {
     lines += Field(lines.empty() ? "Vantic service" : "",
                    fmt::format("process {}, started {}: {}", service.process_id, service.started.local,
                                Utf8(service.command_line)));
   }
+  // Any of these may be the service: never "not running" while one is there.
+  for (std::uint32_t process_id : seen.unexamined)
+    lines += Field(lines.empty() ? "Vantic service" : "", CannotBeExamined(process_id));
   return lines;
 }
 

@@ -40,11 +40,12 @@ std::optional<std::string> FailedCheck(const Observations& seen) {
   if (seen.listeners.empty()) return NotListening(fmt::format("nothing listens on {}", *port));
   if (!ListensForTheStarter(seen.listeners))
     return NotListening(fmt::format("only IPv6 listens on {}, which the starter does not count", *port));
-  const auto foreign = std::find_if(seen.listeners.begin(), seen.listeners.end(), [&seen](const port::PortListener& listener) {
-    return !listener.ipv6 && listener.owner_id != 0 && !IsServiceProcess(listener.owner_id, seen.services);
-  });
-  if (foreign != seen.listeners.end())
-    return fmt::format("port {} is held by process {}, which is no Vantic service", *port, foreign->owner_id);
+  // The starter's own judge: an owner that may be the service passes, as in its wait.
+  const port::PortHolding holding = port::JudgeHolder(seen.listeners, seen.owner_looks);
+  if (holding.holder == port::PortHolding::Holder::kOtherProgram)
+    return port::HolderWords(static_cast<std::uint16_t>(*port), holding);
+  if (holding.holder == port::PortHolding::Holder::kNobody)
+    return NotListening(fmt::format("what listened on {} has ended", *port));
   if (!seen.ConnectedMarker().present) return std::string(contract::kConnectedMarkerMissing);
   if (!WrittenByARunningService(seen.ConnectedMarker(), seen.services))
     return fmt::format("{} (the one there is older than every running service)", contract::kConnectedMarkerMissing);
@@ -77,9 +78,10 @@ const char* NameOf(State state) {
   return "unknown";
 }
 
-bool IsServiceProcess(std::uint32_t process_id, const std::vector<ServiceProcess>& services) {
-  return std::any_of(services.begin(), services.end(),
-                     [process_id](const ServiceProcess& service) { return service.process_id == process_id; });
+std::string CannotBeExamined(std::uint32_t process_id) {
+  return fmt::format("process {} (java.exe) cannot be examined from this account: run zephra_vantic_status.exe as "
+                     "an administrator to see whether it is the Vantic service",
+                     process_id);
 }
 
 bool WrittenByARunningService(const FileFacts& marker, const std::vector<ServiceProcess>& services) {
@@ -99,7 +101,11 @@ Verdict JudgeState(const Observations& seen) {
   if (std::optional<Verdict> not_installed = NotInstalled(seen)) return *not_installed;
   if (seen.services_unread)
     return {State::kUnknown, fmt::format("the running processes cannot be read: {}", Describe(*seen.services_unread))};
-  if (seen.services.empty()) return {State::kNotRunning, contract::kServiceMissing};
+  if (seen.services.empty()) {
+    // A java.exe this account cannot examine may be the service: that is no "not running".
+    if (!seen.unexamined.empty()) return {State::kUnknown, CannotBeExamined(seen.unexamined.front())};
+    return {State::kNotRunning, contract::kServiceMissing};
+  }
   const std::optional<std::string> failed = FailedCheck(seen);
   if (!failed) return {State::kReady, ""};
   const std::uint64_t newest = std::max_element(seen.services.begin(), seen.services.end(),

@@ -33,8 +33,9 @@ const char* NameOf(State state);
 // service is a leftover of an earlier one.
 bool WrittenByARunningService(const FileFacts& marker, const std::vector<ServiceProcess>& services);
 
-// Whether `process_id` is one of the running Vantic service processes.
-bool IsServiceProcess(std::uint32_t process_id, const std::vector<ServiceProcess>& services);
+// What the report says of a java.exe whose command line this account cannot
+// read, and what to run instead.
+std::string CannotBeExamined(std::uint32_t process_id);
 
 // Whether the port listens as the starter judges it: some IPv4 socket
 // listens on it. An IPv6 listener alone does not count.

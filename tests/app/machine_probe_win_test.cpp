@@ -1,4 +1,5 @@
-// The change notification on the marker's folder, against the real system.
+// The machine probe against the real system: the change notification on the
+// marker's folder, and the port check judged over scripted answers.
 #include "app/readiness_wait.h"
 
 #include <windows.h>
@@ -72,6 +73,36 @@ TEST_F(MarkerFolderWatch, WakesForFilesCreatedAndWrittenAndIsArmedAgain) {
   std::fputs("[]", file);
   std::fclose(file);
   EXPECT_TRUE(watch->WaitForChange(10s));
+}
+
+// The poll's port check says what the one judge says (port_holder.h): a
+// listener this account cannot examine counts, another program is named in
+// the judge's words, and an unread table is no listener.
+struct ScriptedOwners final : port::HolderSteps {
+  platform::Expected<std::vector<port::PortListener>> listeners = std::vector<port::PortListener>{};
+  port::OwnerLooks looks;
+  platform::Expected<std::vector<port::PortListener>> Listeners(std::uint16_t) override { return listeners; }
+  port::OwnerLooks LookAt(const std::vector<std::uint32_t>&) override { return looks; }
+};
+
+TEST(MachineProbePortCheck, AnswersAsTheJudgeOfWhoHoldsThePort) {
+  ScriptedOwners owners;
+  MachineProbe probe(L"", &owners);
+  owners.listeners = std::vector<port::PortListener>{{5151, false}};
+  owners.looks = {{5151, {service::Identity::kCannotTell, L"java.exe"}}};
+  PortCheck check = probe.CheckPort(9691);
+  EXPECT_TRUE(check.ready);
+  EXPECT_EQ(check.held_by, "");
+
+  owners.looks = {{5151, {service::Identity::kOtherProgram, L"other.exe"}}};
+  check = probe.CheckPort(9691);
+  EXPECT_FALSE(check.ready);
+  EXPECT_EQ(check.held_by, "port 9691 held by process 5151 (other.exe), no Vantic service");
+
+  owners.listeners = platform::SystemError{"GetExtendedTcpTable", 21};
+  check = probe.CheckPort(9691);
+  EXPECT_FALSE(check.ready);
+  EXPECT_EQ(check.held_by, "");
 }
 
 }  // namespace

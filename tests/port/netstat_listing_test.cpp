@@ -50,7 +50,7 @@ TEST_P(JudgeListingTest, ReadsTheRowsOfThePortOnly) {
        {c.listing, kDecoys + c.listing, WithDecoysAfterEachLine(c.listing)}) {
     const ListingVerdict verdict = JudgeListing(listing, 9673);
     EXPECT_EQ(verdict.ask, c.ask) << listing;
-    EXPECT_EQ(verdict.owner_id, c.owner_id) << listing;
+    EXPECT_EQ(verdict.owner_id.value_or(0), c.owner_id) << listing;  // 0: none named
   }
 }
 

@@ -29,7 +29,8 @@ struct OneListing final : PortSelectionSteps {
   std::optional<ListingVerdict> Listing(int) override { return verdict_; }
   platform::Expected<TcpTables> Tables(TableRows rows) override { return machine_.Tables(rows); }
   BindOutcome TryBind(std::uint16_t port) override { return machine_.TryBind(port); }
-  bool IsServiceRunning(std::uint32_t id) override { return machine_.IsServiceRunning(id); }
+  OwnerLooks LookAt(const std::vector<std::uint32_t>& ids) override { return machine_.LookAt(ids); }
+  bool ServiceRunning() override { return machine_.ServiceRunning(); }
 
  private:
   std::optional<ListingVerdict> verdict_;
@@ -50,21 +51,28 @@ struct DecisionCase {
 // system's language.
 TEST(IsPortAvailable, BindsOnlyWhatTheListingFindsFreeAndOnlyARefusalCounts) {
   const DecisionCase cases[] = {
-      {{Ask::kNothing, 0}, false, false, kBound, true, {"listeners", "bind"}},
-      {{Ask::kNothing, 0}, true, true, kRefused, false, {"listeners", "bind"}},
-      {{Ask::kNothing, 0}, false, false, kFailed, true, {"listeners", "bind"}},
-      {{Ask::kOwner, 812}, true, false, kRefused, true, {"service 812"}},
-      {{Ask::kOwner, 4}, false, false, kBound, false, {"service 4"}},
-      {{Ask::kAnyService, 0}, false, false, kBound, false, {"service 0"}},
-      {{Ask::kConnectionTables, 0}, false, true, kBound, false, {"all", "service 0"}},
-      {{Ask::kConnectionTables, 0}, true, true, kRefused, true, {"all", "service 0"}},
-      {{Ask::kConnectionTables, 0}, true, false, kBound, true, {"all", "bind"}},
-      {{Ask::kConnectionTables, 0}, true, false, kRefused, false, {"all", "bind"}},
+      {{Ask::kNothing, std::nullopt}, false, false, kBound, true, {"listeners", "bind"}},
+      {{Ask::kNothing, std::nullopt}, true, true, kRefused, false, {"listeners", "bind"}},
+      {{Ask::kNothing, std::nullopt}, false, false, kFailed, true, {"listeners", "bind"}},
+      {{Ask::kOwner, 812}, true, false, kRefused, true, {"look 812"}},
+      {{Ask::kOwner, 4}, false, false, kBound, false, {"look 4"}},
+      // An owner this account cannot examine (5151) may be the service: it
+      // gives the port up while a service is known to run, as one the system
+      // does not name does.
+      {{Ask::kOwner, 5151}, true, false, kRefused, true, {"look 5151", "any service"}},
+      {{Ask::kOwner, 5151}, false, false, kBound, false, {"look 5151", "any service"}},
+      {{Ask::kOwner, std::nullopt}, true, false, kRefused, true, {"any service"}},
+      {{Ask::kAnyService, std::nullopt}, false, false, kBound, false, {"any service"}},
+      {{Ask::kConnectionTables, std::nullopt}, false, true, kBound, false, {"all", "any service"}},
+      {{Ask::kConnectionTables, std::nullopt}, true, true, kRefused, true, {"all", "any service"}},
+      {{Ask::kConnectionTables, std::nullopt}, true, false, kBound, true, {"all", "bind"}},
+      {{Ask::kConnectionTables, std::nullopt}, true, false, kRefused, false, {"all", "bind"}},
   };
   for (const DecisionCase& c : cases) {
     SCOPED_TRACE(&c - cases);
     test::ScriptedSteps machine;
     machine.service_running = [&](std::uint32_t) { return c.service_running; };
+    machine.unexamined = {5151};
     machine.connected = c.connected;
     machine.bind = c.bind;
     OneListing steps(c.verdict, machine);
@@ -80,7 +88,7 @@ TEST(IsPortAvailable, BindsOnlyWhatTheListingFindsFreeAndOnlyARefusalCounts) {
 // read only when the listeners cannot decide.
 TEST(IsPortAvailable, TheTablesDecideWithoutAListingAndWhereItFindsThePortFree) {
   const std::optional<ListingVerdict> none;
-  const ListingVerdict free{Ask::kNothing, 0}, service{Ask::kOwner, 812}, system{Ask::kOwner, 4};
+  const ListingVerdict free{Ask::kNothing, std::nullopt}, service{Ask::kOwner, 812}, system{Ask::kOwner, 4};
   // The tables: a listener's owner, an established connection, or unreadable.
   enum Tables { kService, kSystem, kUnnamed, kConnected, kFree, kUnreadable };
   const struct Case {

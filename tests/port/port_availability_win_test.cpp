@@ -90,8 +90,7 @@ TEST(ReadCommandOutput, TheCommandInheritsNothingButItsOutputPipe) {
 // two outcomes can.
 // The machine's bind, as one selection makes it.
 BindOutcome Bind(std::uint16_t port) {
-  test::RunningServices services;
-  return MachinePortSteps(services).TryBind(port);
+  return MachinePortSteps().TryBind(port);
 }
 
 TEST(TryBindPort, BindsAFreePortAndFailsOnAnAddressInUse) {
@@ -149,7 +148,7 @@ TEST_F(IsPortAvailableTest, PortHeldByTheServiceStaysAvailable) {
   test::FakeVanticService vantic;
   ASSERT_NE(vantic.ProcessId(), 0u);
   ASSERT_TRUE(
-      test::WaitFor([&] { return service::IsServiceProcessRunning(vantic.ProcessId()); }));
+      test::WaitFor([&] { return service::IdentifyProcess(vantic.ProcessId()) == service::Identity::kService; }));
   const std::string pid = std::to_string(vantic.ProcessId());
 
   netstat_.ShowListing(Row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", pid));

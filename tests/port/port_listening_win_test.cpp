@@ -17,7 +17,7 @@ using test::ListenV4;
 
 // Whether an IPv4 socket listens on `port`, as the wait's port check counts them.
 bool IsPortListening(std::uint16_t port) {
-  const platform::Expected<std::vector<PortListener>> listeners = ListenersOn(port);
+  const platform::Expected<std::vector<PortListener>> listeners = ListenersOn(port, IpFamilies::kIpv4);
   return listeners.ok() &&
          std::any_of(listeners->begin(), listeners->end(), [](const PortListener& listener) { return !listener.ipv6; });
 }

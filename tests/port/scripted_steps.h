@@ -41,8 +41,10 @@ struct ScriptedSteps final : port::PortSelectionSteps {
   // The tables, on port 9673: who listens, whether a connection is established.
   std::optional<std::uint32_t> listener;
   bool connected = false, tables_unreadable = false;
-  // The rest of the machine.
+  // The rest of the machine: whether process N is a service (0: whether any
+  // is known to run), and the processes no look can tell.
   std::function<bool(std::uint32_t)> service_running = [](std::uint32_t) { return false; };
+  std::vector<std::uint32_t> unexamined;
   port::BindOutcome bind = port::BindOutcome::kBound;
   std::vector<std::string> asked;
 
@@ -77,9 +79,20 @@ struct ScriptedSteps final : port::PortSelectionSteps {
     asked.push_back("bind");
     return port == 9673 ? bind : port::BindOutcome::kFailed;
   }
-  bool IsServiceRunning(std::uint32_t process_id) override {
-    asked.push_back("service " + std::to_string(process_id));
-    return service_running(process_id);
+  port::OwnerLooks LookAt(const std::vector<std::uint32_t>& process_ids) override {
+    port::OwnerLooks looks;
+    for (std::uint32_t id : process_ids) {
+      asked.push_back("look " + std::to_string(id));
+      const bool unreadable = std::find(unexamined.begin(), unexamined.end(), id) != unexamined.end();
+      looks[id].identity = unreadable              ? service::Identity::kCannotTell
+                           : service_running(id) ? service::Identity::kService
+                                                 : service::Identity::kOtherProgram;
+    }
+    return looks;
+  }
+  bool ServiceRunning() override {
+    asked.push_back("any service");
+    return service_running(0);
   }
 };
 

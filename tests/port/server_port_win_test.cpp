@@ -13,7 +13,6 @@
 #include "port/netstat_rows.h"
 #include "service/process_detection.h"
 #include "support/port_env.h"
-#include "support/product_internals.h"
 #include "support/log_capture.h"
 #include "support/win_test_env.h"
 
@@ -51,7 +50,6 @@ std::string Listener(int port) {
 // Against the real registry, with the vendor key removed before and after.
 class SelectServerPortTest : public ::testing::Test {
  protected:
-  test::RunningServices services_;
   void SetUp() override { test::DeleteVendorKey(); }
   void TearDown() override { test::DeleteVendorKey(); }
 
@@ -60,7 +58,7 @@ class SelectServerPortTest : public ::testing::Test {
 
 TEST_F(SelectServerPortTest, FirstRunCreatesTheKeyWith9673) {
   test::LogCapture log;
-  EXPECT_EQ(SelectServerPort(services_), 9673);
+  EXPECT_EQ(SelectServerPort(), 9673);
   EXPECT_EQ(StoredServerPort(), 9673u);
   EXPECT_THAT(log.Lines(), ElementsAre("info: RegOpenKeyEx Error: 2"));
 }
@@ -70,7 +68,7 @@ TEST_F(SelectServerPortTest, UsableStoredPortIsKept) {
   StoreValue(REG_DWORD, &stored, sizeof(stored));
   netstat_.ShowListing(Listener(9673));
   test::LogCapture log;
-  EXPECT_EQ(SelectServerPort(services_), 9690);
+  EXPECT_EQ(SelectServerPort(), 9690);
   EXPECT_EQ(StoredServerPort(), 9690u);
   EXPECT_THAT(log.Lines(), IsEmpty());
 }
@@ -80,7 +78,7 @@ TEST_F(SelectServerPortTest, TakenStoredPortMovesOnAndWraps) {
   StoreValue(REG_DWORD, &stored, sizeof(stored));
   netstat_.ShowListing(Listener(9700));
   test::LogCapture log;
-  EXPECT_EQ(SelectServerPort(services_), 9673);
+  EXPECT_EQ(SelectServerPort(), 9673);
   EXPECT_EQ(StoredServerPort(), 9673u);
   EXPECT_THAT(log.Lines(), ElementsAre("info: port 9700 is not available"));
 }
@@ -92,13 +90,13 @@ TEST_F(SelectServerPortTest, ValuesOfAnotherTypeAreNotUsed) {
   EXPECT_EQ(read.error().code, static_cast<std::uint32_t>(ERROR_DATATYPE_MISMATCH));
   test::LogCapture short_log;
   netstat_.ShowListing(Listener(9674));
-  EXPECT_EQ(SelectServerPort(services_), 9673);
+  EXPECT_EQ(SelectServerPort(), 9673);
   EXPECT_THAT(short_log.Lines(), IsEmpty());
 
   const ULONGLONG wide = 9690;  // eight bytes do not fit the read
   StoreValue(REG_QWORD, &wide, sizeof(wide));
   test::LogCapture long_log;
-  EXPECT_EQ(SelectServerPort(services_), 9673);
+  EXPECT_EQ(SelectServerPort(), 9673);
   EXPECT_THAT(long_log.Lines(), ElementsAre("info: RegQueryValueEx Error: 234"));
   EXPECT_EQ(StoredServerPort(), 9673u);
 }
@@ -128,7 +126,7 @@ TEST_F(SelectServerPortTest, EveryPortTakenStoresZero) {
     ASSERT_NE(test::Listen(listeners[i], reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
   }
   test::LogCapture log;
-  EXPECT_EQ(SelectServerPort(services_), 0);
+  EXPECT_EQ(SelectServerPort(), 0);
   EXPECT_EQ(StoredServerPort(), 0u);
   std::vector<std::string> judged;  // without a warning about a listing that ran out of time
   for (const std::string& line : log.Lines())
@@ -140,7 +138,7 @@ TEST_F(SelectServerPortTest, RefusedWriteStillReturnsThePort) {
   // A volatile parent admits no non-volatile child key.
   ASSERT_TRUE(CreateKey(kVendorKey, REG_OPTION_VOLATILE));
   test::LogCapture log;
-  EXPECT_EQ(SelectServerPort(services_), 9673);
+  EXPECT_EQ(SelectServerPort(), 9673);
   EXPECT_EQ(StoredServerPort(), std::nullopt);
   // After the refused write, ServerPort is read again for a port to fall back on.
   EXPECT_THAT(log.Lines(), ElementsAre("info: RegOpenKeyEx Error: 2",

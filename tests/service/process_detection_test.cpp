@@ -7,22 +7,31 @@
 namespace starter::service {
 namespace {
 
-TEST(IsServiceCandidate, NeedsTheExactImageNameAndThePassingId) {
+// What a look saw, and what it may conclude: only the process list and a
+// command line that was read can say "no".
+TEST(Identify, NeedsTheExactImageNameAndAReadCommandLineToSayYesOrNo) {
+  const std::wstring jar = L"\"C:\\Program Files\\Vantic.jar\"";
   struct Case {
-    const wchar_t* image_name;
-    std::uint32_t process_id, filter;
-    bool expected;
+    std::optional<std::wstring_view> image_name;  // none: not in the process list
+    std::optional<std::wstring> command_line;     // none: could not be read
+    Identity expected;
   };
   const Case cases[] = {
-      {L"java.exe", 1234, 0, true},     {L"java.exe", 1234, 1234, true},
-      {L"java.exe", 1234, 1238, false}, {L"Java.exe", 1234, 0, false},
-      {L"JAVA.EXE", 1234, 1234, false}, {L"javaw.exe", 1234, 0, false},
-      {L"java.exe ", 1234, 0, false},   {L"java", 1234, 0, false},
-      {L"", 1234, 0, false},            {L"C:\\jre\\bin\\java.exe", 1234, 0, false},
+      {L"java.exe", L"java.exe -jar " + jar, Identity::kService},
+      {L"java.exe", L"java.exe -jar Other.jar", Identity::kOtherProgram},
+      {L"java.exe", std::nullopt, Identity::kCannotTell},
+      {L"Java.exe", L"-jar " + jar, Identity::kOtherProgram},
+      {L"JAVA.EXE", std::nullopt, Identity::kOtherProgram},
+      {L"javaw.exe", L"-jar " + jar, Identity::kOtherProgram},
+      {L"java.exe ", std::nullopt, Identity::kOtherProgram},
+      {L"java", std::nullopt, Identity::kOtherProgram},
+      {L"", std::nullopt, Identity::kOtherProgram},
+      {L"C:\\jre\\bin\\java.exe", L"-jar " + jar, Identity::kOtherProgram},
+      {std::nullopt, std::nullopt, Identity::kEnded},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "filter " << c.filter << " id " << c.process_id);
-    EXPECT_EQ(IsServiceCandidate(c.image_name, c.process_id, c.filter), c.expected);
+    SCOPED_TRACE(testing::Message() << (&c - cases));
+    EXPECT_EQ(Identify(c.image_name, c.command_line), c.expected);
   }
 }
 

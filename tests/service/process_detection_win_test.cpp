@@ -18,7 +18,7 @@ class ServiceProcess : public ::testing::Test {
   void SetUp() override {
     // A stand-in left over by an earlier test would answer for ours.
     test::KillProcessesNamed(L"java.exe");
-    ASSERT_FALSE(IsServiceProcessRunning(0));
+    ASSERT_FALSE(IsServiceProcessRunning());
   }
 
   std::wstring Jar(const std::wstring& name) const { return L"\"" + processes_.Folder() + L"\\" + name + L"\""; }
@@ -32,14 +32,14 @@ TEST_F(ServiceProcess, IsFoundByAnyIdAndByItsOwnIdOnly) {
   ASSERT_NE(service.process_id, 0u);
   ASSERT_NE(other_java.process_id, 0u);
 
-  EXPECT_TRUE(IsServiceProcessRunning(0));
-  EXPECT_TRUE(IsServiceProcessRunning(service.process_id));
-  EXPECT_FALSE(IsServiceProcessRunning(other_java.process_id));
-  EXPECT_FALSE(IsServiceProcessRunning(::GetCurrentProcessId()));
+  EXPECT_TRUE(IsServiceProcessRunning());
+  EXPECT_EQ(IdentifyProcess(service.process_id), Identity::kService);
+  EXPECT_EQ(IdentifyProcess(other_java.process_id), Identity::kOtherProgram);
+  EXPECT_EQ(IdentifyProcess(::GetCurrentProcessId()), Identity::kOtherProgram);
 
   ::TerminateProcess(service.handle, 1);
   ::WaitForSingleObject(service.handle, 10000);
-  EXPECT_FALSE(IsServiceProcessRunning(0));
+  EXPECT_FALSE(IsServiceProcessRunning());
 }
 
 struct Launch {
@@ -61,8 +61,8 @@ TEST_P(ServiceRecognition, NeedsTheExactImageNameAndTheJarNameInItsCase) {
   // The command line is readable, so a "no" below is the rule's answer.
   ASSERT_EQ(GetProcessCommandLine(process.process_id), process.command_line);
 
-  EXPECT_EQ(IsServiceProcessRunning(0), GetParam().is_service);
-  EXPECT_EQ(IsServiceProcessRunning(process.process_id), GetParam().is_service);
+  EXPECT_EQ(IsServiceProcessRunning(), GetParam().is_service);
+  EXPECT_EQ(IdentifyProcess(process.process_id), GetParam().is_service ? Identity::kService : Identity::kOtherProgram);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -92,7 +92,28 @@ TEST_F(ServiceProcess, ProcessIdZeroOrAnEndedProcessGivesNoCommandLine) {
   ::WaitForSingleObject(process.handle, 10000);
   // Our handle keeps the id from being reused, but there is no memory left to read.
   EXPECT_EQ(GetProcessCommandLine(process.process_id), std::nullopt);
-  EXPECT_FALSE(IsServiceProcessRunning(process.process_id));
+  EXPECT_EQ(IdentifyProcess(process.process_id), Identity::kEnded);
+}
+
+// A java.exe whose command line cannot be read (as another account's is to a
+// standard user) may be the service: the look cannot tell, and the walk
+// says so rather than pass it over as no service.
+TEST_F(ServiceProcess, AJavaWhoseCommandLineCannotBeReadIsOneTheLookCannotTell) {
+  StandInProcesses unreadable({{L"STANDIN_REWRITE_COMMAND_LINE", L"unreadable"}, {L"STANDIN_NO_LISTEN", L"1"}});
+  StartedProcess process = unreadable.Start(L"java.exe", L"-jar \"" + unreadable.Folder() + L"\\Vantic.jar\"");
+  ASSERT_NE(process.process_id, 0u);
+  // The stand-in writes its marker beside the jar once its record is damaged.
+  ASSERT_TRUE(test::WaitFor([&] { return test::PathExists(unreadable.Folder() + L"\\WsClientConnected.json"); }));
+  EXPECT_EQ(GetProcessCommandLine(process.process_id), std::nullopt);
+  EXPECT_EQ(IdentifyProcess(process.process_id), Identity::kCannotTell);
+  EXPECT_FALSE(IsServiceProcessRunning());
+  std::vector<Identity> visited;
+  ASSERT_TRUE(ForEachServiceCandidate([&](std::uint32_t id, Identity identity, const std::wstring& command_line) {
+                if (id == process.process_id) visited.push_back(identity);
+                EXPECT_TRUE(command_line.empty() || identity != Identity::kCannotTell);
+                return true;
+              }).ok());
+  EXPECT_EQ(visited, std::vector<Identity>{Identity::kCannotTell});
 }
 
 }  // namespace

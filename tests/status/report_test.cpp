@@ -48,13 +48,13 @@ TEST(FormatText, ShowsTextFromOutsideOnTheLinesItBelongsTo) {
 
 TEST(FormatText, ShowsAnIpv6ListenerApartFromWhatTheStarterCounts) {
   Observations seen = Installed();
-  seen.listeners = {{0, true}};
+  seen.listeners = {{std::nullopt, true}};
   EXPECT_THAT(FormatText(seen, {}),
               HasSubstr("port 9673         listening on IPv6 only, which the starter does not count, owner not "
                         "named by the system\n"));
   EXPECT_THAT(FormatJson(seen, {}), HasSubstr(R"("listeners":[{"owner_id":0,"ipv6":true,"is_service":null,"owner_image":null}],)"
                                               R"("listeners_error":null,"port_listens":false,)"));
-  seen.listeners = {{0, false}, {0, true}};
+  seen.listeners = {{std::nullopt, false}, {std::nullopt, true}};
   const std::string text = FormatText(seen, {});
   EXPECT_THAT(text, HasSubstr("port 9673         listening (IPv4), owner not named by the system\n"));
   EXPECT_THAT(text, HasSubstr("listening on IPv6 too, which the starter does not count"));

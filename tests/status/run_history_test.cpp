@@ -230,6 +230,8 @@ TEST(FormatReport, NamesTheListenersImageAndTheStageATimeLimitEndedTheLastRunIn)
   seen.port_64bit_view.value = 9673;
   seen.listeners = {{4321, false}, {4400, false}};
   seen.owner_images = {{4321, L"C:\\Windows\\System32\\svchost.exe"}};
+  seen.owner_looks = {{4321, {service::Identity::kOtherProgram, L"svchost.exe"}},
+                      {4400, {service::Identity::kOtherProgram, L""}}};
   seen.last_run = LastCompletedRuns("", ThreeCallers(), 2).front();
   const std::string text = FormatText(seen, {});
   EXPECT_THAT(text, ::testing::HasSubstr("listening (IPv4), owner 4321 (svchost.exe): no Vantic service\n"));

@@ -28,7 +28,9 @@ namespace starter::test {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::Contains;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // What a report must not change: the stored port in both views, every file
 // of the install tree with its size and last write, and the log's bytes.
@@ -264,8 +266,8 @@ TEST_F(StatusReport, RunningWithAnotherProgramOnTheStoredPort) {
                 HasSubstr(R"("listeners":[{"owner_id":)" + holder + R"(,"ipv6":false,"is_service":false,)"
                           R"("owner_image":")"));
     EXPECT_THAT(report.standard_output, HasSubstr(R"(\\status_e2e_tests.exe"}])"));
-    EXPECT_THAT(report.standard_output,
-                HasSubstr(R"("reason":"port 9691 is held by process )" + holder + R"(, which is no Vantic service")"));
+    EXPECT_THAT(report.standard_output, HasSubstr(R"("reason":"port 9691 held by process )" + holder +
+                                                  R"( (status_e2e_tests.exe), no Vantic service")"));
     EXPECT_THAT(text_, HasSubstr("port 9691         listening (IPv4), owner " + holder +
                                  " (status_e2e_tests.exe): no Vantic service"));
   } else {
@@ -280,6 +282,34 @@ TEST_F(StatusReport, RunningWithAnotherProgramOnTheStoredPort) {
   };
   ASSERT_TRUE(WaitFor(not_ready, 60000));
   EXPECT_EQ(Report("later").exit_code, 1u);
+}
+
+// A service this account cannot examine (its command line cannot be read, as
+// another account's java.exe cannot be by a standard user) listens at once.
+// The port-mode run counts it at once and never calls it no service; the
+// report says it cannot be examined and what to run instead, never that the
+// service is not running.
+TEST_F(StatusReport, AServiceThisAccountCannotExamineStillCounts) {
+  const StarterOutcome run =
+      RunStarter({"--Dravel", "Brimvale"}, {{L"STANDIN_REWRITE_COMMAND_LINE", L"unreadable"}});
+  ASSERT_TRUE(run.process.finished);
+  EXPECT_EQ(run.process.standard_output, kSuccess);
+  EXPECT_LT(run.process.seconds, 10.0);
+  EXPECT_THAT(run.log, Not(Contains(HasSubstr("no Vantic service"))));
+  ASSERT_TRUE(WaitFor(MarkerWritten));
+  const ProcessOutcome report = Report();
+  EXPECT_EQ(report.exit_code, 4u);
+  const std::string examine =
+      " (java.exe) cannot be examined from this account: run zephra_vantic_status.exe as an administrator to see "
+      "whether it is the Vantic service";
+  EXPECT_THAT(report.standard_output, HasSubstr(R"("verdict":{"state":"unknown","reason":"process )"));
+  EXPECT_THAT(report.standard_output, HasSubstr(examine));
+  EXPECT_THAT(text_, Not(HasSubstr("not running")));
+  if (TablesNameOwners()) {
+    EXPECT_THAT(report.standard_output, HasSubstr(R"(,"ipv6":false,"is_service":null,"owner_image":")"));
+    EXPECT_THAT(report.standard_output, Not(HasSubstr(R"("owner_id":0,)")));
+    EXPECT_THAT(text_, HasSubstr("(java.exe): cannot be examined from this account"));
+  }
 }
 
 // Three callers in turn (a mode that waits for the port, a mode that prints

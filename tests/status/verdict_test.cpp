@@ -34,8 +34,13 @@ Observations Ready() {
   seen.port_64bit_view.value = 9673;
   seen.services = {{4242, {kServiceStart, ""}, L" -jar \"Vantic.jar\""}};
   seen.listeners = {{4242, false}};
+  seen.owner_looks = {{4242, {service::Identity::kService, L"java.exe"}}};
   seen.ConnectedMarker() = Present(kServiceStart + 5 * kSecond);
   return seen;
+}
+
+port::OwnerLooks Other(std::uint32_t process_id) {
+  return {{process_id, {service::Identity::kOtherProgram, L"other.exe"}}};
 }
 
 struct VerdictCase {
@@ -50,7 +55,8 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
   const platform::SystemError denied{"OpenProcess", 5};
   const std::vector<VerdictCase> cases = {
       {"ready", [](Observations&) {}, State::kReady, 0, ""},
-      {"owner not named, as under wine", [](Observations& s) { s.listeners = {{0, false}}; }, State::kReady, 0, ""},
+      {"owner not named, as under wine", [](Observations& s) { s.listeners = {{std::nullopt, false}}; }, State::kReady,
+       0, ""},
       {"no install root", [](Observations& s) { s.install_root.clear(); }, State::kNotInstalled, 4,
        "the Program Files folder is unknown"},
       {"no jar", [](Observations& s) { s.service_jar = {}; }, State::kNotInstalled, 4, "Vantic.jar is missing"},
@@ -63,8 +69,32 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
        "port not LISTENING (ServerPort holds no port of 9673..9700)"},
       {"nothing listens", [](Observations& s) { s.listeners.clear(); }, State::kNotReady, 1,
        "port not LISTENING (nothing listens on 9673)"},
-      {"another program listens", [](Observations& s) { s.listeners = {{777, false}}; }, State::kNotReady, 1,
-       "port 9673 is held by process 777, which is no Vantic service"},
+      {"another program listens", [](Observations& s) { s.listeners = {{777, false}}; s.owner_looks = Other(777); },
+       State::kNotReady, 1, "port 9673 held by process 777 (other.exe), no Vantic service"},
+      // The starter's wait counts the service's listener: so does the report.
+      {"the service and another program both on IPv4",
+       [](Observations& s) {
+         s.listeners = {{777, false}, {4242, false}};
+         s.owner_looks.merge(Other(777));
+       },
+       State::kReady, 0, ""},
+      {"the owner, a java.exe, cannot be examined",
+       [](Observations& s) {
+         s.listeners = {{5151, false}};
+         s.owner_looks = {{5151, {service::Identity::kCannotTell, L"java.exe"}}};
+       },
+       State::kReady, 0, ""},
+      {"the owner ended since the tables were read",
+       [](Observations& s) { s.owner_looks = {{4242, {service::Identity::kEnded, L""}}}; }, State::kNotReady, 1,
+       "port not LISTENING (what listened on 9673 has ended)"},
+      {"no service known, a java.exe that cannot be examined",
+       [](Observations& s) {
+         s.services.clear();
+         s.unexamined = {5151};
+       },
+       State::kUnknown, 4,
+       "process 5151 (java.exe) cannot be examined from this account: run zephra_vantic_status.exe as an "
+       "administrator to see whether it is the Vantic service"},
       {"only IPv6 listens, which the starter does not count", [](Observations& s) { s.listeners = {{4242, true}}; },
        State::kNotReady, 1, "port not LISTENING (only IPv6 listens on 9673, which the starter does not count)"},
       {"another program on IPv6 beside the service on IPv4",

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "port/server_port.h"
-#include "service/process_detection.h"
 
 namespace starter::port {
 
@@ -18,16 +17,10 @@ CommandOutput ReadProgramOutput(const std::wstring& program, const std::wstring&
 
 namespace starter::test {
 
-// The Vantic service processes as the starter finds them.
-struct RunningServices final : port::ServiceProcesses {
-  bool IsRunning(std::uint32_t process_id) override { return service::IsServiceProcessRunning(process_id); }
-};
-
 // One availability check with a budget of its own, judged as the starter's
 // port selection judges: the Vantic service keeps the ports it holds.
 inline bool IsPortAvailable(int port) {
-  RunningServices services;
-  port::MachinePortSteps steps(services);
+  port::MachinePortSteps steps;
   return port::IsPortAvailable(steps, port);
 }
 

@@ -47,6 +47,14 @@ bool PointAtReservedMemory(UNICODE_STRING& line) {
   return true;
 }
 
+// The last pages of the 4 GiB a 32-bit process can name are never its own
+// under wine (the system keeps them), so another process's read fails there
+// instead of reading zeros as it does from reserved memory.
+bool PointPastTheAddressSpace(UNICODE_STRING& line) {
+  line.Buffer = reinterpret_cast<PWSTR>(static_cast<ULONG_PTR>(0xFFFFE000u));
+  return true;
+}
+
 }  // namespace
 
 bool RewriteOwnCommandLine(const std::wstring& how) {
@@ -57,6 +65,7 @@ bool RewriteOwnCommandLine(const std::wstring& how) {
   }
   if (how == L"no_nul_cut") return CutInsideJarName(line);
   if (how == L"unmapped") return PointAtReservedMemory(line);
+  if (how == L"unreadable") return PointPastTheAddressSpace(line);
   if (how == L"zero_length") {
     line.Length = 0;
     return true;

@@ -13,6 +13,10 @@ namespace standin {
 //   no_nul_cut  as no_nul, and MaximumLength (with Length) then ends inside
 //               "Vantic.jar", whose remaining letters still follow in memory
 //   unmapped    Buffer points into reserved memory that is not committed
+//               (wine reads such memory as zeros: an empty command line)
+//   unreadable  Buffer points past the end of a 32-bit process's address
+//               space, where no read by another process succeeds, as one
+//               of another account's is refused to a standard user
 //   zero_length Length becomes 0; Buffer and MaximumLength stay
 bool RewriteOwnCommandLine(const std::wstring& how);
 

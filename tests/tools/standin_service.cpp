@@ -24,8 +24,9 @@
 //                            it can be only when it reached this process
 //   STANDIN_REWRITE_COMMAND_LINE  right after recording, damages this process's
 //                            own command-line record as a process may after it
-//                            started: no_nul, no_nul_cut, unmapped or
-//                            zero_length (see command_line_rewrite.h); the
+//                            started: no_nul, no_nul_cut, unmapped,
+//                            unreadable or zero_length (see
+//                            command_line_rewrite.h); the
 //                            marker path is taken from the line before that
 // The port is the REG_DWORD ServerPort under
 // HKLM\SOFTWARE\dadevuvidi\Corvel\Vantic (64-bit view); a missing value or 0

@@ -1,0 +1,76 @@
+#pragma once
+// Who holds the service's port: one judge for the starter's wait and the
+// status report, so the two never disagree. A listener's owner is one of the
+// four answers a look at a process gives (service::Identity); an owner the
+// system does not name is one this program cannot tell, like a java.exe it
+// may not examine. Each caller decides "cannot tell" as its own check would
+// without the look: the wait's check is a listener on the port, so it counts
+// the port as the service's.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/system_error.h"
+#include "port/tcp_table.h"
+#include "service/process_detection.h"
+
+namespace starter::port {
+
+using OwnerLooks = std::map<std::uint32_t, service::ProcessLook>;
+
+// The named owners of the listeners, each once, in table order: the
+// processes a look is taken at.
+std::vector<std::uint32_t> NamedOwners(const std::vector<PortListener>& listeners);
+
+// What a listener's owner is: "cannot tell" when the system names none or no
+// look answered for it.
+service::Identity OwnerIdentity(const PortListener& listener, const OwnerLooks& looks);
+
+struct PortHolding {
+  enum class Holder {
+    kNobody,        // no IPv4 listener, or only ones whose owners ended since the table was read
+    kService,       // an IPv4 listener's owner is a Vantic service process
+    kCannotTell,    // none is known to be the service, but one may be
+    kOtherProgram,  // every IPv4 listener's owner is known to be another program
+  };
+  Holder holder = Holder::kNobody;
+  // For kOtherProgram: the first such owner and its image name.
+  std::uint32_t process_id = 0;
+  std::wstring image_name;
+
+  // Whether the wait counts the port as the service's.
+  bool ServiceMayListen() const { return holder == Holder::kService || holder == Holder::kCannotTell; }
+};
+
+// The judge, from the listeners on the port and the looks at their named
+// owners. A service among them decides; else an owner that may be one;
+// else another program.
+PortHolding JudgeHolder(const std::vector<PortListener>& listeners, const OwnerLooks& looks);
+
+// How the starter and the status report word another program on `port`:
+// "port 9691 held by process 1234 (other.exe), no Vantic service", the
+// image name with its control characters escaped; empty for any other holder.
+std::string HolderWords(std::uint16_t port, const PortHolding& holding);
+
+// What the wait's port check asks of the machine.
+class HolderSteps {
+ public:
+  virtual ~HolderSteps() = default;
+  // The IPv4 listeners on `port`; what failed when they cannot be read.
+  virtual platform::Expected<std::vector<PortListener>> Listeners(std::uint16_t port) = 0;
+  virtual OwnerLooks LookAt(const std::vector<std::uint32_t>& process_ids) = 0;
+};
+
+// Reads the listeners on `port`, looks at their named owners and judges.
+platform::Expected<PortHolding> WhoHolds(HolderSteps& steps, std::uint16_t port);
+
+// The machine's answers (Windows): the IPv4 listeners' table alone, and one
+// walk of the process list for the owners.
+class MachineHolderSteps final : public HolderSteps {
+ public:
+  platform::Expected<std::vector<PortListener>> Listeners(std::uint16_t port) override;
+  OwnerLooks LookAt(const std::vector<std::uint32_t>& process_ids) override;
+};
+
+}  // namespace starter::port
