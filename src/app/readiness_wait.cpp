@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "contract/run_log.h"
 #include "log/diag_log.h"
 #include "platform/file_removal.h"
 
@@ -137,9 +138,9 @@ void WaitAndReport(const WaitingMode& mode, std::uint16_t port, ReadinessProbe& 
   const std::unique_ptr<FolderWatch> watch =
       mode.watches_marker_folder ? probe.WatchMarkerFolder() : probe.WatchNothing();
   const PollResult failed = Wait(mode, port, probe, *watch).UntilReady();
-  if (!failed.empty()) log::Info("wait ended: {}", failed);
+  if (!failed.empty()) log::Info("{}", contract::WaitEndedMessage(failed));
   const std::string line = failed.empty() ? contract::kSuccessLine : contract::TimeoutLine(mode.mode);
-  status_line.Print(line, [&line] { log::Info("OUTPUT->{}", line); });
+  status_line.Print(line, [&line] { log::Info("{}", contract::PrintedMessage(line)); });
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "app/run_limit.h"
 
-#include <fmt/format.h>
+#include "contract/run_log.h"
 
 #include <cstdio>
 #include <exception>
@@ -74,14 +74,14 @@ std::optional<LimitRecord> ClaimEndAtLimit(contract::CallerMode mode, StatusLine
 std::vector<EndLine> EndLogLines(std::string warning, std::string_view printed) {
   std::vector<EndLine> lines;
   if (!warning.empty()) lines.push_back({log::Level::kWarn, std::move(warning)});
-  if (!printed.empty()) lines.push_back({log::Level::kInfo, "OUTPUT->" + std::string(printed)});
-  lines.push_back({log::Level::kInfo, "[ END ]\n"});
+  if (!printed.empty()) lines.push_back({log::Level::kInfo, contract::PrintedMessage(printed)});
+  lines.push_back({log::Level::kInfo, contract::EndMessage()});
   return lines;
 }
 
 std::vector<EndLine> LimitLogLines(const LimitRecord& record) {
   std::vector<EndLine> lines =
-      EndLogLines(fmt::format("run ended at its time limit in {}", contract::StageName(record.stage)), record.printed);
+      EndLogLines(contract::TimeLimitMessage(contract::StageName(record.stage)), record.printed);
   if (record.launch_overtaken)
     lines.insert(lines.begin() + 1, {log::Level::kWarn, "launch did not return: the service's process it started is ended"});
   return lines;

@@ -189,6 +189,12 @@ std::string AvailabilityCommandLine(int port) {
 
 std::wstring InterpreterCommandLine(const std::wstring& command_line) { return L"cmd.exe /d /c " + command_line; }
 
+void LogKeyRefused(bool created, std::int32_t result) {
+  log::Info("RegCreateKeyEx {} key failed, result: {}", created ? "create" : "open", result);
+}
+
+void LogValueRefused(std::int32_t result) { log::Info("RegSetKeyValue failed, result: {}", result); }
+
 platform::Status AppendStreamOutput(std::FILE* stream, std::string& output) {
   // One byte more than a piece and zeroed once: the last byte is never read
   // into, so a full piece is always a terminated text.

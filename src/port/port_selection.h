@@ -78,6 +78,12 @@ enum class BindOutcome {
   kFailed,   // any other failure, including one to set the socket up
 };
 
+// The fixed lines of a refused write of ServerPort, with the registry's
+// result: the key that could not be created or opened (`created`: the call
+// had made the key before it failed), and the value that could not be set.
+void LogKeyRefused(bool created, std::int32_t result);
+void LogValueRefused(std::int32_t result);
+
 // The questions one port selection asks of the machine.
 class PortSelectionSteps {
  public:

@@ -123,15 +123,14 @@ bool MachinePortSteps::WriteStored(std::uint32_t value) {
       ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kServicePortKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_WRITE | KEY_WOW64_64KEY, nullptr, key.put(), &disposition);
   if (create_result != ERROR_SUCCESS) {
-    log::Info("RegCreateKeyEx {} key failed, result: {}",
-              disposition == REG_CREATED_NEW_KEY ? "create" : "open", create_result);
+    LogKeyRefused(disposition == REG_CREATED_NEW_KEY, create_result);
     return false;
   }
   const DWORD data = value;
   const LSTATUS set_result =
       ::RegSetKeyValueW(key.get(), nullptr, kServicePortValue, REG_DWORD, &data, sizeof(data));
   if (set_result != ERROR_SUCCESS) {
-    log::Info("RegSetKeyValue failed, result: {}", set_result);
+    LogValueRefused(set_result);
     return false;
   }
   log::Debug("Success");

@@ -5,18 +5,19 @@
 #include <deque>
 #include <initializer_list>
 
+#include "contract/run_log.h"
 #include "log/log_lines.h"
 
 namespace starter::status {
 namespace {
 
-constexpr std::string_view kStartPrefix = "[ START ] ";
-constexpr std::string_view kEnd = "[ END ]";
-constexpr std::string_view kParamPrefix = "param ";
-constexpr std::string_view kOutputPrefix = "OUTPUT->";
-constexpr std::string_view kWaitEndedPrefix = "wait ended: ";
-// The starter's run limit names the stage it cut (src/app/run_limit_win.cpp).
-constexpr std::string_view kTimeLimitPrefix = "run ended at its time limit in ";
+using contract::kArgumentWords;
+using contract::kEndWords;
+using contract::kPrintedWords;
+using contract::kStartWords;
+using contract::kTimeLimitWords;
+using contract::kWaitEndedWords;
+
 constexpr std::string_view kLineEnd = "\r\n";
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
@@ -25,26 +26,27 @@ std::string Kept(std::string_view text) { return std::string(text.substr(0, kKep
 
 // "param 2->Dravel": the argument at its index, which starts at 1.
 void TakeArgument(std::string_view message, std::vector<std::string>& arguments) {
-  message.remove_prefix(kParamPrefix.size());
+  message.remove_prefix(kArgumentWords.size());
   std::size_t index = 0;
   const auto [end, error] = std::from_chars(message.data(), message.data() + message.size(), index);
   const std::string_view rest = message.substr(static_cast<std::size_t>(end - message.data()));
-  if (error != std::errc() || index == 0 || index > kKeptArguments || !StartsWith(rest, "->")) return;
+  if (error != std::errc() || index == 0 || index > kKeptArguments || !StartsWith(rest, contract::kArgumentSeparator))
+    return;
   if (arguments.size() < index) arguments.resize(index);
-  arguments[index - 1] = Kept(rest.substr(2));
+  arguments[index - 1] = Kept(rest.substr(contract::kArgumentSeparator.size()));
 }
 
 void Apply(const log::LogLine& line, StarterRun& run) {
   const std::string_view message = line.message;
-  if (StartsWith(message, kParamPrefix)) {
+  if (StartsWith(message, kArgumentWords)) {
     TakeArgument(message, run.arguments);
-  } else if (StartsWith(message, kOutputPrefix)) {
-    run.status_line = Kept(message.substr(kOutputPrefix.size()));
+  } else if (StartsWith(message, kPrintedWords)) {
+    run.status_line = Kept(message.substr(kPrintedWords.size()));
     run.printed = Kept(line.time);
-  } else if (StartsWith(message, kWaitEndedPrefix)) {
-    run.wait_ended = Kept(message.substr(kWaitEndedPrefix.size()));
-  } else if (StartsWith(message, kTimeLimitPrefix)) {
-    run.time_limit_stage = Kept(message.substr(kTimeLimitPrefix.size()));
+  } else if (StartsWith(message, kWaitEndedWords)) {
+    run.wait_ended = Kept(message.substr(kWaitEndedWords.size()));
+  } else if (StartsWith(message, kTimeLimitWords)) {
+    run.time_limit_stage = Kept(message.substr(kTimeLimitWords.size()));
   }
 }
 
@@ -71,7 +73,7 @@ class RunReader {
   void Take(const log::LogLine& line) {
     const auto open = std::find_if(open_.begin(), open_.end(),
                                    [&line](const StarterRun& run) { return run.process_id == line.process_id; });
-    if (StartsWith(line.message, kStartPrefix)) {
+    if (StartsWith(line.message, kStartWords)) {
       // A start line begins the process's run afresh: a process id is reused
       // by a later process, and a run cut off left no end line.
       if (open != open_.end()) open_.erase(open);
@@ -81,10 +83,10 @@ class RunReader {
     }
     if (open == open_.end()) {
       // Its start lies in an older file, or was forgotten.
-      end_without_start_ = end_without_start_ || line.message == kEnd;
+      end_without_start_ = end_without_start_ || line.message == kEndWords;
       return;
     }
-    if (line.message != kEnd) {
+    if (line.message != kEndWords) {
       Apply(line, *open);
       return;
     }

@@ -8,7 +8,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <regex>
 
 #include "app/hostile_run.h"
 #include "platform/handles.h"
@@ -153,6 +155,76 @@ TEST_F(HostileMachine, ARegistryKeyThatCannotBeCreatedCostsOnlyTheStoredPort) {
   ExpectWholeLog();
   volatile_key.reset();
   ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\dadevuvidi", KEY_WOW64_64KEY, 0);
+}
+
+// ---------------------------------------------------------------------------
+// The install root
+
+// The system's value of the Program Files folder, pointed at a folder that
+// does not exist while this object lives: the shell then names no Program
+// Files folder, as on a machine whose profile lost it.
+class MissingProgramFiles {
+ public:
+  MissingProgramFiles() {
+    ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key_.put());
+    wchar_t value[MAX_PATH] = {};
+    DWORD size = sizeof(value) - sizeof(wchar_t);
+    if (key_ && ::RegQueryValueExW(key_.get(), kValue, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) ==
+                    ERROR_SUCCESS)
+      saved_ = value;
+    engaged_ = !saved_.empty() && Store(L"C:\\NoSuchProgramFiles");
+  }
+  ~MissingProgramFiles() {
+    if (engaged_) Store(saved_);
+  }
+  MissingProgramFiles(const MissingProgramFiles&) = delete;
+  MissingProgramFiles& operator=(const MissingProgramFiles&) = delete;
+  bool Engaged() const { return engaged_; }
+
+ private:
+  static constexpr wchar_t kKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
+  static constexpr wchar_t kValue[] = L"ProgramFilesDir";
+  bool Store(const std::wstring& folder) {
+    return ::RegSetValueExW(key_.get(), kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                            static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  }
+  platform::UniqueKey key_;
+  std::wstring saved_;
+  bool engaged_ = false;
+};
+
+// Without an install root every product path would name a folder at the
+// root of the current drive: the run says why (the warning and the shell's
+// code on the next line), creates no marker, launches nothing, and still
+// chooses and stores its port.
+TEST_F(HostileMachine, AnUnknownInstallRootCreatesNoMarkerAndLaunchesNothing) {
+  const std::wstring install_marker = InstallMarker(), report_marker = ReportMarker();
+  StarterOutcome run;
+  {
+    const MissingProgramFiles missing;
+    ASSERT_TRUE(missing.Engaged());
+    run = RunStarter({"--BrandleAgent", "UninstallReport"});
+  }
+  ExpectCleanEnd(run, "");
+  const std::vector<std::string> lines = LinesOf(run);
+  const auto warning = std::find(lines.begin(), lines.end(), "warning GetSpecialDir Error");
+  ASSERT_NE(warning, lines.end());
+  ASSERT_NE(warning + 1, lines.end());
+  const std::regex code_line(R"(info (SHGetSpecialFolderLocation hr=0x[0-9A-F]{8}|SHGetPathFromIDListW GLE=[0-9]+))");
+  EXPECT_TRUE(std::regex_match(*(warning + 1), code_line)) << *(warning + 1);
+  EXPECT_TRUE(HasInOrder(lines, {"warning GetSpecialDir Error", "info default temp is ready",
+                                 "warning install root unknown: marker files and service launch skipped",
+                                 "info start exe 9673 ...", "info check case..."}));
+  EXPECT_THAT(lines, Not(Contains(::testing::HasSubstr("create "))));
+  EXPECT_THAT(lines, Not(Contains(::testing::HasSubstr("cmd->"))));
+  EXPECT_THAT(lines, Not(Contains(::testing::HasSubstr("CreateProcess"))));
+  EXPECT_FALSE(PathExists(install_marker));
+  EXPECT_FALSE(PathExists(report_marker));
+  EXPECT_FALSE(PathExists(L"C:\\norvik"));
+  EXPECT_FALSE(PathExists(L"C:\\ForceInstall.file"));
+  EXPECT_EQ(CountProcessesNamed(L"java.exe"), 0);
+  EXPECT_TRUE(RecordedCommandLines().empty());
+  ExpectWholeLog();
 }
 
 // ---------------------------------------------------------------------------

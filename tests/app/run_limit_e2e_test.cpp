@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <future>
 
 #include "platform/winsock.h"
@@ -65,6 +66,26 @@ bool SuspendMainThreadOf(const std::wstring& image_name) {
 
 class RunLimitRun : public StarterTest {
  protected:
+  // A run whose main thread is held once `reached` holds, as a call that
+  // never returns would hold it: the run its limit ended, which must end on
+  // its own with exit code 0.
+  StarterOutcome RunHeldOnce(const std::function<bool()>& reached, const std::vector<std::string>& arguments,
+                             const Environment& environment) {
+    std::future<StarterOutcome> running =
+        std::async(std::launch::async, [&] { return RunStarter(arguments, environment); });
+    EXPECT_TRUE(WaitFor(reached));
+    EXPECT_TRUE(SuspendMainThreadOf(L"zephra_vantic_starter.exe"));
+    StarterOutcome run = running.get();
+    std::printf("the run took %.1f s\n", run.process.seconds);
+    EXPECT_TRUE(run.process.finished);
+    EXPECT_EQ(run.process.exit_code, 0u);
+    return run;
+  }
+  // The last `count` lines of the run's log.
+  static std::vector<std::string> LastLines(const StarterOutcome& run, std::ptrdiff_t count) {
+    return {run.log.end() - std::min<std::ptrdiff_t>(count, run.log.size()), run.log.end()};
+  }
+
   platform::WinsockSession winsock_;
 };
 
@@ -91,20 +112,13 @@ TEST_F(RunLimitRun, APortModeRunOnABusyMachineKeepsItsWholeWait) {
 // hold it) still answers: at the limit the caller reads the timeout line, and
 // the log has the run to its end, so it reads as complete.
 TEST_F(RunLimitRun, ARunHeldInItsWaitEndsAtItsLimitAndIsLoggedToItsEnd) {
-  std::future<StarterOutcome> running = std::async(std::launch::async, [this] {
-    return RunStarter({"--Dravel", "Brimvale"}, {{L"STANDIN_NO_LISTEN", L"1"}});
-  });
-  ASSERT_TRUE(WaitFor([] { return LoggedAt("Case --Dravel Brimvale, check port").has_value(); }));
-  ASSERT_TRUE(SuspendMainThreadOf(L"zephra_vantic_starter.exe"));
-  const StarterOutcome run = running.get();
-  std::printf("the run took %.1f s\n", run.process.seconds);
-  ASSERT_TRUE(run.process.finished);
-  EXPECT_EQ(run.process.exit_code, 0u);
+  const StarterOutcome run =
+      RunHeldOnce([] { return LoggedAt("Case --Dravel Brimvale, check port").has_value(); }, {"--Dravel", "Brimvale"},
+                  {{L"STANDIN_NO_LISTEN", L"1"}});
   EXPECT_EQ(run.process.standard_output, R"({"Dravel":1,"Selkan":0})");
   EXPECT_GE(run.process.seconds, 53.0);
-  const std::vector<std::string> end(run.log.end() - std::min<std::ptrdiff_t>(3, run.log.size()), run.log.end());
-  EXPECT_THAT(end, ::testing::ElementsAre("warning run ended at its time limit in wait",
-                                          R"(info OUTPUT->{"Dravel":1,"Selkan":0})", "info [ END ]\n"));
+  EXPECT_THAT(LastLines(run, 3), ::testing::ElementsAre("warning run ended at its time limit in wait",
+                                                        R"(info OUTPUT->{"Dravel":1,"Selkan":0})", "info [ END ]\n"));
 
   // The status report reads it as the last run, with what it printed and
   // where the limit ended it.
@@ -113,6 +127,24 @@ TEST_F(RunLimitRun, ARunHeldInItsWaitEndsAtItsLimitAndIsLoggedToItsEnd) {
               ::testing::HasSubstr(R"("status_line":"{\"Dravel\":1,\"Selkan\":0}","wait_ended":null,)"
                                    R"("time_limit_stage":"wait")"));
   EXPECT_THAT(report.standard_output, ::testing::HasSubstr(R"("process_id":)" + std::to_string(run.process.process_id)));
+}
+
+// A mode that does not wait has the shorter limit, 21 s. Held in its port
+// selection (the listing hangs, and the run's thread is held once the
+// listing's netstat runs, so once it is in the listing's job), such a run
+// ends at that limit with nothing printed, as its mode prints nothing, its
+// log names the stage and ends the run, and the listing ends with it.
+TEST_F(RunLimitRun, AModeThatDoesNotWaitEndsAt21SecondsHavingPrintedNothing) {
+  const StarterOutcome run = RunHeldOnce([] { return CountProcessesNamed(L"netstat.exe") > 0; },
+                                         {"--BrandleAgent", "UninstallReport"}, {{L"NETSTAT_STANDIN_HANG", L"1"}});
+  EXPECT_EQ(run.process.standard_output, "");
+  EXPECT_GE(run.process.seconds, 21.0);
+  EXPECT_LT(run.process.seconds, 53.0);
+  EXPECT_THAT(LastLines(run, 2),
+              ::testing::ElementsAre("warning run ended at its time limit in port selection", "info [ END ]\n"));
+  EXPECT_TRUE(WaitFor([] {
+    return CountProcessesNamed(L"netstat.exe") + CountProcessesNamed(L"findstr.exe") + CountProcessesNamed(L"cmd.exe") == 0;
+  }));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "platform/handles.h"
 #include "support/starter_run.h"
 
 namespace starter::test {
@@ -175,6 +176,31 @@ TEST_F(RunModes, AnUnusableTempSelectsTheFixedTempFolderForTheService) {
   for (const std::string& line : RecordedCommandLines())
     EXPECT_EQ(line, " " + options + " -jar \"" + StarterTest::Utf8(ProgramFiles()) +
                         "\\norvik\\brandle\\Corvel\\Vantic\\Vantic.jar\"");
+}
+
+// The service outlives the starter and must not hold on to what its caller
+// gave the starter: it starts detached (no console, even when the starter
+// shares its caller's), inherits no handle (an output pipe held by the
+// service would keep a caller reading until the service ends) and stands in
+// the caller's folder.
+TEST_F(RunModes, TheServiceStartsDetachedInheritingNothingInTheCallersFolder) {
+  ::FreeConsole();  // whatever the test was run from: a console of its own, for the starter to share
+  ASSERT_TRUE(::AllocConsole());
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  const platform::UniqueHandle event(::CreateEventW(&inheritable, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(event);
+  const std::wstring report = ScratchDir() + L"\\service_" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
+  ::DeleteFileW(report.c_str());
+  const std::wstring event_value = std::to_wstring(reinterpret_cast<std::uintptr_t>(event.get()));
+  StarterOutcome run = RunStarter({"--BrandleAgent", "UninstallReport"},
+                                  {{L"STANDIN_SELF_REPORT", report}, {L"STANDIN_SET_EVENT", event_value}});
+  ASSERT_TRUE(run.process.finished);
+  ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(report).find("folder: ") != std::string::npos; }));
+  wchar_t folder[MAX_PATH] = {};
+  ASSERT_NE(::GetCurrentDirectoryW(MAX_PATH, folder), 0u);
+  EXPECT_EQ(ReadFileBytes(report), "console: none\nfolder: " + Utf8(folder) + "\n");
+  EXPECT_EQ(::WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the service inherited a handle";
+  ::DeleteFileW(report.c_str());
 }
 
 TEST_F(RunModes, AMissingRuntimeIsLoggedAndTheWaitRunsOut) {

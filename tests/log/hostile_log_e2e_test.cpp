@@ -8,7 +8,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <future>
 #include <thread>
 
 #include "app/hostile_run.h"
@@ -130,6 +132,32 @@ TEST_F(HeldLog, AWritersLockThatIsNeverReleasedCostsARunOneShortWait) {
   // One wait of 0.5 s; waiting for every line, as before, took over a minute.
   // Generous for a busy machine, yet far below a wait for each line.
   EXPECT_LT(run.process.seconds, 6.0);
+  ExpectWholeRun(LinesOf(run));
+}
+
+// The caller reads the status line as soon as it is printed, while the run
+// goes on: this program takes the writers' lock once the run's wait has
+// begun, so the run, having printed, waits for it before it logs the line
+// it printed. The line reaches the caller before the log has it.
+TEST_F(HeldLog, TheCallerReadsTheStatusLineBeforeTheRunHasLoggedIt) {
+  const std::wstring name = L"Global\\" + log::WritersMutexName(LogFile());
+  platform::UniqueHandle lock(::CreateMutexW(nullptr, FALSE, name.c_str()));
+  ASSERT_TRUE(lock);
+  std::atomic<bool> read{false}, logged_before_read{false};
+  on_output_ = [&](const std::string&) {
+    if (!read.exchange(true)) logged_before_read = LoggedAt(std::string("OUTPUT->") + kSuccess).has_value();
+  };
+  std::future<StarterOutcome> running = std::async(std::launch::async, [this] {
+    return RunStarter({"--Dravel", "Brimvale"}, {{L"STANDIN_LISTEN_DELAY_MS", L"3000"}});
+  });
+  const bool waiting = WaitFor([] { return LoggedAt("Case --Dravel Brimvale, check port").has_value(); });
+  const bool locked = waiting && ::WaitForSingleObject(lock.get(), 10000) == WAIT_OBJECT_0;
+  const StarterOutcome run = running.get();
+  if (locked) ::ReleaseMutex(lock.get());
+  ASSERT_TRUE(locked);
+  ExpectCleanEnd(run, kSuccess);
+  EXPECT_TRUE(read);
+  EXPECT_FALSE(logged_before_read) << "the line came only once the run had logged it";
   ExpectWholeRun(LinesOf(run));
 }
 

@@ -90,6 +90,38 @@ TEST_F(DiagnosticLog, AFullFileIsRotatedIntoTheOneOlderFile) {
   EXPECT_FALSE(PathExists(LogFolder() + L"\\zephra_vantic_starter.2.log"));
 }
 
+// The log holds 3 MiB at most: the line that fills the file to exactly
+// 3,145,728 bytes is still written into it; a line that would take it one
+// byte past goes into a fresh file once the full one is renamed. The file is
+// filled while the starter is created suspended, once its process id, and
+// so the length of its first line, is known.
+TEST_F(DiagnosticLog, ALineFillingTheFileToThreeMiBStaysAndOneBytePastRotates) {
+  constexpr std::size_t kThreeMiB = 3145728;
+  const std::string start_tail = "] [info] [ START ] 2.3.6.2\r\n";
+  for (const std::size_t past : {std::size_t{0}, std::size_t{1}}) {
+    SCOPED_TRACE(past ? "one byte past" : "exactly full");
+    fs::create_directories(LogFolder());
+    ::DeleteFileW(RotatedFile().c_str());
+    std::size_t filled = 0;
+    before_start_ = [&](std::uint32_t process_id) {
+      const std::size_t start_line = ("[" + std::to_string(process_id) + "] [2026-12-08 10:00:00.000" + start_tail).size();
+      filled = kThreeMiB - start_line + past;
+      ASSERT_TRUE(WriteFileBytes(LogFile(), std::string(filled - 2, 'x') + "\r\n"));
+    };
+    RunStarter({kUninstall, kUninstallValue});
+    const std::string rotated = ReadFileBytes(RotatedFile());
+    ASSERT_GE(rotated.size(), start_tail.size());
+    if (past == 0) {
+      EXPECT_EQ(rotated.size(), kThreeMiB);
+      EXPECT_EQ(rotated.substr(rotated.size() - start_tail.size()), start_tail);
+      EXPECT_EQ(ReadLog().front().message, std::string("param 1->") + kUninstall);
+    } else {
+      EXPECT_EQ(rotated.size(), filled);
+      EXPECT_EQ(ReadLog().front().message, "[ START ] 2.3.6.2");
+    }
+  }
+}
+
 TEST_F(DiagnosticLog, AnUnopenableLogStillLeavesTheCallerItsStatusLine) {
   fs::create_directories(LogFile());  // a folder where the file should be
   StarterOutcome run = RunStarter({"--Dravel", "Brimvale"});

@@ -1,5 +1,6 @@
 // What wine cannot show of the time limit on a command: the system refusing
-// the command a job. And whether the command shares the starter's console.
+// the command a job, or a read that something outside the job holds open.
+// And whether the command shares the starter's console.
 #include "port/server_port.h"
 
 #include <windows.h>
@@ -18,9 +19,11 @@
 #include <vector>
 
 #include "log/diag_log.h"
+#include "log/log_text.h"
 #include "platform/handles.h"
 #include "platform/process_start.h"
 #include "platform/system_facts.h"
+#include "support/log_capture.h"
 #include "support/product_internals.h"
 #include "support/port_env.h"
 #include "support/win_test_env.h"
@@ -111,6 +114,26 @@ TEST(CommandOutOfTime, ItsWarningIsWrittenOnceTheWatchHasStopped) {
               ::testing::ElementsAre("cmd.exe /d /c netstat -ano ran out of time after 500 ms and was ended"));
   EXPECT_THAT(slow->cut_short, ::testing::IsEmpty());
   EXPECT_TRUE(test::WaitFor([] { return StandInsRunning() == 0; }));
+}
+
+// A read that something outside the command's job still holds open is
+// cancelled at the limit: the log says "read pipe error", the runtime's
+// code on a line of its own, then that the command ran out of time.
+TEST(CommandOutOfTime, AReadHeldOpenOutsideTheJobIsAReadPipeErrorWithItsCode) {
+  const test::LogCapture log;
+  const std::wstring handle_file = test::ScratchDir() + L"\\kept_output_" + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring command = L"output_keeper.exe " + std::to_wstring(::GetCurrentProcessId()) + L" \"" + handle_file + L"\"";
+  std::string output;
+  const CommandOutput outcome = ReadProgramOutput(test::TestBinDir() + L"\\output_keeper.exe", test::TestBinDir(),
+                                                  command, output, std::chrono::milliseconds(500));
+  const std::string kept = test::ReadFileBytes(handle_file);
+  if (!kept.empty()) ::CloseHandle(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(std::stoul(kept))));
+  ::DeleteFileW(handle_file.c_str());
+  ASSERT_FALSE(kept.empty()) << "the output was not handed over";
+  EXPECT_EQ(outcome, CommandOutput::kTimedOut);
+  EXPECT_THAT(log.Lines(),
+              ::testing::ElementsAre("info: read pipe error", ::testing::StartsWith("info: fread errno="),
+                                     "warning: " + log::WideToUtf8(command) + " ran out of time after 500 ms and was ended"));
 }
 
 // A starter with a console of its own lets the command share it; one

@@ -132,6 +132,20 @@ TEST(SelectPortWith, RefusedWriteFallsBackToAUsableStoredPort) {
   }
 }
 
+// Only the open form of a refused key can be staged under wine
+// (HostileMachine.ARegistryKeyThatCannotBeCreatedCostsOnlyTheStoredPort):
+// a key made and then refused, and a value that cannot be set, have their
+// lines here.
+TEST(StoredPortRefused, TheKeyInBothFormsAndTheValueHaveTheirFixedLines) {
+  test::LogCapture log;
+  LogKeyRefused(true, 5);
+  LogKeyRefused(false, 1021);
+  LogValueRefused(1018);
+  EXPECT_THAT(log.Lines(), ElementsAre("info: RegCreateKeyEx create key failed, result: 5",
+                                       "info: RegCreateKeyEx open key failed, result: 1021",
+                                       "info: RegSetKeyValue failed, result: 1018"));
+}
+
 TEST(SelectPortWith, FailuresOfTheCheckAndForeignExceptionsPassThrough) {
   FakeWorld world;
   world.listing_throws = true;

@@ -89,6 +89,8 @@ StarterOutcome StarterTest::RunStarter(const std::vector<std::string>& arguments
                          {L"STANDIN_RECORD", record_file_}};
   for (const auto& [name, value] : environment) options.environment[name] = value;
   options.error_file = error_file_;
+  options.before_start = before_start_;
+  options.on_output = on_output_;
   // Above the longest run the starter's limit allows, with room for a busy machine.
   options.time_limit_ms = 90000;
 

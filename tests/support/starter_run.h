@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -68,6 +69,10 @@ class StarterTest : public ::testing::Test {
   std::wstring starter_exe_ = StarterExe();
   // Where RunStarter sends the starter's standard error; nowhere when empty.
   std::wstring error_file_;
+  // Called with the starter's process id before it runs, when set.
+  std::function<void(std::uint32_t process_id)> before_start_;
+  // Called with its standard output so far as more of it comes, when set.
+  std::function<void(const std::string& output)> on_output_;
 };
 
 }  // namespace starter::test

@@ -97,7 +97,8 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
   std::wstring environment = BuildEnvironmentBlock(options.environment);
   std::wstring writable = command_line;
   if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), writable.data(),
-                        nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                        nullptr, nullptr, TRUE,
+                        CREATE_UNICODE_ENVIRONMENT | (options.before_start ? CREATE_SUSPENDED : 0), environment.data(),
                         nullptr, &startup, &info))
     return outcome;
   outcome.started = true;
@@ -106,12 +107,18 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
   write_end.reset();  // the child holds the only write end now
   error_file.reset();
   only_this_child.unlock();
+  if (options.before_start) {
+    options.before_start(info.dwProcessId);
+    ::ResumeThread(thread.get());
+  }
 
   std::thread reader([&] {
     char chunk[4096];
     DWORD got = 0;
-    while (::ReadFile(read_end.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0)
+    while (::ReadFile(read_end.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
       outcome.standard_output.append(chunk, got);
+      if (options.on_output) options.on_output(outcome.standard_output);
+    }
   });
   if (::WaitForSingleObject(process.get(), options.time_limit_ms) == WAIT_OBJECT_0) {
     outcome.finished = true;

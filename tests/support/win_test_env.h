@@ -41,6 +41,11 @@ struct ProcessOptions {
   std::uint32_t time_limit_ms = 60000;
   // When set, standard error goes to this file, made anew; otherwise nowhere.
   std::wstring error_file;
+  // When set, called with the process's id while it is created suspended,
+  // before it runs its first instruction.
+  std::function<void(std::uint32_t process_id)> before_start;
+  // When set, called with the output read so far each time more of it comes.
+  std::function<void(const std::string& output)> on_output;
 };
 
 // Runs `command_line` (program path quoted by the caller where needed) and

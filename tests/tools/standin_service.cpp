@@ -15,6 +15,13 @@
 //                            written in decimal (the counter is machine-wide,
 //                            so a caller can time how soon it learns of it)
 //   STANDIN_LIFETIME_MS      time from start to exit (default 120000)
+//   STANDIN_SELF_REPORT      file into which, at its start, it writes how it
+//                            was started as it sees it: "console: none" or
+//                            "console: shared", "folder: " and its current
+//                            folder (UTF-8), each line ending in "\n"
+//   STANDIN_SET_EVENT        decimal value of an inheritable event handle of
+//                            the test that ran the starter: set at once, which
+//                            it can be only when it reached this process
 //   STANDIN_REWRITE_COMMAND_LINE  right after recording, damages this process's
 //                            own command-line record as a process may after it
 //                            started: no_nul, no_nul_cut, unmapped,
@@ -30,6 +37,7 @@
 #include <winsock2.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -135,6 +143,17 @@ void WriteMarker(const std::optional<std::wstring>& path) {
   if (file) WriteAll(file.get(), "{\"connected\":true}");
 }
 
+void ReportSelf(const std::wstring& path) {
+  DWORD console_process = 0;
+  const bool console = ::GetConsoleProcessList(&console_process, 1) != 0;
+  wchar_t folder[MAX_PATH] = {};
+  ::GetCurrentDirectoryW(MAX_PATH, folder);
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file)
+    WriteAll(file.get(), std::string("console: ") + (console ? "shared" : "none") + "\nfolder: " + Utf8(folder) + "\n");
+}
+
 void StampMarker(const std::wstring& path) {
   LARGE_INTEGER now;
   ::QueryPerformanceCounter(&now);
@@ -185,6 +204,9 @@ class Listener {
 int main() {
   ULONGLONG start = ::GetTickCount64();
   if (std::optional<std::wstring> record = Environment(L"STANDIN_RECORD")) AppendRecord(*record);
+  if (std::optional<std::wstring> event = Environment(L"STANDIN_SET_EVENT"))
+    ::SetEvent(reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(std::wcstoull(event->c_str(), nullptr, 10))));
+  if (std::optional<std::wstring> report = Environment(L"STANDIN_SELF_REPORT")) ReportSelf(*report);
   const std::optional<std::wstring> marker = MarkerPath();
   if (std::optional<std::wstring> how = Environment(L"STANDIN_REWRITE_COMMAND_LINE"))
     if (!standin::RewriteOwnCommandLine(*how)) return 2;
