@@ -50,8 +50,23 @@ platform::Status WriteMarker(const std::wstring& path, std::string_view content)
 
 namespace {
 
+// What a look at the attributes of `path` found: a file or folder, nothing,
+// or no answer (`error`), such as access denied.
+enum class Presence { kPresent, kAbsent, kUnseen };
+
+Presence PresenceOf(const std::wstring& path, DWORD& error) {
+  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return Presence::kPresent;
+  error = ::GetLastError();
+  return MeansAbsent(error) ? Presence::kAbsent : Presence::kUnseen;
+}
+
 void CreateMarkerIfMissing(const std::wstring& path, std::string_view content, std::string_view name) {
-  if (IsFilePresent(path)) return;
+  DWORD error = 0;
+  const Presence presence = PresenceOf(path, error);
+  // A marker the starter cannot see is left alone, as IsFilePresent says,
+  // and the log says why it was not created.
+  if (presence == Presence::kUnseen) log::Warn(L"create {} skipped->{} GLE={}", contract::Widen(name), path, error);
+  if (presence != Presence::kAbsent) return;
   // The success line is kept for a file really written and closed, so the
   // log never claims a marker the service will not find. A file that came
   // since the test above is left alone as one found by it is.
@@ -75,9 +90,8 @@ bool MeansAbsent(const platform::SystemError& failure) {
 }
 
 bool IsFilePresent(const std::wstring& path) {
-  if (path.empty()) return false;
-  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-  return !MeansAbsent(::GetLastError());
+  DWORD error = 0;
+  return !path.empty() && PresenceOf(path, error) != Presence::kAbsent;
 }
 
 std::optional<LeftoverMarker> RemoveConnectedMarker(const std::wstring& connected_marker) {
