@@ -36,7 +36,7 @@ std::vector<std::string> LogProblems(const std::vector<std::string>& lines, cons
   std::vector<std::string> problems;
   if (lines.empty()) return problems;
   if (lines.front().rfind("info [ START ] ", 0) != 0) problems.push_back("the run's first line is not [ START ]");
-  const auto end = std::find(lines.begin(), lines.end(), "info [ END ]");
+  const auto end = std::find(lines.begin(), lines.end(), "info [ END ]\n");
   if (end == lines.end()) problems.push_back("the run has no [ END ]");
   const auto after_end = end == lines.end() ? end : end + 1;
   if (std::any_of(after_end, lines.end(), [](const std::string& line) { return !line.empty(); }))

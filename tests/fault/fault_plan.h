@@ -37,8 +37,8 @@ enum class Extent { kSample, kWhole };
 // The injected runs for `called`, function by function in its order.
 std::vector<Injection> PlanInjections(const std::vector<CalledFunction>& called, Extent extent);
 
-// What is wrong with one starter run's log lines (each "level message", the
-// blank line after "[ END ]" included as ""), given what it printed: it
+// What is wrong with one starter run's log lines (each "level message"; the
+// end line's message is "[ END ]\n", and blank lines are ""), given what it printed: it
 // starts with "[ START ]", has at most one "[ END ]" and nothing of it after
 // that, every line has a level, and its one "OUTPUT->" line (if any) is the
 // line printed. An empty log (a log that could not be opened) is whole.

@@ -71,30 +71,30 @@ TEST(FaultPlan, SampleFailsTheFirstFailureAtTheFirstAndTheLastCall) {
 const std::string kLine = R"({"Dravel":0,"Selkan":0})";
 
 TEST(FaultRunLog, AWholeRunAndAnUnopenedLogHaveNoProblems) {
-  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "info check case...", "info OUTPUT->" + kLine, "info [ END ]", ""},
+  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "info check case...", "info OUTPUT->" + kLine, "info [ END ]\n", ""},
                           kLine),
               IsEmpty());
-  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "warning x", "info [ END ]", ""}, ""), IsEmpty());
+  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "warning x", "info [ END ]\n", ""}, ""), IsEmpty());
   EXPECT_THAT(LogProblems({}, kLine), IsEmpty());
 }
 
 TEST(FaultRunLog, EachBrokenRuleIsNamed) {
-  EXPECT_THAT(LogProblems({"info check case...", "info [ END ]", ""}, ""),
+  EXPECT_THAT(LogProblems({"info check case...", "info [ END ]\n", ""}, ""),
               ElementsAre("the run's first line is not [ START ]"));
   EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "info OUTPUT->" + kLine}, kLine),
               ElementsAre("the run has no [ END ]"));
-  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "info [ END ]", "", "warning run ended at its time limit in end",
-                           "info [ END ]", ""},
+  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "info [ END ]\n", "", "warning run ended at its time limit in end",
+                           "info [ END ]\n", ""},
                           ""),
               ElementsAre("the run logged after its [ END ]"));
-  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "? [12] broken", "info [ END ]"}, ""),
+  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "? [12] broken", "info [ END ]\n"}, ""),
               ElementsAre("a line of the run is not a log line"));
-  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "info OUTPUT->" + kLine, "info OUTPUT->" + kLine, "info [ END ]"},
+  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "info OUTPUT->" + kLine, "info OUTPUT->" + kLine, "info [ END ]\n"},
                           kLine),
               ElementsAre("more than one OUTPUT-> line"));
-  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "info [ END ]"}, kLine),
+  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "info [ END ]\n"}, kLine),
               ElementsAre("the printed line has no OUTPUT-> line"));
-  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "info OUTPUT->" + kLine, "info [ END ]"}, ""),
+  EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "info OUTPUT->" + kLine, "info [ END ]\n"}, ""),
               ElementsAre("an OUTPUT-> line for a run that printed nothing"));
 }
 

@@ -13,7 +13,10 @@
 // A function with no failures is routed and counted, never failed: the ones
 // that cannot fail, and the ones that fail only when the caller misuses
 // them (a handle it does not own, a wrong size), which the documentation
-// lists and a working program never meets.
+// lists and a working program never meets. So too GetModuleHandle, asked
+// only for modules every process has loaded (ntdll, kernel32, and the
+// runtime's msvcrt), and Process32First/Next, whose snapshot is a copy
+// taken at once that always holds the calling process.
 #include <windows.h>
 
 #include <winsock2.h>
@@ -127,11 +130,11 @@ using GetTcp6TableFn = ULONG(WINAPI*)(PMIB_TCP6TABLE, PULONG, BOOL);
   F(kernel32.dll, GetFileInformationByHandle, 0, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_INVALID_FUNCTION))    \
   F(kernel32.dll, GetFileInformationByHandleEx, 0, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_INVALID_PARAMETER)) \
   F(kernel32.dll, GetFileSizeEx, 0, kLastError, E(ERROR_ACCESS_DENIED))                                           \
-  F(kernel32.dll, GetFileType, FILE_TYPE_UNKNOWN, kLastError, E(ERROR_INVALID_HANDLE))                            \
-  F(kernel32.dll, GetHandleInformation, 0, kLastError, E(ERROR_INVALID_HANDLE))                                   \
+  F(kernel32.dll, GetFileType, 0, kNone, )                                                                        \
+  F(kernel32.dll, GetHandleInformation, 0, kNone, )                                                               \
   F(kernel32.dll, GetLastError, 0, kNone, )                                                                       \
-  F(kernel32.dll, GetModuleHandleA, 0, kLastError, E(ERROR_MOD_NOT_FOUND))                                        \
-  F(kernel32.dll, GetModuleHandleW, 0, kLastError, E(ERROR_MOD_NOT_FOUND))                                        \
+  F(kernel32.dll, GetModuleHandleA, 0, kNone, )                                                                   \
+  F(kernel32.dll, GetModuleHandleW, 0, kNone, )                                                                   \
   F(kernel32.dll, GetProcAddress, 0, kLastError, E(ERROR_PROC_NOT_FOUND))                                         \
   F(kernel32.dll, GetProcessAffinityMask, 0, kLastError, E(ERROR_ACCESS_DENIED))                                  \
   F(kernel32.dll, GetProcessTimes, 0, kLastError, E(ERROR_ACCESS_DENIED))                                         \
@@ -160,8 +163,8 @@ using GetTcp6TableFn = ULONG(WINAPI*)(PMIB_TCP6TABLE, PULONG, BOOL);
   F(kernel32.dll, OpenProcess, 0, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_INVALID_PARAMETER))                  \
   F(kernel32.dll, OpenThread, 0, kLastError, E(ERROR_ACCESS_DENIED))                                              \
   F(kernel32.dll, OutputDebugStringA, 0, kNone, )                                                                 \
-  F(kernel32.dll, Process32FirstW, 0, kLastError, E(ERROR_NO_MORE_FILES))                                         \
-  F(kernel32.dll, Process32NextW, 0, kLastError, E(ERROR_NO_MORE_FILES))                                          \
+  F(kernel32.dll, Process32FirstW, 0, kNone, )                                                                    \
+  F(kernel32.dll, Process32NextW, 0, kNone, )                                                                     \
   F(kernel32.dll, QueryFullProcessImageNameW, 0, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_GEN_FAILURE))         \
   F(kernel32.dll, QueryPerformanceCounter, 0, kNone, )                                                            \
   F(kernel32.dll, QueryPerformanceFrequency, 0, kNone, )                                                          \
