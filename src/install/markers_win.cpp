@@ -1,5 +1,6 @@
 #include "install/markers.h"
 
+#include <optional>
 #include <string_view>
 
 #include "log/diag_log.h"
@@ -41,11 +42,21 @@ platform::Status WriteMarker(const std::wstring& path, std::string_view content)
                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return platform::LastError("CreateFileW");
   DWORD written = 0;
+  std::optional<platform::SystemError> failed;
   if (!::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr))
-    return platform::LastError("WriteFile");
-  if (written != content.size()) return platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
-  if (!::CloseHandle(file.release())) return platform::LastError("CloseHandle");
-  return {};
+    failed = platform::LastError("WriteFile");
+  else if (written != content.size())
+    failed = platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
+  if (!failed) {
+    if (!::CloseHandle(file.release())) return platform::LastError("CloseHandle");
+    return {};
+  }
+  // A marker this run created and could not fill goes again: left empty or
+  // short, it would count as present, and no later run would write it. One
+  // that cannot go stays; the write's failure is what the caller logs.
+  file.reset();
+  static_cast<void>(platform::RemoveFile(path));
+  return *failed;
 }
 
 namespace {
