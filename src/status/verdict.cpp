@@ -54,6 +54,7 @@ std::optional<std::string> FailedCheck(const Observations& seen) {
   });
   if (foreign != seen.listeners.end())
     return fmt::format("port {} is held by process {}, which is no Vantic service", *port, foreign->owner_id);
+  if (seen.ConnectedMarker().unreadable) return Missing(contract::kConnectedMarker.name, seen.ConnectedMarker());
   if (!seen.ConnectedMarker().present) return std::string(contract::kConnectedMarkerMissing);
   if (!WrittenByARunningService(seen.ConnectedMarker(), seen.services))
     return fmt::format("{} (the one there is older than every running service)", contract::kConnectedMarkerMissing);

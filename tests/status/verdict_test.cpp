@@ -75,6 +75,12 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
        State::kNotReady, 1, "port not LISTENING (only IPv6 listens on 9673, which the starter does not count)"},
       {"another program on IPv6 beside the service on IPv4",
        [](Observations& s) { s.listeners = {{4242, false}, {777, true}}; }, State::kReady, 0, ""},
+      {"marker unreadable",
+       [](Observations& s) {
+         s.ConnectedMarker() = {};
+         s.ConnectedMarker().unreadable = platform::SystemError{"GetFileAttributesExW", 32};
+       },
+       State::kNotReady, 1, "WsClientConnected.json cannot be read: GetFileAttributesExW GLE=32"},
       {"no marker", [](Observations& s) { s.ConnectedMarker() = {}; }, State::kNotReady, 1,
        "WsClientConnected.json not Exist"},
       {"a leftover marker", [](Observations& s) { s.ConnectedMarker() = Present(kServiceStart - kSecond); },
