@@ -32,4 +32,17 @@ function(starter_program target description)
     BYPRODUCTS ${CMAKE_BINARY_DIR}/${target}.exe.debug
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     VERBATIM)
+
+  # Its test build (tests/fault): the same sources and flags, entered through
+  # the fault injector, which routes its system calls; never shipped. It
+  # keeps the program's file name, in a folder of its own.
+  if(STARTER_TESTS)
+    add_executable(${target}_fault ${ARGN} ${PROJECT_SOURCE_DIR}/src/platform/hardened_entry_win.cpp
+      ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+    target_link_libraries(${target}_fault PRIVATE starter_win fault_injector)
+    target_link_options(${target}_fault PRIVATE LINKER:-e,_FaultEntry LINKER:--no-seh
+      LINKER:--wrap=main LINKER:--wrap=mainCRTStartup)
+    set_target_properties(${target}_fault PROPERTIES OUTPUT_NAME ${target}
+      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/bin/fault)
+  endif()
 endfunction()

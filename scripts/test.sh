@@ -76,19 +76,28 @@ stream() {
 # beside one that runs the rest of the 32-bit suite and then the suite for
 # 64-bit Windows.
 waiting='^(RunModes|RunLimitRun|LeftoverMarkerRun|HostileMachine)\.'
+# The fault injector's sample (tests/fault) runs under wine 8 only, in a
+# stream of its own once wine 8's suites are done: about three minutes of
+# runs that each fail one system call.
+fault='FaultMatrix\.'
 emulator() {
   local name=$1 shows32=$2 shows64=$3; shift 3
   stream "$name-waiting" win32 "$shows32" -R "$waiting" "$@" >"build/test-logs/$name-waiting.log" 2>&1 &
   local waiting_pid=$! failed=0
   {
-    stream "$name" win32 "$shows32" -E "$waiting" "$@" || failed=1
+    stream "$name" win32 "$shows32" -E "$waiting|$fault" "$@" || failed=1
     stream "$name-win64" win64 "$shows64" -R '^(Wow64Prefix|SystemCapabilities)\.' "$@" || failed=1
   } >"build/test-logs/$name.log" 2>&1
   wait $waiting_pid || failed=1
   return $failed
 }
 
-emulator wine8 none none &
+{
+  failed=0
+  emulator wine8 none none || failed=1
+  stream wine8-fault win32 none -R "$fault" >build/test-logs/wine8-fault.log 2>&1 || failed=1
+  exit $failed
+} &
 streams+=($!)
 {
   tail --pid=$prepare_pid -f /dev/null
@@ -107,7 +116,8 @@ for i in 0 1; do
   name=$([ "$i" = 0 ] && echo wine8 || echo wine10)
   status=0
   wait "${streams[$i]}" || status=$?
-  for log in "build/test-logs/$name-location.log" "build/test-logs/$name.log" "build/test-logs/$name-waiting.log"; do
+  for log in "build/test-logs/$name-location.log" "build/test-logs/$name.log" "build/test-logs/$name-waiting.log" \
+    "build/test-logs/$name-fault.log"; do
     [ -f "$log" ] || continue
     echo "== Windows suites under $name ($log):"
     cat "$log"

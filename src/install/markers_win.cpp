@@ -1,5 +1,6 @@
 #include "install/markers.h"
 
+#include <optional>
 #include <string_view>
 
 #include "log/diag_log.h"
@@ -41,17 +42,42 @@ platform::Status WriteMarker(const std::wstring& path, std::string_view content)
                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return platform::LastError("CreateFileW");
   DWORD written = 0;
+  std::optional<platform::SystemError> failed;
   if (!::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr))
-    return platform::LastError("WriteFile");
-  if (written != content.size()) return platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
-  if (!::CloseHandle(file.release())) return platform::LastError("CloseHandle");
-  return {};
+    failed = platform::LastError("WriteFile");
+  else if (written != content.size())
+    failed = platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
+  if (!failed) {
+    if (!::CloseHandle(file.release())) return platform::LastError("CloseHandle");
+    return {};
+  }
+  // A marker this run created and could not fill goes again: left empty or
+  // short, it would count as present, and no later run would write it. One
+  // that cannot go stays; the write's failure is what the caller logs.
+  file.reset();
+  static_cast<void>(platform::RemoveFile(path));
+  return *failed;
 }
 
 namespace {
 
+// What a look at the attributes of `path` found: a file or folder, nothing,
+// or no answer (`error`), such as access denied.
+enum class Presence { kPresent, kAbsent, kUnseen };
+
+Presence PresenceOf(const std::wstring& path, DWORD& error) {
+  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return Presence::kPresent;
+  error = ::GetLastError();
+  return MeansAbsent(error) ? Presence::kAbsent : Presence::kUnseen;
+}
+
 void CreateMarkerIfMissing(const std::wstring& path, std::string_view content, std::string_view name) {
-  if (IsFilePresent(path)) return;
+  DWORD error = 0;
+  const Presence presence = PresenceOf(path, error);
+  // A marker the starter cannot see is left alone, as IsFilePresent says,
+  // and the log says why it was not created.
+  if (presence == Presence::kUnseen) log::Warn(L"create {} skipped->{} GLE={}", contract::Widen(name), path, error);
+  if (presence != Presence::kAbsent) return;
   // The success line is kept for a file really written and closed, so the
   // log never claims a marker the service will not find. A file that came
   // since the test above is left alone as one found by it is.
@@ -75,9 +101,8 @@ bool MeansAbsent(const platform::SystemError& failure) {
 }
 
 bool IsFilePresent(const std::wstring& path) {
-  if (path.empty()) return false;
-  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-  return !MeansAbsent(::GetLastError());
+  DWORD error = 0;
+  return !path.empty() && PresenceOf(path, error) != Presence::kAbsent;
 }
 
 std::optional<LeftoverMarker> RemoveConnectedMarker(const std::wstring& connected_marker) {

@@ -25,12 +25,21 @@ std::optional<Verdict> NotInstalled(const Observations& seen) {
   return std::nullopt;
 }
 
+// Whether reading the stored port failed; a key or value that is not there
+// (ERROR_FILE_NOT_FOUND) is a port not stored.
+bool IsUnread(const StoredPort& stored) {
+  constexpr std::uint32_t kNotThere = 2;
+  return stored.unread && !(stored.unread->space == platform::ErrorSpace::kWin32 && stored.unread->code == kNotThere);
+}
+
 // "port not LISTENING" with what the report found.
 std::string NotListening(const std::string& found) { return fmt::format("{} ({})", contract::kPortNotListening, found); }
 
 // The first check of a running service that fails, in the starter's words.
 std::optional<std::string> FailedCheck(const Observations& seen) {
   const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
+  if (IsUnread(seen.port_64bit_view))
+    return NotListening("ServerPort cannot be read: " + Describe(*seen.port_64bit_view.unread));
   if (!port || !contract::IsServicePort(*port)) {
     return NotListening(
         fmt::format("ServerPort holds no port of {}..{}", contract::kFirstServicePort, contract::kLastServicePort));
@@ -46,6 +55,7 @@ std::optional<std::string> FailedCheck(const Observations& seen) {
     return port::HolderWords(static_cast<std::uint16_t>(*port), holding);
   if (holding.holder == port::PortHolding::Holder::kNobody)
     return NotListening(fmt::format("what listened on {} has ended", *port));
+  if (seen.ConnectedMarker().unreadable) return Missing(contract::kConnectedMarker.name, seen.ConnectedMarker());
   if (!seen.ConnectedMarker().present) return std::string(contract::kConnectedMarkerMissing);
   if (!WrittenByARunningService(seen.ConnectedMarker(), seen.services))
     return fmt::format("{} (the one there is older than every running service)", contract::kConnectedMarkerMissing);

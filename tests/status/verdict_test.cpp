@@ -67,6 +67,12 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
        "the running processes cannot be read: OpenProcess GLE=5"},
       {"no port stored", [](Observations& s) { s.port_64bit_view = {}; }, State::kNotReady, 1,
        "port not LISTENING (ServerPort holds no port of 9673..9700)"},
+      {"no key for the port",
+       [](Observations& s) { s.port_64bit_view = {std::nullopt, platform::SystemError{"RegOpenKeyExW", 2}}; },
+       State::kNotReady, 1, "port not LISTENING (ServerPort holds no port of 9673..9700)"},
+      {"stored port unreadable",
+       [](Observations& s) { s.port_64bit_view = {std::nullopt, platform::SystemError{"RegOpenKeyExW", 5}}; },
+       State::kNotReady, 1, "port not LISTENING (ServerPort cannot be read: RegOpenKeyExW GLE=5)"},
       {"nothing listens", [](Observations& s) { s.listeners.clear(); }, State::kNotReady, 1,
        "port not LISTENING (nothing listens on 9673)"},
       {"another program listens", [](Observations& s) { s.listeners = {{777, false}}; s.owner_looks = Other(777); },
@@ -99,6 +105,12 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
        State::kNotReady, 1, "port not LISTENING (only IPv6 listens on 9673, which the starter does not count)"},
       {"another program on IPv6 beside the service on IPv4",
        [](Observations& s) { s.listeners = {{4242, false}, {777, true}}; }, State::kReady, 0, ""},
+      {"marker unreadable",
+       [](Observations& s) {
+         s.ConnectedMarker() = {};
+         s.ConnectedMarker().unreadable = platform::SystemError{"GetFileAttributesExW", 32};
+       },
+       State::kNotReady, 1, "WsClientConnected.json cannot be read: GetFileAttributesExW GLE=32"},
       {"no marker", [](Observations& s) { s.ConnectedMarker() = {}; }, State::kNotReady, 1,
        "WsClientConnected.json not Exist"},
       {"a leftover marker", [](Observations& s) { s.ConnectedMarker() = Present(kServiceStart - kSecond); },
