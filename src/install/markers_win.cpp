@@ -43,10 +43,11 @@ platform::Status WriteMarker(const std::wstring& path, std::string_view content)
   if (!file) return platform::LastError("CreateFileW");
   DWORD written = 0;
   std::optional<platform::SystemError> failed;
-  if (!::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr))
+  if (!::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr)) {
     failed = platform::LastError("WriteFile");
-  else if (written != content.size())
+  } else if (written != content.size()) {
     failed = platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
+  }
   if (!failed) {
     if (!::CloseHandle(file.release())) return platform::LastError("CloseHandle");
     return {};
