@@ -82,7 +82,7 @@ TEST_F(FaultInjector, FailsTheChosenCallWithTheChosenFailureOnceOrFromThenOn) {
   EXPECT_THAT(missing.standard_output, HasSubstr("ServerPort        not set"));
   EXPECT_THAT(missing.standard_output, Not(HasSubstr("9680")));
 
-  // A spec the table does not know ends the run before anything else.
+  // An order the table does not know ends the run before anything else.
   const ProcessOutcome unknown = RunFaultStatus(L"", fault::Injection{"RegOpenKeyExW", 1, "ERROR_NO_SUCH_CODE"});
   EXPECT_EQ(unknown.exit_code, 0xFAu);
   EXPECT_THAT(unknown.standard_output, IsEmpty());

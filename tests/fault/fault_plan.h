@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fault/fault_spec.h"
+#include "fault/fault_order.h"
 
 namespace starter::fault {
 
@@ -17,15 +17,15 @@ struct CalledFunction {
   std::vector<std::string> failures;
 };
 
-// One injected run: the owned form of a FaultSpec.
+// One injected run: the owned form of a FaultOrder.
 struct Injection {
   std::string function;
   std::uint32_t call = 0;
   std::string failure;
   bool from = false;
 
-  FaultSpec Spec() const { return {function, call, failure, from}; }
-  std::string Name() const { return FormatFaultSpec(Spec()); }
+  FaultOrder Order() const { return {function, call, failure, from}; }
+  std::string Name() const { return FormatFaultOrder(Order()); }
 };
 
 // How much of the matrix is run for each function a counting run called.

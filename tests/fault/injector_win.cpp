@@ -9,11 +9,11 @@
 // runtime starts (the runtime's own start is left alone: it cannot answer a
 // failure, and no product code runs in it).
 //
-//   STARTER_FAULT=Function:N:FAILURE[:from]   see fault_spec.h
+//   STARTER_FAULT=Function:N:FAILURE[:from]   see fault_order.h
 //   STARTER_FAULT_COUNT=<file>                each row's calls and routing (CountFile)
 //
-// A spec that names no row or no failure of its row ends the process at once
-// with exit code kBadSpecExit, so a driver's typo never reads as a passing run.
+// An order that names no row or no failure of its row ends the process at once
+// with exit code kBadOrderExit, so a driver's typo never reads as a passing run.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -22,7 +22,7 @@
 #include <type_traits>
 
 #include "fault/fault_catalogue.h"
-#include "fault/fault_spec.h"
+#include "fault/fault_order.h"
 
 extern "C" int __real_main(int argc, char** argv, char** environment);
 extern "C" int __real_mainCRTStartup();
@@ -31,7 +31,7 @@ extern "C" int HardenedEntry();
 namespace starter::fault {
 namespace {
 
-constexpr UINT kBadSpecExit = 0xFA;
+constexpr UINT kBadOrderExit = 0xFA;
 
 // Plain data only: this runs before the runtime's initialisers, which would
 // reset anything that has a constructor.
@@ -39,10 +39,10 @@ void* real_functions[kRowCount];
 CountFile local_counts;
 CountFile* counts = &local_counts;
 volatile long armed = 0;
-char spec_text[256];
-std::optional<FaultSpec> spec;
-int spec_row = -1;
-const Failure* spec_failure = nullptr;
+char order_text[256];
+std::optional<FaultOrder> order;
+int order_row = -1;
+const Failure* order_failure = nullptr;
 decltype(&::SetLastError) set_last_error = nullptr;
 decltype(&::_errno) errno_location = nullptr;
 decltype(&::GetModuleHandleA) get_module_handle = nullptr;
@@ -54,16 +54,16 @@ decltype(&::vfwprintf) msvcrt_vfwprintf = nullptr;
 bool Fails(int row) {
   if (!armed) return false;
   const long call = ::InterlockedIncrement(&counts->calls[row]);
-  return row == spec_row && Fires(*spec, static_cast<std::uint32_t>(call));
+  return row == order_row && Fires(*order, static_cast<std::uint32_t>(call));
 }
 
 // The chosen failure's answer, in the function's return type.
 template <typename Result>
 Result Answer(int row) {
   const Row& entry = RowAt(row);
-  if (entry.space == Space::kLastError) set_last_error(static_cast<DWORD>(spec_failure->code));
-  if (entry.space == Space::kErrno) *errno_location() = static_cast<int>(spec_failure->code);
-  const long value = entry.space == Space::kReturned ? spec_failure->code : entry.value;
+  if (entry.space == Space::kLastError) set_last_error(static_cast<DWORD>(order_failure->code));
+  if (entry.space == Space::kErrno) *errno_location() = static_cast<int>(order_failure->code);
+  const long value = entry.space == Space::kReturned ? order_failure->code : entry.value;
   if constexpr (std::is_void_v<Result>) {
     return;
   } else if constexpr (std::is_pointer_v<Result>) {
@@ -223,13 +223,13 @@ void MapCounts(const wchar_t* path) {
   if (view) counts = static_cast<CountFile*>(view);
 }
 
-void ReadSpec() {
-  const DWORD length = ::GetEnvironmentVariableA("STARTER_FAULT", spec_text, sizeof(spec_text));
+void ReadOrder() {
+  const DWORD length = ::GetEnvironmentVariableA("STARTER_FAULT", order_text, sizeof(order_text));
   if (length == 0) return;
-  spec = length < sizeof(spec_text) ? ParseFaultSpec(std::string_view(spec_text, length)) : std::nullopt;
-  spec_row = spec ? RowNamed(spec->function) : -1;
-  spec_failure = spec_row >= 0 ? FailureNamed(RowAt(spec_row), spec->failure) : nullptr;
-  if (!spec_failure) ::ExitProcess(kBadSpecExit);
+  order = length < sizeof(order_text) ? ParseFaultOrder(std::string_view(order_text, length)) : std::nullopt;
+  order_row = order ? RowNamed(order->function) : -1;
+  order_failure = order_row >= 0 ? FailureNamed(RowAt(order_row), order->failure) : nullptr;
+  if (!order_failure) ::ExitProcess(kBadOrderExit);
 }
 
 void Install() {
@@ -244,7 +244,7 @@ void Install() {
   wchar_t count_path[MAX_PATH];
   const DWORD length = ::GetEnvironmentVariableW(L"STARTER_FAULT_COUNT", count_path, MAX_PATH);
   if (length > 0 && length < MAX_PATH) MapCounts(count_path);
-  ReadSpec();
+  ReadOrder();
   RouteImports();
 }
 

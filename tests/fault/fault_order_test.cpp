@@ -1,9 +1,9 @@
-// The injector's spec, the driver's plan and its reading of a run's log.
+// The injector's order, the driver's plan and its reading of a run's log.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "fault/fault_plan.h"
-#include "fault/fault_spec.h"
+#include "fault/fault_order.h"
 
 namespace starter::fault {
 namespace {
@@ -11,31 +11,31 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-TEST(FaultSpecText, NamesFunctionCallFailureAndWhetherItStays) {
-  const std::optional<FaultSpec> once = ParseFaultSpec("CreateFileW:3:ERROR_SHARING_VIOLATION");
+TEST(FaultOrderText, NamesFunctionCallFailureAndWhetherItStays) {
+  const std::optional<FaultOrder> once = ParseFaultOrder("CreateFileW:3:ERROR_SHARING_VIOLATION");
   ASSERT_TRUE(once.has_value());
   EXPECT_EQ(once->function, "CreateFileW");
   EXPECT_EQ(once->call, 3u);
   EXPECT_EQ(once->failure, "ERROR_SHARING_VIOLATION");
   EXPECT_FALSE(once->from);
-  const std::optional<FaultSpec> stays = ParseFaultSpec("malloc:12:ENOMEM:from");
+  const std::optional<FaultOrder> stays = ParseFaultOrder("malloc:12:ENOMEM:from");
   ASSERT_TRUE(stays.has_value());
   EXPECT_TRUE(stays->from);
-  EXPECT_EQ(FormatFaultSpec(*stays), "malloc:12:ENOMEM:from");
-  EXPECT_EQ(FormatFaultSpec(*once), "CreateFileW:3:ERROR_SHARING_VIOLATION");
+  EXPECT_EQ(FormatFaultOrder(*stays), "malloc:12:ENOMEM:from");
+  EXPECT_EQ(FormatFaultOrder(*once), "CreateFileW:3:ERROR_SHARING_VIOLATION");
 }
 
-TEST(FaultSpecText, AnythingElseIsNoSpec) {
+TEST(FaultOrderText, AnythingElseIsNoOrder) {
   for (const char* text : {"", "CreateFileW", "CreateFileW:3", "CreateFileW:0:ERROR_ACCESS_DENIED",
                            "CreateFileW:x:ERROR_ACCESS_DENIED", "CreateFileW:3x:ERROR_ACCESS_DENIED",
                            ":3:ERROR_ACCESS_DENIED", "CreateFileW:3:", "CreateFileW:3:E:always",
                            "CreateFileW:3:E:from:more", "CreateFileW:-1:E", "CreateFileW:99999999999:E"})
-    EXPECT_FALSE(ParseFaultSpec(text).has_value()) << text;
+    EXPECT_FALSE(ParseFaultOrder(text).has_value()) << text;
 }
 
-TEST(FaultSpecText, OnceFailsOnlyItsCallFromFailsEveryLaterOne) {
-  const FaultSpec once{"ReadFile", 2, "ERROR_LOCK_VIOLATION", false};
-  const FaultSpec stays{"ReadFile", 2, "ERROR_LOCK_VIOLATION", true};
+TEST(FaultOrderText, OnceFailsOnlyItsCallFromFailsEveryLaterOne) {
+  const FaultOrder once{"ReadFile", 2, "ERROR_LOCK_VIOLATION", false};
+  const FaultOrder stays{"ReadFile", 2, "ERROR_LOCK_VIOLATION", true};
   EXPECT_FALSE(Fires(once, 1));
   EXPECT_TRUE(Fires(once, 2));
   EXPECT_FALSE(Fires(once, 3));
