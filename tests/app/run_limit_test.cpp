@@ -219,7 +219,7 @@ std::size_t CountOf(const std::vector<std::string>& lines, const std::string& li
 // Only something like exhausted memory, or a thread that cannot be created,
 // escapes a stage: the caller still reads its mode's timeout line, once,
 // and the log has that line and one end.
-TEST(RunToItsEnd, AStageThatThrowsStillGivesTheCallerItsModesTimeoutLine) {
+TEST(RunToItsEnd, OwesTheCallerItsModesTimeoutLineOnlyWhenNoneWasPrinted) {
   struct Case {
     contract::CallerMode mode;
     std::vector<std::string> printed;
@@ -249,18 +249,17 @@ TEST(RunToItsEnd, AStageThatThrowsStillGivesTheCallerItsModesTimeoutLine) {
   EXPECT_TRUE(RunToItsEnd(contract::CallerMode::kPort, line, end, no_thread));
   EXPECT_THAT(output.lines, ElementsAre(R"({"Dravel":1,"Selkan":0})"));
   EXPECT_THAT(log.Lines().front(), ::testing::StartsWith("warning: run ended early: "));
-}
 
-// A run that printed its line ends with the end line alone.
-TEST(RunToItsEnd, ARunThatPrintedItsLineOwesOnlyItsEnd) {
-  test::LogCapture log;
-  Output output;
-  StatusLineOnce line(output);
-  RunEnd end;
-  EXPECT_TRUE(RunToItsEnd(contract::CallerMode::kPort, line, end, [&] { line.Print(kSuccessLine); }));
-  EXPECT_THAT(output.lines, ElementsAre(kSuccessLine));
-  EXPECT_THAT(log.Lines(), ElementsAre("info: [ END ]\n"));
-  EXPECT_EQ(end.owner(), RunEnd::Owner::kRun);
+  // A run that printed its line ends with the end line alone.
+  test::LogCapture printed_log;
+  Output printed_output;
+  StatusLineOnce printed_line(printed_output);
+  RunEnd printed_end;
+  EXPECT_TRUE(RunToItsEnd(contract::CallerMode::kPort, printed_line, printed_end,
+                          [&] { printed_line.Print(kSuccessLine); }));
+  EXPECT_THAT(printed_output.lines, ElementsAre(kSuccessLine));
+  EXPECT_THAT(printed_log.Lines(), ElementsAre("info: [ END ]\n"));
+  EXPECT_EQ(printed_end.owner(), RunEnd::Owner::kRun);
 }
 
 // The run and its limit meet at the end, in each order: one of them writes
