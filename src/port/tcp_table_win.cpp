@@ -121,7 +121,7 @@ platform::Expected<std::vector<PortListener>> MachineHolderSteps::Listeners(std:
 }
 
 OwnerLooks MachineHolderSteps::LookAt(const std::vector<std::uint32_t>& process_ids) {
-  return process_ids.empty() ? OwnerLooks() : service::LookAtProcesses(process_ids);
+  return service::LookAtProcesses(process_ids);
 }
 
 }  // namespace starter::port

@@ -118,6 +118,7 @@ std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id) {
 
 std::map<std::uint32_t, ProcessLook> LookAtProcesses(const std::vector<std::uint32_t>& ids) {
   std::map<std::uint32_t, ProcessLook> looks;
+  if (ids.empty()) return looks;  // no walk of the list for nobody
   for (std::uint32_t id : ids) looks[id];  // cannot tell, until the list says more
   const platform::Expected<std::vector<platform::ProcessEntry>> processes = platform::ListProcesses();
   if (!processes.ok()) {
