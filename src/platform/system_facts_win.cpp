@@ -1,5 +1,6 @@
 #include "platform/system_facts.h"
 
+#include <process.h>
 #include <tlhelp32.h>
 
 #include "platform/handles.h"
@@ -12,6 +13,12 @@ Expected<UniqueHandle> OwnThreadHandle(DWORD access) {
                          FALSE, 0))
     return LastError("DuplicateHandle");
   return thread;
+}
+
+Expected<UniqueHandle> StartThread(ThreadEntry entry, void* argument) {
+  const auto thread = ::_beginthreadex(nullptr, 0, entry, argument, 0, nullptr);
+  if (thread == 0) return ErrnoError("_beginthreadex");
+  return UniqueHandle(reinterpret_cast<HANDLE>(thread));
 }
 
 Expected<std::vector<ProcessEntry>> ListProcesses() {
