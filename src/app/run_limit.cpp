@@ -87,6 +87,25 @@ std::vector<EndLine> LimitLogLines(const LimitRecord& record) {
   return lines;
 }
 
+namespace {
+
+// The run's last lines when memory for them was refused, made on the stack:
+// the run still reads as complete in the log, and says why its lines differ.
+void WriteLastLinesUnallocated(const char* what, std::string_view printed) {
+  char text[512];
+  std::snprintf(text, sizeof(text), "run ended without memory for its last lines: %s", what);
+  log::Write(log::Level::kWarn, text);
+  if (!printed.empty()) {
+    std::snprintf(text, sizeof(text), "%.*s%.*s", static_cast<int>(contract::kPrintedWords.size()),
+                  contract::kPrintedWords.data(), static_cast<int>(printed.size()), printed.data());
+    log::Write(log::Level::kInfo, text);
+  }
+  std::snprintf(text, sizeof(text), "%.*s\n", static_cast<int>(contract::kEndWords.size()), contract::kEndWords.data());
+  log::Write(log::Level::kInfo, text);
+}
+
+}  // namespace
+
 bool RunToItsEnd(contract::CallerMode mode, StatusLineOnce& line, RunEnd& end, const std::function<void()>& stages) {
   // What a stage threw, kept without allocating: it may have been
   // std::bad_alloc.
@@ -104,11 +123,10 @@ bool RunToItsEnd(contract::CallerMode mode, StatusLineOnce& line, RunEnd& end, c
   try {
     for (const EndLine& last : EndLogLines(ended_early ? std::string("run ended early: ") + thrown : "", printed))
       log::Write(last.level, last.text);
-    log::Flush();
-  } catch (const std::exception&) {
-    // Out of memory for the log's lines: the caller has its line, and only
-    // these lines are lost, as any line of a log that cannot write is.
+  } catch (const std::exception& error) {
+    WriteLastLinesUnallocated(error.what(), printed);
   }
+  log::Flush();
   return true;
 }
 

@@ -79,11 +79,12 @@ inline NtdllFunctions LookUpAll() {
 
 }  // namespace ntdll_lookup
 
-// Looked up on the first call, shared by every later one.
-inline const NtdllFunctions& Ntdll() {
-  static const NtdllFunctions functions = ntdll_lookup::LookUpAll();
-  return functions;
-}
+// Looked up once, as the runtime starts, before main. A local static looked
+// up on first use would start the threads library's once-object for its
+// guard there, whose allocation winpthreads never checks: a machine out of
+// memory at that moment crashed the program.
+inline const NtdllFunctions kNtdllFunctions = ntdll_lookup::LookUpAll();
+inline const NtdllFunctions& Ntdll() { return kNtdllFunctions; }
 
 // A failed ntdll call and its NTSTATUS, as the thin helpers return it.
 inline SystemError NtStatusError(const char* call, LONG status) {
