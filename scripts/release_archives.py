@@ -169,6 +169,10 @@ def main(build, version, dist, programs=None):
         check_program(programs / program, build / f"{program}.debug", version)
     top = f"zephra_vantic-{version}-win32"
     debug_top = f"{top}-debug"
+    # Signed programs are described with their unsigned bytes too.
+    sbom = release_sbom.document_text(
+        build, top, version, epoch,
+        {p: ((programs / p).read_bytes(), (build / p).read_bytes() if programs != build else None) for p in PROGRAMS})
     archives = {
         dist / f"{top}.zip": programs_archive(programs, top),
         dist / f"{debug_top}.zip": {f"{debug_top}/{p}.debug": (build / f"{p}.debug").read_bytes() for p in PROGRAMS},
@@ -176,12 +180,9 @@ def main(build, version, dist, programs=None):
     dist.mkdir(parents=True, exist_ok=True)
     for path, entries in archives.items():
         write_zip(path, entries, epoch)
-    # Signed programs are described with their unsigned bytes too.
-    sbom = dist / f"{top}.spdx.json"
-    release_sbom.write(sbom, build, top, version, epoch,
-                       {p: ((programs / p).read_bytes(), (build / p).read_bytes() if programs != build else None)
-                        for p in PROGRAMS})
-    (dist / "SHA256SUMS").write_text(sha256sums([*archives, sbom]))
+    sbom_path = dist / f"{top}.spdx.json"
+    sbom_path.write_text(sbom)
+    (dist / "SHA256SUMS").write_text(sha256sums([*archives, sbom_path]))
 
 
 def align(programs):

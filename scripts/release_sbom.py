@@ -290,8 +290,8 @@ def document(release, programs, used, details, distro):
     }
 
 
-def write(path, build, top, version, epoch, programs):
-    """Writes the document of a release built in build/ to path; programs as
+def document_text(build, top, version, epoch, programs):
+    """The document of a release built in build/, as JSON text; programs as
     document() takes them."""
     commit = subprocess.run(["git", "-C", str(REPO), "rev-parse", "HEAD"], check=True,
                             capture_output=True, text=True).stdout.strip()
@@ -299,7 +299,7 @@ def write(path, build, top, version, epoch, programs):
     details = {p: installed(p) for packages in used.values() for p in packages}
     release = Release(top, version, commit, f"Organization: {company()}", timestamp(epoch))
     sbom = document(release, programs, used, details, distribution())
-    path.write_text(json.dumps(sbom, indent=2, sort_keys=True) + "\n")
+    return json.dumps(sbom, indent=2, sort_keys=True) + "\n"
 
 
 def document_problems(sbom, licence_problems):
