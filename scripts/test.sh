@@ -76,12 +76,14 @@ stream() {
 # beside one that runs the rest of the 32-bit suite and then the suite for
 # 64-bit Windows.
 waiting='^(RunModes|RunLimitRun|LeftoverMarkerRun|HostileMachine|CannotTellRun)\.'
-# The fault injector's sample (tests/fault) runs under each emulator in a
-# stream of its own once that emulator's suites are done: runs that each
-# fail one system call, the same calls reaching different code under each
-# (the runtime's call counts differ). Its summary lines ("fault matrix ...")
-# need the verbose output.
+# The fault injector's sample (tests/fault) runs under each emulator once
+# that emulator's suites are done: runs that each fail one system call, the
+# same calls reaching different code under each (the runtime's call counts
+# differ), in two streams side by side, the scenarios whose runs are mostly
+# waits (their failures wait out the wait) beside the others. Its summary
+# lines ("fault matrix ...") need the verbose output.
 fault='FaultMatrix\.'
+fault_waiting='FaultMatrix\..*/(OtherListenerPort|NeverConnectsNoArgument|ReadyServiceProcessAndFile)$'
 emulator() {
   local name=$1 shows32=$2 shows64=$3; shift 3
   stream "$name-waiting" win32 "$shows32" -R "$waiting" "$@" >"build/test-logs/$name-waiting.log" 2>&1 &
@@ -94,10 +96,22 @@ emulator() {
   return $failed
 }
 
+# The fault sample under one emulator, in its two streams.
+faults() {
+  local name=$1 shows=$2; shift 2
+  stream "$name-fault-waiting" win32 "$shows" '-V -R' "$fault_waiting" "$@" \
+    >"build/test-logs/$name-fault-waiting.log" 2>&1 &
+  local waiting_pid=$! failed=0
+  stream "$name-fault" win32 "$shows" "-V -R $fault -E" "$fault_waiting" "$@" >"build/test-logs/$name-fault.log" 2>&1 ||
+    failed=1
+  wait $waiting_pid || failed=1
+  return $failed
+}
+
 {
   failed=0
   emulator wine8 none none || failed=1
-  stream wine8-fault win32 none '-V -R' "$fault" >build/test-logs/wine8-fault.log 2>&1 || failed=1
+  faults wine8 none || failed=1
   exit $failed
 } &
 streams+=($!)
@@ -111,8 +125,7 @@ streams+=($!)
     cat build/test-logs/wine10-location.log >build/test-logs/wine10.log; exit 1; }
   failed=0
   emulator wine10 'tcp-owners posix-delete' 'tcp-owners posix-delete wow64-reads' scripts/wine10.sh run || failed=1
-  stream wine10-fault win32 'tcp-owners posix-delete' '-V -R' "$fault" scripts/wine10.sh run \
-    >build/test-logs/wine10-fault.log 2>&1 || failed=1
+  faults wine10 'tcp-owners posix-delete' scripts/wine10.sh run || failed=1
   exit $failed
 } &
 streams+=($!)
@@ -123,7 +136,7 @@ for i in 0 1; do
   status=0
   wait "${streams[$i]}" || status=$?
   for log in "build/test-logs/$name-location.log" "build/test-logs/$name.log" "build/test-logs/$name-waiting.log" \
-    "build/test-logs/$name-fault.log"; do
+    "build/test-logs/$name-fault.log" "build/test-logs/$name-fault-waiting.log"; do
     [ -f "$log" ] || continue
     echo "== Windows suites under $name ($log):"
     cat "$log"

@@ -161,8 +161,9 @@ bool Runs(const Scenario& scenario, const fault::Injection& injection, const fau
   const bool rests = std::find(rests_on.begin(), rests_on.end(), injection.function) != rests_on.end();
   if (scenario.sampled == Sampled::kWaitingOut && !rests) return false;
   if (extent == fault::Extent::kWhole) return true;
+  // A function called once has its last call run by the scenario that takes the first calls.
   const bool first = !injection.from && injection.call == 1;
-  const bool last = !injection.from && injection.call == function.calls;
+  const bool last = !injection.from && injection.call == function.calls && function.calls > 1;
   switch (scenario.sampled) {
     case Sampled::kNo: return false;
     case Sampled::kFirstCalls: return first;
