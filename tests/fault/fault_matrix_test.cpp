@@ -306,6 +306,9 @@ class FaultMatrix : public StarterTest, public ::testing::WithParamInterface<Sce
     starter_exe_ = StarterExe();
     ASSERT_EQ(RunStarter({"--Dravel", "Brimvale"}).process.standard_output, kSuccess);
     starter_exe_ = fault_build;
+    // The stand-in that run launched beside the service ends first: each run
+    // then walks the same processes, and reaches the calls its count names.
+    ASSERT_TRUE(WaitFor([] { return CountProcessesNamed(L"java.exe") == 1; }));
     const std::wstring status = L"\"" + StatusExe() + L"\"";
     ASSERT_TRUE(WaitFor([&] { return RunProcess(StatusExe(), status).exit_code == 0; }, 40000));
   }
@@ -574,7 +577,7 @@ TEST_P(FaultMatrix, EachInjectedFailureKeepsTheRunsPromises) {
     if (const KeptCase* kept = KeptCaseOf(scenario, injection)) CheckKept(outcome, *kept);
     if (outcome.log_bytes_at_fault == fault::kNotFired) unreached.push_back(injection.Name());
     const KnownCase* known_case = KnownCaseOf(scenario, injection);
-    if (known_case && outcome.violations.empty())
+    if (known_case && outcome.violations.empty() && outcome.log_bytes_at_fault != fault::kNotFired)
       ADD_FAILURE() << scenario.name << ": " << injection.Name() << " is listed as \"" << known_case->what
                     << "\" and broke no promise: no longer a known case";
     if (known_case) ++known;
