@@ -135,6 +135,8 @@ struct KeptCase {
   const char* mend;
 };
 const KeptCase kKeptCases[] = {
+    {"ReadyServicePort", {"GetFileAttributesW", 3, "ERROR_ACCESS_DENIED", false}, "info default temp is ready",
+     "a marker whose attributes cannot be read was skipped unsaid: the log now says so, and one there stays"},
     {"ReadyServiceUninstallReport", {"GetFileAttributesW", 4, "ERROR_ACCESS_DENIED", false},
      "info create ForceInstall.file",
      "a marker whose attributes cannot be read was skipped unsaid: the log now says so"},
