@@ -455,9 +455,10 @@ class FaultMatrix : public StarterTest, public ::testing::WithParamInterface<Sce
 
   // The starter's markers whole, none of them there before gone, its port a
   // service port, and each one missing named in the run's log (or lost with
-  // the log).
+  // the log, or after a run that ended early).
   void CheckLeftBehind(Outcome& outcome, const Machine& before) {
-    const bool log_lost = LogLost(outcome, LostLine::kAny);
+    // A run that ended early said so, and that nothing after was done.
+    const bool log_lost = LogLost(outcome, LostLine::kAny) || Logged(outcome, "warning run ended early");
     for (const contract::MarkerFile& marker : contract::kMarkerFiles) {
       if (marker.writer != contract::MarkerWriter::kStarter) continue;
       const std::wstring path = VanticDir() + L"\\" + contract::Widen(marker.name);
