@@ -19,7 +19,7 @@ std::shared_ptr<spdlog::logger> Logger() { return std::atomic_load(&g_logger); }
 // behind the threads library's once-objects, whose allocations it never
 // checks, and a machine out of memory at that moment crashed the program.
 // Their first use is made here, as the runtime starts, before main.
-bool UseOnceObjectsFirst() {
+bool UseOnceObjectsFirst() noexcept {
   static_cast<void>(spdlog::details::os::thread_id());
   return Logger() == nullptr;
 }

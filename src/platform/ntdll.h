@@ -60,12 +60,12 @@ struct NtdllFunctions {
 namespace ntdll_lookup {
 
 template <typename Function>
-Function LookUp(HMODULE ntdll, const char* name) {
+Function LookUp(HMODULE ntdll, const char* name) noexcept {
   if (!ntdll) return nullptr;
   return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(ntdll, name)));
 }
 
-inline NtdllFunctions LookUpAll() {
+inline NtdllFunctions LookUpAll() noexcept {
   const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
   NtdllFunctions functions;
   functions.query_information_process = LookUp<QueryInformationProcessFn>(ntdll, "NtQueryInformationProcess");

@@ -18,6 +18,8 @@ Expected<UniqueHandle> OwnThreadHandle(DWORD access) {
 Expected<UniqueHandle> StartThread(ThreadEntry entry, void* argument) {
   const auto thread = ::_beginthreadex(nullptr, 0, entry, argument, 0, nullptr);
   if (thread == 0) return ErrnoError("_beginthreadex");
+  // The runtime hands the thread's handle back as an integer.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
   return UniqueHandle(reinterpret_cast<HANDLE>(thread));
 }
 

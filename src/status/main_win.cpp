@@ -119,7 +119,7 @@ bool RunOnWorker(std::function<void()> work, std::chrono::milliseconds limit) {
   const starter::platform::Expected<starter::platform::UniqueHandle> worker =
       starter::platform::StartThread(DoWork, owned.get());
   if (!worker.ok()) throw std::runtime_error(starter::platform::Describe(worker.error()));
-  owned.release();
+  static_cast<void>(owned.release());  // the worker's now
   return ::WaitForSingleObject(worker->get(), static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
 }
 
