@@ -51,6 +51,13 @@ std::optional<bool> PortListensJson(const Observations& seen) {
   return ListensForTheStarter(seen.listeners);
 }
 
+// Whether the connected marker was written by a running service; null when
+// no service runs or the marker could not be looked at.
+std::optional<bool> MarkerWrittenByAServiceJson(const Observations& seen) {
+  if (seen.services.empty() || seen.ConnectedMarker().unreadable) return std::nullopt;
+  return WrittenByARunningService(seen.ConnectedMarker(), seen.services);
+}
+
 std::string ServicesJson(const Observations& seen) {
   return JsonArray(seen.services, [](const ServiceProcess& service) {
     return JsonObject()
@@ -150,9 +157,7 @@ std::string FormatJson(const Observations& seen, const Verdict& verdict) {
              .Add("services", ServicesJson(seen))
              .TextOrNull("services_error", ErrorText(seen.services_unread))
              .Add("markers", markers.Close())
-             .Boolean("connected_marker_written_by_running_service",
-                      seen.services.empty() ? std::nullopt
-                                            : std::optional(WrittenByARunningService(seen.ConnectedMarker(), seen.services)))
+             .Boolean("connected_marker_written_by_running_service", MarkerWrittenByAServiceJson(seen))
              .Add("log", LogJson(seen))
              .Add("last_run", RunJson(seen.last_run))
              .Add("verdict", VerdictJson(verdict))

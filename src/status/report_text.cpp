@@ -57,6 +57,7 @@ std::string Whereabouts(const FileFacts& file) {
 
 std::string PortValue(const StoredPort& port) {
   if (port.value) return std::to_string(*port.value);
+  if (StoredPortUnread(port)) return "cannot be read (" + Describe(*port.unread) + ")";
   return port.unread ? "not set (" + Describe(*port.unread) + ")" : "not set";
 }
 

@@ -37,6 +37,11 @@ bool WrittenByARunningService(const FileFacts& marker, const std::vector<Service
 // read, and what to run instead.
 std::string CannotBeExamined(std::uint32_t process_id);
 
+// Whether reading ServerPort failed, so that the report cannot tell which
+// port the starter waits on. A key or value that is not there, and a value
+// that is no REG_DWORD, were read: no port is stored.
+bool StoredPortUnread(const StoredPort& stored);
+
 // Whether the port listens as the starter judges it: some IPv4 socket
 // listens on it. An IPv6 listener alone does not count.
 bool ListensForTheStarter(const std::vector<port::PortListener>& listeners);

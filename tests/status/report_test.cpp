@@ -61,6 +61,21 @@ TEST(FormatText, ShowsAnIpv6ListenerApartFromWhatTheStarterCounts) {
   EXPECT_THAT(FormatJson(seen, {}), HasSubstr(R"("port_listens":true,)"));
 }
 
+// A read that failed is shown as one, never as the answer it did not give:
+// a ServerPort that cannot be read is not "not set", and a marker that
+// cannot be looked at is not one older than every running service.
+TEST(FormatText, ShowsAReadThatFailedApartFromWhatIsNotThere) {
+  Observations seen = Installed();
+  seen.port_64bit_view = {std::nullopt, platform::SystemError{"RegOpenKeyExW", 5}};
+  EXPECT_THAT(FormatText(seen, {}), HasSubstr("ServerPort        cannot be read (RegOpenKeyExW GLE=5) (64-bit view)\n"));
+  seen.port_64bit_view = {std::nullopt, platform::SystemError{"RegOpenKeyExW", 2}};
+  EXPECT_THAT(FormatText(seen, {}), HasSubstr("ServerPort        not set (RegOpenKeyExW GLE=2) (64-bit view)\n"));
+  seen.services = {{7, {1, "2026-12-08 10:00:00"}, L"-jar Vantic.jar"}};
+  seen.ConnectedMarker().unreadable = platform::SystemError{"GetFileAttributesExW", 5};
+  EXPECT_THAT(FormatJson(seen, {}), HasSubstr(R"("connected_marker_written_by_running_service":null,)"));
+  EXPECT_THAT(FormatText(seen, {}), HasSubstr("WsClientConnected.json: cannot be read (GetFileAttributesExW GLE=5)\n"));
+}
+
 // What escapes the looking becomes an unknown verdict that names it, in
 // both forms, with the exit code of unknown and the version and time of
 // the report.

@@ -13,6 +13,7 @@
 
 #include "app/hostile_run.h"
 #include "contract/product_version.h"
+#include "fault/fault_support_win.h"
 #include "platform/handles.h"
 #include "platform/process_start.h"
 #include "platform/winsock.h"
@@ -358,6 +359,43 @@ TEST_F(StatusReport, HistoryOfThreeCallersAndARunTheLimitEnded) {
   EXPECT_THAT(text.standard_output, HasSubstr("summary           4 runs: 2 ready, 1 time limit, 1 printed nothing; median wait "));
   EXPECT_EQ(CountOf(two.standard_output, R"("process_id":)"), 2u) << two.standard_output;
   EXPECT_THAT(two.standard_output, HasSubstr(R"("process_id":4242,)"));
+}
+
+// Each read of a ready machine that the system refuses the status program
+// (its test build fails the call): the report cannot tell, so the verdict
+// is unknown and names the read and its failure, never a state that claims
+// to know; a process list refused is never "not running".
+TEST_F(StatusReport, AReadTheSystemRefusesIsUnknownNeverAnAnswer) {
+  ASSERT_EQ(RunStarter({}).process.standard_output, kSuccess);
+  ASSERT_TRUE(WaitFor(MarkerWritten));
+  ASSERT_EQ(RunStatus(L"").exit_code, 0u);
+  struct Refusal {
+    fault::Injection injection;
+    std::string reason;
+  };
+  const Refusal refusals[] = {
+      {{"CreateToolhelp32Snapshot", 1, "ERROR_ACCESS_DENIED", true},
+       "the running processes cannot be read: CreateToolhelp32Snapshot GLE=5"},
+      {{"RegOpenKeyExW", 1, "ERROR_ACCESS_DENIED", true}, "ServerPort cannot be read: RegOpenKeyExW GLE=5"},
+      {{"GetExtendedTcpTable", 1, "ERROR_NOT_ENOUGH_MEMORY", true},
+       "the TCP tables cannot be read: GetExtendedTcpTable GLE=8"},
+      // The looks go java.exe, Vantic.jar, then the markers in their order.
+      {{"GetFileAttributesExW", 3 + contract::kConnectedMarkerIndex, "ERROR_ACCESS_DENIED", false},
+       "WsClientConnected.json cannot be read: GetFileAttributesExW GLE=5"},
+  };
+  const std::wstring program = FaultBuildOf(StatusExe());
+  for (const Refusal& refusal : refusals) {
+    SCOPED_TRACE(refusal.injection.Name());
+    ProcessOptions options;
+    options.environment = FaultEnvironment(refusal.injection);
+    const ProcessOutcome text = RunProcess(program, L"\"" + program + L"\"", options);
+    const ProcessOutcome json = RunProcess(program, L"\"" + program + L"\" --json", options);
+    EXPECT_EQ(text.exit_code, 4u) << text.standard_output;
+    EXPECT_THAT(text.standard_output, HasSubstr("verdict           unknown: " + refusal.reason + "\r\n"));
+    EXPECT_THAT(json.standard_output, HasSubstr(R"("verdict":{"state":"unknown","reason":)" +
+                                                status::JsonString(refusal.reason) + R"(,"exit_code":4})"));
+    KeepJson(json.standard_output, refusal.injection.function);
+  }
 }
 
 // A log forged to exhaust the report: runs that never end, each naming the

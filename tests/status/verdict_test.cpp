@@ -70,9 +70,38 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
       {"no key for the port",
        [](Observations& s) { s.port_64bit_view = {std::nullopt, platform::SystemError{"RegOpenKeyExW", 2}}; },
        State::kNotReady, 1, "port not LISTENING (ServerPort holds no port of 9673..9700)"},
+      {"a stored value of another type",
+       [](Observations& s) { s.port_64bit_view = {std::nullopt, platform::SystemError{"RegQueryValueExW", 1629}}; },
+       State::kNotReady, 1, "port not LISTENING (ServerPort holds no port of 9673..9700)"},
+      // A read that failed is "cannot tell", never a check that failed.
       {"stored port unreadable",
        [](Observations& s) { s.port_64bit_view = {std::nullopt, platform::SystemError{"RegOpenKeyExW", 5}}; },
-       State::kNotReady, 1, "port not LISTENING (ServerPort cannot be read: RegOpenKeyExW GLE=5)"},
+       State::kUnknown, 4, "ServerPort cannot be read: RegOpenKeyExW GLE=5"},
+      {"TCP tables unreadable",
+       [](Observations& s) {
+         s.listeners.clear();
+         s.listeners_unread = platform::SystemError{"GetExtendedTcpTable", 8};
+       },
+       State::kUnknown, 4, "the TCP tables cannot be read: GetExtendedTcpTable GLE=8"},
+      {"process list unreadable, no service seen",
+       [](Observations& s) {
+         s.services.clear();
+         s.services_unread = platform::SystemError{"CreateToolhelp32Snapshot", 5};
+       },
+       State::kUnknown, 4, "the running processes cannot be read: CreateToolhelp32Snapshot GLE=5"},
+      // A check that fails decides, whatever another could not read.
+      {"stored port unreadable, no marker",
+       [](Observations& s) {
+         s.port_64bit_view = {std::nullopt, platform::SystemError{"RegOpenKeyExW", 5}};
+         s.ConnectedMarker() = {};
+       },
+       State::kNotReady, 1, "WsClientConnected.json not Exist"},
+      {"marker unreadable, nothing listens",
+       [](Observations& s) {
+         s.listeners.clear();
+         s.ConnectedMarker().unreadable = platform::SystemError{"GetFileAttributesExW", 5};
+       },
+       State::kNotReady, 1, "port not LISTENING (nothing listens on 9673)"},
       {"nothing listens", [](Observations& s) { s.listeners.clear(); }, State::kNotReady, 1,
        "port not LISTENING (nothing listens on 9673)"},
       {"another program listens", [](Observations& s) { s.listeners = {{777, false}}; s.owner_looks = Other(777); },
@@ -110,7 +139,7 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
          s.ConnectedMarker() = {};
          s.ConnectedMarker().unreadable = platform::SystemError{"GetFileAttributesExW", 32};
        },
-       State::kNotReady, 1, "WsClientConnected.json cannot be read: GetFileAttributesExW GLE=32"},
+       State::kUnknown, 4, "WsClientConnected.json cannot be read: GetFileAttributesExW GLE=32"},
       {"no marker", [](Observations& s) { s.ConnectedMarker() = {}; }, State::kNotReady, 1,
        "WsClientConnected.json not Exist"},
       {"a leftover marker", [](Observations& s) { s.ConnectedMarker() = Present(kServiceStart - kSecond); },
