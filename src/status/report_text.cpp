@@ -74,9 +74,7 @@ std::string OwnerImageName(const port::PortListener& listener, const Observation
 std::string OwnerText(const port::PortListener& listener, const Observations& seen) {
   switch (port::OwnerIdentity(listener, seen.owner_looks)) {
     case service::Identity::kService: return "a Vantic service process";
-    case service::Identity::kCannotTell:
-      return "cannot be examined from this account: run zephra_vantic_status.exe as an administrator to see "
-             "whether it is the Vantic service";
+    case service::Identity::kCannotTell: return CannotBeExamined(seen.debug_privilege);
     case service::Identity::kEnded: return "ended while the report looked";
     case service::Identity::kOtherProgram: break;
   }
@@ -118,7 +116,7 @@ std::string ServiceLines(const Observations& seen) {
   }
   // Any of these may be the service: never "not running" while one is there.
   for (std::uint32_t process_id : seen.unexamined)
-    lines += Field(lines.empty() ? "Vantic service" : "", CannotBeExamined(process_id));
+    lines += Field(lines.empty() ? "Vantic service" : "", CannotBeExamined(process_id, seen.debug_privilege));
   return lines;
 }
 

@@ -121,10 +121,18 @@ const char* NameOf(State state) {
   return "unknown";
 }
 
-std::string CannotBeExamined(std::uint32_t process_id) {
-  return fmt::format("process {} (java.exe) cannot be examined from this account: run zephra_vantic_status.exe as "
-                     "an administrator to see whether it is the Vantic service",
-                     process_id);
+std::string CannotBeExamined(const platform::Expected<bool>& debug_privilege) {
+  if (!debug_privilege.ok()) {
+    return "cannot be examined from this account, and the debug privilege could not be enabled (" +
+           Describe(debug_privilege.error()) + "): it may be the Vantic service";
+  }
+  if (*debug_privilege) return "cannot be examined, even with the debug privilege this run enabled: it may be the Vantic service";
+  return "cannot be examined from this account: an elevated run of zephra_vantic_status.exe (run as administrator) "
+         "enables the debug privilege, which can examine it and tell whether it is the Vantic service";
+}
+
+std::string CannotBeExamined(std::uint32_t process_id, const platform::Expected<bool>& debug_privilege) {
+  return fmt::format("process {} (java.exe) {}", process_id, CannotBeExamined(debug_privilege));
 }
 
 bool StoredPortUnread(const StoredPort& stored) {
@@ -156,8 +164,9 @@ Verdict JudgeState(const Observations& seen) {
   if (seen.services_unread)
     return {State::kUnknown, fmt::format("the running processes cannot be read: {}", Describe(*seen.services_unread))};
   if (seen.services.empty()) {
-    // A java.exe this account cannot examine may be the service: that is no "not running".
-    if (!seen.unexamined.empty()) return {State::kUnknown, CannotBeExamined(seen.unexamined.front())};
+    // A java.exe this run cannot examine may be the service: that is no "not running".
+    if (!seen.unexamined.empty())
+      return {State::kUnknown, CannotBeExamined(seen.unexamined.front(), seen.debug_privilege)};
     return {State::kNotRunning, contract::kServiceMissing};
   }
   return JudgeRunningServices(seen);

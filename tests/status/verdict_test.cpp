@@ -43,6 +43,16 @@ port::OwnerLooks Other(std::uint32_t process_id) {
   return {{process_id, {service::Identity::kOtherProgram, L"other.exe"}}};
 }
 
+// No service known, only a java.exe (5151) that cannot be examined, by a
+// run whose debug privilege came to `debug_privilege`.
+std::function<void(Observations&)> Unexamined(platform::Expected<bool> debug_privilege) {
+  return [debug_privilege](Observations& s) {
+    s.services.clear();
+    s.unexamined = {5151};
+    s.debug_privilege = debug_privilege;
+  };
+}
+
 struct VerdictCase {
   const char* name;
   std::function<void(Observations&)> change;
@@ -122,14 +132,20 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
       {"the owner ended since the tables were read",
        [](Observations& s) { s.owner_looks = {{4242, {service::Identity::kEnded, L""}}}; }, State::kNotReady, 1,
        "port not LISTENING (what listened on 9673 has ended)"},
-      {"no service known, a java.exe that cannot be examined",
-       [](Observations& s) {
-         s.services.clear();
-         s.unexamined = {5151};
-       },
+      // What would examine it is what this run's debug privilege makes true.
+      {"no service known, a java.exe that cannot be examined without the debug privilege", Unexamined(false),
        State::kUnknown, 4,
-       "process 5151 (java.exe) cannot be examined from this account: run zephra_vantic_status.exe as an "
-       "administrator to see whether it is the Vantic service"},
+       "process 5151 (java.exe) cannot be examined from this account: an elevated run of zephra_vantic_status.exe "
+       "(run as administrator) enables the debug privilege, which can examine it and tell whether it is the Vantic "
+       "service"},
+      {"no service known, a java.exe that cannot be examined with the debug privilege enabled", Unexamined(true),
+       State::kUnknown, 4,
+       "process 5151 (java.exe) cannot be examined, even with the debug privilege this run enabled: it may be the "
+       "Vantic service"},
+      {"no service known, a java.exe that cannot be examined, the debug privilege not enabled",
+       Unexamined(platform::SystemError{"OpenProcessToken", 5}), State::kUnknown, 4,
+       "process 5151 (java.exe) cannot be examined from this account, and the debug privilege could not be enabled "
+       "(OpenProcessToken GLE=5): it may be the Vantic service"},
       {"only IPv6 listens, which the starter does not count", [](Observations& s) { s.listeners = {{4242, true}}; },
        State::kNotReady, 1, "port not LISTENING (only IPv6 listens on 9673, which the starter does not count)"},
       {"another program on IPv6 beside the service on IPv4",
