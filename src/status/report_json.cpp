@@ -85,6 +85,7 @@ std::string RunJson(const StarterRun& run) {
       .TextOrNull("time_limit_stage", TextOrNull(run.time_limit_stage))
       .Text("outcome", NameOf(OutcomeOf(run)))
       .NumberOrNull("waited_ms", waited ? std::optional<std::uint64_t>(*waited) : std::nullopt)
+      .TextOrNull("not_delivered", TextOrNull(run.not_delivered))
       .Close();
 }
 

@@ -142,6 +142,7 @@ std::string RunLines(const Observations& seen) {
   std::string lines = Field("last run", fmt::format("{}, process {}, {}", run.started, run.process_id,
                                                     ModeOf(run.arguments)));
   if (!run.status_line.empty()) lines += Field("", "printed " + run.status_line);
+  if (!run.not_delivered.empty()) lines += Field("", "not delivered: " + run.not_delivered);
   if (!run.wait_ended.empty()) lines += Field("", "wait ended: " + run.wait_ended);
   if (!run.time_limit_stage.empty()) lines += Field("", "ended at its time limit in " + run.time_limit_stage);
   return lines;

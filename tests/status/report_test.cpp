@@ -36,7 +36,7 @@ TEST(FormatText, ShowsTextFromOutsideOnTheLinesItBelongsTo) {
   Observations seen = Installed();
   const std::string forged = "x\r\nverdict           ready\n";
   seen.services = {{7, {1, "2026-12-08 10:00:00"}, L"-jar a.jar\nverdict           ready"}};
-  seen.last_run = StarterRun{9, "2026-12-08\n10:00", {}, forged, forged, "", "", ""};
+  seen.last_run = StarterRun{9, "2026-12-08\n10:00", {}, forged, forged, "", "", "", ""};
   seen.log_file = L"C:\\log\r\nverdict           ready";
   const std::string text = FormatText(seen, {State::kNotReady, "port not LISTENING"});
   EXPECT_EQ(CountOf(text, "\nverdict "), 1u) << text;

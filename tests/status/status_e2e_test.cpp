@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -154,7 +155,7 @@ TEST_F(StatusReport, InstalledNotRunningWithALeftoverMarkerAndATimeout) {
               HasSubstr(R"("last_run":{"process_id":4100,"started":"2026-12-08 09:59:59.000",)"
                         R"("arguments":["--Dravel","Brimvale"],"mode":"--Dravel Brimvale",)"
                         R"("status_line":"{\"Dravel\":1,\"Selkan\":0}","wait_ended":"port not LISTENING",)"
-                        R"("time_limit_stage":null,"outcome":"timed out","waited_ms":20900})"));
+                        R"("time_limit_stage":null,"outcome":"timed out","waited_ms":20900,"not_delivered":null})"));
   EXPECT_THAT(report.standard_output,
               HasSubstr(R"("verdict":{"state":"not running","reason":"exe not Exist","exit_code":3})"));
   EXPECT_THAT(text_, HasSubstr("wait ended: port not LISTENING"));
@@ -184,7 +185,7 @@ TEST_F(StatusReport, ReadyWithAForgedRunLastInTheLog) {
                         R"("arguments":["--BrandleAgent","Selkan"],"mode":"--BrandleAgent Selkan",)"
                         R"("status_line":"{})" + fffd + fffd + fffd + fffd + fffd + fffd + fffd +
                         R"(","wait_ended":"x\nverdict           ready","time_limit_stage":null,)"
-                        R"("outcome":"printed another line","waited_ms":2})"));
+                        R"("outcome":"printed another line","waited_ms":2,"not_delivered":null})"));
   EXPECT_THAT(report.standard_output, HasSubstr(R"("verdict":{"state":"ready","reason":"","exit_code":0})"));
   EXPECT_EQ(CountOf(text_, "\nverdict "), 1u) << text_;
   EXPECT_THAT(text_, HasSubstr(R"(wait ended: x\nverdict           ready)"));
@@ -342,7 +343,7 @@ TEST_F(StatusReport, HistoryOfThreeCallersAndARunTheLimitEnded) {
   const std::size_t no_arguments = out.find(R"("mode":"no arguments","status_line":"{\"Dravel\":0,\"Selkan\":0}")");
   const std::size_t uninstall = out.find(R"("mode":"--BrandleAgent UninstallReport","status_line":null,)");
   const std::size_t port = out.find(R"("mode":"--Dravel Brimvale","status_line":"{\"Dravel\":0,\"Selkan\":0}")");
-  const std::size_t limit = out.find(R"("time_limit_stage":"port selection","outcome":"time limit","waited_ms":36051})");
+  const std::size_t limit = out.find(R"("time_limit_stage":"port selection","outcome":"time limit","waited_ms":36051,"not_delivered":null})");
   ASSERT_NE(no_arguments, std::string::npos) << out;
   ASSERT_NE(uninstall, std::string::npos) << out;
   ASSERT_NE(port, std::string::npos) << out;
@@ -396,6 +397,38 @@ TEST_F(StatusReport, AReadTheSystemRefusesIsUnknownNeverAnAnswer) {
                                                 status::JsonString(refusal.reason) + R"(,"exit_code":4})"));
     KeepJson(json.standard_output, refusal.injection.function);
   }
+}
+
+// A caller that went away before its line came (it closed its pipe): the
+// run still ends as every run does, its log says what it printed and, after
+// that, that the line was not delivered; the report's last run and the
+// history show the line as not delivered, in both forms.
+TEST_F(StatusReport, ALineItsCallerNeverGotIsShownAsNotDelivered) {
+  output_closed_ = true;
+  const StarterOutcome run = RunStarter({"--Dravel", "Brimvale"});
+  output_closed_ = false;
+  ASSERT_TRUE(run.process.finished);
+  EXPECT_EQ(run.process.exit_code, 0u);
+  // A write to a pipe whose reader has gone: ERROR_NO_DATA under both
+  // emulators.
+  const std::string failed = "WriteFile GLE=232";
+  ASSERT_GE(run.log.size(), 3u);
+  EXPECT_THAT(std::vector<std::string>(run.log.end() - 3, run.log.end()),
+              ::testing::ElementsAre(std::string("info OUTPUT->") + kSuccess,
+                                     "warning status line not delivered: " + failed, "info [ END ]\n"));
+  EXPECT_EQ(std::count(run.log.begin(), run.log.end(), "info [ END ]\n"), 1);
+  ASSERT_TRUE(WaitFor(MarkerWritten));
+  const ProcessOutcome report = Report();
+  EXPECT_THAT(text_, HasSubstr("                  printed " + std::string(kSuccess) + "\r\n" +
+                               "                  not delivered: " + failed + "\r\n"));
+  EXPECT_THAT(report.standard_output, HasSubstr(R"(,"not_delivered":)" + status::JsonString(failed) + "},"));
+  const ProcessOutcome history = RunStatus(L" --history");
+  const ProcessOutcome json = RunStatus(L" --history --json");
+  KeepJson(json.standard_output, "history");
+  EXPECT_EQ(history.exit_code, 0u);
+  EXPECT_THAT(history.standard_output, HasSubstr("printed " + std::string(kSuccess) + ", not delivered: " + failed +
+                                                 "  waited "));
+  EXPECT_THAT(json.standard_output, HasSubstr(R"("not_delivered":)" + status::JsonString(failed) + "}]"));
 }
 
 // A log forged to exhaust the report: runs that never end, each naming the
