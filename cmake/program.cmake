@@ -22,6 +22,10 @@ function(starter_program target description)
   # then serve as a planted handler, which is what a table of safe handlers
   # would give, and this linker cannot build one.
   target_link_options(${target} PRIVATE LINKER:-e,_HardenedEntry LINKER:--no-seh)
+  # The link's map beside it: the archive members it names are what the
+  # release's bill of materials is derived from (scripts/release_sbom.py). It
+  # leaves the program's bytes as they are.
+  target_link_options(${target} PRIVATE LINKER:-Map=${CMAKE_BINARY_DIR}/${target}.map)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
   set(exe $<TARGET_FILE_NAME:${target}>)

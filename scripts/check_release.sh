@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Two releases of the checked-out commit, each made by scripts/release.sh in a
 # fresh clone of its own, at different paths and at different times, must
-# give the same files in dist/; no file in their archives may hold the path
-# it was built in. The second is also signed, with a throwaway self-signed
-# certificate made here: each signed program must verify against that
-# certificate and, without its signature, be byte for byte the program of
-# the unsigned release. Uncommitted changes are not part of the check: it
-# releases the commit, as anyone checking a release would.
+# give the same files in dist/; no file in their archives, nor their bill of
+# materials, may hold the path it was built in, and each bill of materials
+# must be complete and name the programs' bytes. The second is also signed,
+# with a throwaway self-signed certificate made here: each signed program
+# must verify against that certificate and, without its signature, be byte
+# for byte the program of the unsigned release. Uncommitted changes are not
+# part of the check: it releases the commit, as anyone checking a release
+# would.
 #   scripts/check_release.sh [work folder, default build/release-check]
 #
 # A signed release you were given (the folder of its archives and SHA256SUMS)
@@ -63,12 +65,20 @@ same_release() {
   (cd "$a" && sha256sum --quiet -c SHA256SUMS)
 }
 
+# The bill of materials of a release folder: complete, every relationship
+# between its packages, its programs' checksums the archive's (and, given the
+# unsigned release, a signed release's unsigned ones that release's).
+bill_of_materials() {
+  /usr/bin/python3 scripts/release_sbom.py --check "$@"
+}
+
 # A signed release against the unsigned one: the same archives, entry for
 # entry, but for the programs, which verify (against the certificate given,
 # or the system's) and lose their signature to give back the unsigned bytes.
 signed_is_unsigned() {
   local signed=$1 unsigned=$2 ca=$3 scratch=$work/signed-check archive entry
   (cd "$signed" && sha256sum --quiet -c SHA256SUMS)
+  bill_of_materials "$signed" "$unsigned"
   rm -rf "$scratch"
   for archive in "$unsigned"/*.zip; do
     [ -f "$signed/${archive##*/}" ] || { echo "release check: no ${archive##*/} in $signed" >&2; return 1; }
@@ -138,14 +148,15 @@ release_in_clone "$a"
 release_in_clone "$b" --sign-cert "$work/cert.pem" --sign-key "$work/key.pem" \
   --sign-url https://release-check.invalid/corvel-vantic
 same_release "$a/dist" "$b/dist"
+bill_of_materials "$a/dist"
 
-# The executables and the debug files as shipped, searched for either clone's
-# folder (they share $work).
+# The executables, the debug files and the bills of materials as shipped,
+# searched for either clone's folder (they share $work).
 unpacked=$work/unpacked
 for archive in "$a"/dist/*.zip "$b"/dist/signed/*.zip; do
   python3 -m zipfile -e "$archive" "$unpacked/${archive#"$work"/}"
 done
-if grep -rlaF "$work" "$unpacked"; then
+if grep -rlaF "$work" "$unpacked" "$a"/dist/*.spdx.json "$b"/dist/signed/*.spdx.json; then
   echo "release check: the files above hold a build path ($work)" >&2
   exit 1
 fi

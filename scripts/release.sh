@@ -3,6 +3,7 @@
 # dist/ (docs/release.md):
 #   zephra_vantic-<version>-win32.zip        the stripped programs, INTEGRATION.txt, licences
 #   zephra_vantic-<version>-win32-debug.zip  the debug files the programs' debug links name
+#   zephra_vantic-<version>-win32.spdx.json  the bill of materials (SPDX 2.3), derived from the links
 #   SHA256SUMS
 # The same commit gives the same bytes in any folder, at any time.
 #

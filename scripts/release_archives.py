@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Packs a release build into dist/: the programs' archive, the debug files'
-archive and SHA256SUMS, byte for byte the same for the same commit.
+archive, the bill of materials (release_sbom.py) and SHA256SUMS, byte for
+byte the same for the same commit.
 
     scripts/release_archives.py BUILD_FOLDER VERSION DIST_FOLDER [PROGRAMS_FOLDER]
     scripts/release_archives.py --align PROGRAM...
@@ -27,6 +28,9 @@ import time
 import zipfile
 import zlib
 from pathlib import Path
+
+import release_sbom
+from release_sbom import ReleaseError
 
 PROGRAMS = ("zephra_vantic_starter.exe", "zephra_vantic_status.exe")
 OBJCOPY = "i686-w64-mingw32-objcopy"
@@ -56,10 +60,6 @@ SIGNATURE_ALIGNMENT = 8
 # the 20-byte file header and 64 bytes of the optional header.
 PE_OFFSET_FIELD = 0x3C
 CHECKSUM_IN_HEADER = 4 + 20 + 64
-
-
-class ReleaseError(Exception):
-    pass
 
 
 def zip_date_time(epoch):
@@ -169,6 +169,10 @@ def main(build, version, dist, programs=None):
         check_program(programs / program, build / f"{program}.debug", version)
     top = f"zephra_vantic-{version}-win32"
     debug_top = f"{top}-debug"
+    # Signed programs are described with their unsigned bytes too.
+    sbom = release_sbom.document_text(
+        build, top, version, epoch,
+        {p: ((programs / p).read_bytes(), (build / p).read_bytes() if programs != build else None) for p in PROGRAMS})
     archives = {
         dist / f"{top}.zip": programs_archive(programs, top),
         dist / f"{debug_top}.zip": {f"{debug_top}/{p}.debug": (build / f"{p}.debug").read_bytes() for p in PROGRAMS},
@@ -176,7 +180,9 @@ def main(build, version, dist, programs=None):
     dist.mkdir(parents=True, exist_ok=True)
     for path, entries in archives.items():
         write_zip(path, entries, epoch)
-    (dist / "SHA256SUMS").write_text(sha256sums(archives))
+    sbom_path = dist / f"{top}.spdx.json"
+    sbom_path.write_text(sbom)
+    (dist / "SHA256SUMS").write_text(sha256sums([*archives, sbom_path]))
 
 
 def align(programs):

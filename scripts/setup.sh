@@ -8,7 +8,8 @@ set -euo pipefail
 # release check's throwaway signing certificate.
 packages=(wine wine32:i386 wine64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix debootstrap iproute2 libspdlog-dev libfmt-dev
           googletest cmake ninja-build g++ clang libclang-rt-14-dev llvm-14 cppcheck clang-tidy osslsigncode openssl
-          python3-jsonschema)  # validates the status program's JSON against docs/*.schema.json
+          python3-jsonschema  # validates the status program's JSON against docs/*.schema.json
+          python3-license-expression)  # the SPDX licence list the release's bill of materials is checked with
 
 missing=()
 for p in "${packages[@]}"; do

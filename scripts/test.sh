@@ -75,7 +75,7 @@ stream() {
 # each, are mostly idle: under each emulator they are a stream of their own,
 # beside one that runs the rest of the 32-bit suite and then the suite for
 # 64-bit Windows.
-waiting='^(RunModes|RunLimitRun|LeftoverMarkerRun|HostileMachine)\.'
+waiting='^(RunModes|RunLimitRun|LeftoverMarkerRun|HostileMachine|CannotTellRun)\.'
 # The fault injector's sample (tests/fault) runs under wine 8 only, in a
 # stream of its own once wine 8's suites are done: about three minutes of
 # runs that each fail one system call.

@@ -58,20 +58,27 @@ class ChangeNotificationWatch final : public FolderWatch {
 }  // namespace
 
 PortCheck MachineProbe::CheckPort(std::uint16_t port) {
-  const platform::Expected<port::PortHolding> holding = port::WhoHolds(*holder_steps_, port);
-  if (!holding.ok()) {
+  const platform::Expected<std::vector<port::PortListener>> listeners = holder_steps_->Listeners(port);
+  if (!listeners.ok()) {
     // Debug only: the check runs in every poll, and the next poll asks again.
-    log::Debug("{}", Describe(holding.error()));
+    log::Debug("{}", Describe(listeners.error()));
     return {};
   }
-  return {holding->ServiceMayListen(), port::HolderWords(port, *holding)};
+  // Without the process list, a listener may be another program's: the
+  // poll is no answer, and its words say why.
+  const platform::Expected<port::OwnerLooks> looks = holder_steps_->LookAt(port::NamedOwners(*listeners));
+  if (!looks.ok()) return {false, ProcessListUnread(looks.error())};
+  const port::PortHolding holding = port::JudgeHolder(*listeners, *looks);
+  return {holding.ServiceMayListen(), port::HolderWords(port, holding)};
 }
 
-bool MachineProbe::ServiceRunning() { return service::IsServiceProcessRunning(); }
+platform::Expected<service::ServiceSearch> MachineProbe::FindService() { return service::FindServiceProcess(); }
 
 bool MachineProbe::MarkerPresent() { return install::IsConnectedMarkerPresent(connected_marker_, leftover_); }
 
 void MachineProbe::RemoveConnectedMarker() { leftover_ = install::RemoveConnectedMarker(connected_marker_); }
+
+void MachineProbe::KeepConnectedMarker() { leftover_ = install::KeepConnectedMarker(connected_marker_); }
 
 std::unique_ptr<FolderWatch> MachineProbe::WatchMarkerFolder() {
   const std::wstring folder(platform::SplitPath(connected_marker_).folder);

@@ -26,8 +26,8 @@ PollResult Failed(std::string check) {
   return check;
 }
 
-// The words of a failed port check: who holds the port, if anyone does.
-PollResult PortFailure(const PortCheck& port) { return port.held_by.empty() ? kPortNotListening : port.held_by; }
+// The words of a failed port check: nothing listens, unless it says more.
+PollResult PortFailure(const PortCheck& port) { return port.reason.empty() ? kPortNotListening : port.reason; }
 
 // The polls of each waiting mode. The port mode writes no poll lines.
 PollResult PollPort(ReadinessProbe& probe, std::uint16_t port) {
@@ -36,7 +36,9 @@ PollResult PollPort(ReadinessProbe& probe, std::uint16_t port) {
 }
 
 PollResult PollServiceAndMarker(ReadinessProbe& probe, std::uint16_t) {
-  if (!probe.ServiceRunning()) return Failed(kServiceMissing);
+  const platform::Expected<service::ServiceSearch> search = probe.FindService();
+  if (!search.ok()) return Failed(ProcessListUnread(search.error()));
+  if (*search != service::ServiceSearch::kFound) return Failed(kServiceMissing);
   log::Debug("exe Exist");
   if (probe.MarkerPresent()) return {};
   return Failed(kConnectedMarkerMissing);
@@ -150,10 +152,21 @@ void WaitAndReport(const WaitingMode& mode, std::uint16_t port, ReadinessProbe& 
 static_assert(platform::kRemovalBound < contract::BoundOf(contract::Stage::kStaleMarker).bound,
               "the marker's removal leaves the stale marker's bound room for the look for service processes");
 
+std::string ProcessListUnread(const platform::SystemError& failed) {
+  return std::string(contract::kProcessListUnread) + ": " + Describe(failed);
+}
+
 void ClearStaleConnectedMarker(ReadinessProbe& probe) {
-  if (probe.ServiceRunning()) return;
-  log::Info("Vantic process not exist");
-  probe.RemoveConnectedMarker();
+  const platform::Expected<service::ServiceSearch> search = probe.FindService();
+  if (search.ok() && *search == service::ServiceSearch::kFound) return;
+  if (search.ok() && *search == service::ServiceSearch::kNotFound) {
+    log::Info("Vantic process not exist");
+    probe.RemoveConnectedMarker();
+    return;
+  }
+  const std::string why = search.ok() ? "a java.exe could not be examined" : ProcessListUnread(search.error());
+  log::Warn("Vantic process not known ({}): {} kept", why, contract::kConnectedMarker.name);
+  probe.KeepConnectedMarker();
 }
 
 void ReportReadiness(contract::CallerMode mode, std::uint16_t port, ReadinessProbe& probe, StatusLineOnce& line) {

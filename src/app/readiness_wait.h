@@ -12,7 +12,9 @@
 #include "app/run_limit.h"
 #include "contract/product_contract.h"
 #include "install/markers.h"
+#include "platform/system_error.h"
 #include "port/port_holder.h"
+#include "service/process_detection.h"
 
 namespace starter::app {
 
@@ -35,9 +37,11 @@ struct PortCheck {
   // The service listens there, or a listener's owner may be the service
   // (port::PortHolding::ServiceMayListen).
   bool ready = false;
-  // Otherwise, when another program listens there instead, the words that
-  // say so (port::HolderWords); empty when nothing listens.
-  std::string held_by;
+  // Otherwise, when the check can say more than that nothing listens, the
+  // words that say it: another program listens there instead
+  // (port::HolderWords), or the process list could not be read to tell;
+  // empty when nothing listens.
+  std::string reason;
 };
 
 // What the starter asks of the machine from the stale marker to the wait.
@@ -45,12 +49,16 @@ class ReadinessProbe {
  public:
   virtual ~ReadinessProbe() = default;
   virtual PortCheck CheckPort(std::uint16_t port) = 0;
-  virtual bool ServiceRunning() = 0;
-  // Whether the connected marker is there; a marker the removal below could
-  // not take away does not count.
+  // What one walk of the process list says of a running service; what failed
+  // when the list cannot be read.
+  virtual platform::Expected<service::ServiceSearch> FindService() = 0;
+  // Whether the connected marker is there; a marker the removal or the keep
+  // below left standing counts only once it has been written again.
   virtual bool MarkerPresent() = 0;
   // Removes the connected marker, keeping what could not be taken away.
   virtual void RemoveConnectedMarker() = 0;
+  // Leaves the connected marker where it is: it may be a running service's.
+  virtual void KeepConnectedMarker() = 0;
   // For the modes that wait for the marker: a watch on its folder.
   virtual std::unique_ptr<FolderWatch> WatchMarkerFolder() = 0;
   // For the port mode: no event announces a socket that starts to listen.
@@ -59,9 +67,17 @@ class ReadinessProbe {
 
 // A connected marker left by a service that has since ended would let the
 // next wait report success before the newly launched service is ready. The
-// marker goes only when no service runs; a running service owns its marker
-// and may be the one callers wait for.
+// marker goes only when no service is known to run: every java.exe was
+// examined and none is the service. A running service owns its marker and
+// may be the one callers wait for. When the run cannot tell (a java.exe it
+// may not examine, another account's service say, or no process list), the
+// marker stays, for it may be a running service's, and the wait counts it
+// only once it is written again, as if it had gone.
 void ClearStaleConnectedMarker(ReadinessProbe& probe);
+
+// The words of a poll, or of the stale marker's step, that could not read
+// the process list: contract::kProcessListUnread and what failed.
+std::string ProcessListUnread(const platform::SystemError& failed);
 
 // Changes of the folder bring extra polls, never closer than this to the end
 // of the previous poll, however often the folder changes.
@@ -86,9 +102,10 @@ class MachineProbe final : public ReadinessProbe {
       : connected_marker_(std::move(connected_marker)), holder_steps_(holder_steps ? holder_steps : &machine_steps_) {}
 
   PortCheck CheckPort(std::uint16_t port) override;
-  bool ServiceRunning() override;
+  platform::Expected<service::ServiceSearch> FindService() override;
   bool MarkerPresent() override;
   void RemoveConnectedMarker() override;
+  void KeepConnectedMarker() override;
   // Watches the marker's folder for files created, renamed or written in it
   // (not in its subfolders). When there is no folder (no install root) or it
   // cannot be watched, a debug line says why and the watch only sleeps.

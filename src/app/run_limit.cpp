@@ -45,11 +45,6 @@ contract::Stage RunStage::Current() const {
   return stage_;
 }
 
-bool RunStage::WaitToLeave(contract::Stage stage, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [this, stage] { return stage_ != stage; });
-}
-
 bool RunEnd::Claim(Owner owner) {
   Owner unclaimed = Owner::kNone;
   return owner_.compare_exchange_strong(unclaimed, owner);
@@ -61,21 +56,21 @@ std::string_view PrintOwedLine(contract::CallerMode mode, StatusLineOnce& line) 
   return line.Print(owed) ? owed : std::string_view();
 }
 
-LimitRecord ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const RunStage& stage) {
+LimitRecord ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const RunStage& stage,
+                          const platform::CallInProgress& creation) {
   const std::string_view printed = PrintOwedLine(mode, line);
   if (printed.empty()) line.WaitWritten(kRunLimitGrace);
-  // The stage as the limit found it: a launch it lets finish is still the
+  // The stage as the limit found it: a creation it lets finish is still the
   // stage the run was held up in.
   const contract::Stage held_in = stage.Current();
-  const bool overtaken =
-      held_in == contract::Stage::kLaunch && !stage.WaitToLeave(contract::Stage::kLaunch, kLaunchFinishGrace);
+  const bool overtaken = !creation.WaitReturned(kLaunchFinishGrace);
   return {held_in, std::string(printed), overtaken, line.delivery()};
 }
 
 std::optional<LimitRecord> ClaimEndAtLimit(contract::CallerMode mode, StatusLineOnce& line, RunEnd& end,
-                                           const RunStage& stage) {
+                                           const RunStage& stage, const platform::CallInProgress& creation) {
   if (!end.Claim(RunEnd::Owner::kLimit)) return std::nullopt;
-  return ReachRunLimit(mode, line, stage);
+  return ReachRunLimit(mode, line, stage, creation);
 }
 
 std::vector<EndLine> PrintedLogLines(std::string_view printed, const Delivery& delivery) {

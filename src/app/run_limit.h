@@ -18,6 +18,7 @@
 
 #include "contract/product_contract.h"
 #include "log/diag_log.h"
+#include "platform/call_in_progress.h"
 #include "platform/system_error.h"
 
 namespace starter::app {
@@ -82,8 +83,6 @@ class RunStage {
  public:
   void Enter(contract::Stage stage);
   contract::Stage Current() const;
-  // Waits at most `timeout` for the run to be past `stage`; true once it is.
-  bool WaitToLeave(contract::Stage stage, std::chrono::milliseconds timeout) const;
 
  private:
   mutable std::mutex mutex_;
@@ -109,12 +108,13 @@ class RunEnd {
 // the log, and for a run that claimed its end to finish, before it ends the
 // process anyway.
 inline constexpr std::chrono::milliseconds kRunLimitGrace{1000};
-// How long the limit lets a launch it came upon finish. The system creates
-// the service's process suspended and lets it run only as the call returns:
-// a starter ended inside the call leaves a java.exe that never runs, which
-// every later run would count as the service. The launch's own bound, with
-// room to spare; a launch that takes longer has its process ended with the
-// run (RunLimit).
+// How long the limit lets a process creation it came upon finish
+// (platform::DetachedCreation): a starter ended inside the call leaves a
+// java.exe that never runs, which every later run would count as the
+// service. The launch's own bound, with room to spare; a creation that takes
+// longer has its process ended with the run (RunLimit). Only the call
+// counts: a run held up after it, by its log say, has a service that runs,
+// and the limit never ends it.
 inline constexpr std::chrono::milliseconds kLaunchFinishGrace = 2 * contract::BoundOf(contract::Stage::kLaunch).bound;
 
 // Prints the mode's timeout line when no line was printed yet (a wait that
@@ -125,21 +125,23 @@ std::string_view PrintOwedLine(contract::CallerMode mode, StatusLineOnce& line);
 
 // What the limit does when it comes, apart from ending the process: prints
 // what PrintOwedLine owes, or, when the run printed its line, waits up to
-// kRunLimitGrace for it to be written; lets a launch finish; and answers
-// what it must log and do: the stage it ended, the line it printed, if any,
-// and whether a launch outlasted its grace.
+// kRunLimitGrace for it to be written; lets a process creation under way
+// (`creation`) finish; and answers what it must log and do: the stage it
+// ended, the line it printed, if any, and whether a creation outlasted its
+// grace.
 struct LimitRecord {
   contract::Stage stage;
   std::string printed;  // empty when the limit printed nothing
   bool launch_overtaken = false;
   Delivery delivery = {};  // of the line the limit printed
 };
-LimitRecord ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const RunStage& stage);
+LimitRecord ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const RunStage& stage,
+                          const platform::CallInProgress& creation);
 
 // The limit's claim of the end: what ReachRunLimit answers when the limit
 // claimed it, nothing when the run had.
 std::optional<LimitRecord> ClaimEndAtLimit(contract::CallerMode mode, StatusLineOnce& line, RunEnd& end,
-                                           const RunStage& stage);
+                                           const RunStage& stage, const platform::CallInProgress& creation);
 
 // The last log lines of a run, in their order: a warning when it did not end
 // as it should, the line printed at its end (when one was) and the end line,

@@ -42,14 +42,14 @@ DWORD WINAPI WatchRun(void* parameter) {
   const DWORD limit = static_cast<DWORD>(std::chrono::milliseconds(contract::RunLimit(watch.mode)).count());
   const DWORD grace = static_cast<DWORD>(kRunLimitGrace.count());
   if (::WaitForSingleObject(watch.finished.get(), limit) != WAIT_TIMEOUT) return 0;
-  const std::optional<LimitRecord> record = ClaimEndAtLimit(watch.mode, watch.line, watch.end, watch.stage);
+  const std::optional<LimitRecord> record = ClaimEndAtLimit(watch.mode, watch.line, watch.end, watch.stage, platform::DetachedCreation());
   if (!record) {
     // The run claimed its end and is writing its last lines: it has the
     // grace for them, and past it is ended as any run at its limit.
     if (::WaitForSingleObject(watch.finished.get(), grace) != WAIT_TIMEOUT) return 0;
   } else {
     LogWithinGrace(*record);
-    // The service's process a launch that did not return was creating may
+    // The service's process a creation that did not return was making may
     // never have been let run; left suspended, every later run would count
     // it as the service. Ended last, so that the launch has had every
     // moment to create it.

@@ -73,6 +73,9 @@ inline constexpr std::chrono::milliseconds kWholeWait = kMaxPolls * kPollPeriod;
 inline constexpr char kPortNotListening[] = "port not LISTENING";
 inline constexpr char kServiceMissing[] = "exe not Exist";
 inline constexpr char kConnectedMarkerMissing[] = "WsClientConnected.json not Exist";
+// A poll that could not ask whether a service runs, or whether what holds the
+// port is one, is no answer: followed by ": " and what failed.
+inline constexpr char kProcessListUnread[] = "process list could not be read";
 static_assert(std::string_view(kConnectedMarkerMissing).substr(0, std::string_view(kConnectedMarker.name).size()) ==
                   kConnectedMarker.name,
               "the words name the connected marker");

@@ -60,6 +60,11 @@ bool MeansAbsent(const platform::SystemError& failure);
 // the leftover the waits must tell apart from the service's marker.
 std::optional<LeftoverMarker> RemoveConnectedMarker(const std::wstring& connected_marker);
 
+// Leaves the connected marker where it is, when the run cannot tell whether
+// a running service owns it; what stands there is answered like a leftover,
+// so the waits count the marker only once it has been written again.
+std::optional<LeftoverMarker> KeepConnectedMarker(const std::wstring& connected_marker);
+
 // Whether the service's connected marker is there: with no leftover, as
 // IsFilePresent says; with one, only a marker that is not the leftover.
 bool IsConnectedMarkerPresent(const std::wstring& connected_marker, const std::optional<LeftoverMarker>& leftover);

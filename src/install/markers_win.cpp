@@ -1,5 +1,6 @@
 #include "install/markers.h"
 
+#include <chrono>
 #include <optional>
 #include <string_view>
 
@@ -17,27 +18,48 @@ MarkerLook LookAt(const std::wstring& path) {
   return {MeansAbsent(identity.error().code) ? MarkerLook::Kind::kAbsent : MarkerLook::Kind::kUnreadable, {}};
 }
 
-// After a removal that failed: a marker still at its name is the leftover
-// the waits must not take for the service's. One whose name is free was
-// moved aside and waits under that name for a deletion that did not come.
+// What stands at the marker's name, as the leftover the waits must not take
+// for the service's marker; none when nothing does.
+std::optional<LeftoverMarker> LeftoverOf(const MarkerLook& look) {
+  switch (look.kind) {
+    case MarkerLook::Kind::kAbsent: return std::nullopt;
+    case MarkerLook::Kind::kUnreadable: return LeftoverMarker{};
+    case MarkerLook::Kind::kFile: break;
+  }
+  return LeftoverMarker{look.identity};
+}
+
+// After a removal that failed: a marker still at its name is the leftover.
+// One whose name is free was moved aside and waits under that name for a
+// deletion that did not come.
 std::optional<LeftoverMarker> ReportFailedRemoval(const std::wstring& path, const platform::SystemError& failed) {
   const MarkerLook look = LookAt(path);
   if (look.kind == MarkerLook::Kind::kAbsent) {
     if (!MeansAbsent(failed))
       log::Warn("{} moved aside, not deleted: {}", contract::kConnectedMarker.name, Describe(failed));
-    return std::nullopt;
+  } else {
+    log::Warn("{} left in place: {}", contract::kConnectedMarker.name, Describe(failed));
   }
-  log::Warn("{} left in place: {}", contract::kConnectedMarker.name, Describe(failed));
-  if (look.kind == MarkerLook::Kind::kFile) return LeftoverMarker{look.identity};
-  return LeftoverMarker{};
+  return LeftoverOf(look);
 }
+
+// How long a marker this run could not fill may take to go: the file is
+// this run's own and a moment old, so only a program that holds an oplock
+// on it (a scanner looking at a new file) can hold its deletion up, and
+// lets go within milliseconds. One for each marker of the table still
+// leaves the stage room for the opens and writes.
+constexpr std::chrono::milliseconds kUnfilledMarkerRemovalBound{100};
+static_assert(contract::kMarkerCount * kUnfilledMarkerRemovalBound <
+                  contract::BoundOf(contract::Stage::kMarkerCreation).bound,
+              "the unfilled markers' removals fit the marker creation's bound");
 
 }  // namespace
 
 platform::Status WriteMarker(const std::wstring& path, std::string_view content) {
   // Only a file that is not there: one the service wrote since the starter
-  // looked is its own, and stays as it is.
-  platform::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE,
+  // looked is its own, and stays as it is. With DELETE, so that one this
+  // run cannot fill goes through its own handle.
+  platform::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return platform::LastError("CreateFileW");
@@ -53,10 +75,11 @@ platform::Status WriteMarker(const std::wstring& path, std::string_view content)
     return {};
   }
   // A marker this run created and could not fill goes again: left empty or
-  // short, it would count as present, and no later run would write it. One
-  // that cannot go stays; the write's failure is what the caller logs.
-  file.reset();
-  static_cast<void>(platform::RemoveFile(path));
+  // short, it would count as present, and no later run would write it. It
+  // goes through the handle that created it, never by its name, which may
+  // name another file by now. One that cannot go stays; the write's failure
+  // is what the caller logs.
+  static_cast<void>(platform::DeleteWhenClosed(file.get(), kUnfilledMarkerRemovalBound));
   return *failed;
 }
 
@@ -114,6 +137,10 @@ std::optional<LeftoverMarker> RemoveConnectedMarker(const std::wstring& connecte
   const platform::Status removed = platform::RemoveFile(connected_marker);
   if (removed.ok()) return std::nullopt;
   return ReportFailedRemoval(connected_marker, removed.error());
+}
+
+std::optional<LeftoverMarker> KeepConnectedMarker(const std::wstring& connected_marker) {
+  return LeftoverOf(LookAt(connected_marker));
 }
 
 bool IsConnectedMarkerPresent(const std::wstring& connected_marker, const std::optional<LeftoverMarker>& leftover) {

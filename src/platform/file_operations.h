@@ -56,6 +56,10 @@ Expected<FileIdentity> ReadFileIdentity(const std::wstring& path);
 // says.
 Status RenameInto(HANDLE entry, HANDLE folder, std::wstring_view name);
 
+// Marks the open `file` (opened with DELETE access) for deletion once its
+// last handle closes, waiting at most `bound` for another program's oplock.
+Status DeleteWhenClosed(HANDLE file, std::chrono::milliseconds bound);
+
 // Removes the file at `path` as RemoveFileWith (platform/file_removal.h)
 // says. When it answers ok, the name is free.
 Status RemoveFile(const std::wstring& path);

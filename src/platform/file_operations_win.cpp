@@ -70,8 +70,8 @@ Expected<UniqueHandle> OpenIn(HANDLE folder, std::wstring_view name, ACCESS_MASK
 
 // One SetFileInformationByHandle call, under a watch.
 Status SetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* record, std::size_t size,
-                      const char* call) {
-  SetInformationWatch watch;
+                      const char* call, std::chrono::milliseconds bound = kSetInformationBound) {
+  SetInformationWatch watch(bound);
   const bool set = ::SetFileInformationByHandle(file, kind, record, static_cast<DWORD>(size));
   return watch.Done(set ? Status() : Status(LastError(call)));
 }
@@ -128,11 +128,7 @@ class WinFileRemoval final : public FileRemovalSteps {
                           "SetFileInformationByHandle(FileRenameInfo)");
   }
 
-  Status MarkForDeletion() override {
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    return SetInformation(file_.get(), FileDispositionInfo, &disposition, sizeof(disposition),
-                          "SetFileInformationByHandle(FileDispositionInfo)");
-  }
+  Status MarkForDeletion() override { return DeleteWhenClosed(file_.get(), kSetInformationBound); }
 
   std::chrono::milliseconds Elapsed() override {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_);
@@ -148,6 +144,12 @@ class WinFileRemoval final : public FileRemovalSteps {
 };
 
 }  // namespace
+
+Status DeleteWhenClosed(HANDLE file, std::chrono::milliseconds bound) {
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  return SetInformation(file, FileDispositionInfo, &disposition, sizeof(disposition),
+                        "SetFileInformationByHandle(FileDispositionInfo)", bound);
+}
 
 Expected<UniqueHandle> HoldFolderByPath(const std::wstring& path) {
   // Identification only, as for every open here (OpenIn).

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/call_in_progress.h"
 #include "platform/handles.h"
 #include "platform/system_error.h"
 
@@ -44,6 +45,12 @@ class ProcessInformation {
 // inheriting no handle, the environment and the current folder of the
 // starter; STARTUPINFOW is zeroed but for its size.
 Expected<ProcessInformation> StartDetached(const std::wstring& application, std::wstring command_line);
+
+// StartDetached's CreateProcessW while it is under way. The system creates
+// the new process suspended and lets it run only as the call returns: a
+// process ended inside the call leaves a child that never runs. The run's
+// limit waits for this call, and for nothing after it, before it ends a run.
+const CallInProgress& DetachedCreation();
 
 // Whether the starter has a console. A hidden one, which a caller gives a
 // program it starts without a window, counts too; GetConsoleWindow would

@@ -126,17 +126,29 @@ bool HasOwnConsole() {
   return ::GetConsoleProcessList(&process_id, 1) != 0;
 }
 
+namespace {
+CallInProgress detached_creation;
+}  // namespace
+
 Expected<ProcessInformation> StartDetached(const std::wstring& application, std::wstring command_line) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68);
   PROCESS_INFORMATION created{};
-  // CreateProcessW may write into the command line: it is this function's own copy.
-  if (!::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
-                        nullptr, nullptr, &startup, &created))
-    return LastError("CreateProcessW");
+  Status made;
+  {
+    // The error is taken inside: leaving the scope may change the last error.
+    const CallInProgress::Scope creating(detached_creation);
+    // CreateProcessW may write into the command line: it is this function's own copy.
+    if (!::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                          nullptr, nullptr, &startup, &created))
+      made = LastError("CreateProcessW");
+  }
+  if (!made.ok()) return made.error();
   return ProcessInformation(created);
 }
+
+const CallInProgress& DetachedCreation() { return detached_creation; }
 
 Expected<ProgramWithOutput> StartWithOutputPipe(const std::wstring& program, const std::wstring& folder,
                                                 std::wstring command_line) {

@@ -55,6 +55,9 @@ PortHolding JudgeHolder(const std::vector<PortListener>& listeners, const OwnerL
   PortHolding holding;
   for (const PortListener& listener : listeners) {
     if (listener.ipv6) continue;
+    // A named owner no look answered for was never looked at: it proves
+    // nothing, least of all that the service listens.
+    if (listener.owner_id && looks.count(*listener.owner_id) == 0) continue;
     const Holder holder = HolderOf(OwnerIdentity(listener, looks));
     if (Strength(holder) <= Strength(holding.holder)) continue;
     holding = {holder, 0, {}};
@@ -67,17 +70,16 @@ PortHolding JudgeHolder(const std::vector<PortListener>& listeners, const OwnerL
   return holding;
 }
 
+bool OwnerLeavesPortToService(std::optional<Identity> named_owner, bool service_known_to_run) {
+  if (!named_owner) return service_known_to_run;
+  return *named_owner == Identity::kService;
+}
+
 std::string HolderWords(std::uint16_t port, const PortHolding& holding) {
   if (holding.holder != PortHolding::Holder::kOtherProgram) return {};
   // The image name is another program's: it is shown with its controls escaped.
   return "port " + std::to_string(port) + " held by process " + std::to_string(holding.process_id) + " (" +
          log::EscapeControls(log::WideToUtf8(holding.image_name)) + "), no Vantic service";
-}
-
-platform::Expected<PortHolding> WhoHolds(HolderSteps& steps, std::uint16_t port) {
-  const platform::Expected<std::vector<PortListener>> listeners = steps.Listeners(port);
-  if (!listeners.ok()) return listeners.error();
-  return JudgeHolder(*listeners, steps.LookAt(NamedOwners(*listeners)));
 }
 
 }  // namespace starter::port

@@ -1,13 +1,17 @@
 #pragma once
 // Who holds the service's port: one judge for the starter's wait and the
-// status report, so the two never disagree. A listener's owner is one of the
+// status report, so the two never disagree, and beside it the port
+// selection's own rule for the same owner. A listener's owner is one of the
 // four answers a look at a process gives (service::Identity); an owner the
 // system does not name is one this program cannot tell, like a java.exe it
 // may not examine. Each caller decides "cannot tell" as its own check would
 // without the look: the wait's check is a listener on the port, so it counts
-// the port as the service's.
+// the port as the service's; the selection's check is whether the owner is
+// the service, so it does not. A process list that cannot be read is no look
+// at all: the question goes unanswered, never answered "cannot tell".
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,12 +28,13 @@ using OwnerLooks = std::map<std::uint32_t, service::ProcessLook>;
 std::vector<std::uint32_t> NamedOwners(const std::vector<PortListener>& listeners);
 
 // What a listener's owner is: "cannot tell" when the system names none or no
-// look answered for it.
+// look answered for it (the report shows it so; the judge passes such a
+// named owner over).
 service::Identity OwnerIdentity(const PortListener& listener, const OwnerLooks& looks);
 
 struct PortHolding {
   enum class Holder {
-    kNobody,        // no IPv4 listener, or only ones whose owners ended since the table was read
+    kNobody,        // no IPv4 listener, or only ones whose owners ended or went unlooked at
     kService,       // an IPv4 listener's owner is a Vantic service process
     kCannotTell,    // none is known to be the service, but one may be
     kOtherProgram,  // every IPv4 listener's owner is known to be another program
@@ -48,6 +53,14 @@ struct PortHolding {
 // else another program.
 PortHolding JudgeHolder(const std::vector<PortListener>& listeners, const OwnerLooks& looks);
 
+// The port selection's rule for the owner of the first listening row: the
+// port may go to the service only when that owner is known to be the
+// service. An owner the system does not name (`named_owner` none) gives the
+// port up while some service is known to run, for the service may hold it;
+// a named one that cannot be examined (another account's java.exe) does
+// not: it may be any program, and the new service must be able to bind.
+bool OwnerLeavesPortToService(std::optional<service::Identity> named_owner, bool service_known_to_run);
+
 // How the starter and the status report word another program on `port`:
 // "port 9691 held by process 1234 (other.exe), no Vantic service", the
 // image name with its control characters escaped; empty for any other holder.
@@ -59,18 +72,16 @@ class HolderSteps {
   virtual ~HolderSteps() = default;
   // The IPv4 listeners on `port`; what failed when they cannot be read.
   virtual platform::Expected<std::vector<PortListener>> Listeners(std::uint16_t port) = 0;
-  virtual OwnerLooks LookAt(const std::vector<std::uint32_t>& process_ids) = 0;
+  // A look at the named owners; what failed when the process list cannot be read.
+  virtual platform::Expected<OwnerLooks> LookAt(const std::vector<std::uint32_t>& process_ids) = 0;
 };
-
-// Reads the listeners on `port`, looks at their named owners and judges.
-platform::Expected<PortHolding> WhoHolds(HolderSteps& steps, std::uint16_t port);
 
 // The machine's answers (Windows): the IPv4 listeners' table alone, and one
 // walk of the process list for the owners.
 class MachineHolderSteps final : public HolderSteps {
  public:
   platform::Expected<std::vector<PortListener>> Listeners(std::uint16_t port) override;
-  OwnerLooks LookAt(const std::vector<std::uint32_t>& process_ids) override;
+  platform::Expected<OwnerLooks> LookAt(const std::vector<std::uint32_t>& process_ids) override;
 };
 
 }  // namespace starter::port

@@ -114,16 +114,17 @@ bool IsConnected(PortSelectionSteps& steps, std::uint16_t port) {
   return false;
 }
 
-// Whether the owner of a listener gives the port up to the service.
+// Whether the owner of the first listening row leaves the port to the
+// service (OwnerLeavesPortToService). An owner no look could be taken at,
+// the process list being unreadable, is no owner known to be the service.
 bool OwnerGivesWay(PortSelectionSteps& steps, std::optional<std::uint32_t> owner_id) {
-  const PortListener listener{owner_id, false};
-  switch (OwnerIdentity(listener, steps.LookAt(NamedOwners({listener})))) {
-    case service::Identity::kService: return true;
-    case service::Identity::kCannotTell: return steps.ServiceRunning();
-    case service::Identity::kOtherProgram:
-    case service::Identity::kEnded: break;
+  if (!owner_id) return OwnerLeavesPortToService(std::nullopt, steps.ServiceRunning());
+  const platform::Expected<OwnerLooks> looks = steps.LookAt({*owner_id});
+  if (!looks.ok()) {
+    log::Info("{}", Describe(looks.error()));
+    return false;
   }
-  return false;
+  return OwnerLeavesPortToService(OwnerIdentity({owner_id, false}, *looks), false);
 }
 
 bool DecideAvailability(PortSelectionSteps& steps, const ListingVerdict& verdict, std::uint16_t port) {

@@ -98,8 +98,9 @@ class PortSelectionSteps {
   // The system's TCP tables: the listeners only, or every row.
   virtual platform::Expected<TcpTables> Tables(TableRows rows) = 0;
   virtual BindOutcome TryBind(std::uint16_t port) = 0;
-  // A look at the processes that hold the port (port_holder.h).
-  virtual OwnerLooks LookAt(const std::vector<std::uint32_t>& process_ids) = 0;
+  // A look at the processes that hold the port (port_holder.h); what failed
+  // when the process list cannot be read.
+  virtual platform::Expected<OwnerLooks> LookAt(const std::vector<std::uint32_t>& process_ids) = 0;
   // Whether some process is known to be a Vantic service.
   virtual bool ServiceRunning() = 0;
 };
@@ -107,11 +108,10 @@ class PortSelectionSteps {
 // Whether `port` may be given to the Vantic service: nothing listens on it or
 // is connected through it, or what holds it is the service itself; a free
 // port the system refuses to bind (excluded port ranges) is not. Ports
-// outside 1024..65535 are refused. A listener's owner that may be the
-// service (the system names none, or it is a java.exe this account cannot
-// examine) gives the port up while a Vantic service is known to run, as
-// connections do: the service may hold it, and the port it holds is the
-// one to keep.
+// outside 1024..65535 are refused. A listener's owner decides as
+// OwnerLeavesPortToService says; connections alone give the port up while a
+// Vantic service is known to run: the service may hold it, and the port it
+// holds is the one to keep.
 //
 // Two witnesses: the listing, and the system's TCP tables, read only when
 // needed. Without a listing the tables decide. A listing that finds the port

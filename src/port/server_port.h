@@ -57,7 +57,7 @@ class MachinePortSteps final : public PortSelectionSteps {
   // port the system reserves refuses every address: the loopback one answers
   // for all of them without the socket ever being reachable from outside.
   BindOutcome TryBind(std::uint16_t port) override;
-  OwnerLooks LookAt(const std::vector<std::uint32_t>& process_ids) override;
+  platform::Expected<OwnerLooks> LookAt(const std::vector<std::uint32_t>& process_ids) override;
   bool ServiceRunning() override;
 
  private:

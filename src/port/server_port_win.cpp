@@ -198,11 +198,16 @@ BindOutcome MachinePortSteps::TryBind(std::uint16_t port) {
   return ::WSAGetLastError() == WSAEACCES ? BindOutcome::kRefused : BindOutcome::kFailed;
 }
 
-OwnerLooks MachinePortSteps::LookAt(const std::vector<std::uint32_t>& process_ids) {
+platform::Expected<OwnerLooks> MachinePortSteps::LookAt(const std::vector<std::uint32_t>& process_ids) {
   return service::LookAtProcesses(process_ids);
 }
 
-bool MachinePortSteps::ServiceRunning() { return service::IsServiceProcessRunning(); }
+bool MachinePortSteps::ServiceRunning() {
+  const platform::Expected<service::ServiceSearch> search = service::FindServiceProcess();
+  // A list that cannot be read shows no service that a port could be left to.
+  if (!search.ok()) log::Info("{}", Describe(search.error()));
+  return search.ok() && *search == service::ServiceSearch::kFound;
+}
 
 std::uint16_t SelectServerPort() {
   // One time limit for the listings of the whole selection together.

@@ -120,7 +120,7 @@ platform::Expected<std::vector<PortListener>> MachineHolderSteps::Listeners(std:
   return ListenersOn(port, IpFamilies::kIpv4);
 }
 
-OwnerLooks MachineHolderSteps::LookAt(const std::vector<std::uint32_t>& process_ids) {
+platform::Expected<OwnerLooks> MachineHolderSteps::LookAt(const std::vector<std::uint32_t>& process_ids) {
   return service::LookAtProcesses(process_ids);
 }
 

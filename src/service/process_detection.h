@@ -35,7 +35,7 @@ namespace starter::service {
 enum class Identity {
   kService,       // java.exe, and its command line names the jar
   kOtherProgram,  // known not to be: another image, or a java.exe whose command line lacks the jar
-  kCannotTell,    // a java.exe whose command line cannot be read, or no process list to look in
+  kCannotTell,    // a listed java.exe whose command line cannot be read
   kEnded,         // no longer in the process list
 };
 
@@ -63,15 +63,19 @@ struct ProcessLook {
 };
 
 // Looks at each process of `ids` with one walk of the process list, reading
-// the command line of a java.exe only. Every id is answered: all "cannot
-// tell" when the list cannot be had.
-std::map<std::uint32_t, ProcessLook> LookAtProcesses(const std::vector<std::uint32_t>& ids);
+// the command line of a java.exe only. Every id is answered; a list that
+// cannot be had answers none of them: that is no look at all, not a look
+// that could not tell.
+platform::Expected<std::map<std::uint32_t, ProcessLook>> LookAtProcesses(const std::vector<std::uint32_t>& ids);
 
-// The identity of one process (LookAtProcesses for that one).
-Identity IdentifyProcess(std::uint32_t process_id);
-
-// Whether some process is known to be a Vantic service.
-bool IsServiceProcessRunning();
+// What one walk of the process list says of a running Vantic service. A
+// list that cannot be had says nothing: that is the Expected's failure.
+enum class ServiceSearch {
+  kFound,       // a java.exe whose command line names the jar
+  kNotFound,    // every java.exe was examined, and none names it
+  kCannotTell,  // none is known to be the service, but a java.exe could not be examined
+};
+platform::Expected<ServiceSearch> FindServiceProcess();
 
 // Called with the id, identity and command line (empty unless read) of each
 // java.exe; walks on while it returns true.

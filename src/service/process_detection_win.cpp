@@ -116,18 +116,15 @@ std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id) {
   return std::wstring(text->begin(), text->end());  // wchar_t is a UTF-16 unit here
 }
 
-std::map<std::uint32_t, ProcessLook> LookAtProcesses(const std::vector<std::uint32_t>& ids) {
+platform::Expected<std::map<std::uint32_t, ProcessLook>> LookAtProcesses(const std::vector<std::uint32_t>& ids) {
   std::map<std::uint32_t, ProcessLook> looks;
   if (ids.empty()) return looks;  // no walk of the list for nobody
-  for (std::uint32_t id : ids) looks[id];  // cannot tell, until the list says more
   const platform::Expected<std::vector<platform::ProcessEntry>> processes = platform::ListProcesses();
-  if (!processes.ok()) {
-    log::Debug("{}", Describe(processes.error()));
-    return looks;
-  }
-  for (auto& [id, look] : looks) {
+  if (!processes.ok()) return processes.error();
+  for (std::uint32_t id : ids) {
     const auto entry = std::find_if(processes->begin(), processes->end(),
-                                    [id = id](const platform::ProcessEntry& process) { return process.id == id; });
+                                    [id](const platform::ProcessEntry& process) { return process.id == id; });
+    ProcessLook& look = looks[id];
     if (entry == processes->end()) {
       look.identity = Identify(std::nullopt, std::nullopt);
       continue;
@@ -138,8 +135,6 @@ std::map<std::uint32_t, ProcessLook> LookAtProcesses(const std::vector<std::uint
   }
   return looks;
 }
-
-Identity IdentifyProcess(std::uint32_t process_id) { return LookAtProcesses({process_id})[process_id].identity; }
 
 platform::Status ForEachServiceCandidate(const CandidateVisitor& visit) {
   const platform::Expected<std::vector<platform::ProcessEntry>> processes = platform::ListProcesses();
@@ -152,14 +147,15 @@ platform::Status ForEachServiceCandidate(const CandidateVisitor& visit) {
   return {};
 }
 
-bool IsServiceProcessRunning() {
-  bool found = false;
-  const platform::Status listed = ForEachServiceCandidate([&found](std::uint32_t, Identity identity, const std::wstring&) {
-    found = identity == Identity::kService;
-    return !found;  // one is enough
+platform::Expected<ServiceSearch> FindServiceProcess() {
+  ServiceSearch search = ServiceSearch::kNotFound;
+  const platform::Status listed = ForEachServiceCandidate([&search](std::uint32_t, Identity identity, const std::wstring&) {
+    if (identity == Identity::kService) search = ServiceSearch::kFound;
+    if (identity == Identity::kCannotTell) search = ServiceSearch::kCannotTell;
+    return search != ServiceSearch::kFound;  // one is enough
   });
-  if (!listed.ok()) log::Debug("{}", Describe(listed.error()));
-  return found;
+  if (!listed.ok()) return listed.error();
+  return search;
 }
 
 std::optional<std::uint64_t> ProcessStartTime(std::uint32_t process_id) {

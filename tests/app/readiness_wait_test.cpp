@@ -75,13 +75,14 @@ struct World {
 struct World::Probe final : ReadinessProbe {
   explicit Probe(World& of) : world(of) {}
   PortCheck CheckPort(std::uint16_t) override { return {world.port(world.now), {}}; }
-  bool ServiceRunning() override {
+  platform::Expected<service::ServiceSearch> FindService() override {
     world.polls.push_back(std::chrono::duration<double, std::milli>(world.now).count());
     world.now += world.poll_cost;
-    return world.service(world.now);
+    return world.service(world.now) ? service::ServiceSearch::kFound : service::ServiceSearch::kNotFound;
   }
   bool MarkerPresent() override { return world.marker(world.now); }
   void RemoveConnectedMarker() override {}
+  void KeepConnectedMarker() override {}
   std::unique_ptr<FolderWatch> WatchMarkerFolder() override {
     ++world.watches;
     return std::make_unique<Watch>(world, world.watchable);

@@ -20,7 +20,8 @@ struct FakeWorld {
   std::vector<std::string> calls{};
   std::vector<std::string> printed{};
   bool line_taken = false;  // the run's limit printed its line first
-  std::string held_by{};    // the words of a port another program listens on
+  std::string reason{};     // the words of a port check that can say more than "not listening"
+  bool processes_unread = false;
 
   static bool Next(std::vector<bool>& answers) {
     bool answer = answers.front();
@@ -47,17 +48,19 @@ struct FakeWorld {
     PortCheck CheckPort(std::uint16_t) override {
       world.calls.push_back("port");
       const bool ready = Next(world.port);
-      return {ready, ready ? std::string() : world.held_by};
+      return {ready, ready ? std::string() : world.reason};
     }
-    bool ServiceRunning() override {
+    platform::Expected<service::ServiceSearch> FindService() override {
       world.calls.push_back("process");
-      return Next(world.process);
+      if (world.processes_unread) return platform::SystemError{"CreateToolhelp32Snapshot", 5};
+      return Next(world.process) ? service::ServiceSearch::kFound : service::ServiceSearch::kNotFound;
     }
     bool MarkerPresent() override {
       world.calls.push_back("marker");
       return Next(world.marker);
     }
     void RemoveConnectedMarker() override { world.calls.push_back("remove"); }
+    void KeepConnectedMarker() override { world.calls.push_back("keep"); }
     std::unique_ptr<FolderWatch> WatchMarkerFolder() override { return std::make_unique<Watch>(world); }
     std::unique_ptr<FolderWatch> WatchNothing() override { return std::make_unique<Watch>(world); }
     FakeWorld& world;
@@ -142,18 +145,33 @@ TEST(ReportReadiness, PortModeLooksOnlyAtThePort) {
   EXPECT_THAT(at_once.printed, ElementsAre(R"({"Dravel":0,"Selkan":0})"));
 }
 
-// Where the system names the listener's owner and none is a Vantic service,
-// the timeout says who holds the port; nothing listening keeps its words.
-TEST(ReportReadiness, AWaitOnAPortHeldByAnotherProgramNamesTheHolder) {
-  for (const std::string held_by : {"port 9673 held by process 1234 (other.exe), no Vantic service", ""}) {
+// A wait that runs out names the check that failed as the poll found it:
+// another program on the port, nothing listening, or no process list to
+// answer the question, which never passes for a service.
+TEST(ReportReadiness, AWaitThatRunsOutNamesWhatThePollFoundOrCouldNotRead) {
+  const std::string unread = "process list could not be read: CreateToolhelp32Snapshot GLE=5";
+  const struct Case {
+    contract::CallerMode mode;
+    std::string port_reason;
+    bool processes_unread;
+    std::string timeout_line, wait_ended;
+  } cases[] = {
+      {contract::CallerMode::kAllChecks, "port 9673 held by process 1234 (other.exe), no Vantic service", false,
+       R"({"Dravel":1,"Selkan":1})", "port 9673 held by process 1234 (other.exe), no Vantic service"},
+      {contract::CallerMode::kAllChecks, "", false, R"({"Dravel":1,"Selkan":1})", "port not LISTENING"},
+      {contract::CallerMode::kPort, unread, true, R"({"Dravel":1,"Selkan":0})", unread},
+      {contract::CallerMode::kProcessAndFile, "", true, R"({"Dravel":0,"Selkan":1})", unread},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.wait_ended);
     test::LogCapture log;
     FakeWorld world{{false}, {true}, {true}};
-    world.held_by = held_by;
-    ReportIn(world, contract::CallerMode::kAllChecks);
-    EXPECT_THAT(world.printed, ElementsAre(R"({"Dravel":1,"Selkan":1})"));
-    EXPECT_THAT(log.Lines(), ElementsAre("info: Case no args, check port,process and file",
-                                         "info: wait ended: " + (held_by.empty() ? "port not LISTENING" : held_by),
-                                         R"(info: OUTPUT->{"Dravel":1,"Selkan":1})"));
+    world.reason = c.port_reason;
+    world.processes_unread = c.processes_unread;
+    ReportIn(world, c.mode);
+    EXPECT_THAT(world.printed, ElementsAre(c.timeout_line));
+    ASSERT_EQ(log.Lines().size(), 3u);
+    EXPECT_EQ(log.Lines()[1], "info: wait ended: " + c.wait_ended);
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -150,7 +151,7 @@ TEST_P(ReachRunLimitTest, PrintsOnlyWhatIsStillOwedAndLogsTheRunToItsEnd) {
   }
   RunStage stage;
   stage.Enter(Stage::kPortSelection);
-  const LimitRecord record = ReachRunLimit(GetParam().mode, line, stage);
+  const LimitRecord record = ReachRunLimit(GetParam().mode, line, stage, platform::CallInProgress());
   EXPECT_EQ(output.lines, GetParam().printed);
   EXPECT_EQ(record.stage, Stage::kPortSelection);
   std::vector<std::string> logged;
@@ -181,10 +182,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {"warning run ended at its time limit in port selection", "info [ END ]\n"}}),
     [](const auto& test_info) { return std::string(test_info.param.name); });
 
-// A limit that comes during the launch lets the process creation finish
+// A limit that comes during the launch's process creation lets it finish
 // before the run is ended (a starter ended inside it would leave the
 // service's process suspended), and still names the launch as the stage.
-TEST(ReachRunLimit, LetsALaunchItComesUponFinish) {
+TEST(ReachRunLimit, LetsAProcessCreationItComesUponFinish) {
   struct Announcing final : LineWriter {
     std::promise<std::string> written;
     platform::Expected<std::size_t> Write(std::string_view text) override {
@@ -196,44 +197,47 @@ TEST(ReachRunLimit, LetsALaunchItComesUponFinish) {
   StatusLineOnce line(output);
   RunStage stage;
   stage.Enter(Stage::kLaunch);
-  std::future<LimitRecord> limit =
-      std::async(std::launch::async, [&] { return ReachRunLimit(contract::CallerMode::kPort, line, stage); });
+  platform::CallInProgress creation;
+  auto creating = std::make_unique<platform::CallInProgress::Scope>(creation);
+  std::future<LimitRecord> limit = std::async(
+      std::launch::async, [&] { return ReachRunLimit(contract::CallerMode::kPort, line, stage, creation); });
   // The line is owed at once, whatever the launch does.
   EXPECT_EQ(written.get(), R"({"Dravel":1,"Selkan":0})");
   EXPECT_EQ(limit.wait_for(milliseconds(50)), std::future_status::timeout);
-  stage.Enter(Stage::kWait);
+  creating.reset();
   const LimitRecord record = limit.get();
   EXPECT_EQ(record.stage, Stage::kLaunch);
   EXPECT_FALSE(record.launch_overtaken);
 }
 
-// A launch that outlasts its grace may have left the service's process
-// suspended: the limit says so, and it is ended with the run.
-TEST(ReachRunLimit, ALaunchHeldPastItsGraceIsOvertaken) {
+// A creation that outlasts its grace may have left the service's process
+// suspended: the limit says so, and it is ended with the run. A launch held
+// up after its creation returned (its log line, say) started a service that
+// runs: nothing is ended, and the limit does not wait for it.
+TEST(ReachRunLimit, OnlyACreationHeldPastItsGraceIsOvertaken) {
   Output output;
   StatusLineOnce line(output);
   RunStage stage;
   stage.Enter(Stage::kLaunch);
-  const LimitRecord record = ReachRunLimit(contract::CallerMode::kPort, line, stage);
-  EXPECT_TRUE(record.launch_overtaken);
-  EXPECT_EQ(record.stage, Stage::kLaunch);
-  std::vector<std::string> logged;
-  for (const EndLine& logged_line : LimitLogLines(record)) logged.push_back(logged_line.text);
-  EXPECT_THAT(logged, ElementsAre("run ended at its time limit in launch",
-                                  "launch did not return: the service's process it started is ended",
-                                  R"(OUTPUT->{"Dravel":1,"Selkan":0})", "[ END ]\n"));
+  platform::CallInProgress creation;
+  {
+    const platform::CallInProgress::Scope creating(creation);
+    const LimitRecord record = ReachRunLimit(contract::CallerMode::kPort, line, stage, creation);
+    EXPECT_TRUE(record.launch_overtaken);
+    EXPECT_EQ(record.stage, Stage::kLaunch);
+    std::vector<std::string> logged;
+    for (const EndLine& logged_line : LimitLogLines(record)) logged.push_back(logged_line.text);
+    EXPECT_THAT(logged, ElementsAre("run ended at its time limit in launch",
+                                    "launch did not return: the service's process it started is ended",
+                                    R"(OUTPUT->{"Dravel":1,"Selkan":0})", "[ END ]\n"));
+  }
+  const auto before = std::chrono::steady_clock::now();
+  const LimitRecord after_creation = ReachRunLimit(contract::CallerMode::kPort, line, stage, creation);
+  EXPECT_FALSE(after_creation.launch_overtaken);
+  EXPECT_EQ(after_creation.stage, Stage::kLaunch);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, kLaunchFinishGrace);
 }
 
-// The wait for a stage to pass is bounded, and answers whether it passed.
-TEST(RunStage, WaitToLeaveIsBoundedAndSaysWhetherTheStagePassed) {
-  RunStage stage;
-  stage.Enter(Stage::kLaunch);
-  EXPECT_FALSE(stage.WaitToLeave(Stage::kLaunch, milliseconds(10)));
-  EXPECT_TRUE(stage.WaitToLeave(Stage::kWait, milliseconds(0)));
-  std::thread later([&] { stage.Enter(Stage::kWait); });
-  EXPECT_TRUE(stage.WaitToLeave(Stage::kLaunch, milliseconds(60000)));
-  later.join();
-}
 
 constexpr char kSuccessLine[] = R"({"Dravel":0,"Selkan":0})";
 
@@ -321,9 +325,10 @@ TEST(RunEnd, TheRunAndItsLimitEndARunOnceInEitherOrder) {
     StatusLineOnce line(output);
     RunEnd end;
     RunStage stage;
+    const platform::CallInProgress creation;
     // As the limit's thread does, from its claim of the end.
     const auto limit_comes = [&] {
-      if (const std::optional<LimitRecord> record = ClaimEndAtLimit(contract::CallerMode::kPort, line, end, stage))
+      if (const std::optional<LimitRecord> record = ClaimEndAtLimit(contract::CallerMode::kPort, line, end, stage, creation))
         for (const EndLine& limit_line : LimitLogLines(*record)) log::Write(limit_line.level, limit_line.text);
     };
     const bool run_ended = RunToItsEnd(contract::CallerMode::kPort, line, end, [&] {

@@ -29,7 +29,7 @@ struct OneListing final : PortSelectionSteps {
   std::optional<ListingVerdict> Listing(int) override { return verdict_; }
   platform::Expected<TcpTables> Tables(TableRows rows) override { return machine_.Tables(rows); }
   BindOutcome TryBind(std::uint16_t port) override { return machine_.TryBind(port); }
-  OwnerLooks LookAt(const std::vector<std::uint32_t>& ids) override { return machine_.LookAt(ids); }
+  platform::Expected<OwnerLooks> LookAt(const std::vector<std::uint32_t>& ids) override { return machine_.LookAt(ids); }
   bool ServiceRunning() override { return machine_.ServiceRunning(); }
 
  private:
@@ -56,11 +56,11 @@ TEST(IsPortAvailable, BindsOnlyWhatTheListingFindsFreeAndOnlyARefusalCounts) {
       {{Ask::kNothing, std::nullopt}, false, false, kFailed, true, {"listeners", "bind"}},
       {{Ask::kOwner, 812}, true, false, kRefused, true, {"look 812"}},
       {{Ask::kOwner, 4}, false, false, kBound, false, {"look 4"}},
-      // An owner this account cannot examine (5151) may be the service: it
-      // gives the port up while a service is known to run, as one the system
-      // does not name does.
-      {{Ask::kOwner, 5151}, true, false, kRefused, true, {"look 5151", "any service"}},
-      {{Ask::kOwner, 5151}, false, false, kBound, false, {"look 5151", "any service"}},
+      // An owner this account cannot examine (5151) may be any program: it
+      // keeps the port, a service running or not, unlike one the system
+      // does not name.
+      {{Ask::kOwner, 5151}, true, false, kRefused, false, {"look 5151"}},
+      {{Ask::kOwner, 5151}, false, false, kBound, false, {"look 5151"}},
       {{Ask::kOwner, std::nullopt}, true, false, kRefused, true, {"any service"}},
       {{Ask::kAnyService, std::nullopt}, false, false, kBound, false, {"any service"}},
       {{Ask::kConnectionTables, std::nullopt}, false, true, kBound, false, {"all", "any service"}},
@@ -78,6 +78,23 @@ TEST(IsPortAvailable, BindsOnlyWhatTheListingFindsFreeAndOnlyARefusalCounts) {
     OneListing steps(c.verdict, machine);
     EXPECT_EQ(IsPortAvailable(steps, 9673), c.available);
     EXPECT_EQ(machine.asked, c.asked);
+  }
+}
+
+// Without a process list no owner is known to be the service, not even one
+// that is: the port is not available, and the look's failure is logged.
+TEST(IsPortAvailable, NoProcessListLeavesNoPortToAnOwner) {
+  for (const ListingVerdict verdict : {ListingVerdict{Ask::kOwner, 812}, ListingVerdict{Ask::kOwner, std::nullopt}}) {
+    test::ScriptedSteps machine;
+    machine.service_running = [](std::uint32_t) { return true; };
+    machine.processes_unreadable = true;
+    test::LogCapture log;
+    OneListing steps(verdict, machine);
+    EXPECT_FALSE(IsPortAvailable(steps, 9673));
+    EXPECT_EQ(machine.asked.size(), 1u);
+    if (verdict.owner_id) {
+      EXPECT_THAT(log.Lines(), ElementsAre("info: CreateToolhelp32Snapshot GLE=5"));
+    }
   }
 }
 

@@ -147,8 +147,10 @@ TEST_F(IsPortAvailableTest, JudgesTheListingWithoutAService) {
 TEST_F(IsPortAvailableTest, PortHeldByTheServiceStaysAvailable) {
   test::FakeVanticService vantic;
   ASSERT_NE(vantic.ProcessId(), 0u);
-  ASSERT_TRUE(
-      test::WaitFor([&] { return service::IdentifyProcess(vantic.ProcessId()) == service::Identity::kService; }));
+  ASSERT_TRUE(test::WaitFor([&] {
+    const auto looks = service::LookAtProcesses({vantic.ProcessId()});
+    return looks.ok() && looks->at(vantic.ProcessId()).identity == service::Identity::kService;
+  }));
   const std::string pid = std::to_string(vantic.ProcessId());
 
   netstat_.ShowListing(Row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", pid));

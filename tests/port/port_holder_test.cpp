@@ -47,7 +47,9 @@ TEST(JudgeHolder, TheServiceThenAnOwnerThatMayBeItThenAnotherProgram) {
       {"a java.exe whose command line cannot be read", {V4(kUnexamined)}, Holder::kCannotTell, true, ""},
       {"a java.exe whose command line lacks the jar", {V4(kNoJar)}, Holder::kOtherProgram, false,
        "port 9691 held by process 6161 (java.exe), no Vantic service"},
-      {"an owner no look answered for", {V4(9999)}, Holder::kCannotTell, true, ""},
+      {"an owner no look answered for (no process list)", {V4(9999)}, Holder::kNobody, false, ""},
+      {"an unlooked owner beside another program", {V4(9999), V4(kOther)}, Holder::kOtherProgram, false,
+       "port 9691 held by process 777 (other\\x1B.exe), no Vantic service"},
       {"an owner that ended between the table and the look", {V4(kEnded)}, Holder::kNobody, false, ""},
       {"an ended owner beside another program", {V4(kEnded), V4(kOther)}, Holder::kOtherProgram, false,
        "port 9691 held by process 777 (other\\x1B.exe), no Vantic service"},
@@ -65,30 +67,29 @@ TEST(JudgeHolder, TheServiceThenAnOwnerThatMayBeItThenAnotherProgram) {
   }
 }
 
-// The wait's port check through its steps: it reads the listeners once,
-// looks once at the named owners only, and hands a failed read back.
-struct ScriptedHolderSteps final : HolderSteps {
-  platform::Expected<std::vector<PortListener>> answer = std::vector<PortListener>{};
-  std::vector<std::vector<std::uint32_t>> looked_at;
-  platform::Expected<std::vector<PortListener>> Listeners(std::uint16_t) override { return answer; }
-  OwnerLooks LookAt(const std::vector<std::uint32_t>& ids) override {
-    looked_at.push_back(ids);
-    return kLooks;
+// The selection's rule for the same owner: only one known to be the service
+// keeps the port for it, whether a service runs or not. Another account's
+// java.exe gave the port up while a service ran: the new service could not
+// bind it.
+TEST(OwnerLeavesPortToService, OnlyAnOwnerKnownToBeTheServiceOrUnnamedBesideARunningOne) {
+  const struct Case {
+    const char* name;
+    std::optional<Identity> owner;
+    bool service_runs;
+    bool leaves_port;
+  } cases[] = {
+      {"the service", Identity::kService, false, true},
+      {"a java.exe that cannot be examined, a service running", Identity::kCannotTell, true, false},
+      {"a java.exe that cannot be examined", Identity::kCannotTell, false, false},
+      {"another program, a service running", Identity::kOtherProgram, true, false},
+      {"an owner that ended since the listing", Identity::kEnded, true, false},
+      {"no owner named, a service running", std::nullopt, true, true},
+      {"no owner named, no service known", std::nullopt, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(OwnerLeavesPortToService(c.owner, c.service_runs), c.leaves_port);
   }
-};
-
-TEST(WhoHolds, LooksOnceAtTheNamedOwnersAndPassesAFailedReadOn) {
-  ScriptedHolderSteps steps;
-  steps.answer = std::vector<PortListener>{V4(std::nullopt), V4(kOther), V4(kOther), V4(kUnexamined)};
-  const platform::Expected<PortHolding> holding = WhoHolds(steps, 9691);
-  ASSERT_TRUE(holding.ok());
-  EXPECT_EQ(holding->holder, Holder::kCannotTell);
-  EXPECT_EQ(steps.looked_at, (std::vector<std::vector<std::uint32_t>>{{kOther, kUnexamined}}));
-
-  steps.answer = platform::SystemError{"GetExtendedTcpTable", 21};
-  const platform::Expected<PortHolding> unread = WhoHolds(steps, 9691);
-  ASSERT_FALSE(unread.ok());
-  EXPECT_EQ(Describe(unread.error()), "GetExtendedTcpTable GLE=21");
 }
 
 }  // namespace

@@ -42,9 +42,11 @@ struct ScriptedSteps final : port::PortSelectionSteps {
   std::optional<std::uint32_t> listener;
   bool connected = false, tables_unreadable = false;
   // The rest of the machine: whether process N is a service (0: whether any
-  // is known to run), and the processes no look can tell.
+  // is known to run), the processes no look can tell, and whether the
+  // process list can be read at all.
   std::function<bool(std::uint32_t)> service_running = [](std::uint32_t) { return false; };
   std::vector<std::uint32_t> unexamined;
+  bool processes_unreadable = false;
   port::BindOutcome bind = port::BindOutcome::kBound;
   std::vector<std::string> asked;
 
@@ -79,7 +81,11 @@ struct ScriptedSteps final : port::PortSelectionSteps {
     asked.push_back("bind");
     return port == 9673 ? bind : port::BindOutcome::kFailed;
   }
-  port::OwnerLooks LookAt(const std::vector<std::uint32_t>& process_ids) override {
+  platform::Expected<port::OwnerLooks> LookAt(const std::vector<std::uint32_t>& process_ids) override {
+    if (processes_unreadable) {
+      asked.push_back("look");
+      return platform::SystemError{"CreateToolhelp32Snapshot", 5};
+    }
     port::OwnerLooks looks;
     for (std::uint32_t id : process_ids) {
       asked.push_back("look " + std::to_string(id));
@@ -92,7 +98,8 @@ struct ScriptedSteps final : port::PortSelectionSteps {
   }
   bool ServiceRunning() override {
     asked.push_back("any service");
-    return service_running(0);
+    // The machine's answer: no service is known to run without the list.
+    return !processes_unreadable && service_running(0);
   }
 };
 

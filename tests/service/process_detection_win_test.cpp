@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "support/standin_processes.h"
 #include "support/win_test_env.h"
 
@@ -13,12 +15,26 @@ namespace {
 using test::StandInProcesses;
 using test::StartedProcess;
 
+// What one walk finds of the service, and what a look finds of one process;
+// a process list that cannot be read fails the test.
+ServiceSearch Search() {
+  const platform::Expected<ServiceSearch> search = FindServiceProcess();
+  EXPECT_TRUE(search.ok()) << Describe(search.error());
+  return search.ok() ? *search : ServiceSearch::kCannotTell;
+}
+
+Identity IdentityOf(std::uint32_t process_id) {
+  platform::Expected<std::map<std::uint32_t, ProcessLook>> looks = LookAtProcesses({process_id});
+  EXPECT_TRUE(looks.ok()) << Describe(looks.error());
+  return looks.ok() ? (*looks)[process_id].identity : Identity::kCannotTell;
+}
+
 class ServiceProcess : public ::testing::Test {
  protected:
   void SetUp() override {
     // A stand-in left over by an earlier test would answer for ours.
     test::KillProcessesNamed(L"java.exe");
-    ASSERT_FALSE(IsServiceProcessRunning());
+    ASSERT_EQ(Search(), ServiceSearch::kNotFound);
   }
 
   std::wstring Jar(const std::wstring& name) const { return L"\"" + processes_.Folder() + L"\\" + name + L"\""; }
@@ -32,14 +48,14 @@ TEST_F(ServiceProcess, IsFoundByAnyIdAndByItsOwnIdOnly) {
   ASSERT_NE(service.process_id, 0u);
   ASSERT_NE(other_java.process_id, 0u);
 
-  EXPECT_TRUE(IsServiceProcessRunning());
-  EXPECT_EQ(IdentifyProcess(service.process_id), Identity::kService);
-  EXPECT_EQ(IdentifyProcess(other_java.process_id), Identity::kOtherProgram);
-  EXPECT_EQ(IdentifyProcess(::GetCurrentProcessId()), Identity::kOtherProgram);
+  EXPECT_EQ(Search(), ServiceSearch::kFound);
+  EXPECT_EQ(IdentityOf(service.process_id), Identity::kService);
+  EXPECT_EQ(IdentityOf(other_java.process_id), Identity::kOtherProgram);
+  EXPECT_EQ(IdentityOf(::GetCurrentProcessId()), Identity::kOtherProgram);
 
   ::TerminateProcess(service.handle, 1);
   ::WaitForSingleObject(service.handle, 10000);
-  EXPECT_FALSE(IsServiceProcessRunning());
+  EXPECT_EQ(Search(), ServiceSearch::kNotFound);
 }
 
 struct Launch {
@@ -61,8 +77,8 @@ TEST_P(ServiceRecognition, NeedsTheExactImageNameAndTheJarNameInItsCase) {
   // The command line is readable, so a "no" below is the rule's answer.
   ASSERT_EQ(GetProcessCommandLine(process.process_id), process.command_line);
 
-  EXPECT_EQ(IsServiceProcessRunning(), GetParam().is_service);
-  EXPECT_EQ(IdentifyProcess(process.process_id), GetParam().is_service ? Identity::kService : Identity::kOtherProgram);
+  EXPECT_EQ(Search(), GetParam().is_service ? ServiceSearch::kFound : ServiceSearch::kNotFound);
+  EXPECT_EQ(IdentityOf(process.process_id), GetParam().is_service ? Identity::kService : Identity::kOtherProgram);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -92,7 +108,7 @@ TEST_F(ServiceProcess, ProcessIdZeroOrAnEndedProcessGivesNoCommandLine) {
   ::WaitForSingleObject(process.handle, 10000);
   // Our handle keeps the id from being reused, but there is no memory left to read.
   EXPECT_EQ(GetProcessCommandLine(process.process_id), std::nullopt);
-  EXPECT_EQ(IdentifyProcess(process.process_id), Identity::kEnded);
+  EXPECT_EQ(IdentityOf(process.process_id), Identity::kEnded);
 }
 
 // A java.exe whose command line cannot be read (as another account's is to a
@@ -105,8 +121,8 @@ TEST_F(ServiceProcess, AJavaWhoseCommandLineCannotBeReadIsOneTheLookCannotTell) 
   // The stand-in writes its marker beside the jar once its record is damaged.
   ASSERT_TRUE(test::WaitFor([&] { return test::PathExists(unreadable.Folder() + L"\\WsClientConnected.json"); }));
   EXPECT_EQ(GetProcessCommandLine(process.process_id), std::nullopt);
-  EXPECT_EQ(IdentifyProcess(process.process_id), Identity::kCannotTell);
-  EXPECT_FALSE(IsServiceProcessRunning());
+  EXPECT_EQ(IdentityOf(process.process_id), Identity::kCannotTell);
+  EXPECT_EQ(Search(), ServiceSearch::kCannotTell);
   std::vector<Identity> visited;
   ASSERT_TRUE(ForEachServiceCandidate([&](std::uint32_t id, Identity identity, const std::wstring& command_line) {
                 if (id == process.process_id) visited.push_back(identity);

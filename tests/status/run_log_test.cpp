@@ -36,9 +36,12 @@ struct SteadyMachine final : app::ReadinessProbe {
   };
   SteadyMachine(app::PortCheck answer, bool up) : port(std::move(answer)), service_up(up) {}
   app::PortCheck CheckPort(std::uint16_t) override { return port; }
-  bool ServiceRunning() override { return service_up; }
+  platform::Expected<service::ServiceSearch> FindService() override {
+    return service_up ? service::ServiceSearch::kFound : service::ServiceSearch::kNotFound;
+  }
   bool MarkerPresent() override { return service_up; }
   void RemoveConnectedMarker() override {}
+  void KeepConnectedMarker() override {}
   std::unique_ptr<app::FolderWatch> WatchMarkerFolder() override { return std::make_unique<Clock>(); }
   std::unique_ptr<app::FolderWatch> WatchNothing() override { return std::make_unique<Clock>(); }
 
