@@ -142,7 +142,9 @@ void WaitAndReport(const WaitingMode& mode, std::uint16_t port, ReadinessProbe& 
   const PollResult failed = Wait(mode, port, probe, *watch).UntilReady();
   if (!failed.empty()) log::Info("{}", contract::WaitEndedMessage(failed));
   const std::string line = failed.empty() ? contract::kSuccessLine : contract::TimeoutLine(mode.mode);
-  status_line.Print(line, [&line] { log::Info("{}", contract::PrintedMessage(line)); });
+  status_line.Print(line, [&line, &status_line] {
+    for (const EndLine& logged : PrintedLogLines(line, status_line.delivery())) log::Write(logged.level, logged.text);
+  });
 }
 
 }  // namespace

@@ -279,8 +279,9 @@ Observations Header() {
   return seen;
 }
 
-Observations Gather(std::atomic<const char*>& looking_at) {
+Observations Gather(std::atomic<const char*>& looking_at, const platform::Expected<bool>& debug_privilege) {
   Observations seen = Header();
+  seen.debug_privilege = debug_privilege;
   looking_at = "the install tree";
   seen.install_root = install::ReadProgramFilesFolder();
   const install::InstallLayout layout = install::MakeInstallLayout(seen.install_root);

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "contract/product_version.h"
+#include "platform/debug_privilege.h"
 #include "status/looking.h"
 #include "status/observations.h"
 #include "status/report.h"
@@ -119,13 +120,15 @@ int main(int argc, char** argv) {
     case Options::Action::kHistory: break;
   }
   const starter::status::ReportRequest request{options.action == Options::Action::kHistory, options.json};
+  // Once, before any look: an elevated run examines another account's java.exe with it.
+  const starter::platform::Expected<bool> debug_privilege = starter::platform::EnableDebugPrivilege();
   const Observations header = starter::status::Header();
   std::atomic<const char*> looking_at{"the machine"};
   std::thread worker;
   const starter::status::Looked looked = starter::status::LookWithin(
-      [&looking_at, &options] {
+      [&looking_at, &options, &debug_privilege] {
         return options.action == Options::Action::kHistory ? starter::status::GatherHistory(looking_at, options.runs)
-                                                           : starter::status::Gather(looking_at);
+                                                           : starter::status::Gather(looking_at, debug_privilege);
       },
       [&worker](std::function<void()> work) { worker = std::thread(std::move(work)); }, kReportLimit, looking_at,
       header);

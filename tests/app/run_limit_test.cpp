@@ -27,9 +27,10 @@ using contract::Stage;
 struct Output final : LineWriter {
   std::mutex mutex;
   std::vector<std::string> lines;
-  void Write(std::string_view line) override {
+  platform::Expected<std::size_t> Write(std::string_view line) override {
     const std::lock_guard<std::mutex> lock(mutex);
     lines.emplace_back(line);
+    return line.size();
   }
 };
 
@@ -66,10 +67,10 @@ TEST(StatusLineOnce, TheLoserWaitsForTheWinnersLineToBeWrittenWhole) {
     std::shared_future<void>& finished;
     Output output;
     SlowWriter(std::promise<void>& e, std::shared_future<void>& f) : entered(e), finished(f) {}
-    void Write(std::string_view text) override {
+    platform::Expected<std::size_t> Write(std::string_view text) override {
       entered.set_value();
       finished.wait();
-      output.Write(text);
+      return output.Write(text);
     }
   } writer(entered, finished);
   StatusLineOnce line(writer);
@@ -94,6 +95,38 @@ TEST(StatusLineOnce, TheLineCountsAsWrittenOnlyOnceWhatFollowsItIsDone) {
   EXPECT_TRUE(line.Print("success", [&] { written_during = line.WaitWritten(milliseconds(0)); }));
   EXPECT_FALSE(written_during);
   EXPECT_TRUE(line.WaitWritten(milliseconds(0)));
+}
+
+// The OUTPUT-> line says what the run printed; a line that did not reach
+// its caller whole is followed by a warning that says what failed.
+TEST(PrintedLogLines, WarnAfterTheOutputLineOfALineNotDeliveredWhole) {
+  const std::string line = R"({"Dravel":0,"Selkan":0})";
+  const auto logged = [&line](const std::string& printed, const Delivery& delivery) {
+    std::vector<std::string> texts;
+    for (const EndLine& logged_line : PrintedLogLines(printed, delivery))
+      texts.push_back((logged_line.level == log::Level::kWarn ? "warning " : "info ") + logged_line.text);
+    return texts;
+  };
+  EXPECT_THAT(logged(line, {line.size(), line.size()}), ElementsAre("info OUTPUT->" + line));
+  EXPECT_THAT(logged(line, {line.size(), platform::SystemError{"WriteFile", 232}}),
+              ElementsAre("info OUTPUT->" + line, "warning status line not delivered: WriteFile GLE=232"));
+  EXPECT_THAT(logged(line, {line.size(), std::size_t{5}}),
+              ElementsAre("info OUTPUT->" + line, "warning status line not delivered: standard output took 5 of 23 bytes"));
+  EXPECT_THAT(logged("", {}), ::testing::IsEmpty());
+}
+
+// The write's answer is kept for the line that was printed, and only for it.
+TEST(StatusLineOnce, KeepsWhatBecameOfTheLineItPrinted) {
+  struct ClosedPipe final : LineWriter {
+    platform::Expected<std::size_t> Write(std::string_view) override { return platform::SystemError{"WriteFile", 232}; }
+  } closed;
+  StatusLineOnce line(closed);
+  EXPECT_EQ(DeliveryFailure(line.delivery()), "");
+  std::string in_then;
+  ASSERT_TRUE(line.Print("success", [&] { in_then = DeliveryFailure(line.delivery()); }));
+  EXPECT_EQ(in_then, "WriteFile GLE=232");
+  EXPECT_FALSE(line.Print("timeout"));
+  EXPECT_EQ(DeliveryFailure(line.delivery()), "WriteFile GLE=232");
 }
 
 struct LimitCase {
@@ -155,7 +188,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReachRunLimit, LetsAProcessCreationItComesUponFinish) {
   struct Announcing final : LineWriter {
     std::promise<std::string> written;
-    void Write(std::string_view text) override { written.set_value(std::string(text)); }
+    platform::Expected<std::size_t> Write(std::string_view text) override {
+      written.set_value(std::string(text));
+      return text.size();
+    }
   } output;
   std::future<std::string> written = output.written.get_future();
   StatusLineOnce line(output);

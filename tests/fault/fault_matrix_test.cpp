@@ -4,11 +4,12 @@
 //   - the starter: exit code 0; standard output exactly one of its mode's
 //     lines, or nothing in the modes that print nothing; the success line
 //     only while the service is ready; the end within the run's limit; a log
-//     from [ START ] to one [ END ] whose OUTPUT-> line is the line printed;
+//     from [ START ] to one [ END ] whose OUTPUT-> line is the line printed,
+//     or is followed by the warning that the line was not delivered;
 //     markers whole, ServerPort a service port, each one missing after the
 //     run named in a warning of its log;
 //   - the status program: its exit code for the state or 4 (unknown) with
-//     its reason, never a crash; a report printed; within its 10 s; the
+//     its reason (a failed read is never an answer), never a crash; a report printed; within its 10 s; the
 //     machine left exactly as it was.
 // STARTER_FAULT_EXTENT=whole runs every scenario at the whole extent
 // (fault_plan.h); otherwise the sample runs: three scenarios, sampled.
@@ -23,6 +24,7 @@
 #include <map>
 
 #include "contract/product_contract.h"
+#include "contract/run_log.h"
 #include "fault/fault_support_win.h"
 #include "platform/handles.h"
 #include "platform/winsock.h"
@@ -99,12 +101,17 @@ const KeptCase kKeptCases[] = {
      "a marker whose attributes cannot be read was skipped unsaid: the log now says so"},
     {"ReadyServiceUninstallReport", {"WriteFile", 7, "ERROR_DISK_FULL", false},
      "a marker whose write failed was left empty, and no later run wrote it: it is now removed"},
+    {"ReadyServicePort", {"GetStdHandle", 1, "ERROR_INVALID_HANDLE", false},
+     "a line standard output did not take was logged as printed and nothing more: the log now says it was not "
+     "delivered"},
     {"StatusText", {"GetFileAttributesExW", 3, "ERROR_ACCESS_DENIED", false},
-     "an unreadable connected marker was judged \"WsClientConnected.json not Exist\": the verdict now names the read"},
+     "an unreadable connected marker was judged \"WsClientConnected.json not Exist\": the verdict is now unknown, "
+     "naming the read"},
     {"StatusText", {"RegOpenKeyExW", 1, "ERROR_ACCESS_DENIED", false},
-     "an unreadable ServerPort was judged as no port stored: the verdict now names the failed read"},
+     "an unreadable ServerPort was judged as no port stored: the verdict is now unknown, naming the failed read"},
     {"StatusText", {"RegQueryValueExW", 1, "ERROR_ACCESS_DENIED", false},
-     "an unreadable ServerPort was judged as no port stored: the verdict now names the failed read"},
+     "an unreadable ServerPort was judged as no port stored: the verdict is now unknown, naming the failed read"},
+
 };
 
 // The plan with the scenario's kept cases it lacks.
@@ -156,16 +163,23 @@ bool SaysNotThere(const std::string& failure) {
   return OneOf(failure, {"ERROR_FILE_NOT_FOUND", "ERROR_PATH_NOT_FOUND", "ENOENT"});
 }
 
-// The calls that write the starter's line to standard output.
-bool WritesTheLine(const std::string& function) { return OneOf(function, {"fwrite", "fflush"}); }
+// Whether the run's log says that its line did not reach its caller.
+bool SaysNotDelivered(const std::vector<std::string>& log) {
+  const std::string warning = "warning " + std::string(contract::kNotDeliveredWords);
+  return std::any_of(log.begin(), log.end(), [&warning](const std::string& line) { return line.rfind(warning, 0) == 0; });
+}
 
-// Problems a failed call explains: the log's lost line, the line not printed.
-bool Explained(const std::string& problem, const std::optional<fault::Injection>& injection) {
+// Problems a failed call explains: the log's lost line; the line not
+// printed, which the run's log must then say, unless the call failing from
+// then on took the log's writes with it.
+bool Explained(const std::string& problem, const std::optional<fault::Injection>& injection,
+               const std::vector<std::string>& log) {
   const bool lost_line = problem == "the run has no [ END ]" || problem == "the run's first line is not [ START ]";
   const bool not_printed =
       problem == "printed no line of its mode" || problem == "an OUTPUT-> line for a run that printed nothing";
+  const bool log_lost = injection && injection->from && WritesTheLog(injection->function);
   return injection && ((lost_line && WritesTheLog(injection->function)) ||
-                       (not_printed && WritesTheLine(injection->function)));
+                       (not_printed && (SaysNotDelivered(log) || log_lost)));
 }
 
 bool IsListening(std::uint16_t port) {
@@ -287,11 +301,11 @@ class FaultMatrix : public StarterTest, public ::testing::WithParamInterface<Sce
     if (outcome.process.exit_code != 0) violations.push_back("exit code " + std::to_string(outcome.process.exit_code));
     if (!timeout_line && !printed.empty()) violations.push_back("printed in a mode that prints nothing");
     if (timeout_line && printed != timeout_line && printed != kSuccess &&
-        !Explained("printed no line of its mode", injection))
+        !Explained("printed no line of its mode", injection, outcome.log))
       violations.push_back("printed no line of its mode");
     if (timeout_line && printed == kSuccess && !ServiceReady(mode)) violations.push_back("success while not ready");
     for (const std::string& problem : fault::LogProblems(outcome.log, printed))
-      if (!Explained(problem, injection)) violations.push_back(problem);
+      if (!Explained(problem, injection, outcome.log)) violations.push_back(problem);
     CheckLeftBehind(outcome, injection);
   }
 
@@ -330,18 +344,17 @@ class FaultMatrix : public StarterTest, public ::testing::WithParamInterface<Sce
     if (!port && !warned && !write_logged) outcome.violations.push_back("ServerPort missing, unwarned");
   }
 
-  // A failed read may also show as a failed check that names it ("the TCP
-  // tables cannot be read: ..."), in the starter's words, exit code 1.
-  // A failure that says a file or key is not there is an answer: the state
-  // is then the one without it, whichever that is.
+  // A failed read is "cannot tell": exit code 4 with its reason, never a
+  // state that claims to know. A failure that says a file or key is not
+  // there is an answer: the state is then the one without it, whichever
+  // that is.
   void CheckStatus(Outcome& outcome, const Machine& before, const std::optional<fault::Injection>& injection) {
     CheckEnded(outcome, kStatusLimit);
     const std::uint32_t code = outcome.process.exit_code;
     const std::string& printed = outcome.process.standard_output;
-    const bool named_unread = code == 1 && printed.find("cannot be read") != std::string::npos;
     const bool not_there = injection && SaysNotThere(injection->failure);
     const bool documented = code == 0 || code == 1 || code == 3 || code == 4;
-    if (code != expected_exit_code_ && code != 4 && !named_unread && !(not_there && documented))
+    if (code != expected_exit_code_ && code != 4 && !(not_there && documented))
       outcome.violations.push_back("exit code " + std::to_string(code));
     if (printed.empty() && !(injection && WritesTheReport(injection->function)))
       outcome.violations.push_back("printed nothing");
