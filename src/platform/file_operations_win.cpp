@@ -214,7 +214,8 @@ Status RenameInto(HANDLE entry, HANDLE folder, std::wstring_view name) {
   NtIoStatusBlock io{};
   SetInformationWatch watch;
   const LONG status = set_information(entry, &io, rename.record(), rename.size, kFileRenameInformation);
-  return watch.Done(status < 0 ? Status(NtStatusError("NtSetInformationFile", status)) : Status());
+  return watch.Done(status < 0 ? Status(NtStatusError("NtSetInformationFile", static_cast<std::uint32_t>(status)))
+                                : Status());
 }
 
 Status RemoveFile(const std::wstring& path) {

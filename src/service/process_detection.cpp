@@ -92,12 +92,6 @@ Expected<std::u16string> ReadFromPeb(PathReader& memory, std::uint64_t peb_addre
 }
 
 
-constexpr std::uint32_t kStatusSuccess = 0;
-// The three ways the system says that a block was too small.
-constexpr std::uint32_t kStatusBufferOverflow = 0x80000005;
-constexpr std::uint32_t kStatusInfoLengthMismatch = 0xC0000004;
-constexpr std::uint32_t kStatusBufferTooSmall = 0xC0000023;
-
 // A Java command line naming the jar takes a few hundred bytes: most answers
 // fit the first block.
 constexpr std::uint32_t kFirstBlockBytes = 1024;
@@ -106,8 +100,8 @@ constexpr std::uint32_t kFirstBlockBytes = 1024;
 constexpr std::uint32_t kLargestBlockBytes = 0x10000 + 64;
 
 bool WantsLargerBlock(std::uint32_t status) {
-  return status == kStatusBufferOverflow || status == kStatusInfoLengthMismatch ||
-         status == kStatusBufferTooSmall;
+  return status == platform::kStatusBufferOverflow || status == platform::kStatusInfoLengthMismatch ||
+         status == platform::kStatusBufferTooSmall;
 }
 
 }  // namespace
@@ -163,7 +157,7 @@ std::optional<std::u16string> QueryCommandLine(CommandLineQuery& query) {
     auto* block = reinterpret_cast<unsigned char*>(words.data());
     std::uint32_t needed = 0;
     const std::uint32_t status = query.Query(block, size, needed);
-    if (status == kStatusSuccess) return ParseCommandLineAnswer(block, size);
+    if (status == platform::kStatusSuccess) return ParseCommandLineAnswer(block, size);
     if (!WantsLargerBlock(status) || needed <= size || needed > kLargestBlockBytes) return std::nullopt;
     size = needed;
   }

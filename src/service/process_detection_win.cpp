@@ -17,12 +17,15 @@ using platform::Status;
 constexpr ULONG kBasicInformationClass = 0;
 constexpr ULONG kCommandLineInformationClass = 60;
 
-// What an ntdll call answered: nothing on success (0), else its NTSTATUS; a
-// function this system lacks answers STATUS_PROCEDURE_NOT_FOUND.
+// What an ntdll call answered: nothing on success, else its NTSTATUS.
 Status NtOutcome(const char* call, LONG status) {
-  if (status == 0) return {};
-  return platform::NtStatusError(call, status);
+  const auto code = static_cast<std::uint32_t>(status);
+  if (code == platform::kStatusSuccess) return {};
+  return platform::NtStatusError(call, code);
 }
+
+// The answer given for a function this system's ntdll lacks.
+constexpr LONG kProcedureNotFound = static_cast<LONG>(platform::kStatusProcedureNotFound);
 
 // The readers over an open process handle, which must outlive them. The
 // command-line query goes through NtQueryInformationProcess of the starter's
@@ -53,13 +56,12 @@ Status ProcessHandleReader::QueryBasicInformation(void* record, std::uint32_t si
   const bool wow64 = path_ == ReadPath::kWow64;
   const auto query = wow64 ? ntdll.wow64_query_information_process64 : ntdll.query_information_process;
   return NtOutcome(wow64 ? "NtWow64QueryInformationProcess64" : "NtQueryInformationProcess",
-                   query ? query(process_, kBasicInformationClass, record, size, nullptr)
-                         : platform::kStatusProcedureNotFound);
+                   query ? query(process_, kBasicInformationClass, record, size, nullptr) : kProcedureNotFound);
 }
 
 std::uint32_t ProcessCommandLineQuery::Query(unsigned char* block, std::uint32_t size, std::uint32_t& needed) {
   const auto query = platform::Ntdll().query_information_process;
-  if (!query) return static_cast<std::uint32_t>(platform::kStatusProcedureNotFound);
+  if (!query) return platform::kStatusProcedureNotFound;
   ULONG returned = 0;
   const LONG status = query(process_, kCommandLineInformationClass, block, size, &returned);
   needed = returned;
@@ -70,7 +72,7 @@ Status ProcessHandleReader::Read(std::uint64_t address, void* out, std::size_t s
   if (path_ == ReadPath::kWow64) {
     const auto read = platform::Ntdll().wow64_read_virtual_memory64;
     return NtOutcome("NtWow64ReadVirtualMemory64",
-                     read ? read(process_, address, out, size, nullptr) : platform::kStatusProcedureNotFound);
+                     read ? read(process_, address, out, size, nullptr) : kProcedureNotFound);
   }
   // Native addresses fit the starter's own pointers: ReadProcessCommandLine
   // refuses larger ones on this path before they get here. The pointer names

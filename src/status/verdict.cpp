@@ -26,11 +26,8 @@ std::optional<Verdict> NotInstalled(const Observations& seen) {
 }
 
 // Whether reading the stored port failed; a key or value that is not there
-// (ERROR_FILE_NOT_FOUND) is a port not stored.
-bool IsUnread(const StoredPort& stored) {
-  constexpr std::uint32_t kNotThere = 2;
-  return stored.unread && !(stored.unread->space == platform::ErrorSpace::kWin32 && stored.unread->code == kNotThere);
-}
+// is a port not stored.
+bool IsUnread(const StoredPort& stored) { return stored.unread && !platform::MeansNotThere(*stored.unread); }
 
 // "port not LISTENING" with what the report found.
 std::string NotListening(const std::string& found) { return fmt::format("{} ({})", contract::kPortNotListening, found); }
