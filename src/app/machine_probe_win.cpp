@@ -86,12 +86,13 @@ std::unique_ptr<FolderWatch> MachineProbe::WatchMarkerFolder() {
     log::Debug("no folder watch: install root unknown");
     return WatchNothing();
   }
-  platform::UniqueChangeNotification notification(::FindFirstChangeNotificationW(folder.c_str(), FALSE, kChanges));
-  if (!notification) {
-    log::Debug(L"no folder watch on {} GLE={}", folder, ::GetLastError());
+  platform::Expected<platform::UniqueChangeNotification> notification =
+      STARTER_OPEN(platform::UniqueChangeNotification, FindFirstChangeNotificationW, folder.c_str(), FALSE, kChanges);
+  if (!notification.ok()) {
+    log::Debug(L"no folder watch on {} GLE={}", folder, notification.error().code);
     return WatchNothing();
   }
-  return std::make_unique<ChangeNotificationWatch>(std::move(notification));
+  return std::make_unique<ChangeNotificationWatch>(std::move(*notification));
 }
 
 std::unique_ptr<FolderWatch> MachineProbe::WatchNothing() { return std::make_unique<ChangeNotificationWatch>(); }

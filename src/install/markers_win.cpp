@@ -59,28 +59,23 @@ platform::Status WriteMarker(const std::wstring& path, std::string_view content)
   // Only a file that is not there: one the service wrote since the starter
   // looked is its own, and stays as it is. With DELETE, so that one this
   // run cannot fill goes through its own handle.
-  platform::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return platform::LastError("CreateFileW");
+  platform::Expected<platform::UniqueHandle> file =
+      STARTER_OPEN(platform::UniqueHandle, CreateFileW, path.c_str(), GENERIC_WRITE | DELETE,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                   nullptr);
+  if (!file.ok()) return file.error();
   DWORD written = 0;
-  std::optional<platform::SystemError> failed;
-  if (!::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr)) {
-    failed = platform::LastError("WriteFile");
-  } else if (written != content.size()) {
-    failed = platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
-  }
-  if (!failed) {
-    if (!::CloseHandle(file.release())) return platform::LastError("CloseHandle");
-    return {};
-  }
+  platform::Status wrote =
+      STARTER_CALL(WriteFile, file->get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  if (wrote.ok() && written != content.size()) wrote = platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
+  if (wrote.ok()) return STARTER_CALL(CloseHandle, file->release());
   // A marker this run created and could not fill goes again: left empty or
   // short, it would count as present, and no later run would write it. It
   // goes through the handle that created it, never by its name, which may
   // name another file by now. One that cannot go stays; the write's failure
   // is what the caller logs.
-  static_cast<void>(platform::DeleteWhenClosed(file.get(), kUnfilledMarkerRemovalBound));
-  return *failed;
+  static_cast<void>(platform::DeleteWhenClosed(file->get(), kUnfilledMarkerRemovalBound));
+  return wrote;
 }
 
 namespace {
