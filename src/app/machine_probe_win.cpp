@@ -72,7 +72,7 @@ PortCheck MachineProbe::CheckPort(std::uint16_t port) {
   return {holding.ServiceMayListen(), port::HolderWords(port, holding)};
 }
 
-platform::Expected<service::ServiceSearch> MachineProbe::FindService() { return service::FindServiceProcess(); }
+platform::Expected<service::ServiceSearch> MachineProbe::FindService() { return service::MachineProcesses().FindService(); }
 
 bool MachineProbe::MarkerPresent() { return install::IsConnectedMarkerPresent(connected_marker_, leftover_); }
 

@@ -199,11 +199,11 @@ BindOutcome MachinePortSteps::TryBind(std::uint16_t port) {
 }
 
 platform::Expected<OwnerLooks> MachinePortSteps::LookAt(const std::vector<std::uint32_t>& process_ids) {
-  return service::LookAtProcesses(process_ids);
+  return service::MachineProcesses().LookAt(process_ids);
 }
 
 bool MachinePortSteps::ServiceRunning() {
-  const platform::Expected<service::ServiceSearch> search = service::FindServiceProcess();
+  const platform::Expected<service::ServiceSearch> search = service::MachineProcesses().FindService();
   // A list that cannot be read shows no service that a port could be left to.
   if (!search.ok()) log::Info("{}", Describe(search.error()));
   return search.ok() && *search == service::ServiceSearch::kFound;

@@ -121,7 +121,7 @@ platform::Expected<std::vector<PortListener>> MachineHolderSteps::Listeners(std:
 }
 
 platform::Expected<OwnerLooks> MachineHolderSteps::LookAt(const std::vector<std::uint32_t>& process_ids) {
-  return service::LookAtProcesses(process_ids);
+  return service::MachineProcesses().LookAt(process_ids);
 }
 
 }  // namespace starter::port

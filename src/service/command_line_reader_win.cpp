@@ -1,8 +1,6 @@
-#include "service/process_detection.h"
+#include "service/command_line_reader.h"
 
 #include <windows.h>
-
-#include <algorithm>
 
 #include "log/diag_log.h"
 #include "platform/handles.h"
@@ -79,8 +77,7 @@ Status ProcessHandleReader::Read(std::uint64_t address, void* out, std::size_t s
   // memory of the target and is only handed to the system, never dereferenced.
   // NOLINTNEXTLINE(performance-no-int-to-ptr)
   auto source = reinterpret_cast<LPCVOID>(static_cast<std::uintptr_t>(address));
-  if (!::ReadProcessMemory(process_, source, out, size, nullptr)) return platform::LastError("ReadProcessMemory");
-  return {};
+  return STARTER_CALL(ReadProcessMemory, process_, source, out, size, nullptr);
 }
 
 // Reading memory needs more than the query: the system refuses these rights
@@ -95,10 +92,11 @@ std::optional<std::u16string> QueryCommandLineWithLeastRight(std::uint32_t proce
 }
 
 platform::Expected<std::u16string> ReadCommandLineFromMemory(std::uint32_t process_id) {
-  platform::UniqueHandle process(::OpenProcess(kQueryAndReadAccess, FALSE, process_id));
-  if (!process) return platform::LastError("OpenProcess");
+  const platform::Expected<platform::UniqueHandle> process =
+      STARTER_OPEN(platform::UniqueHandle, OpenProcess, kQueryAndReadAccess, FALSE, process_id);
+  if (!process.ok()) return process.error();
   ReadPath path = platform::RunsUnderWow64() ? ReadPath::kWow64 : ReadPath::kNative;
-  ProcessHandleReader reader(process.get(), path);
+  ProcessHandleReader reader(process->get(), path);
   return ReadProcessCommandLine(reader, LayoutForReadPath(path), path);
 }
 
@@ -116,54 +114,6 @@ std::optional<std::wstring> GetProcessCommandLine(std::uint32_t process_id) {
   }
   if (!text) return std::nullopt;
   return std::wstring(text->begin(), text->end());  // wchar_t is a UTF-16 unit here
-}
-
-platform::Expected<std::map<std::uint32_t, ProcessLook>> LookAtProcesses(const std::vector<std::uint32_t>& ids) {
-  std::map<std::uint32_t, ProcessLook> looks;
-  if (ids.empty()) return looks;  // no walk of the list for nobody
-  const platform::Expected<std::vector<platform::ProcessEntry>> processes = platform::ListProcesses();
-  if (!processes.ok()) return processes.error();
-  for (std::uint32_t id : ids) {
-    const auto entry = std::find_if(processes->begin(), processes->end(),
-                                    [id](const platform::ProcessEntry& process) { return process.id == id; });
-    ProcessLook& look = looks[id];
-    if (entry == processes->end()) {
-      look.identity = Identify(std::nullopt, std::nullopt);
-      continue;
-    }
-    look.image_name = entry->image_name;
-    const bool worth_reading = IsServiceImage(entry->image_name);
-    look.identity = Identify(entry->image_name, worth_reading ? GetProcessCommandLine(id) : std::nullopt);
-  }
-  return looks;
-}
-
-platform::Status ForEachServiceCandidate(const CandidateVisitor& visit) {
-  const platform::Expected<std::vector<platform::ProcessEntry>> processes = platform::ListProcesses();
-  if (!processes.ok()) return processes.error();
-  for (const platform::ProcessEntry& process : *processes) {
-    if (!IsServiceImage(process.image_name)) continue;
-    const std::optional<std::wstring> command_line = GetProcessCommandLine(process.id);
-    if (!visit(process.id, Identify(process.image_name, command_line), command_line.value_or(std::wstring()))) break;
-  }
-  return {};
-}
-
-platform::Expected<ServiceSearch> FindServiceProcess() {
-  ServiceSearch search = ServiceSearch::kNotFound;
-  const platform::Status listed = ForEachServiceCandidate([&search](std::uint32_t, Identity identity, const std::wstring&) {
-    if (identity == Identity::kService) search = ServiceSearch::kFound;
-    if (identity == Identity::kCannotTell) search = ServiceSearch::kCannotTell;
-    return search != ServiceSearch::kFound;  // one is enough
-  });
-  if (!listed.ok()) return listed.error();
-  return search;
-}
-
-std::optional<std::uint64_t> ProcessStartTime(std::uint32_t process_id) {
-  const platform::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
-  if (!process) return std::nullopt;
-  return platform::CreationTimeOf(process.get());
 }
 
 }  // namespace starter::service

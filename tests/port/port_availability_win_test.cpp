@@ -148,7 +148,7 @@ TEST_F(IsPortAvailableTest, PortHeldByTheServiceStaysAvailable) {
   test::FakeVanticService vantic;
   ASSERT_NE(vantic.ProcessId(), 0u);
   ASSERT_TRUE(test::WaitFor([&] {
-    const auto looks = service::LookAtProcesses({vantic.ProcessId()});
+    const auto looks = service::MachineProcesses().LookAt({vantic.ProcessId()});
     return looks.ok() && looks->at(vantic.ProcessId()).identity == service::Identity::kService;
   }));
   const std::string pid = std::to_string(vantic.ProcessId());
