@@ -17,7 +17,7 @@
 #include "log/log_text.h"
 #include "contract/product_version.h"
 #include "contract/run_log.h"
-#include "port/server_port.h"
+#include "port/port_selection.h"
 #include "service/launch.h"
 #include "service/process_detection.h"
 

@@ -1,7 +1,7 @@
 // What wine cannot show of the time limit on a command: the system refusing
 // the command a job, or a read that something outside the job holds open.
 // And whether the command shares the starter's console.
-#include "port/server_port.h"
+#include "port/command_output.h"
 
 #include <windows.h>
 

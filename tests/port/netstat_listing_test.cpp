@@ -1,4 +1,4 @@
-#include "port/port_selection.h"
+#include "port/netstat_listing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "port/server_port.h"
+#include "port/port_selection.h"
 
 #include <windows.h>
 

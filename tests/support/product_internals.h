@@ -4,7 +4,8 @@
 #include <chrono>
 #include <string>
 
-#include "port/server_port.h"
+#include "port/command_output.h"
+#include "port/port_selection.h"
 
 namespace starter::port {
 
