@@ -54,12 +54,20 @@ bool IsConnected(PortSelectionSteps& steps, std::uint16_t port) {
   return false;
 }
 
+// Whether a Vantic service is known to run. A list that cannot be read
+// shows no service that a port could be left to.
+bool ServiceKnownToRun(service::Processes& processes) {
+  const platform::Expected<service::ServiceSearch> search = processes.FindService();
+  if (!search.ok()) log::Info("{}", Describe(search.error()));
+  return search.ok() && *search == service::ServiceSearch::kFound;
+}
+
 // Whether the owner of the first listening row leaves the port to the
 // service (OwnerLeavesPortToService). An owner no look could be taken at,
 // the process list being unreadable, is no owner known to be the service.
-bool OwnerGivesWay(PortSelectionSteps& steps, std::optional<std::uint32_t> owner_id) {
-  if (!owner_id) return OwnerLeavesPortToService(std::nullopt, steps.ServiceRunning());
-  const platform::Expected<OwnerLooks> looks = steps.LookAt({*owner_id});
+bool OwnerGivesWay(service::Processes& processes, std::optional<std::uint32_t> owner_id) {
+  if (!owner_id) return OwnerLeavesPortToService(std::nullopt, ServiceKnownToRun(processes));
+  const platform::Expected<OwnerLooks> looks = processes.LookAt({*owner_id});
   if (!looks.ok()) {
     log::Info("{}", Describe(looks.error()));
     return false;
@@ -67,14 +75,15 @@ bool OwnerGivesWay(PortSelectionSteps& steps, std::optional<std::uint32_t> owner
   return OwnerLeavesPortToService(OwnerIdentity({owner_id, false}, *looks), false);
 }
 
-bool DecideAvailability(PortSelectionSteps& steps, const ListingVerdict& verdict, std::uint16_t port) {
+bool DecideAvailability(PortSelectionSteps& steps, service::Processes& processes, const ListingVerdict& verdict,
+                        std::uint16_t port) {
   switch (verdict.ask) {
     case Ask::kOwner:
-      return OwnerGivesWay(steps, verdict.owner_id);
+      return OwnerGivesWay(processes, verdict.owner_id);
     case Ask::kAnyService:
-      return steps.ServiceRunning();
+      return ServiceKnownToRun(processes);
     case Ask::kConnectionTables:
-      if (IsConnected(steps, port)) return steps.ServiceRunning();
+      if (IsConnected(steps, port)) return ServiceKnownToRun(processes);
       break;
     case Ask::kNothing:
       break;
@@ -100,9 +109,9 @@ std::optional<int> ReadStoredPort(PortSelectionSteps& steps) {
   return port;
 }
 
-int FindUsablePort(PortSelectionSteps& steps, int candidate) {
+int FindUsablePort(PortSelectionSteps& steps, service::Processes& processes, int candidate) {
   for (int attempt = 0; attempt < kServicePortCount; ++attempt) {
-    if (IsPortAvailable(steps, candidate)) return candidate;
+    if (IsPortAvailable(steps, processes, candidate)) return candidate;
     log::Info("port {} is not available", candidate);
     candidate = candidate == contract::kLastServicePort ? contract::kFirstServicePort : candidate + 1;
   }
@@ -136,18 +145,18 @@ ListingVerdict JudgeTcpTables(const TcpTables& tables, std::uint16_t port) {
   return {HasEstablishedRow(tables, port) ? Ask::kAnyService : Ask::kNothing, std::nullopt};
 }
 
-bool IsPortAvailable(PortSelectionSteps& steps, int port) {
+bool IsPortAvailable(PortSelectionSteps& steps, service::Processes& processes, int port) {
   if (!IsValidStartPort(port)) {
     log::Info("Invalid start port: {}", port);
     return false;
   }
   const auto tcp_port = static_cast<std::uint16_t>(port);
   const std::optional<ListingVerdict> verdict = WeighWitnesses(steps, steps.Listing(port), tcp_port);
-  return verdict && DecideAvailability(steps, *verdict, tcp_port);
+  return verdict && DecideAvailability(steps, processes, *verdict, tcp_port);
 }
 
-std::uint16_t SelectPortWith(PortSelectionSteps& steps) {
-  const int port = FindUsablePort(steps, ReadStoredPort(steps).value_or(contract::kFirstServicePort));
+std::uint16_t SelectPortWith(PortSelectionSteps& steps, service::Processes& processes) {
+  const int port = FindUsablePort(steps, processes, ReadStoredPort(steps).value_or(contract::kFirstServicePort));
   if (StorePort(steps, port)) return static_cast<std::uint16_t>(port);
   // The service listens on the port ServerPort holds, not on this choice. A
   // standard user cannot write the value (HKLM, and no virtualisation for an

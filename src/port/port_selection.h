@@ -2,9 +2,9 @@
 // Choosing the port for the Vantic service: whether a port is usable, judged
 // from the connection listing and the system's TCP tables, and the walk over
 // the service range that stores the choice. The decisions run over the
-// steps of one selection (PortSelectionSteps), so every way through them
-// runs against scripted answers; port_selection_win.cpp holds the machine's
-// steps.
+// steps of one selection (PortSelectionSteps) and the one seam that looks at
+// processes (service::Processes), so every way through them runs against
+// scripted answers; port_selection_win.cpp holds the machine's steps.
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -13,6 +13,7 @@
 #include "port/netstat_listing.h"
 #include "port/port_holder.h"
 #include "port/tcp_table.h"
+#include "service/process_detection.h"
 
 namespace starter::port {
 
@@ -51,20 +52,16 @@ class PortSelectionSteps {
   // The system's TCP tables: the listeners only, or every row.
   virtual platform::Expected<TcpTables> Tables(TableRows rows) = 0;
   virtual BindOutcome TryBind(std::uint16_t port) = 0;
-  // A look at the processes that hold the port (port_holder.h); what failed
-  // when the process list cannot be read.
-  virtual platform::Expected<OwnerLooks> LookAt(const std::vector<std::uint32_t>& process_ids) = 0;
-  // Whether some process is known to be a Vantic service.
-  virtual bool ServiceRunning() = 0;
 };
 
 // Whether `port` may be given to the Vantic service: nothing listens on it or
 // is connected through it, or what holds it is the service itself; a free
 // port the system refuses to bind (excluded port ranges) is not. Ports
-// outside 1024..65535 are refused. A listener's owner decides as
-// OwnerLeavesPortToService says; connections alone give the port up while a
-// Vantic service is known to run: the service may hold it, and the port it
-// holds is the one to keep.
+// outside 1024..65535 are refused. A listener's owner, looked at through
+// `processes`, decides as OwnerLeavesPortToService says; connections alone
+// give the port up while a Vantic service is known to run: the service may
+// hold it, and the port it holds is the one to keep. Without a process list
+// no service is known: the failure is logged.
 //
 // Two witnesses: the listing, and the system's TCP tables, read only when
 // needed. Without a listing the tables decide. A listing that finds the port
@@ -74,7 +71,7 @@ class PortSelectionSteps {
 // established connection, when there is no listing, or when the listing
 // shows connections in the system's language only. A port found free is
 // bound once.
-bool IsPortAvailable(PortSelectionSteps& steps, int port);
+bool IsPortAvailable(PortSelectionSteps& steps, service::Processes& processes, int port);
 
 // Starts at the stored port (9673 when none is stored or it lies outside
 // 9673..9700) and tries each port of the range once, wrapping from 9700 to
@@ -83,14 +80,14 @@ bool IsPortAvailable(PortSelectionSteps& steps, int port);
 // still holds is returned instead, with a warning: the service will use it.
 // Standard exceptions from reading or writing are logged and absorbed; those
 // from the availability check pass through.
-std::uint16_t SelectPortWith(PortSelectionSteps& steps);
+std::uint16_t SelectPortWith(PortSelectionSteps& steps, service::Processes& processes);
 
 // --- The machine (Windows) ---------------------------------------------------
 
 // The machine's steps of one selection: the registry in its 64-bit view, the
 // connection listing run through the system's interpreter within the
-// selection's ListingBudget, the system's TCP tables, a bind on the loopback
-// address, and the service lookup.
+// selection's ListingBudget, the system's TCP tables, and a bind on the
+// loopback address.
 class MachinePortSteps final : public PortSelectionSteps {
  public:
   MachinePortSteps();
@@ -104,15 +101,14 @@ class MachinePortSteps final : public PortSelectionSteps {
   // port the system reserves refuses every address: the loopback one answers
   // for all of them without the socket ever being reachable from outside.
   BindOutcome TryBind(std::uint16_t port) override;
-  platform::Expected<OwnerLooks> LookAt(const std::vector<std::uint32_t>& process_ids) override;
-  bool ServiceRunning() override;
 
  private:
   ListingBudget budget_;
 };
 
 // Chooses the port for the service in 9673..9700 (0 when none is usable) on
-// the machine (SelectPortWith over MachinePortSteps), stores it as ServerPort
+// the machine (SelectPortWith over MachinePortSteps and the machine's
+// processes), stores it as ServerPort
 // and returns it; when it cannot be stored, returns the port of the range
 // that ServerPort still holds, if any.
 std::uint16_t SelectServerPort();

@@ -96,21 +96,11 @@ BindOutcome MachinePortSteps::TryBind(std::uint16_t port) {
   return ::WSAGetLastError() == WSAEACCES ? BindOutcome::kRefused : BindOutcome::kFailed;
 }
 
-platform::Expected<OwnerLooks> MachinePortSteps::LookAt(const std::vector<std::uint32_t>& process_ids) {
-  return service::MachineProcesses().LookAt(process_ids);
-}
-
-bool MachinePortSteps::ServiceRunning() {
-  const platform::Expected<service::ServiceSearch> search = service::MachineProcesses().FindService();
-  // A list that cannot be read shows no service that a port could be left to.
-  if (!search.ok()) log::Info("{}", Describe(search.error()));
-  return search.ok() && *search == service::ServiceSearch::kFound;
-}
-
 std::uint16_t SelectServerPort() {
   // One time limit for the listings of the whole selection together.
   MachinePortSteps steps;
-  return SelectPortWith(steps);
+  service::MachineProcesses processes;
+  return SelectPortWith(steps, processes);
 }
 
 }  // namespace starter::port

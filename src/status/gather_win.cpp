@@ -107,8 +107,7 @@ void GatherListeners(Observations& seen) {
     return;
   }
   seen.listeners = std::move(*listeners);
-  port::MachineHolderSteps machine;
-  platform::Expected<port::OwnerLooks> looks = machine.LookAt(port::NamedOwners(seen.listeners));
+  platform::Expected<port::OwnerLooks> looks = service::MachineProcesses().LookAt(port::NamedOwners(seen.listeners));
   // No process list: the owners go unlooked at, and the services unread say why.
   if (looks.ok()) seen.owner_looks = std::move(*looks);
   else seen.services_unread = looks.error();

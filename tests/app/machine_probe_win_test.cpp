@@ -80,20 +80,25 @@ TEST_F(MarkerFolderWatch, WakesForFilesCreatedAndWrittenAndIsArmedAgain) {
 // listener this account cannot examine counts, another program is named in
 // the judge's words, an unread table is no listener, and without a process
 // list the check is no answer and says why.
-struct ScriptedOwners final : port::HolderSteps {
+struct ScriptedOwners final : port::ListenerSteps, service::Processes {
   platform::Expected<std::vector<port::PortListener>> listeners = std::vector<port::PortListener>{};
-  platform::Expected<port::OwnerLooks> looks = port::OwnerLooks{};
+  platform::Expected<service::ProcessLooks> looks = service::ProcessLooks{};
   std::vector<std::vector<std::uint32_t>> looked_at;
   platform::Expected<std::vector<port::PortListener>> Listeners(std::uint16_t) override { return listeners; }
-  platform::Expected<port::OwnerLooks> LookAt(const std::vector<std::uint32_t>& ids) override {
+  platform::Expected<service::ProcessLooks> LookAt(const std::vector<std::uint32_t>& ids) override {
     looked_at.push_back(ids);
     return looks;
+  }
+  // The port check judges the listeners' owners, never whether a service runs elsewhere.
+  platform::Expected<service::ServiceSearch> FindService() override {
+    ADD_FAILURE() << "the port check searched for a service";
+    return service::ServiceSearch::kFound;
   }
 };
 
 TEST(MachineProbePortCheck, AnswersAsTheJudgeOfWhoHoldsThePort) {
   ScriptedOwners owners;
-  MachineProbe probe(L"", &owners);
+  MachineProbe probe(L"", &owners, &owners);
   owners.listeners = std::vector<port::PortListener>{{std::nullopt, false}, {5151, false}, {5151, true}};
   owners.looks = port::OwnerLooks{{5151, {service::Identity::kCannotTell, L"java.exe"}}};
   PortCheck check = probe.CheckPort(9691);

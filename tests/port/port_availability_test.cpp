@@ -29,8 +29,6 @@ struct OneListing final : PortSelectionSteps {
   std::optional<ListingVerdict> Listing(int) override { return verdict_; }
   platform::Expected<TcpTables> Tables(TableRows rows) override { return machine_.Tables(rows); }
   BindOutcome TryBind(std::uint16_t port) override { return machine_.TryBind(port); }
-  platform::Expected<OwnerLooks> LookAt(const std::vector<std::uint32_t>& ids) override { return machine_.LookAt(ids); }
-  bool ServiceRunning() override { return machine_.ServiceRunning(); }
 
  private:
   std::optional<ListingVerdict> verdict_;
@@ -76,13 +74,14 @@ TEST(IsPortAvailable, BindsOnlyWhatTheListingFindsFreeAndOnlyARefusalCounts) {
     machine.connected = c.connected;
     machine.bind = c.bind;
     OneListing steps(c.verdict, machine);
-    EXPECT_EQ(IsPortAvailable(steps, 9673), c.available);
+    EXPECT_EQ(IsPortAvailable(steps, machine, 9673), c.available);
     EXPECT_EQ(machine.asked, c.asked);
   }
 }
 
 // Without a process list no owner is known to be the service, not even one
-// that is: the port is not available, and the look's failure is logged.
+// that is: the port is not available, and the failure is logged, whether it
+// was the look at the owner or the search for any service.
 TEST(IsPortAvailable, NoProcessListLeavesNoPortToAnOwner) {
   for (const ListingVerdict verdict : {ListingVerdict{Ask::kOwner, 812}, ListingVerdict{Ask::kOwner, std::nullopt}}) {
     test::ScriptedSteps machine;
@@ -90,11 +89,9 @@ TEST(IsPortAvailable, NoProcessListLeavesNoPortToAnOwner) {
     machine.processes_unreadable = true;
     test::LogCapture log;
     OneListing steps(verdict, machine);
-    EXPECT_FALSE(IsPortAvailable(steps, 9673));
+    EXPECT_FALSE(IsPortAvailable(steps, machine, 9673));
     EXPECT_EQ(machine.asked.size(), 1u);
-    if (verdict.owner_id) {
-      EXPECT_THAT(log.Lines(), ElementsAre("info: CreateToolhelp32Snapshot GLE=5"));
-    }
+    EXPECT_THAT(log.Lines(), ElementsAre("info: CreateToolhelp32Snapshot GLE=5"));
   }
 }
 
@@ -134,7 +131,7 @@ TEST(IsPortAvailable, TheTablesDecideWithoutAListingAndWhereItFindsThePortFree) 
     machine.connected = c.tables == kConnected;
     machine.tables_unreadable = c.tables == kUnreadable;
     OneListing steps(c.listing, machine);
-    EXPECT_EQ(IsPortAvailable(steps, 9673), c.available);
+    EXPECT_EQ(IsPortAvailable(steps, machine, 9673), c.available);
     const auto reads = [&](const char* kind) { return std::count(machine.asked.begin(), machine.asked.end(), kind); };
     EXPECT_EQ(reads("listeners"), c.tables_asked ? 1 : 0);
     EXPECT_EQ(reads("all"), c.all_rows_read ? 1 : 0);
@@ -146,13 +143,13 @@ TEST(IsPortAvailable, AcceptsExactly1024To65535) {
   for (int port : {1024, 1025, 9673, 65535}) {
     test::ScriptedSteps steps;
     test::LogCapture log;
-    EXPECT_TRUE(IsPortAvailable(steps, port)) << port;
+    EXPECT_TRUE(IsPortAvailable(steps, steps, port)) << port;
     EXPECT_THAT(steps.listed, ElementsAre(port));
   }
   for (int port : {-1, 0, 80, 1023, 65536, 2147483647, -2147483647 - 1}) {
     test::ScriptedSteps steps;
     test::LogCapture log;
-    EXPECT_FALSE(IsPortAvailable(steps, port)) << port;
+    EXPECT_FALSE(IsPortAvailable(steps, steps, port)) << port;
     EXPECT_TRUE(steps.listed.empty() && steps.asked.empty()) << port;
     EXPECT_THAT(log.Lines(), ElementsAre("info: Invalid start port: " + std::to_string(port)));
   }

@@ -67,6 +67,41 @@ TEST(JudgeHolder, TheServiceThenAnOwnerThatMayBeItThenAnotherProgram) {
   }
 }
 
+// The processes as a script knows them: the looks above, or no process list.
+struct ScriptedProcesses final : service::Processes {
+  bool unreadable = false;
+  std::vector<std::vector<std::uint32_t>> looked_at;
+  platform::Expected<service::ProcessLooks> LookAt(const std::vector<std::uint32_t>& ids) override {
+    looked_at.push_back(ids);
+    if (unreadable) return platform::SystemError{"CreateToolhelp32Snapshot", 5};
+    service::ProcessLooks looks;
+    for (std::uint32_t id : ids) looks[id] = kLooks.at(id);
+    return looks;
+  }
+  // The judge asks about the listeners' owners only.
+  platform::Expected<service::ServiceSearch> FindService() override {
+    ADD_FAILURE() << "the judge searched for a service";
+    return service::ServiceSearch::kFound;
+  }
+};
+
+// One look, at each named owner once in table order (IPv6 listeners' too:
+// the status report shows them); without a process list, no answer at all.
+TEST(JudgeHolder, TakesOneLookAtEachNamedOwnerAndNoneWithoutAProcessList) {
+  ScriptedProcesses processes;
+  const std::vector<PortListener> listeners = {V4(kOther), V4(std::nullopt), V6(kService), V4(kOther),
+                                               V4(kUnexamined)};
+  const platform::Expected<PortHolding> holding = JudgeHolder(listeners, processes);
+  ASSERT_TRUE(holding.ok());
+  EXPECT_EQ(holding->holder, Holder::kCannotTell);
+  EXPECT_EQ(processes.looked_at, (std::vector<std::vector<std::uint32_t>>{{kOther, kService, kUnexamined}}));
+
+  processes.unreadable = true;
+  const platform::Expected<PortHolding> unanswered = JudgeHolder({V4(kService)}, processes);
+  ASSERT_FALSE(unanswered.ok());
+  EXPECT_EQ(Describe(unanswered.error()), "CreateToolhelp32Snapshot GLE=5");
+}
+
 // The selection's rule for the same owner: only one known to be the service
 // keeps the port for it, whether a service runs or not. Another account's
 // java.exe gave the port up while a service ran: the new service could not

@@ -1,6 +1,6 @@
 #pragma once
-// The questions of one port selection, answered from a script and recorded
-// in the order asked.
+// The questions of one port selection, and the looks at processes it takes,
+// answered from a script and recorded in the order asked.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "port/port_selection.h"
+#include "service/process_detection.h"
 
 namespace starter::test {
 
@@ -28,7 +29,7 @@ std::vector<unsigned char> OneRowTable(std::uint32_t state, std::uint16_t port, 
   return table;
 }
 
-struct ScriptedSteps final : port::PortSelectionSteps {
+struct ScriptedSteps final : port::PortSelectionSteps, service::Processes {
   // The registry.
   std::optional<std::uint32_t> stored;
   bool read_throws = false, write_refused = false, write_throws = false;
@@ -81,12 +82,12 @@ struct ScriptedSteps final : port::PortSelectionSteps {
     asked.push_back("bind");
     return port == 9673 ? bind : port::BindOutcome::kFailed;
   }
-  platform::Expected<port::OwnerLooks> LookAt(const std::vector<std::uint32_t>& process_ids) override {
+  platform::Expected<service::ProcessLooks> LookAt(const std::vector<std::uint32_t>& process_ids) override {
     if (processes_unreadable) {
       asked.push_back("look");
       return platform::SystemError{"CreateToolhelp32Snapshot", 5};
     }
-    port::OwnerLooks looks;
+    service::ProcessLooks looks;
     for (std::uint32_t id : process_ids) {
       asked.push_back("look " + std::to_string(id));
       const bool unreadable = std::find(unexamined.begin(), unexamined.end(), id) != unexamined.end();
@@ -96,10 +97,10 @@ struct ScriptedSteps final : port::PortSelectionSteps {
     }
     return looks;
   }
-  bool ServiceRunning() override {
+  platform::Expected<service::ServiceSearch> FindService() override {
     asked.push_back("any service");
-    // The machine's answer: no service is known to run without the list.
-    return !processes_unreadable && service_running(0);
+    if (processes_unreadable) return platform::SystemError{"CreateToolhelp32Snapshot", 5};
+    return service_running(0) ? service::ServiceSearch::kFound : service::ServiceSearch::kNotFound;
   }
 };
 

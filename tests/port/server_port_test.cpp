@@ -61,7 +61,7 @@ TEST(SelectPortWith, WalksFromTheStoredPortAndStoresTheChoice) {
     world.stored = c.stored;
     world.taken = c.taken;
     test::LogCapture log;
-    EXPECT_EQ(SelectPortWith(world), c.chosen);
+    EXPECT_EQ(SelectPortWith(world, world), c.chosen);
     EXPECT_THAT(world.listed, ElementsAreArray(c.checks));
     EXPECT_THAT(world.written, ElementsAre(static_cast<std::uint32_t>(c.chosen)));
     std::vector<std::string> lines;
@@ -78,7 +78,7 @@ TEST(SelectPortWith, ReadExceptionIsLoggedAndTheWalkStartsAt9673) {
   world.read_throws = true;
   world.taken = {9673};
   test::LogCapture log;
-  EXPECT_EQ(SelectPortWith(world), 9674);
+  EXPECT_EQ(SelectPortWith(world, world), 9674);
   EXPECT_THAT(log.Lines(), ElementsAre("info: read ServerPort exception: registry gone",
                                        "info: port 9673 is not available"));
   EXPECT_THAT(world.written, ElementsAre(9674u));
@@ -89,7 +89,7 @@ TEST(SelectPortWith, FailedWriteStillReturnsTheChosenPort) {
   refused.stored = 9700;
   refused.write_refused = true;
   test::LogCapture refused_log;
-  EXPECT_EQ(SelectPortWith(refused), 9700);
+  EXPECT_EQ(SelectPortWith(refused, refused), 9700);
   EXPECT_THAT(refused_log.Lines(),
               ElementsAre("info: write ServerPort error",
                           "warning: ServerPort not written: the service will use the stored port 9700"));
@@ -98,7 +98,7 @@ TEST(SelectPortWith, FailedWriteStillReturnsTheChosenPort) {
   throwing.taken = {9673};
   throwing.write_throws = true;
   test::LogCapture throwing_log;
-  EXPECT_EQ(SelectPortWith(throwing), 9674);
+  EXPECT_EQ(SelectPortWith(throwing, throwing), 9674);
   EXPECT_THAT(throwing_log.Lines(), ElementsAre("info: port 9673 is not available",
                                                 "info: write ServerPort exception: access denied"));
 }
@@ -127,7 +127,7 @@ TEST(SelectPortWith, RefusedWriteFallsBackToAUsableStoredPort) {
     world.write_refused = true;
     world.write_throws = c.write_throws;
     test::LogCapture log;
-    EXPECT_EQ(SelectPortWith(world), c.used);
+    EXPECT_EQ(SelectPortWith(world, world), c.used);
     EXPECT_THAT(log.Lines(), ElementsAreArray(c.lines));
   }
 }
@@ -149,12 +149,12 @@ TEST(StoredPortRefused, TheKeyInBothFormsAndTheValueHaveTheirFixedLines) {
 TEST(SelectPortWith, FailuresOfTheCheckAndForeignExceptionsPassThrough) {
   FakeWorld world;
   world.listing_throws = true;
-  EXPECT_THROW(SelectPortWith(world), std::runtime_error);
+  EXPECT_THROW(SelectPortWith(world, world), std::runtime_error);
   EXPECT_THAT(world.written, IsEmpty());
 
   FakeWorld foreign;
   foreign.read_throws_foreign = true;
-  EXPECT_THROW(SelectPortWith(foreign), int);
+  EXPECT_THROW(SelectPortWith(foreign, foreign), int);
 }
 
 }  // namespace
