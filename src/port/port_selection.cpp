@@ -1,9 +1,10 @@
 #include "port/port_selection.h"
 
-#include <exception>
+#include <string_view>
 
 #include "contract/product_contract.h"
 #include "log/diag_log.h"
+#include "port/server_port.h"
 
 namespace starter::port {
 namespace {
@@ -89,55 +90,68 @@ bool DecideAvailability(PortSelectionSteps& steps, service::Processes& processes
       break;
   }
   // Every outcome but a refusal keeps the listing's answer.
-  return steps.TryBind(port) != BindOutcome::kRefused;
+  const platform::Status bound = steps.TryBind(port);
+  return bound.ok() || bound.error().code != platform::kWsaAccessDenied;
 }
 
 constexpr int kServicePortCount = contract::kLastServicePort - contract::kFirstServicePort + 1;
 
+// The fixed lines of a ServerPort that cannot be read: its key, or the
+// value. A value of another type is passed over without a word.
+void LogUnread(const platform::SystemError& failed) {
+  const auto result = static_cast<std::int32_t>(failed.code);
+  if (std::string_view(failed.call) == kOpenKeyCall) log::Info("RegOpenKeyEx Error: {}", result);
+  else if (failed.code != platform::kErrorDatatypeMismatch) log::Info("RegQueryValueEx Error: {}", result);
+}
+
+// The fixed lines of a ServerPort that cannot be written: the key that
+// could not be created or opened, or the value that could not be set.
+void LogUnwritten(const platform::SystemError& failed) {
+  const auto result = static_cast<std::int32_t>(failed.code);
+  const std::string_view call = failed.call;
+  if (call == kSetValueCall) log::Info("RegSetKeyValue failed, result: {}", result);
+  else log::Info("RegCreateKeyEx {} key failed, result: {}", call == kCreatedKeyCall ? "create" : "open", result);
+}
+
 // The stored port when it lies in 9673..9700. Judged as a signed number:
 // stored values from 2^31 up count as below the range.
 std::optional<int> ReadStoredPort(PortSelectionSteps& steps) {
-  std::optional<std::uint32_t> stored;
-  try {
-    stored = steps.ReadStored();
-  } catch (const std::exception& error) {
-    log::Info("read ServerPort exception: {}", error.what());
+  log::Debug(L"[RegGetDword] {} {}", contract::kServicePortKey, contract::kServicePortValue);
+  const platform::Expected<std::uint32_t> stored = steps.ReadStored();
+  if (!stored.ok()) {
+    LogUnread(stored.error());
+    return std::nullopt;
   }
-  if (!stored) return std::nullopt;
+  log::Debug("Value: {}", *stored);
   const auto port = static_cast<std::int32_t>(*stored);
   if (!contract::IsServicePort(port)) return std::nullopt;
   return port;
 }
 
-int FindUsablePort(PortSelectionSteps& steps, service::Processes& processes, int candidate) {
+// The first usable port from `candidate` on, wrapping from 9700 to 9673;
+// none when every port of the range is taken.
+std::optional<int> FindUsablePort(PortSelectionSteps& steps, service::Processes& processes, int candidate) {
   for (int attempt = 0; attempt < kServicePortCount; ++attempt) {
     if (IsPortAvailable(steps, processes, candidate)) return candidate;
     log::Info("port {} is not available", candidate);
     candidate = candidate == contract::kLastServicePort ? contract::kFirstServicePort : candidate + 1;
   }
   log::Info("ports between [{}, {}] are all used", contract::kFirstServicePort, contract::kLastServicePort);
-  return 0;
+  return std::nullopt;
 }
 
 bool StorePort(PortSelectionSteps& steps, int port) {
-  bool stored = false;
-  try {
-    stored = steps.WriteStored(static_cast<std::uint32_t>(port));
-  } catch (const std::exception& error) {
-    log::Info("write ServerPort exception: {}", error.what());
+  log::Debug(L"[RegSetDword] {} {} {}", contract::kServicePortKey, contract::kServicePortValue, port);
+  if (const platform::Status written = steps.WriteStored(static_cast<std::uint32_t>(port)); !written.ok()) {
+    LogUnwritten(written.error());
+    log::Info("write ServerPort error");
     return false;
   }
-  if (!stored) log::Info("write ServerPort error");
-  return stored;
+  log::Debug("Success");
+  return true;
 }
 
 }  // namespace
-
-void LogKeyRefused(bool created, std::int32_t result) {
-  log::Info("RegCreateKeyEx {} key failed, result: {}", created ? "create" : "open", result);
-}
-
-void LogValueRefused(std::int32_t result) { log::Info("RegSetKeyValue failed, result: {}", result); }
 
 ListingVerdict JudgeTcpTables(const TcpTables& tables, std::uint16_t port) {
   if (const std::vector<PortListener> listeners = ListenersIn(tables, port); !listeners.empty())
@@ -156,11 +170,16 @@ bool IsPortAvailable(PortSelectionSteps& steps, service::Processes& processes, i
 }
 
 std::uint16_t SelectPortWith(PortSelectionSteps& steps, service::Processes& processes) {
-  const int port = FindUsablePort(steps, processes, ReadStoredPort(steps).value_or(contract::kFirstServicePort));
+  const std::optional<int> usable =
+      FindUsablePort(steps, processes, ReadStoredPort(steps).value_or(contract::kFirstServicePort));
+  // No usable port is stored as 0, as the service and support read ServerPort.
+  const int port = usable.value_or(0);
   if (StorePort(steps, port)) return static_cast<std::uint16_t>(port);
   // The service listens on the port ServerPort holds, not on this choice. A
   // standard user cannot write the value (HKLM, and no virtualisation for an
   // asInvoker program), so a port still stored there is the one to wait for.
+  // It is read afresh, and a read that fails logs its line again: another
+  // starter may have stored a port meanwhile.
   const std::optional<int> stored = ReadStoredPort(steps);
   if (!stored) return static_cast<std::uint16_t>(port);
   log::Warn("ServerPort not written: the service will use the stored port {}", *stored);

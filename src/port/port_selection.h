@@ -23,35 +23,26 @@ namespace starter::port {
 // connection through it asks for any service; else nothing.
 ListingVerdict JudgeTcpTables(const TcpTables& tables, std::uint16_t port);
 
-// What binding a socket to the port, and closing it at once, came to. A port
-// the system reserves (excluded port ranges of Hyper-V, WSL2 or Docker)
-// appears in no listing, and only a refused bind tells it apart from a free one.
-enum class BindOutcome {
-  kBound,
-  kRefused,  // WSAEACCES: the system keeps the port from programs (excluded port ranges)
-  kFailed,   // any other failure, including one to set the socket up
-};
-
-// The fixed lines of a refused write of ServerPort, with the registry's
-// result: the key that could not be created or opened (`created`: the call
-// had made the key before it failed), and the value that could not be set.
-void LogKeyRefused(bool created, std::int32_t result);
-void LogValueRefused(std::int32_t result);
-
-// The questions one port selection asks of the machine.
+// The questions one port selection asks of the machine. Each answers what
+// failed and logs nothing, but the listing, whose lines wait for the end of
+// its time limit's watch (command_output.h).
 class PortSelectionSteps {
  public:
   virtual ~PortSelectionSteps() = default;
-  // ServerPort as stored; none when it cannot be read (the step logs why).
-  virtual std::optional<std::uint32_t> ReadStored() = 0;
-  // Stores ServerPort; false when it was not stored (the step logs why).
-  virtual bool WriteStored(std::uint32_t port) = 0;
+  // ServerPort as stored (server_port.h: ReadServerPort's answer).
+  virtual platform::Expected<std::uint32_t> ReadStored() = 0;
+  // Stores ServerPort (server_port.h: WriteServerPort's answer).
+  virtual platform::Status WriteStored(std::uint32_t port) = 0;
   // The listing's verdict on `port`; none when it could not be had (the
   // interpreter did not start, the pipe could not be read, the time ran out).
   virtual std::optional<ListingVerdict> Listing(int port) = 0;
   // The system's TCP tables: the listeners only, or every row.
   virtual platform::Expected<TcpTables> Tables(TableRows rows) = 0;
-  virtual BindOutcome TryBind(std::uint16_t port) = 0;
+  // Binds a socket to the port and closes it at once. A port the system
+  // reserves (excluded port ranges of Hyper-V, WSL2 or Docker) appears in no
+  // listing, and only a refused bind (platform::kWsaAccessDenied) tells it
+  // apart from a free one.
+  virtual platform::Status TryBind(std::uint16_t port) = 0;
 };
 
 // Whether `port` may be given to the Vantic service: nothing listens on it or
@@ -78,8 +69,8 @@ bool IsPortAvailable(PortSelectionSteps& steps, service::Processes& processes, i
 // 9673. The first usable port, or 0 when there is none, is stored and
 // returned. When it cannot be stored, a port of the range that ServerPort
 // still holds is returned instead, with a warning: the service will use it.
-// Standard exceptions from reading or writing are logged and absorbed; those
-// from the availability check pass through.
+// What the registry answers is logged in its fixed lines; an exception of a
+// step passes through, to the run's end, which answers the caller.
 std::uint16_t SelectPortWith(PortSelectionSteps& steps, service::Processes& processes);
 
 // --- The machine (Windows) ---------------------------------------------------
@@ -92,15 +83,15 @@ class MachinePortSteps final : public PortSelectionSteps {
  public:
   MachinePortSteps();
 
-  std::optional<std::uint32_t> ReadStored() override;
-  bool WriteStored(std::uint32_t port) override;
+  platform::Expected<std::uint32_t> ReadStored() override;
+  platform::Status WriteStored(std::uint32_t port) override;
   std::optional<ListingVerdict> Listing(int port) override;
   platform::Expected<TcpTables> Tables(TableRows rows) override;
   // An IPv4 TCP socket bound to `port` on the loopback address, with no
   // reuse options, and closed at once. The service listens on IPv4, and a
   // port the system reserves refuses every address: the loopback one answers
   // for all of them without the socket ever being reachable from outside.
-  BindOutcome TryBind(std::uint16_t port) override;
+  platform::Status TryBind(std::uint16_t port) override;
 
  private:
   ListingBudget budget_;

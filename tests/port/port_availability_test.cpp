@@ -16,19 +16,20 @@ namespace {
 using Ask = ListingVerdict::Ask;
 using std::chrono::milliseconds;
 using ::testing::ElementsAre;
-constexpr BindOutcome kBound = BindOutcome::kBound;
-constexpr BindOutcome kRefused = BindOutcome::kRefused;
-constexpr BindOutcome kFailed = BindOutcome::kFailed;
+// What a bind answers: bound, refused (an excluded port range), or in use.
+const platform::Status kBound;
+const platform::Status kRefused = platform::SystemError{"bind", platform::kWsaAccessDenied};
+const platform::Status kFailed = platform::SystemError{"bind", 10048};
 
 // The scripted machine, with a listing that judges every port with one verdict.
 struct OneListing final : PortSelectionSteps {
   explicit OneListing(std::optional<ListingVerdict> verdict, test::ScriptedSteps& machine)
       : verdict_(verdict), machine_(machine) {}
-  std::optional<std::uint32_t> ReadStored() override { return machine_.ReadStored(); }
-  bool WriteStored(std::uint32_t port) override { return machine_.WriteStored(port); }
+  platform::Expected<std::uint32_t> ReadStored() override { return machine_.ReadStored(); }
+  platform::Status WriteStored(std::uint32_t port) override { return machine_.WriteStored(port); }
   std::optional<ListingVerdict> Listing(int) override { return verdict_; }
   platform::Expected<TcpTables> Tables(TableRows rows) override { return machine_.Tables(rows); }
-  BindOutcome TryBind(std::uint16_t port) override { return machine_.TryBind(port); }
+  platform::Status TryBind(std::uint16_t port) override { return machine_.TryBind(port); }
 
  private:
   std::optional<ListingVerdict> verdict_;
@@ -39,7 +40,7 @@ struct DecisionCase {
   ListingVerdict verdict;
   bool service_running;
   bool connected;  // an established connection in the system's tables
-  BindOutcome bind;
+  platform::Status bind;
   bool available;
   std::vector<std::string> asked;  // the machine's questions, in order
 };

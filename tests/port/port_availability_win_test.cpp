@@ -87,9 +87,9 @@ TEST(ReadCommandOutput, TheCommandInheritsNothingButItsOutputPipe) {
 }
 
 // A refusal cannot be staged here (as root every bind succeeds); the other
-// two outcomes can.
+// two answers can.
 // The machine's bind, as one selection makes it.
-BindOutcome Bind(std::uint16_t port) {
+platform::Status Bind(std::uint16_t port) {
   return MachinePortSteps().TryBind(port);
 }
 
@@ -98,9 +98,11 @@ TEST(TryBindPort, BindsAFreePortAndFailsOnAnAddressInUse) {
   platform::UniqueSocket listener;
   const std::uint16_t port = test::ListenV4(listener, INADDR_LOOPBACK);
   ASSERT_NE(port, 0);
-  EXPECT_EQ(Bind(port), BindOutcome::kFailed);
+  const platform::Status in_use = Bind(port);
+  ASSERT_FALSE(in_use.ok());
+  EXPECT_EQ(Describe(in_use.error()), "bind GLE=" + std::to_string(WSAEADDRINUSE));
   listener.reset();
-  EXPECT_TRUE(test::WaitFor([port] { return Bind(port) == BindOutcome::kBound; }));
+  EXPECT_TRUE(test::WaitFor([port] { return Bind(port).ok(); }));
 }
 
 class IsPortAvailableTest : public ::testing::Test {

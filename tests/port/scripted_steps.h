@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "port/port_selection.h"
+#include "port/server_port.h"
 #include "service/process_detection.h"
 
 namespace starter::test {
@@ -30,9 +31,10 @@ std::vector<unsigned char> OneRowTable(std::uint32_t state, std::uint16_t port, 
 }
 
 struct ScriptedSteps final : port::PortSelectionSteps, service::Processes {
-  // The registry.
-  std::optional<std::uint32_t> stored;
-  bool read_throws = false, write_refused = false, write_throws = false;
+  // The registry: what a read answers (no key by default), and a write.
+  platform::Expected<std::uint32_t> stored = platform::SystemError{port::kOpenKeyCall, 2};
+  platform::Status write_refused;
+  bool read_throws = false, write_throws = false;
   bool read_throws_foreign = false;  // something other than a standard exception
   std::vector<std::uint32_t> written;
   // The listing of each port: free unless taken; none for every port when unlisted.
@@ -48,18 +50,18 @@ struct ScriptedSteps final : port::PortSelectionSteps, service::Processes {
   std::function<bool(std::uint32_t)> service_running = [](std::uint32_t) { return false; };
   std::vector<std::uint32_t> unexamined;
   bool processes_unreadable = false;
-  port::BindOutcome bind = port::BindOutcome::kBound;
+  platform::Status bind;
   std::vector<std::string> asked;
 
-  std::optional<std::uint32_t> ReadStored() override {
+  platform::Expected<std::uint32_t> ReadStored() override {
     if (read_throws) throw std::runtime_error("registry gone");
     if (read_throws_foreign) throw 42;
     return stored;
   }
-  bool WriteStored(std::uint32_t value) override {
+  platform::Status WriteStored(std::uint32_t value) override {
     if (write_throws) throw std::runtime_error("access denied");
     written.push_back(value);
-    return !write_refused;
+    return write_refused;
   }
   std::optional<port::ListingVerdict> Listing(int port) override {
     listed.push_back(port);
@@ -78,9 +80,10 @@ struct ScriptedSteps final : port::PortSelectionSteps, service::Processes {
     else if (listener) tables.v4 = OneRowTable<port::TcpRowImage>(port::kTcpStateListen, 9673, *listener);
     return tables;
   }
-  port::BindOutcome TryBind(std::uint16_t port) override {
+  // Any other port is in use (WSAEADDRINUSE).
+  platform::Status TryBind(std::uint16_t port) override {
     asked.push_back("bind");
-    return port == 9673 ? bind : port::BindOutcome::kFailed;
+    return port == 9673 ? bind : platform::SystemError{"bind", 10048};
   }
   platform::Expected<service::ProcessLooks> LookAt(const std::vector<std::uint32_t>& process_ids) override {
     if (processes_unreadable) {

@@ -1,3 +1,6 @@
+// The walk over the service range and the stored port around it, on
+// scripted steps: where the walk starts, what it stores, and the registry's
+// fixed lines when ServerPort cannot be read or written.
 #include "port/port_selection.h"
 
 #include <gmock/gmock.h>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "port/scripted_steps.h"
+#include "port/server_port.h"
 #include "support/log_capture.h"
 
 namespace starter::port {
@@ -20,6 +24,9 @@ using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 using FakeWorld = test::ScriptedSteps;
+
+// A refused write: the key that cannot be created (a standard user's).
+const platform::SystemError kKeyRefused{kCreateKeyCall, 5};
 
 // Ports first..last: a setting of taken ports, never an expected order.
 std::vector<int> Range(int first, int last) {
@@ -47,7 +54,8 @@ TEST(SelectPortWith, WalksFromTheStoredPortAndStoresTheChoice) {
        {9690, 9691, 9692, 9693, 9694, 9695, 9696, 9697, 9698, 9699, 9700, 9673, 9674, 9675,
         9676, 9677, 9678, 9679, 9680, 9681, 9682, 9683, 9684, 9685, 9686, 9687, 9688, 9689},
        0},
-      // Unusable stored values start the walk at 9673 without a word.
+      // No key starts the walk at 9673 with its line; unusable stored
+      // values do without a word.
       {std::nullopt, {}, {9673}, 9673},
       {9672, {}, {9673}, 9673},
       {9701, {}, {9673}, 9673},
@@ -58,13 +66,14 @@ TEST(SelectPortWith, WalksFromTheStoredPortAndStoresTheChoice) {
   for (const WalkCase& c : cases) {
     SCOPED_TRACE(c.stored.value_or(0));
     FakeWorld world;
-    world.stored = c.stored;
+    if (c.stored) world.stored = *c.stored;
     world.taken = c.taken;
     test::LogCapture log;
     EXPECT_EQ(SelectPortWith(world, world), c.chosen);
     EXPECT_THAT(world.listed, ElementsAreArray(c.checks));
     EXPECT_THAT(world.written, ElementsAre(static_cast<std::uint32_t>(c.chosen)));
     std::vector<std::string> lines;
+    if (!c.stored) lines.push_back("info: RegOpenKeyEx Error: 2");
     for (int port : c.checks)
       if (port != c.chosen)
         lines.push_back("info: port " + std::to_string(port) + " is not available");
@@ -73,59 +82,65 @@ TEST(SelectPortWith, WalksFromTheStoredPortAndStoresTheChoice) {
   }
 }
 
-TEST(SelectPortWith, ReadExceptionIsLoggedAndTheWalkStartsAt9673) {
-  FakeWorld world;
-  world.read_throws = true;
-  world.taken = {9673};
-  test::LogCapture log;
-  EXPECT_EQ(SelectPortWith(world, world), 9674);
-  EXPECT_THAT(log.Lines(), ElementsAre("info: read ServerPort exception: registry gone",
-                                       "info: port 9673 is not available"));
-  EXPECT_THAT(world.written, ElementsAre(9674u));
+// A key that cannot be opened and a value that cannot be read have their
+// lines; a value of another type is passed over without a word. The walk
+// starts at 9673 all the same.
+TEST(SelectPortWith, AStoredPortThatCannotBeReadIsLoggedAndTheWalkStartsAt9673) {
+  const struct Case {
+    platform::SystemError unread;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {{kOpenKeyCall, 5}, {"info: RegOpenKeyEx Error: 5", "info: port 9673 is not available"}},
+      {{kQueryValueCall, 2}, {"info: RegQueryValueEx Error: 2", "info: port 9673 is not available"}},
+      {{kQueryValueCall, platform::kErrorDatatypeMismatch}, {"info: port 9673 is not available"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Describe(c.unread));
+    FakeWorld world;
+    world.stored = c.unread;
+    world.taken = {9673};
+    test::LogCapture log;
+    EXPECT_EQ(SelectPortWith(world, world), 9674);
+    EXPECT_THAT(log.Lines(), ElementsAreArray(c.lines));
+    EXPECT_THAT(world.written, ElementsAre(9674u));
+  }
 }
 
 TEST(SelectPortWith, FailedWriteStillReturnsTheChosenPort) {
   FakeWorld refused;
   refused.stored = 9700;
-  refused.write_refused = true;
+  refused.write_refused = kKeyRefused;
   test::LogCapture refused_log;
   EXPECT_EQ(SelectPortWith(refused, refused), 9700);
   EXPECT_THAT(refused_log.Lines(),
-              ElementsAre("info: write ServerPort error",
+              ElementsAre("info: RegCreateKeyEx open key failed, result: 5", "info: write ServerPort error",
                           "warning: ServerPort not written: the service will use the stored port 9700"));
-
-  FakeWorld throwing;
-  throwing.taken = {9673};
-  throwing.write_throws = true;
-  test::LogCapture throwing_log;
-  EXPECT_EQ(SelectPortWith(throwing, throwing), 9674);
-  EXPECT_THAT(throwing_log.Lines(), ElementsAre("info: port 9673 is not available",
-                                                "info: write ServerPort exception: access denied"));
 }
 
 // As for a standard user, whose write to HKLM is refused (error 5): the
 // service reads what ServerPort already holds, so that port is the one used.
+// The fallback reads ServerPort afresh, so a key that is not there says so
+// twice: once before the walk and once after the refused write.
 TEST(SelectPortWith, RefusedWriteFallsBackToAUsableStoredPort) {
   const std::string kWarning = "warning: ServerPort not written: the service will use the stored port ";
   const std::string kTaken = "info: port 9690 is not available";
+  const std::string kRefused = "info: RegCreateKeyEx open key failed, result: 5";
+  const std::string kNoKey = "info: RegOpenKeyEx Error: 2";
   struct RefusedCase {
     std::optional<std::uint32_t> stored;
-    bool write_throws;
     int used;
     std::vector<std::string> lines;
   } cases[] = {
-      {9690, false, 9690, {kTaken, "info: write ServerPort error", kWarning + "9690"}},
-      {9690, true, 9690, {kTaken, "info: write ServerPort exception: access denied", kWarning + "9690"}},
-      {std::nullopt, false, 9673, {"info: write ServerPort error"}},
-      {9701, false, 9673, {"info: write ServerPort error"}},
+      {9690, 9690, {kTaken, kRefused, "info: write ServerPort error", kWarning + "9690"}},
+      {std::nullopt, 9673, {kNoKey, kRefused, "info: write ServerPort error", kNoKey}},
+      {9701, 9673, {kRefused, "info: write ServerPort error"}},
   };
   for (const RefusedCase& c : cases) {
     SCOPED_TRACE(c.stored.value_or(0));
     FakeWorld world;
-    world.stored = c.stored;
+    if (c.stored) world.stored = *c.stored;
     world.taken = {9690};  // the walk chooses 9691 from the stored port
-    world.write_refused = true;
-    world.write_throws = c.write_throws;
+    world.write_refused = kKeyRefused;
     test::LogCapture log;
     EXPECT_EQ(SelectPortWith(world, world), c.used);
     EXPECT_THAT(log.Lines(), ElementsAreArray(c.lines));
@@ -137,20 +152,41 @@ TEST(SelectPortWith, RefusedWriteFallsBackToAUsableStoredPort) {
 // a key made and then refused, and a value that cannot be set, have their
 // lines here.
 TEST(StoredPortRefused, TheKeyInBothFormsAndTheValueHaveTheirFixedLines) {
-  test::LogCapture log;
-  LogKeyRefused(true, 5);
-  LogKeyRefused(false, 1021);
-  LogValueRefused(1018);
-  EXPECT_THAT(log.Lines(), ElementsAre("info: RegCreateKeyEx create key failed, result: 5",
-                                       "info: RegCreateKeyEx open key failed, result: 1021",
-                                       "info: RegSetKeyValue failed, result: 1018"));
+  const struct Case {
+    platform::SystemError refused;
+    std::string line;
+  } cases[] = {
+      {{kCreatedKeyCall, 5}, "info: RegCreateKeyEx create key failed, result: 5"},
+      {{kCreateKeyCall, 1021}, "info: RegCreateKeyEx open key failed, result: 1021"},
+      {{kSetValueCall, 1018}, "info: RegSetKeyValue failed, result: 1018"},
+  };
+  for (const Case& c : cases) {
+    FakeWorld world;
+    world.stored = 9673;
+    world.write_refused = c.refused;
+    test::LogCapture log;
+    EXPECT_EQ(SelectPortWith(world, world), 9673);
+    EXPECT_THAT(log.Lines(), ElementsAre(c.line, "info: write ServerPort error",
+                                         "warning: ServerPort not written: the service will use the stored port 9673"));
+  }
 }
 
-TEST(SelectPortWith, FailuresOfTheCheckAndForeignExceptionsPassThrough) {
-  FakeWorld world;
-  world.listing_throws = true;
-  EXPECT_THROW(SelectPortWith(world, world), std::runtime_error);
-  EXPECT_THAT(world.written, IsEmpty());
+// Nothing here catches: a step that throws (out of memory, say) ends the
+// stages, and the run's end answers the caller and logs what was thrown.
+TEST(SelectPortWith, AnExceptionOfAnyStepPassesThroughToTheRunsEnd) {
+  FakeWorld listing;
+  listing.listing_throws = true;
+  EXPECT_THROW(SelectPortWith(listing, listing), std::runtime_error);
+  EXPECT_THAT(listing.written, IsEmpty());
+
+  FakeWorld reading;
+  reading.read_throws = true;
+  EXPECT_THROW(SelectPortWith(reading, reading), std::runtime_error);
+  EXPECT_THAT(reading.written, IsEmpty());
+
+  FakeWorld writing;
+  writing.write_throws = true;
+  EXPECT_THROW(SelectPortWith(writing, writing), std::runtime_error);
 
   FakeWorld foreign;
   foreign.read_throws_foreign = true;
