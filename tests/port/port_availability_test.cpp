@@ -14,7 +14,6 @@ namespace starter::port {
 namespace {
 
 using Ask = ListingVerdict::Ask;
-using std::chrono::milliseconds;
 using ::testing::ElementsAre;
 // What a bind answers: bound, refused (an excluded port range), or in use.
 const platform::Status kBound;
@@ -154,19 +153,6 @@ TEST(IsPortAvailable, AcceptsExactly1024To65535) {
     EXPECT_TRUE(steps.listed.empty() && steps.asked.empty()) << port;
     EXPECT_THAT(log.Lines(), ElementsAre("info: Invalid start port: " + std::to_string(port)));
   }
-}
-
-TEST(ListingBudget, EachListingGetsItsLimitOrWhatIsLeftOfTheTotalUntilOneRunsOut) {
-  const ListingBudget::Clock::time_point start{std::chrono::seconds(1000)};
-  ListingBudget budget(milliseconds(5000), milliseconds(10000));
-  // The total runs from the first listing, not from the budget's making.
-  EXPECT_EQ(budget.Left(start + milliseconds(60000)), milliseconds(5000));
-  EXPECT_EQ(budget.Left(start + milliseconds(66200)), milliseconds(3800));
-  EXPECT_EQ(budget.Left(start + milliseconds(70000)), milliseconds(0));
-  ListingBudget held_up(milliseconds(5000), milliseconds(10000));
-  EXPECT_EQ(held_up.Left(start), milliseconds(5000));
-  held_up.RanOut();
-  EXPECT_EQ(held_up.Left(start + milliseconds(5000)), milliseconds(0));
 }
 
 }  // namespace
