@@ -67,7 +67,8 @@ PortCheck MachineProbe::CheckPort(std::uint16_t port) {
   // poll is no answer, and its words say why.
   const platform::Expected<port::PortHolding> holding = port::JudgeHolder(*listeners, *processes_);
   if (!holding.ok()) return {false, ProcessListUnread(holding.error())};
-  return {holding->ServiceMayListen(), port::HolderWords(port, *holding)};
+  if (holding->ServiceMayListen()) return {true, {}};
+  return {false, port::HolderWords(port, *holding)};
 }
 
 platform::Expected<service::ServiceSearch> MachineProbe::FindService() { return processes_->FindService(); }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/owner_looks.h"
+
 namespace starter::port {
 namespace {
 
@@ -67,28 +69,11 @@ TEST(JudgeHolder, TheServiceThenAnOwnerThatMayBeItThenAnotherProgram) {
   }
 }
 
-// The processes as a script knows them: the looks above, or no process list.
-struct ScriptedProcesses final : service::Processes {
-  bool unreadable = false;
-  std::vector<std::vector<std::uint32_t>> looked_at;
-  platform::Expected<service::ProcessLooks> LookAt(const std::vector<std::uint32_t>& ids) override {
-    looked_at.push_back(ids);
-    if (unreadable) return platform::SystemError{"CreateToolhelp32Snapshot", 5};
-    service::ProcessLooks looks;
-    for (std::uint32_t id : ids) looks[id] = kLooks.at(id);
-    return looks;
-  }
-  // The judge asks about the listeners' owners only.
-  platform::Expected<service::ServiceSearch> FindService() override {
-    ADD_FAILURE() << "the judge searched for a service";
-    return service::ServiceSearch::kFound;
-  }
-};
-
 // One look, at each named owner once in table order (IPv6 listeners' too:
 // the status report shows them); without a process list, no answer at all.
 TEST(JudgeHolder, TakesOneLookAtEachNamedOwnerAndNoneWithoutAProcessList) {
-  ScriptedProcesses processes;
+  test::ScriptedOwnerLooks processes;
+  processes.processes = kLooks;
   const std::vector<PortListener> listeners = {V4(kOther), V4(std::nullopt), V6(kService), V4(kOther),
                                                V4(kUnexamined)};
   const platform::Expected<PortHolding> holding = JudgeHolder(listeners, processes);
@@ -96,7 +81,7 @@ TEST(JudgeHolder, TakesOneLookAtEachNamedOwnerAndNoneWithoutAProcessList) {
   EXPECT_EQ(holding->holder, Holder::kCannotTell);
   EXPECT_EQ(processes.looked_at, (std::vector<std::vector<std::uint32_t>>{{kOther, kService, kUnexamined}}));
 
-  processes.unreadable = true;
+  processes.processes = platform::SystemError{"CreateToolhelp32Snapshot", 5};
   const platform::Expected<PortHolding> unanswered = JudgeHolder({V4(kService)}, processes);
   ASSERT_FALSE(unanswered.ok());
   EXPECT_EQ(Describe(unanswered.error()), "CreateToolhelp32Snapshot GLE=5");
