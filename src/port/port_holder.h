@@ -2,15 +2,16 @@
 // Who holds the service's port: one judge for the starter's wait and the
 // status report, so the two never disagree, and beside it the port
 // selection's own rule for the same owner. Plain decisions: the listeners
-// come from the TCP tables (tcp_table.h), the looks at their owners from the
-// one seam that looks at processes (service::Processes). A listener's owner is one of the
-// four answers a look at a process gives (service::Identity); an owner the
-// system does not name is one this program cannot tell, like a java.exe it
-// may not examine. Each caller decides "cannot tell" as its own check would
-// without the look: the wait's check is a listener on the port, so it counts
-// the port as the service's; the selection's check is whether the owner is
-// the service, so it does not. A process list that cannot be read is no look
-// at all: the question goes unanswered, never answered "cannot tell".
+// come from the TCP tables (tcp_table.h), the looks at their owners from
+// the one seam that looks at processes (service::Processes). A listener's
+// owner is one of the four answers a look at a process gives
+// (service::Identity); an owner the system does not name is one this
+// program cannot tell, like a java.exe it may not examine. Each caller
+// decides "cannot tell" as its own check would without the look: the wait's
+// check is a listener on the port, so it counts the port as the service's;
+// the selection's check is whether the owner is the service, so it does
+// not. A process list that cannot be read is no look at all: the question
+// goes unanswered, never answered "cannot tell".
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -4,6 +4,7 @@
 
 #include "contract/product_contract.h"
 #include "log/diag_log.h"
+#include "port/port_holder.h"
 #include "port/server_port.h"
 
 namespace starter::port {

@@ -7,11 +7,9 @@
 // scripted answers; port_selection_win.cpp holds the machine's steps.
 #include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "platform/system_error.h"
 #include "port/netstat_listing.h"
-#include "port/port_holder.h"
 #include "port/tcp_table.h"
 #include "service/process_detection.h"
 
@@ -99,9 +97,8 @@ class MachinePortSteps final : public PortSelectionSteps {
 
 // Chooses the port for the service in 9673..9700 (0 when none is usable) on
 // the machine (SelectPortWith over MachinePortSteps and the machine's
-// processes), stores it as ServerPort
-// and returns it; when it cannot be stored, returns the port of the range
-// that ServerPort still holds, if any.
+// processes), stores it as ServerPort and returns it; when it cannot be
+// stored, returns the port of the range that ServerPort still holds, if any.
 std::uint16_t SelectServerPort();
 
 }  // namespace starter::port
