@@ -17,7 +17,7 @@
 #include "contract/product_version.h"
 #include "contract/run_log.h"
 #include "platform/system_facts.h"
-#include "port/server_port.h"
+#include "port/port_selection.h"
 #include "service/launch.h"
 #include "service/process_detection.h"
 

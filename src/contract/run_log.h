@@ -9,7 +9,7 @@
 
 namespace starter::contract {
 
-// "[ START ] 2.3.6.2": a run's first line.
+// "[ START ] " and the program's version: a run's first line.
 inline constexpr std::string_view kStartWords = "[ START ] ";
 // "param 1->--Dravel": each argument, counted from 1, with its control
 // characters escaped.

@@ -47,12 +47,12 @@ class WinMutexCalls final : public WritersMutexCalls {
                                                            descriptor_.put(), nullptr);
   }
 
-  MutexCall Create(MutexScope scope) override {
+  platform::Status Create(MutexScope scope) override {
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor_.get(), FALSE};
-    return Take(::CreateMutexW(&attributes, FALSE, Scoped(scope).c_str()));
+    return Take(STARTER_OPEN(platform::UniqueHandle, CreateMutexW, &attributes, FALSE, Scoped(scope).c_str()));
   }
-  MutexCall Open(MutexScope scope) override {
-    return Take(::OpenMutexW(kWaitAndRelease, FALSE, Scoped(scope).c_str()));
+  platform::Status Open(MutexScope scope) override {
+    return Take(STARTER_OPEN(platform::UniqueHandle, OpenMutexW, kWaitAndRelease, FALSE, Scoped(scope).c_str()));
   }
 
   platform::UniqueHandle mutex;
@@ -61,10 +61,10 @@ class WinMutexCalls final : public WritersMutexCalls {
   std::wstring Scoped(MutexScope scope) const {
     return (scope == MutexScope::kGlobal ? L"Global\\" : L"Local\\") + name_;
   }
-  MutexCall Take(HANDLE handle) {
-    mutex.reset(handle);
-    if (mutex) return MutexCall::kGot;
-    return ::GetLastError() == ERROR_ACCESS_DENIED ? MutexCall::kAccessDenied : MutexCall::kFailed;
+  platform::Status Take(platform::Expected<platform::UniqueHandle> opened) {
+    if (!opened.ok()) return opened.error();
+    mutex = std::move(*opened);
+    return {};
   }
 
   std::wstring name_;
@@ -201,9 +201,10 @@ class SharedLogFile final : public spdlog::sinks::base_sink<std::mutex> {
     OpenLog log = OpenChecked();
     RotateIfFull(log, line.size());
     DWORD written = 0;
-    if (!::WriteFile(log.file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
-        written != line.size())
-      ThrowError("Failed writing to file", location_.FilePath(), platform::LastError("WriteFile"));
+    platform::Status wrote =
+        STARTER_CALL(WriteFile, log.file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    if (wrote.ok() && written != line.size()) wrote = platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
+    if (!wrote.ok()) ThrowError("Failed writing to file", location_.FilePath(), wrote.error());
   }
   // Every line is handed to the system as it is written: nothing to flush.
   void flush_() override {}

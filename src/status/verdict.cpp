@@ -136,14 +136,12 @@ std::string CannotBeExamined(std::uint32_t process_id, const platform::Expected<
 }
 
 bool StoredPortUnread(const StoredPort& stored) {
-  constexpr std::uint32_t kNotThere = 2;        // ERROR_FILE_NOT_FOUND: no key, or no value
   constexpr std::uint32_t kLongerData = 234;    // ERROR_MORE_DATA: a value longer than a DWORD
   constexpr std::uint32_t kAnotherType = 1629;  // ERROR_DATATYPE_MISMATCH
-  if (!stored.unread) return false;
+  // No key or no value is no port stored, as one that holds no DWORD is.
+  if (!stored.unread || platform::MeansNotThere(*stored.unread)) return false;
   const std::uint32_t code = stored.unread->code;
-  const bool read = stored.unread->space == platform::ErrorSpace::kWin32 &&
-                    (code == kNotThere || code == kLongerData || code == kAnotherType);
-  return !read;
+  return stored.unread->space != platform::ErrorSpace::kWin32 || (code != kLongerData && code != kAnotherType);
 }
 
 bool WrittenByARunningService(const FileFacts& marker, const std::vector<ServiceProcess>& services) {

@@ -129,58 +129,54 @@ TEST(StatusLineOnce, KeepsWhatBecameOfTheLineItPrinted) {
   EXPECT_EQ(DeliveryFailure(line.delivery()), "WriteFile GLE=232");
 }
 
-struct LimitCase {
-  const char* name;
-  contract::CallerMode mode;
-  const char* printed_before;  // by the run's wait; null when it printed nothing
-  std::vector<std::string> printed;
-  std::vector<std::string> logged;  // what the limit logs, in order
-};
-
-class ReachRunLimitTest : public ::testing::TestWithParam<LimitCase> {};
-
 // Whatever the run printed, the limit leaves exactly the lines a caller may
 // read (its mode's timeout line, whose text per mode the contract's tests
 // hold, or nothing), and logs what makes the run read as complete: the stage
 // it was held up in, the line the limit printed, and the end.
-TEST_P(ReachRunLimitTest, PrintsOnlyWhatIsStillOwedAndLogsTheRunToItsEnd) {
-  Output output;
-  StatusLineOnce line(output);
-  if (GetParam().printed_before) {
-    ASSERT_TRUE(line.Print(GetParam().printed_before));
+TEST(ReachRunLimit, PrintsOnlyWhatIsStillOwedAndLogsTheRunToItsEnd) {
+  const struct Case {
+    const char* name;
+    contract::CallerMode mode;
+    const char* printed_before;  // by the run's wait; null when it printed nothing
+    std::vector<std::string> printed;
+    std::vector<std::string> logged;  // what the limit logs, in order
+  } cases[] = {
+      {"port mode, nothing printed",
+       contract::CallerMode::kPort,
+       nullptr,
+       {R"({"Dravel":1,"Selkan":0})"},
+       {"warning run ended at its time limit in port selection", R"(info OUTPUT->{"Dravel":1,"Selkan":0})",
+        "info [ END ]\n"}},
+      {"success already printed",
+       contract::CallerMode::kPort,
+       R"({"Dravel":0,"Selkan":0})",
+       {R"({"Dravel":0,"Selkan":0})"},
+       {"warning run ended at its time limit in port selection", "info [ END ]\n"}},
+      {"the uninstall report prints nothing",
+       contract::CallerMode::kUninstallReport,
+       nullptr,
+       {},
+       {"warning run ended at its time limit in port selection", "info [ END ]\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Output output;
+    StatusLineOnce line(output);
+    if (c.printed_before) {
+      ASSERT_TRUE(line.Print(c.printed_before));
+    }
+    RunStage stage;
+    stage.Enter(Stage::kPortSelection);
+    const LimitRecord record = ReachRunLimit(c.mode, line, stage, platform::CallInProgress());
+    EXPECT_EQ(output.lines, c.printed);
+    EXPECT_EQ(record.stage, Stage::kPortSelection);
+    std::vector<std::string> logged;
+    for (const EndLine& logged_line : LimitLogLines(record))
+      logged.push_back((logged_line.level == log::Level::kWarn ? "warning " : "info ") + logged_line.text);
+    EXPECT_EQ(logged, c.logged);
+    EXPECT_FALSE(line.Print(R"({"Dravel":0,"Selkan":0})"));
   }
-  RunStage stage;
-  stage.Enter(Stage::kPortSelection);
-  const LimitRecord record = ReachRunLimit(GetParam().mode, line, stage, platform::CallInProgress());
-  EXPECT_EQ(output.lines, GetParam().printed);
-  EXPECT_EQ(record.stage, Stage::kPortSelection);
-  std::vector<std::string> logged;
-  for (const EndLine& logged_line : LimitLogLines(record))
-    logged.push_back((logged_line.level == log::Level::kWarn ? "warning " : "info ") + logged_line.text);
-  EXPECT_EQ(logged, GetParam().logged);
-  EXPECT_FALSE(line.Print(R"({"Dravel":0,"Selkan":0})"));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Modes, ReachRunLimitTest,
-    ::testing::Values(
-        LimitCase{"PortModeNothingPrinted",
-                  contract::CallerMode::kPort,
-                  nullptr,
-                  {R"({"Dravel":1,"Selkan":0})"},
-                  {"warning run ended at its time limit in port selection", R"(info OUTPUT->{"Dravel":1,"Selkan":0})",
-                   "info [ END ]\n"}},
-        LimitCase{"SuccessAlreadyPrinted",
-                  contract::CallerMode::kPort,
-                  R"({"Dravel":0,"Selkan":0})",
-                  {R"({"Dravel":0,"Selkan":0})"},
-                  {"warning run ended at its time limit in port selection", "info [ END ]\n"}},
-        LimitCase{"UninstallReportPrintsNothing",
-                  contract::CallerMode::kUninstallReport,
-                  nullptr,
-                  {},
-                  {"warning run ended at its time limit in port selection", "info [ END ]\n"}}),
-    [](const auto& test_info) { return std::string(test_info.param.name); });
 
 // A limit that comes during the launch's process creation lets it finish
 // before the run is ended (a starter ended inside it would leave the
