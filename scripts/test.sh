@@ -58,7 +58,7 @@ release_check=$!
 # so no two streams meet on a port, in a registry or in a wine server: the
 # prefix's name, its architecture, the capabilities it must show (the tests
 # branch on them, and SystemCapabilities fails when one is missing), ctest's
-# selection (an option and a pattern), then the command that runs a program
+# selection (options and a pattern), then the command that runs a program
 # under the emulator (none for the host's wine).
 stream() {
   local name=$1 arch=$2 shows=$3 option=$4 pattern=$5; shift 5
@@ -67,7 +67,7 @@ stream() {
     name=$1 arch=$2 shows=$3 option=$4 pattern=$5; shift 5
     "$@" env STARTER_WINE_ARCH="$arch" STARTER_WINE_PREFIX="$PWD/build/wineprefix-$name" \
       STARTER_EXPECTED_CAPABILITIES="$shows" tests/support/wine-session.sh \
-      ctest --test-dir build/win32 --output-on-failure "$option" "$pattern"
+      ctest --test-dir build/win32 --output-on-failure $option "$pattern"
   ' stream "$name" "$arch" "$shows" "$option" "$pattern" "$@"
 }
 
@@ -76,10 +76,14 @@ stream() {
 # beside one that runs the rest of the 32-bit suite and then the suite for
 # 64-bit Windows.
 waiting='^(RunModes|RunLimitRun|LeftoverMarkerRun|HostileMachine|CannotTellRun)\.'
-# The fault injector's sample (tests/fault) runs under wine 8 only, in a
-# stream of its own once wine 8's suites are done: about three minutes of
-# runs that each fail one system call.
+# The fault injector's sample (tests/fault) runs under each emulator once
+# that emulator's suites are done: runs that each fail one system call, the
+# same calls reaching different code under each (the runtime's call counts
+# differ), in two streams side by side, the scenarios whose runs are mostly
+# waits (their failures wait out the wait) beside the others. Its summary
+# lines ("fault matrix ...") need the verbose output.
 fault='FaultMatrix\.'
+fault_waiting='FaultMatrix\..*/(OtherListenerPort|NeverConnectsNoArgument|ReadyServiceProcessAndFile)$'
 emulator() {
   local name=$1 shows32=$2 shows64=$3; shift 3
   stream "$name-waiting" win32 "$shows32" -R "$waiting" "$@" >"build/test-logs/$name-waiting.log" 2>&1 &
@@ -92,10 +96,22 @@ emulator() {
   return $failed
 }
 
+# The fault sample under one emulator, in its two streams.
+faults() {
+  local name=$1 shows=$2; shift 2
+  stream "$name-fault-waiting" win32 "$shows" '-V -R' "$fault_waiting" "$@" \
+    >"build/test-logs/$name-fault-waiting.log" 2>&1 &
+  local waiting_pid=$! failed=0
+  stream "$name-fault" win32 "$shows" "-V -R $fault -E" "$fault_waiting" "$@" >"build/test-logs/$name-fault.log" 2>&1 ||
+    failed=1
+  wait $waiting_pid || failed=1
+  return $failed
+}
+
 {
   failed=0
   emulator wine8 none none || failed=1
-  stream wine8-fault win32 none -R "$fault" >build/test-logs/wine8-fault.log 2>&1 || failed=1
+  faults wine8 none || failed=1
   exit $failed
 } &
 streams+=($!)
@@ -107,7 +123,10 @@ streams+=($!)
   fi
   scripts/check_wine10_location.sh >build/test-logs/wine10-location.log 2>&1 || {
     cat build/test-logs/wine10-location.log >build/test-logs/wine10.log; exit 1; }
-  emulator wine10 'tcp-owners posix-delete' 'tcp-owners posix-delete wow64-reads' scripts/wine10.sh run
+  failed=0
+  emulator wine10 'tcp-owners posix-delete' 'tcp-owners posix-delete wow64-reads' scripts/wine10.sh run || failed=1
+  faults wine10 'tcp-owners posix-delete' scripts/wine10.sh run || failed=1
+  exit $failed
 } &
 streams+=($!)
 
@@ -117,7 +136,7 @@ for i in 0 1; do
   status=0
   wait "${streams[$i]}" || status=$?
   for log in "build/test-logs/$name-location.log" "build/test-logs/$name.log" "build/test-logs/$name-waiting.log" \
-    "build/test-logs/$name-fault.log"; do
+    "build/test-logs/$name-fault.log" "build/test-logs/$name-fault-waiting.log"; do
     [ -f "$log" ] || continue
     echo "== Windows suites under $name ($log):"
     cat "$log"

@@ -7,6 +7,17 @@
 #include <iterator>
 
 namespace starter::app {
+namespace {
+
+// One log line, `words` then `rest`, made on the stack: for when memory was refused.
+void WriteUnallocated(log::Level level, std::string_view words, std::string_view rest) {
+  char text[512];
+  std::snprintf(text, sizeof(text), "%.*s%.*s", static_cast<int>(words.size()), words.data(),
+                static_cast<int>(rest.size()), rest.data());
+  log::Write(level, text);
+}
+
+}  // namespace
 
 std::string DeliveryFailure(const Delivery& delivery) {
   if (!delivery.taken.ok()) return Describe(delivery.taken.error());
@@ -17,12 +28,22 @@ std::string DeliveryFailure(const Delivery& delivery) {
 bool StatusLineOnce::Print(std::string_view line, const std::function<void()>& then) {
   if (claimed_.exchange(true)) return false;
   if (!line.empty()) delivery_ = {line.size(), writer_.Write(line)};
-  if (then) then();
+  std::exception_ptr refused;
+  try {
+    if (then) then();
+  } catch (const std::exception&) {
+    // The line's record wanted memory that was refused (found by the fault
+    // injector: a line printed with no OUTPUT-> line): it is made on the
+    // stack, and the run still ends early.
+    WriteUnallocated(log::Level::kInfo, contract::kPrintedWords, line);
+    refused = std::current_exception();
+  }
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     written_ = true;
   }
   written_changed_.notify_all();
+  if (refused) std::rethrow_exception(refused);
   return true;
 }
 
@@ -99,6 +120,18 @@ std::vector<EndLine> LimitLogLines(const LimitRecord& record) {
   return lines;
 }
 
+namespace {
+
+// The run's last lines when memory for them was refused, made on the stack:
+// the run still reads as complete in the log, and says why its lines differ.
+void WriteLastLinesUnallocated(const char* what, std::string_view printed) {
+  WriteUnallocated(log::Level::kWarn, "run ended without memory for its last lines: ", what);
+  if (!printed.empty()) WriteUnallocated(log::Level::kInfo, contract::kPrintedWords, printed);
+  WriteUnallocated(log::Level::kInfo, contract::kEndWords, "\n");
+}
+
+}  // namespace
+
 bool RunToItsEnd(contract::CallerMode mode, StatusLineOnce& line, RunEnd& end, const std::function<void()>& stages) {
   // What a stage threw, kept without allocating: it may have been
   // std::bad_alloc.
@@ -117,11 +150,10 @@ bool RunToItsEnd(contract::CallerMode mode, StatusLineOnce& line, RunEnd& end, c
     for (const EndLine& last :
          EndLogLines(ended_early ? std::string("run ended early: ") + thrown : "", printed, line.delivery()))
       log::Write(last.level, last.text);
-    log::Flush();
-  } catch (const std::exception&) {
-    // Out of memory for the log's lines: the caller has its line, and only
-    // these lines are lost, as any line of a log that cannot write is.
+  } catch (const std::exception& error) {
+    WriteLastLinesUnallocated(error.what(), printed);
   }
+  log::Flush();
   return true;
 }
 

@@ -57,9 +57,11 @@ class StatusLineOnce {
   // Writes `line` (nothing when it is empty: the modes that print nothing),
   // then calls `then`, and answers true when no line was claimed before;
   // answers false, writing nothing, otherwise. The line counts as written
-  // only once `then` returned: the wait logs the line there, so that a limit
-  // waiting for the line logs its own lines after that record. Nothing is
-  // allocated before the write, so a run out of memory still prints.
+  // only once `then` returned: the wait logs the line's record there, so that
+  // a limit waiting for the line logs its own lines after that record. Nothing
+  // is allocated before the write, so a run out of memory still prints; a
+  // record refused its memory is written from the stack, and what was thrown
+  // is thrown on.
   bool Print(std::string_view line, const std::function<void()>& then = {});
   // Waits at most `timeout` for the claimed line to be written; true once it
   // was. False at once when none was claimed.

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <new>
+
 #include "app/run_limit.h"
 #include "log/diag_log.h"
 #include "platform/handles.h"
@@ -22,7 +24,7 @@ struct RunLimitWatch {
 
 namespace {
 
-DWORD WINAPI WriteLimitLines(void* record) {
+unsigned __stdcall WriteLimitLines(void* record) {
   for (const EndLine& line : LimitLogLines(*static_cast<const LimitRecord*>(record))) log::Write(line.level, line.text);
   log::Flush();
   return 0;
@@ -32,12 +34,12 @@ DWORD WINAPI WriteLimitLines(void* record) {
 // on a share that hangs, its writers' lock): its lines are written on a
 // thread of their own, which is waited for a bounded time and then left.
 void LogWithinGrace(const LimitRecord& record) {
-  const platform::UniqueHandle writer(
-      ::CreateThread(nullptr, 0, WriteLimitLines, const_cast<LimitRecord*>(&record), 0, nullptr));
-  if (writer) ::WaitForSingleObject(writer.get(), static_cast<DWORD>(kRunLimitGrace.count()));
+  const platform::Expected<platform::UniqueHandle> writer =
+      platform::StartThread(WriteLimitLines, const_cast<LimitRecord*>(&record));
+  if (writer.ok()) ::WaitForSingleObject(writer->get(), static_cast<DWORD>(kRunLimitGrace.count()));
 }
 
-DWORD WINAPI WatchRun(void* parameter) {
+unsigned __stdcall WatchRun(void* parameter) {
   RunLimitWatch& watch = *static_cast<RunLimitWatch*>(parameter);
   const DWORD limit = static_cast<DWORD>(std::chrono::milliseconds(contract::RunLimit(watch.mode)).count());
   const DWORD grace = static_cast<DWORD>(kRunLimitGrace.count());
@@ -72,20 +74,27 @@ DWORD WINAPI WatchRun(void* parameter) {
 }  // namespace
 
 RunLimit::RunLimit(contract::CallerMode mode, LineWriter& writer)
-    : line_(writer), watch_(std::make_unique<RunLimitWatch>(mode, line_, stage_, end_)) {
+    : line_(writer), watch_(new (std::nothrow) RunLimitWatch(mode, line_, stage_, end_)) {
+  // Refused memory leaves the run without a limit, as a refused thread does,
+  // rather than ending it before its line.
+  if (!watch_) {
+    started_ = platform::SystemError{"new", ERROR_NOT_ENOUGH_MEMORY};
+    return;
+  }
   watch_->finished.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!watch_->finished) {
     started_ = platform::LastError("CreateEventW");
     return;
   }
-  watch_->thread.reset(::CreateThread(nullptr, 0, WatchRun, watch_.get(), 0, nullptr));
-  if (!watch_->thread) started_ = platform::LastError("CreateThread");
+  platform::Expected<platform::UniqueHandle> thread = platform::StartThread(WatchRun, watch_.get());
+  if (!thread.ok()) started_ = thread.error();
+  else watch_->thread = std::move(*thread);
 }
 
 RunLimit::~RunLimit() { Finish(); }
 
 void RunLimit::Finish() {
-  if (!watch_->thread) return;
+  if (!watch_ || !watch_->thread) return;
   if (!end_.Claim(RunEnd::Owner::kRun) && end_.owner() == RunEnd::Owner::kLimit) {
     // The limit owns the end, and ends the process within its graces.
     ::WaitForSingleObject(watch_->thread.get(), INFINITE);

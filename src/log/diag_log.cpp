@@ -14,6 +14,17 @@ std::shared_ptr<spdlog::logger> g_logger;
 
 std::shared_ptr<spdlog::logger> Logger() { return std::atomic_load(&g_logger); }
 
+// A shared_ptr's atomic operations take a mutex of libstdc++'s, and spdlog
+// keeps each thread's id in a thread_local: both are made on first use
+// behind the threads library's once-objects, whose allocations it never
+// checks, and a machine out of memory at that moment crashed the program.
+// Their first use is made here, as the runtime starts, before main.
+bool UseOnceObjectsFirst() noexcept {
+  static_cast<void>(spdlog::details::os::thread_id());
+  return Logger() == nullptr;
+}
+const bool g_once_objects_used = UseOnceObjectsFirst();
+
 constexpr char kLinePattern[] = "[%P] [%Y-%m-%d %H:%M:%S.%e] [%l] %v";
 constexpr char kLineEnd[] = "\r\n";
 
@@ -29,10 +40,12 @@ spdlog::level::level_enum ToSpdlog(Level level) {
 }  // namespace
 
 DiagnosticLog::DiagnosticLog(std::shared_ptr<spdlog::logger> logger) {
-  logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
-      kLinePattern, spdlog::pattern_time_type::local, kLineEnd));
-  logger->set_level(spdlog::level::info);
-  logger->flush_on(spdlog::level::info);
+  if (logger) {
+    logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
+        kLinePattern, spdlog::pattern_time_type::local, kLineEnd));
+    logger->set_level(spdlog::level::info);
+    logger->flush_on(spdlog::level::info);
+  }
   previous_ = std::atomic_exchange(&g_logger, std::move(logger));
 }
 

@@ -18,8 +18,8 @@ namespace starter::log {
 // puts back the one before (none, in the starter). The logger writes each
 // line as "[pid] [date time.ms] [level] message" in local time with CR LF
 // (the layout log/log_lines.h reads back), drops debug lines and hands every
-// written line to its sinks at once. The starter's own is made by
-// OpenStarterLog (log/log_file.h).
+// written line to its sinks at once; without one, nothing is logged. The
+// starter's own is made by OpenStarterLog (log/log_file.h).
 class DiagnosticLog {
  public:
   explicit DiagnosticLog(std::shared_ptr<spdlog::logger> logger);

@@ -24,9 +24,9 @@ namespace starter::log {
 
 // The starter's log on its fixed file (contract::kLogFile), the diagnostic
 // log for the owner's life. Without its file (one that cannot be opened, or
-// a folder or file that is refused) the starter still owes its caller the
-// status line and exit code 0: it says why on standard error and runs on
-// with a log that has nowhere to write.
+// a folder or file that is refused, or memory refused while it is made) the
+// starter still owes its caller the status line and exit code 0: it says why
+// on standard error and runs on with no log.
 DiagnosticLog OpenStarterLog();
 
 // A sink that appends each line to the file of `location`, rotated into its

@@ -200,11 +200,16 @@ class SharedLogFile final : public spdlog::sinks::base_sink<std::mutex> {
     WritersLock lock(writers_mutex_.get(), patience_);
     OpenLog log = OpenChecked();
     RotateIfFull(log, line.size());
-    DWORD written = 0;
-    platform::Status wrote =
-        STARTER_CALL(WriteFile, log.file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    if (wrote.ok() && written != line.size()) wrote = platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
-    if (!wrote.ok()) ThrowError("Failed writing to file", location_.FilePath(), wrote.error());
+    // A write may take part of the line and succeed (found by the fault
+    // injector: half a line, and the next line run into it): the rest follows.
+    for (std::size_t done = 0; done < line.size();) {
+      DWORD written = 0;
+      platform::Status wrote = STARTER_CALL(WriteFile, log.file.get(), line.data() + done,
+                                            static_cast<DWORD>(line.size() - done), &written, nullptr);
+      if (wrote.ok() && written == 0) wrote = platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
+      if (!wrote.ok()) ThrowError("Failed writing to file", location_.FilePath(), wrote.error());
+      done += written;
+    }
   }
   // Every line is handed to the system as it is written: nothing to flush.
   void flush_() override {}
@@ -262,14 +267,18 @@ std::shared_ptr<spdlog::sinks::sink> OpenSharedLogFile(LogLocation location, std
 }
 
 DiagnosticLog OpenStarterLog() {
-  std::vector<spdlog::sink_ptr> sinks;
   try {
-    sinks.push_back(
-        OpenSharedLogFile(SplitLogPath(contract::kLogFile, contract::kOwnLogFolders), contract::kMaxLogSize));
+    const spdlog::sink_ptr sink =
+        OpenSharedLogFile(SplitLogPath(contract::kLogFile, contract::kOwnLogFolders), contract::kMaxLogSize);
+    return DiagnosticLog(std::make_shared<spdlog::logger>(contract::kProductVersion, sink));
   } catch (const spdlog::spdlog_ex& error) {
     std::fprintf(stderr, "[*** LOG ERROR ***] %s\n", error.what());
+  } catch (const std::exception& error) {
+    // Memory refused while the log was made: said with the log's path, as
+    // every failure of the log is, without allocating.
+    std::fprintf(stderr, "[*** LOG ERROR ***] %s opening %ls\n", error.what(), contract::kLogFile);
   }
-  return DiagnosticLog(std::make_shared<spdlog::logger>(contract::kProductVersion, sinks.begin(), sinks.end()));
+  return DiagnosticLog(nullptr);
 }
 
 }  // namespace starter::log

@@ -58,12 +58,12 @@ struct NtdllFunctions {
 namespace ntdll_lookup {
 
 template <typename Function>
-Function LookUp(HMODULE ntdll, const char* name) {
+Function LookUp(HMODULE ntdll, const char* name) noexcept {
   if (!ntdll) return nullptr;
   return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(ntdll, name)));
 }
 
-inline NtdllFunctions LookUpAll() {
+inline NtdllFunctions LookUpAll() noexcept {
   const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
   NtdllFunctions functions;
   functions.query_information_process = LookUp<QueryInformationProcessFn>(ntdll, "NtQueryInformationProcess");
@@ -77,10 +77,11 @@ inline NtdllFunctions LookUpAll() {
 
 }  // namespace ntdll_lookup
 
-// Looked up on the first call, shared by every later one.
-inline const NtdllFunctions& Ntdll() {
-  static const NtdllFunctions functions = ntdll_lookup::LookUpAll();
-  return functions;
-}
+// Looked up once, as the runtime starts, before main. A local static looked
+// up on first use would start the threads library's once-object for its
+// guard there, whose allocation winpthreads never checks: a machine out of
+// memory at that moment crashed the program.
+inline const NtdllFunctions kNtdllFunctions = ntdll_lookup::LookUpAll();
+inline const NtdllFunctions& Ntdll() { return kNtdllFunctions; }
 
 }  // namespace starter::platform

@@ -112,7 +112,7 @@ class ProgramDeadline {
   bool Expired() const { return expired_.load(); }
 
  private:
-  static DWORD WINAPI Watch(void* deadline);
+  static unsigned __stdcall Watch(void* deadline);
 
   const ProgramWithOutput& started_;
   DWORD limit_ms_ = 0;

@@ -222,14 +222,13 @@ Status ProgramDeadline::Start(std::chrono::milliseconds limit) {
   Expected<UniqueHandle> reader = OwnThreadHandle(THREAD_TERMINATE);
   if (!reader.ok()) return reader.error();
   reader_ = std::move(*reader);
-  Expected<UniqueHandle> watcher =
-      STARTER_OPEN(UniqueHandle, CreateThread, nullptr, 0, &ProgramDeadline::Watch, this, 0, nullptr);
+  Expected<UniqueHandle> watcher = StartThread(&ProgramDeadline::Watch, this);
   if (!watcher.ok()) return watcher.error();
   watcher_ = std::move(*watcher);
   return {};
 }
 
-DWORD WINAPI ProgramDeadline::Watch(void* deadline) {
+unsigned __stdcall ProgramDeadline::Watch(void* deadline) {
   auto& self = *static_cast<ProgramDeadline*>(deadline);
   if (::WaitForSingleObject(self.stop_.get(), self.limit_ms_) != WAIT_TIMEOUT) return 0;
   self.expired_ = true;

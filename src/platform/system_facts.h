@@ -53,6 +53,13 @@ Expected<std::vector<ProcessEntry>> ListProcesses();
 // security, which a restricted token can fail.
 Expected<UniqueHandle> OwnThreadHandle(DWORD access);
 
+// A thread of this process running `entry(argument)`, started through the C
+// runtime (_beginthreadex), as the system asks of every thread that uses the
+// runtime (the log, the streams, allocation): one started with CreateThread
+// may leak the runtime's per-thread data, or find it missing.
+using ThreadEntry = unsigned(__stdcall*)(void*);
+Expected<UniqueHandle> StartThread(ThreadEntry entry, void* argument);
+
 // Whether this 32-bit program runs on 64-bit Windows (WOW64).
 inline bool RunsUnderWow64() {
   BOOL wow64 = FALSE;

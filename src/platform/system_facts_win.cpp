@@ -1,5 +1,6 @@
 #include "platform/system_facts.h"
 
+#include <process.h>
 #include <tlhelp32.h>
 
 #include "platform/handles.h"
@@ -13,6 +14,14 @@ Expected<UniqueHandle> OwnThreadHandle(DWORD access) {
       !duplicated.ok())
     return duplicated.error();
   return thread;
+}
+
+Expected<UniqueHandle> StartThread(ThreadEntry entry, void* argument) {
+  const auto thread = ::_beginthreadex(nullptr, 0, entry, argument, 0, nullptr);
+  if (thread == 0) return ErrnoError("_beginthreadex");
+  // The runtime hands the thread's handle back as an integer.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
+  return UniqueHandle(reinterpret_cast<HANDLE>(thread));
 }
 
 Expected<std::vector<ProcessEntry>> ListProcesses() {

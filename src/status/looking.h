@@ -11,9 +11,10 @@
 
 namespace starter::status {
 
-// Starts `work` on a thread of its own; throws, as std::thread does, when
-// the system will not make one (std::system_error).
-using StartWorker = std::function<void(std::function<void()> work)>;
+// Runs `work` on a thread of its own and waits at most `limit` for it:
+// true once it ended, false when it is still at it. Throws when the system
+// will not make the thread.
+using RunOnWorker = std::function<bool(std::function<void()> work, std::chrono::milliseconds limit)>;
 
 struct Looked {
   Observations seen;
@@ -23,12 +24,12 @@ struct Looked {
 };
 
 // Looks (`look`, which keeps in `looking_at` what it reads) on a worker that
-// `start` starts, and waits at most `limit` for it. Whatever escapes the
+// `run` starts, and waits at most `limit` for it. Whatever escapes the
 // looking or the worker's start becomes an unknown verdict that names it
 // (FailedLooking), never a crash whose exit code would read as a verdict; a
 // looking that does not end leaves `header` with what it was reading.
 // `looking_at` must outlive a worker that does not end.
-Looked LookWithin(std::function<Observations()> look, const StartWorker& start, std::chrono::milliseconds limit,
+Looked LookWithin(std::function<Observations()> look, const RunOnWorker& run, std::chrono::milliseconds limit,
                   const std::atomic<const char*>& looking_at, const Observations& header);
 
 }  // namespace starter::status

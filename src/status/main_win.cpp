@@ -13,10 +13,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
+#include <memory>
+#include <stdexcept>
 
 #include "contract/product_version.h"
 #include "platform/debug_privilege.h"
+#include "platform/system_facts.h"
 #include "status/looking.h"
 #include "status/observations.h"
 #include "status/report.h"
@@ -104,6 +106,57 @@ Options ReadOptions(int argc, char** argv) {
   return options;
 }
 
+// The worker: a thread of the C runtime's (it allocates and formats), which
+// owns its work, waited for at most the limit. One that does not end keeps
+// its work for good: the process ends around it.
+unsigned __stdcall DoWork(void* work) {
+  const std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(work));
+  (*owned)();
+  return 0;
+}
+
+bool RunOnWorker(std::function<void()> work, std::chrono::milliseconds limit) {
+  auto owned = std::make_unique<std::function<void()>>(std::move(work));
+  const starter::platform::Expected<starter::platform::UniqueHandle> worker =
+      starter::platform::StartThread(DoWork, owned.get());
+  if (!worker.ok()) throw std::runtime_error(starter::platform::Describe(worker.error()));
+  static_cast<void>(owned.release());  // the worker's now
+  return ::WaitForSingleObject(worker->get(), static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
+}
+
+// The report or the history, and its exit code.
+int Report(const Options& options, StandardOutput& output) {
+  const starter::status::ReportRequest request{options.action == Options::Action::kHistory, options.json};
+  std::atomic<const char*> looking_at{"the machine"};
+  try {
+    // Once, before any look: an elevated run examines another account's java.exe with it.
+    const starter::platform::Expected<bool> debug_privilege = starter::platform::EnableDebugPrivilege();
+    const Observations header = starter::status::Header();
+    const starter::status::Looked looked = starter::status::LookWithin(
+        [&looking_at, &options, &debug_privilege] {
+          return options.action == Options::Action::kHistory ? starter::status::GatherHistory(looking_at, options.runs)
+                                                             : starter::status::Gather(looking_at, debug_privilege);
+        },
+        RunOnWorker, kReportLimit, looking_at, header);
+    const int code = WriteReport(looked.seen, request, output);
+    // The check that hangs keeps its thread. The process ends as the
+    // starter's run limit ends it (app/run_limit_win.cpp): exit, _Exit and
+    // ExitProcess run library detach code under the loader lock, which the
+    // hung thread may hold inside a library; TerminateProcess takes no lock,
+    // and the report went out through a flushed stream.
+    if (!looked.ended) ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
+    return code;
+  } catch (...) {
+    // Memory refused before the looking began (the header) or around it:
+    // unknown, with what failed, as any looking that fails.
+    try {
+      return WriteReport(starter::status::FailedLooking(Observations(), "its own start"), request, output);
+    } catch (...) {
+      return starter::status::ExitCodeOf(State::kUnknown);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,30 +172,5 @@ int main(int argc, char** argv) {
     case Options::Action::kReport:
     case Options::Action::kHistory: break;
   }
-  const starter::status::ReportRequest request{options.action == Options::Action::kHistory, options.json};
-  // Once, before any look: an elevated run examines another account's java.exe with it.
-  const starter::platform::Expected<bool> debug_privilege = starter::platform::EnableDebugPrivilege();
-  const Observations header = starter::status::Header();
-  std::atomic<const char*> looking_at{"the machine"};
-  std::thread worker;
-  const starter::status::Looked looked = starter::status::LookWithin(
-      [&looking_at, &options, &debug_privilege] {
-        return options.action == Options::Action::kHistory ? starter::status::GatherHistory(looking_at, options.runs)
-                                                           : starter::status::Gather(looking_at, debug_privilege);
-      },
-      [&worker](std::function<void()> work) { worker = std::thread(std::move(work)); }, kReportLimit, looking_at,
-      header);
-  if (looked.ended) {
-    if (worker.joinable()) worker.join();
-    return WriteReport(looked.seen, request, output);
-  }
-  // The check that hangs keeps its thread. The process ends as the
-  // starter's run limit ends it (app/run_limit_win.cpp): exit, _Exit and
-  // ExitProcess run library detach code under the loader lock, which the
-  // hung thread may hold inside a library; TerminateProcess takes no lock,
-  // and the report went out through a flushed stream.
-  worker.detach();
-  const int code = WriteReport(looked.seen, request, output);
-  ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
-  return code;
+  return Report(options, output);
 }

@@ -296,6 +296,18 @@ TEST(RunToItsEnd, OwesTheCallerItsModesTimeoutLineOnlyWhenNoneWasPrinted) {
   EXPECT_THAT(printed_output.lines, ElementsAre(kSuccessLine));
   EXPECT_THAT(printed_log.Lines(), ElementsAre("info: [ END ]\n"));
   EXPECT_EQ(printed_end.owner(), RunEnd::Owner::kRun);
+
+  // One whose record was refused its memory keeps its OUTPUT-> line, and
+  // counts as written.
+  test::LogCapture refused_log;
+  Output refused_output;
+  StatusLineOnce refused_line(refused_output);
+  RunEnd refused_end;
+  EXPECT_TRUE(RunToItsEnd(contract::CallerMode::kPort, refused_line, refused_end,
+                          [&] { refused_line.Print(kSuccessLine, [] { throw std::bad_alloc(); }); }));
+  EXPECT_THAT(refused_log.Lines(), ElementsAre(std::string("info: OUTPUT->") + kSuccessLine,
+                                               "warning: run ended early: std::bad_alloc", "info: [ END ]\n"));
+  EXPECT_TRUE(refused_line.WaitWritten(milliseconds(0)));
 }
 
 // The run and its limit meet at the end, in each order: one of them writes

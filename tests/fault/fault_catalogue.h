@@ -37,9 +37,13 @@ const Failure* FailureNamed(const Row& row, std::string_view name);
 // calls happen into a mapped view, so a process ended by TerminateProcess
 // leaves its counts whole.
 enum Routing : std::uint32_t { kNotRouted = 0, kImportSlot = 1, kLookedUp = 2 };
+// Where the order fired: the bytes of the log (STARTER_FAULT_LOG) by then.
+inline constexpr long kNotFired = -2;
+inline constexpr long kNoLog = -1;
 struct CountFile {
   volatile long calls[kRowCount];
   volatile long routing[kRowCount];  // Routing bits
+  volatile long log_bytes_at_fault;  // the log's size when the order first fired, kNoLog, or kNotFired
 };
 
 }  // namespace starter::fault

@@ -93,14 +93,23 @@ TEST_F(FaultInjector, FailsTheChosenCallWithTheChosenFailureOnceOrFromThenOn) {
   EXPECT_THAT(unknown.standard_output, IsEmpty());
 }
 
+// So do a write the system takes only in part (the log's first line) and a
+// table read told its buffer is too small, with the size it needs: the
+// programs write the rest and read again.
 TEST_F(FaultInjector, ARunThatFailsNothingPrintsTheShippedProgramsBytes) {
   const std::vector<std::string> port_mode = {"--Dravel", "Brimvale"};
   ASSERT_EQ(RunStarter(port_mode).process.standard_output, kSuccess);
   starter_exe_ = FaultBuildOf(StarterExe());
   const StarterOutcome through_injector = RunStarter(port_mode, FaultEnvironment(std::nullopt));
+  const StarterOutcome written_in_part =
+      RunStarter(port_mode, FaultEnvironment(fault::Injection{"WriteFile", 1, "STARTER_PARTIAL_TRANSFER"}));
   EXPECT_EQ(through_injector.process.standard_output, kSuccess);
   starter_exe_ = StarterExe();
-  EXPECT_EQ(through_injector.log, RunStarter(port_mode).log);
+  const StarterOutcome shipped_run = RunStarter(port_mode);
+  EXPECT_EQ(through_injector.log, shipped_run.log);
+  EXPECT_EQ(written_in_part.log, shipped_run.log);
+  const ProcessOutcome grown = RunFaultStatus(L"", fault::Injection{"GetExtendedTcpTable", 1, "ERROR_INSUFFICIENT_BUFFER"});
+  EXPECT_THAT(grown.standard_output, HasSubstr("port 9673         listening (IPv4)"));
   for (const std::wstring options : {L" --history", L" --history --json", L" --help"}) {
     const ProcessOutcome shipped = RunProcess(StatusExe(), L"\"" + StatusExe() + L"\"" + options);
     const ProcessOutcome injected = RunFaultStatus(options);

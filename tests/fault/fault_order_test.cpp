@@ -53,19 +53,21 @@ TEST(FaultPlan, WholeFailsEachFailureAtTheFirstThreeCallsTheLastAndFromTheFirst)
                           "remove:4:E", "remove:1:E:from"));
 }
 
-TEST(FaultPlan, SampleFailsTheFirstFailureAtTheFirstAndTheLastCall) {
+TEST(FaultPlan, SampleFailsEachFailureAtTheFirstAndTheLastCallAndTheFirstFromTheFirstOn) {
   const std::vector<CalledFunction> called = {{"ReadFile", 7, {"A", "B"}}, {"socket", 1, {"C"}}, {"Sleep", 9, {}}};
-  EXPECT_THAT(Names(PlanInjections(called, Extent::kSample)), ElementsAre("ReadFile:1:A", "ReadFile:7:A", "socket:1:C"));
+  EXPECT_THAT(Names(PlanInjections(called, Extent::kSample)),
+              ElementsAre("ReadFile:1:A", "ReadFile:7:A", "ReadFile:1:A:from", "ReadFile:1:B", "ReadFile:7:B",
+                          "socket:1:C", "socket:1:C:from"));
 }
 
 const std::string kLine = R"({"Dravel":0,"Selkan":0})";
 
-TEST(FaultRunLog, AWholeRunAndAnUnopenedLogHaveNoProblems) {
+TEST(FaultRunLog, AWholeRunHasNoProblemsAndAnEmptyLogIsOne) {
   EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "info check case...", "info OUTPUT->" + kLine, "info [ END ]\n", ""},
                           kLine),
               IsEmpty());
   EXPECT_THAT(LogProblems({"info [ START ] 2.3.6.2", "warning x", "info [ END ]\n", ""}, ""), IsEmpty());
-  EXPECT_THAT(LogProblems({}, kLine), IsEmpty());
+  EXPECT_THAT(LogProblems({}, kLine), ElementsAre("the log is empty"));
 }
 
 TEST(FaultRunLog, EachBrokenRuleIsNamed) {

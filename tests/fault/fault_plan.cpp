@@ -22,11 +22,11 @@ std::vector<Injection> PlanInjections(const std::vector<CalledFunction>& called,
   std::vector<Injection> plan;
   for (const CalledFunction& function : called) {
     if (function.calls == 0 || function.failures.empty()) continue;
-    const std::size_t failures = extent == Extent::kWhole ? function.failures.size() : 1;
-    for (std::size_t i = 0; i < failures; ++i) {
+    for (const std::string& failure : function.failures) {
       for (const std::uint32_t call : CallsToFail(function.calls, extent))
-        plan.push_back({function.name, call, function.failures[i], false});
-      if (extent == Extent::kWhole) plan.push_back({function.name, 1, function.failures[i], true});
+        plan.push_back({function.name, call, failure, false});
+      if (extent == Extent::kWhole || failure == function.failures.front())
+        plan.push_back({function.name, 1, failure, true});
     }
   }
   return plan;
@@ -34,7 +34,7 @@ std::vector<Injection> PlanInjections(const std::vector<CalledFunction>& called,
 
 std::vector<std::string> LogProblems(const std::vector<std::string>& lines, const std::string& printed) {
   std::vector<std::string> problems;
-  if (lines.empty()) return problems;
+  if (lines.empty()) return {"the log is empty"};
   if (lines.front().rfind("info [ START ] ", 0) != 0) problems.push_back("the run's first line is not [ START ]");
   const auto end = std::find(lines.begin(), lines.end(), "info [ END ]\n");
   if (end == lines.end()) problems.push_back("the run has no [ END ]");

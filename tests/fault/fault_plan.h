@@ -31,7 +31,8 @@ struct Injection {
 // How much of the matrix is run for each function a counting run called.
 //   kWhole: each failure once at each of the first three calls and the last,
 //           and once from the first call on (a failure that stays);
-//   kSample: its first failure once at the first call and at the last.
+//   kSample: each failure once at the first call and at the last, and the
+//           first failure from the first call on.
 enum class Extent { kSample, kWhole };
 
 // The injected runs for `called`, function by function in its order.
@@ -41,7 +42,8 @@ std::vector<Injection> PlanInjections(const std::vector<CalledFunction>& called,
 // end line's message is "[ END ]\n", and blank lines are ""), given what it printed: it
 // starts with "[ START ]", has at most one "[ END ]" and nothing of it after
 // that, every line has a level, and its one "OUTPUT->" line (if any) is the
-// line printed. An empty log (a log that could not be opened) is whole.
+// line printed. An empty log is a problem of its own: the driver alone can
+// tell whether the log's own open was what failed.
 std::vector<std::string> LogProblems(const std::vector<std::string>& lines, const std::string& printed);
 
 }  // namespace starter::fault

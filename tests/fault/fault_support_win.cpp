@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "support/starter_run.h"
+
 namespace starter::test {
 namespace {
 
@@ -46,7 +48,9 @@ std::wstring CountFilePath() {
 }
 
 Environment FaultEnvironment(const std::optional<fault::Injection>& injection) {
-  Environment environment{{L"STARTER_FAULT_COUNT", CountFilePath()}, {L"STARTER_FAULT", std::nullopt}};
+  Environment environment{{L"STARTER_FAULT_COUNT", CountFilePath()},
+                          {L"STARTER_FAULT_LOG", StarterTest::LogFile()},
+                          {L"STARTER_FAULT", std::nullopt}};
   if (injection) {
     const std::string name = injection->Name();
     environment[L"STARTER_FAULT"] = std::wstring(name.begin(), name.end());

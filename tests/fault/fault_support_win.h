@@ -19,8 +19,8 @@ std::wstring FaultBuildOf(const std::wstring& program);
 // Where the runs of this process leave their counts.
 std::wstring CountFilePath();
 
-// The injector's settings: count into CountFilePath(), and fail `injection`
-// when there is one.
+// The injector's settings: count into CountFilePath(), keep the starter's
+// log's size when the order fires, and fail `injection` when there is one.
 Environment FaultEnvironment(const std::optional<fault::Injection>& injection);
 
 // The counts the last run left, if it left them whole.

@@ -9,7 +9,11 @@
 //
 // A failure answers `value` with the failure's code in `space`: the thread's
 // last error (kLastError, which is also Winsock's), errno (kErrno), or as the
-// value itself (kReturned: NTSTATUS, registry results, HRESULT, WSAStartup).
+// value itself (kReturned: NTSTATUS, registry results, HRESULT, WSAStartup,
+// a wait's result). A failure that says the buffer was too small
+// (ERROR_MORE_DATA, ERROR_INSUFFICIENT_BUFFER) also sets the size needed, a
+// larger one than given, as a value or table that grew would; a partial
+// transfer (STARTER_PARTIAL_TRANSFER) moves part of the bytes and succeeds.
 // A function with no failures is routed and counted, never failed: the ones
 // that cannot fail, and the ones that fail only when the caller misuses
 // them (a handle it does not own, a wrong size), which the documentation
@@ -78,6 +82,14 @@ using GetTcp6TableFn = ULONG(WINAPI*)(PMIB_TCP6TABLE, PULONG, BOOL);
 #define STARTER_STATUS_PARTIAL_COPY static_cast<long>(0x8000000D)
 #define STARTER_STATUS_INSUFFICIENT_RESOURCES static_cast<long>(0xC000009A)
 
+// Not a code of the system's: a write or read that completes in part, moving
+// half the bytes asked for and saying so, as a pipe or a nearly full disk may
+// (the customer bit keeps it apart from every system code).
+#define STARTER_PARTIAL_TRANSFER static_cast<long>(0x20000001)
+
+// Windows error codes the headers of this tree lack.
+#define STARTER_ERROR_ELEVATION_REQUIRED 740L
+
 // clang-format off
 #define STARTER_FAULT_TABLE(F, P, N, E)                                                                          \
   F(advapi32.dll, AdjustTokenPrivileges, 0, kLastError, E(ERROR_NOT_ENOUGH_MEMORY))                                \
@@ -99,11 +111,11 @@ using GetTcp6TableFn = ULONG(WINAPI*)(PMIB_TCP6TABLE, PULONG, BOOL);
   F(kernel32.dll, CreateDirectoryW, 0, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_ALREADY_EXISTS) E(ERROR_PATH_NOT_FOUND)) \
   F(kernel32.dll, CreateEventA, 0, kLastError, E(ERROR_NOT_ENOUGH_MEMORY))                                        \
   F(kernel32.dll, CreateEventW, 0, kLastError, E(ERROR_NOT_ENOUGH_MEMORY))                                        \
-  F(kernel32.dll, CreateFileW, -1, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_SHARING_VIOLATION) E(ERROR_NOT_ENOUGH_MEMORY)) \
+  F(kernel32.dll, CreateFileW, -1, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_SHARING_VIOLATION) E(ERROR_NOT_ENOUGH_MEMORY) E(ERROR_PATH_NOT_FOUND) E(ERROR_TOO_MANY_OPEN_FILES)) \
   F(kernel32.dll, CreateJobObjectW, 0, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_NOT_ENOUGH_MEMORY))             \
-  F(kernel32.dll, CreateMutexW, 0, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_NOT_ENOUGH_MEMORY))                 \
+  F(kernel32.dll, CreateMutexW, 0, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_NOT_ENOUGH_MEMORY) E(ERROR_INVALID_HANDLE))                 \
   F(kernel32.dll, CreatePipe, 0, kLastError, E(ERROR_NOT_ENOUGH_MEMORY))                                          \
-  F(kernel32.dll, CreateProcessW, 0, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_FILE_NOT_FOUND) E(ERROR_NOT_ENOUGH_MEMORY)) \
+  F(kernel32.dll, CreateProcessW, 0, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_FILE_NOT_FOUND) E(ERROR_NOT_ENOUGH_MEMORY) E(STARTER_ERROR_ELEVATION_REQUIRED) E(ERROR_BAD_EXE_FORMAT)) \
   F(kernel32.dll, CreateSemaphoreA, 0, kLastError, E(ERROR_NOT_ENOUGH_MEMORY))                                    \
   F(kernel32.dll, CreateThread, 0, kLastError, E(ERROR_NOT_ENOUGH_MEMORY))                                        \
   F(kernel32.dll, CreateToolhelp32Snapshot, -1, kLastError, E(ERROR_NOT_ENOUGH_MEMORY) E(ERROR_ACCESS_DENIED))    \
@@ -172,7 +184,7 @@ using GetTcp6TableFn = ULONG(WINAPI*)(PMIB_TCP6TABLE, PULONG, BOOL);
   F(kernel32.dll, QueryPerformanceCounter, 0, kNone, )                                                            \
   F(kernel32.dll, QueryPerformanceFrequency, 0, kNone, )                                                          \
   F(kernel32.dll, RaiseException, 0, kNone, )                                                                     \
-  F(kernel32.dll, ReadFile, 0, kLastError, E(ERROR_LOCK_VIOLATION) E(ERROR_BROKEN_PIPE))                          \
+  F(kernel32.dll, ReadFile, 0, kLastError, E(ERROR_LOCK_VIOLATION) E(ERROR_BROKEN_PIPE) E(STARTER_PARTIAL_TRANSFER))                          \
   F(kernel32.dll, ReadProcessMemory, 0, kLastError, E(ERROR_PARTIAL_COPY) E(ERROR_ACCESS_DENIED))                 \
   F(kernel32.dll, ReleaseMutex, 0, kNone, )                                                                       \
   F(kernel32.dll, ReleaseSemaphore, 0, kNone, )                                                                   \
@@ -182,7 +194,7 @@ using GetTcp6TableFn = ULONG(WINAPI*)(PMIB_TCP6TABLE, PULONG, BOOL);
   F(kernel32.dll, SetConsoleTextAttribute, 0, kLastError, E(ERROR_INVALID_HANDLE))                                \
   F(kernel32.dll, SetEvent, 0, kNone, )                                                                           \
   F(kernel32.dll, SetFileInformationByHandle, 0, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_SHARING_VIOLATION) E(ERROR_INVALID_PARAMETER)) \
-  F(kernel32.dll, SetFilePointerEx, 0, kNone, )                                                                   \
+  F(kernel32.dll, SetFilePointerEx, 0, kLastError, E(ERROR_NEGATIVE_SEEK) E(ERROR_ACCESS_DENIED))                                                                   \
   F(kernel32.dll, SetHandleInformation, 0, kNone, )                                                               \
   F(kernel32.dll, SetInformationJobObject, 0, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_INVALID_PARAMETER))      \
   F(kernel32.dll, SetLastError, 0, kNone, )                                                                       \
@@ -202,12 +214,12 @@ using GetTcp6TableFn = ULONG(WINAPI*)(PMIB_TCP6TABLE, PULONG, BOOL);
   F(kernel32.dll, UpdateProcThreadAttribute, 0, kLastError, E(ERROR_NOT_SUPPORTED))                               \
   F(kernel32.dll, VirtualProtect, 0, kLastError, E(ERROR_NOT_ENOUGH_MEMORY))                                      \
   F(kernel32.dll, VirtualQuery, 0, kNone, )                                                                       \
-  F(kernel32.dll, WaitForMultipleObjects, 0, kNone, )                                                             \
-  F(kernel32.dll, WaitForSingleObject, 0, kNone, )                                                                \
+  F(kernel32.dll, WaitForMultipleObjects, 0, kReturned, E(WAIT_FAILED) E(WAIT_ABANDONED))                                                             \
+  F(kernel32.dll, WaitForSingleObject, 0, kReturned, E(WAIT_FAILED) E(WAIT_ABANDONED))                                                                \
   F(kernel32.dll, WideCharToMultiByte, 0, kLastError, E(ERROR_NO_UNICODE_TRANSLATION))                            \
   F(kernel32.dll, WriteConsoleA, 0, kLastError, E(ERROR_NOT_ENOUGH_MEMORY))                                       \
   F(kernel32.dll, WriteConsoleW, 0, kLastError, E(ERROR_NOT_ENOUGH_MEMORY))                                       \
-  F(kernel32.dll, WriteFile, 0, kLastError, E(ERROR_DISK_FULL) E(ERROR_LOCK_VIOLATION) E(ERROR_NO_DATA))          \
+  F(kernel32.dll, WriteFile, 0, kLastError, E(ERROR_DISK_FULL) E(ERROR_LOCK_VIOLATION) E(ERROR_NO_DATA) E(STARTER_PARTIAL_TRANSFER))          \
   P(kernel32.dll, SetDefaultDllDirectories, starter::fault::SetDefaultDllDirectoriesFn, 0, kLastError, E(ERROR_ACCESS_DENIED)) \
   P(kernel32.dll, SetProcessMitigationPolicy, starter::fault::SetProcessMitigationPolicyFn, 0, kLastError, E(ERROR_NOT_SUPPORTED) E(ERROR_ACCESS_DENIED)) \
   N(msvcrt.dll, __getmainargs, "only the runtime's start calls it, before main")                                 \

@@ -11,6 +11,8 @@
 //
 //   STARTER_FAULT=Function:N:FAILURE[:from]   see fault_order.h
 //   STARTER_FAULT_COUNT=<file>                each row's calls and routing (CountFile)
+//   STARTER_FAULT_LOG=<file>                  the log whose size the count file keeps
+//                                             from the moment the order fires
 //
 // An order that names no row or no failure of its row ends the process at once
 // with exit code kBadOrderExit, so a driver's typo never reads as a passing run.
@@ -49,12 +51,25 @@ decltype(&::GetModuleHandleA) get_module_handle = nullptr;
 decltype(&::GetProcAddress) get_proc_address = nullptr;
 decltype(&::vfprintf) msvcrt_vfprintf = nullptr;
 decltype(&::vfwprintf) msvcrt_vfwprintf = nullptr;
+decltype(&::GetFileAttributesExW) get_file_attributes = nullptr;
+wchar_t log_path[MAX_PATH];
+
+// The size of the file STARTER_FAULT_LOG names when the order first fires,
+// which tells the driver what the run had logged before the failed call.
+void NoteWhereItFired() {
+  WIN32_FILE_ATTRIBUTE_DATA facts{};
+  if (::InterlockedCompareExchange(&counts->log_bytes_at_fault, kNoLog, kNotFired) != kNotFired) return;
+  if (log_path[0] && get_file_attributes(log_path, GetFileExInfoStandard, &facts))
+    ::InterlockedExchange(&counts->log_bytes_at_fault, static_cast<long>(facts.nFileSizeLow));
+}
 
 // Counts the call and tells whether it is the one to fail.
 bool Fails(int row) {
   if (!armed) return false;
   const long call = ::InterlockedIncrement(&counts->calls[row]);
-  return row == order_row && Fires(*order, static_cast<std::uint32_t>(call));
+  const bool fails = row == order_row && Fires(*order, static_cast<std::uint32_t>(call));
+  if (fails) NoteWhereItFired();
+  return fails;
 }
 
 // The chosen failure's answer, in the function's return type.
@@ -141,6 +156,58 @@ struct Wrapper<kRow__open, decltype(&::_open)> {
     const int permission = (flags & _O_CREAT) ? va_arg(list, int) : 0;
     va_end(list);
     return reinterpret_cast<decltype(&::_open)>(real_functions[kRow__open])(path, flags, permission);
+  }
+};
+
+// A write or read that moves half the bytes asked for (at least one) and
+// succeeds; any other failure as the table says.
+template <int RowIndex, typename Function, typename Buffer>
+BOOL Transfer(HANDLE file, Buffer data, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
+  const auto real = reinterpret_cast<Function>(real_functions[RowIndex]);
+  if (!Fails(RowIndex)) return real(file, data, size, done, overlapped);
+  if (order_failure->code != STARTER_PARTIAL_TRANSFER) return Answer<BOOL>(RowIndex);
+  return real(file, data, (size + 1) / 2, done, overlapped);
+}
+
+template <>
+struct Wrapper<kRow_WriteFile, decltype(&::WriteFile)> {
+  static BOOL WINAPI Call(HANDLE file, LPCVOID data, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
+    return Transfer<kRow_WriteFile, decltype(&::WriteFile)>(file, data, size, done, overlapped);
+  }
+};
+
+template <>
+struct Wrapper<kRow_ReadFile, decltype(&::ReadFile)> {
+  static BOOL WINAPI Call(HANDLE file, LPVOID data, DWORD size, LPDWORD done, LPOVERLAPPED overlapped) {
+    return Transfer<kRow_ReadFile, decltype(&::ReadFile)>(file, data, size, done, overlapped);
+  }
+};
+
+// A buffer too small is answered with the size needed, larger than the one
+// given, so the caller's resizing runs.
+void AskForMore(DWORD* size, long code) {
+  if (size && (code == ERROR_MORE_DATA || code == ERROR_INSUFFICIENT_BUFFER)) *size = *size * 2 + 64;
+}
+
+template <>
+struct Wrapper<kRow_RegQueryValueExW, decltype(&::RegQueryValueExW)> {
+  static LSTATUS WINAPI Call(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
+    if (!Fails(kRow_RegQueryValueExW))
+      return reinterpret_cast<decltype(&::RegQueryValueExW)>(real_functions[kRow_RegQueryValueExW])(key, name, reserved,
+                                                                                                     type, data, size);
+    AskForMore(size, order_failure->code);
+    return Answer<LSTATUS>(kRow_RegQueryValueExW);
+  }
+};
+
+template <>
+struct Wrapper<kRow_GetExtendedTcpTable, GetExtendedTcpTableFn> {
+  static DWORD WINAPI Call(PVOID table, PDWORD size, BOOL sorted, ULONG family, TCP_TABLE_CLASS kind, ULONG reserved) {
+    if (!Fails(kRow_GetExtendedTcpTable))
+      return reinterpret_cast<GetExtendedTcpTableFn>(real_functions[kRow_GetExtendedTcpTable])(table, size, sorted,
+                                                                                               family, kind, reserved);
+    AskForMore(size, order_failure->code);
+    return Answer<DWORD>(kRow_GetExtendedTcpTable);
   }
 };
 
@@ -237,6 +304,9 @@ void Install() {
   errno_location = &::_errno;
   get_module_handle = &::GetModuleHandleA;
   get_proc_address = &::GetProcAddress;
+  get_file_attributes = &::GetFileAttributesExW;
+  const DWORD log_length = ::GetEnvironmentVariableW(L"STARTER_FAULT_LOG", log_path, MAX_PATH);
+  if (log_length >= MAX_PATH) log_path[0] = L'\0';
   const HMODULE msvcrt = ::GetModuleHandleA("msvcrt.dll");
   msvcrt_vfprintf = reinterpret_cast<decltype(&::vfprintf)>(reinterpret_cast<void*>(::GetProcAddress(msvcrt, "vfprintf")));
   msvcrt_vfwprintf =
@@ -244,6 +314,7 @@ void Install() {
   wchar_t count_path[MAX_PATH];
   const DWORD length = ::GetEnvironmentVariableW(L"STARTER_FAULT_COUNT", count_path, MAX_PATH);
   if (length > 0 && length < MAX_PATH) MapCounts(count_path);
+  counts->log_bytes_at_fault = kNotFired;
   ReadOrder();
   RouteImports();
 }

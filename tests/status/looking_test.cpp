@@ -26,11 +26,20 @@ Observations Header() {
   return header;
 }
 
-// Starts the work on a thread that is joined when the test ends.
+// Runs the work on a thread that is joined when the test ends, waiting for
+// it as the program does.
 struct Workers {
   std::vector<std::thread> threads;
-  StartWorker Start() {
-    return [this](std::function<void()> work) { threads.emplace_back(std::move(work)); };
+  RunOnWorker Start() {
+    return [this](std::function<void()> work, milliseconds limit) {
+      auto done = std::make_shared<std::promise<void>>();
+      std::future<void> ended = done->get_future();
+      threads.emplace_back([work = std::move(work), done] {
+        work();
+        done->set_value();
+      });
+      return ended.wait_for(limit) == std::future_status::ready;
+    };
   }
   ~Workers() {
     for (std::thread& thread : threads) thread.join();
@@ -48,7 +57,7 @@ TEST(LookWithin, AWorkerThatCannotBeStartedEndsAsUnknown) {
         looked = true;
         return Observations();
       },
-      [](std::function<void()>) {
+      [](std::function<void()>, milliseconds) -> bool {
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
       },
       milliseconds(10000), looking_at, Header());
