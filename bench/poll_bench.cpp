@@ -99,7 +99,8 @@ Failure BarePoll(const wchar_t* marker) {
 Failure ProductPoll(const std::wstring& marker) {
   app::MachineProbe machine(marker);
   if (!machine.CheckPort(kPollPort).ready) return kListening;
-  if (!machine.ServiceRunning()) return kService;
+  const platform::Expected<service::ServiceSearch> search = machine.FindService();
+  if (!search.ok() || *search != service::ServiceSearch::kFound) return kService;
   return machine.MarkerPresent() ? kNone : kMarker;
 }
 
