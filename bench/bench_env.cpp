@@ -137,7 +137,8 @@ SampledWait RunSampledWait() {
   SampledWait wait;
   wait.run = RunTimed(test::StarterExe(), L"", [&](HANDLE process, DWORD id) {
     if (wait.samples.empty()) {
-      if (!service::IsServiceProcessRunning()) return;
+      const platform::Expected<service::ServiceSearch> search = service::MachineProcesses().FindService();
+      if (!search.ok() || *search != service::ServiceSearch::kFound) return;
       wait.began = NowTicks();
       wait.cpu_at_begin = ProcessCpuMs(process);
     }

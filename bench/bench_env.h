@@ -111,7 +111,10 @@ class ConsoleSetting {
 class KeptLine final : public app::LineWriter {
  public:
   explicit KeptLine(std::string& into) : line_(into) {}
-  void Write(std::string_view text) override { line_ = text; }
+  platform::Expected<std::size_t> Write(std::string_view text) override {
+    line_ = text;
+    return text.size();
+  }
 
  private:
   std::string& line_;

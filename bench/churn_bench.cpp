@@ -73,9 +73,10 @@ struct CountedProbe final : app::ReadinessProbe {
     ++polls;
     return machine.CheckPort(port);
   }
-  bool ServiceRunning() override { return machine.ServiceRunning(); }
+  platform::Expected<service::ServiceSearch> FindService() override { return machine.FindService(); }
   bool MarkerPresent() override { return machine.MarkerPresent(); }
   void RemoveConnectedMarker() override { machine.RemoveConnectedMarker(); }
+  void KeepConnectedMarker() override { machine.KeepConnectedMarker(); }
   std::unique_ptr<app::FolderWatch> WatchMarkerFolder() override { return machine.WatchMarkerFolder(); }
   std::unique_ptr<app::FolderWatch> WatchNothing() override { return machine.WatchNothing(); }
   app::MachineProbe machine;

@@ -28,13 +28,14 @@ Usage OwnUsage() { return SampleUsage(::GetCurrentProcess(), ::GetCurrentProcess
 struct SampledProbe final : app::ReadinessProbe {
   SampledProbe(const std::wstring& marker, std::vector<Usage>& samples) : machine(marker), after_poll(samples) {}
   app::PortCheck CheckPort(std::uint16_t port) override { return machine.CheckPort(port); }
-  bool ServiceRunning() override { return machine.ServiceRunning(); }
+  platform::Expected<service::ServiceSearch> FindService() override { return machine.FindService(); }
   bool MarkerPresent() override {
     const bool present = machine.MarkerPresent();
     after_poll.push_back(OwnUsage());
     return present;
   }
   void RemoveConnectedMarker() override { machine.RemoveConnectedMarker(); }
+  void KeepConnectedMarker() override { machine.KeepConnectedMarker(); }
   std::unique_ptr<app::FolderWatch> WatchMarkerFolder() override { return machine.WatchMarkerFolder(); }
   std::unique_ptr<app::FolderWatch> WatchNothing() override { return machine.WatchNothing(); }
   app::MachineProbe machine;

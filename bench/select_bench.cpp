@@ -11,7 +11,8 @@
 #include "bench/figures.h"
 #include "log/diag_log.h"
 #include "platform/process_start.h"
-#include "port/server_port.h"
+#include "port/command_output.h"
+#include "port/port_selection.h"
 #include "service/process_detection.h"
 #include "support/port_env.h"
 #include "support/product_internals.h"
@@ -122,13 +123,13 @@ void PrintPartsBreakdown(const Settings& settings) {
       static_cast<void>(port::ListenersOn(contract::kFirstServicePort, port::IpFamilies::kIpv4AndIpv6));
     }));
     bind.push_back(TimeMs([] { port::MachinePortSteps().TryBind(contract::kFirstServicePort); }));
-    walk.push_back(TimeMs([] { service::IdentifyProcess(4); }));
+    walk.push_back(TimeMs([] { static_cast<void>(service::MachineProcesses().LookAt({4})); }));
     line.push_back(TimeMs([] { log::Info("port {} is not available", contract::kFirstServicePort); }));
   }
   PrintFigure("breakdown: time-limit watch started and stopped", watch);
   PrintFigure("breakdown: TCP listeners read", tables);
   PrintFigure("breakdown: bind probe", bind);
-  PrintFigure("breakdown: IdentifyProcess(4)", walk);
+  PrintFigure("breakdown: a look at process 4", walk);
   PrintFigure("breakdown: one log line", line);
 }
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "require.h"
-#include "service/process_detection.h"
+#include "service/command_line_reader.h"
 
 namespace {
 

@@ -10,7 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "port/port_selection.h"
+#include "port/command_output.h"
+#include "port/netstat_listing.h"
 #include "require.h"
 
 namespace {

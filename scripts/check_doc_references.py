@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Checks that what README.md and docs/*.md cite exists: every path of the
 checkout they name (src/, tests/, scripts/, docs/ and the other folders of
-the checkout, a subsystem's file named from src/, a link to another page)
-and every test they name as Suite.Name (or Suite.*). A doc that outlives a
-rename or a removal fails here with the page, the line and what it cites.
+the checkout, a subsystem's file named from src/, a link to another page),
+every test they name as Suite.Name (or Suite.*), and every suite they name in
+prose ("the `HostileMachine` tests", "the `Wow64Prefix` and
+`SystemCapabilities` suites", across a line break too). A doc that outlives
+a rename or a removal fails here with the page, the line and what it cites.
 
 Usage: check_doc_references.py [CHECKOUT]"""
 import glob
@@ -23,6 +25,11 @@ LINK = re.compile(r"\]\(([^)\s]+)\)")
 REPO_PATH = re.compile(r"(?<![\w./\\-])((?:%s)/[\w./*-]*)" % "|".join(re.escape(f) for f in TOP_FOLDERS))
 SUBSYSTEM_PATH = re.compile(r"(?<![\w./\\-])((?:%s)/[\w.*-]+(?:/[\w.*-]+)*)" % "|".join(SUBSYSTEMS))
 TEST_NAME = re.compile(r"(?<![\w./\\:-])([A-Z][A-Za-z0-9]*)\.([A-Z][A-Za-z0-9]*|\*)(?![\w.])")
+
+# Suites named in prose: code spans of one name each, listed with commas,
+# "and" or "or", and followed by "test(s)" or "suite(s)".
+SUITES_IN_PROSE = re.compile(r"((?:`[A-Z][A-Za-z0-9]*`(?:,?\s+(?:and|or)\s+|,\s+)?)+)\s+(?:tests?|suites?)\b")
+SUITE_SPAN = re.compile(r"`([A-Z][A-Za-z0-9]*)`")
 
 TEST_MACRO = re.compile(r"\bTEST(?:_F|_P)?\(\s*(\w+)\s*,\s*(\w+)\s*\)")
 CMAKE_TEST = re.compile(r"add_test\(\s*NAME\s+(\w+)\.(\w+)")
@@ -48,7 +55,11 @@ def exists(path):
 
 
 def cited(text):
-    """(line number, kind, what) for every path and test name the text cites."""
+    """(line number, kind, what) for every path, test and suite the text cites."""
+    for listed in SUITES_IN_PROSE.finditer(text):
+        number = text.count("\n", 0, listed.start()) + 1
+        for suite in SUITE_SPAN.findall(listed.group(1)):
+            yield number, "suite", suite
     for number, line in enumerate(text.splitlines(), 1):
         for path in REPO_PATH.findall(line):
             yield number, "path", path
@@ -73,6 +84,8 @@ def main():
             if kind == "test":
                 suite, name = what.split(".")
                 found = suite in suites if name == "*" else (suite, name) in tests
+            elif kind == "suite":
+                found = what in suites
             elif kind == "link":
                 found = exists(str((page.parent / what).resolve().relative_to(ROOT)))
             elif kind == "src path" and what.rstrip(".,;:").endswith("/"):

@@ -8,7 +8,6 @@
 #include "log/diag_log.h"
 #include "platform/file_facts.h"
 #include "platform/handles.h"
-#include "platform/system_facts.h"
 #include "service/process_detection.h"
 
 namespace starter::app {
@@ -58,7 +57,7 @@ class ChangeNotificationWatch final : public FolderWatch {
 }  // namespace
 
 PortCheck MachineProbe::CheckPort(std::uint16_t port) {
-  const platform::Expected<std::vector<port::PortListener>> listeners = holder_steps_->Listeners(port);
+  const platform::Expected<std::vector<port::PortListener>> listeners = listeners_->Listeners(port);
   if (!listeners.ok()) {
     // Debug only: the check runs in every poll, and the next poll asks again.
     log::Debug("{}", Describe(listeners.error()));
@@ -66,13 +65,13 @@ PortCheck MachineProbe::CheckPort(std::uint16_t port) {
   }
   // Without the process list, a listener may be another program's: the
   // poll is no answer, and its words say why.
-  const platform::Expected<port::OwnerLooks> looks = holder_steps_->LookAt(port::NamedOwners(*listeners));
-  if (!looks.ok()) return {false, ProcessListUnread(looks.error())};
-  const port::PortHolding holding = port::JudgeHolder(*listeners, *looks);
-  return {holding.ServiceMayListen(), port::HolderWords(port, holding)};
+  const platform::Expected<port::PortHolding> holding = port::JudgeHolder(*listeners, *processes_);
+  if (!holding.ok()) return {false, ProcessListUnread(holding.error())};
+  if (holding->ServiceMayListen()) return {true, {}};
+  return {false, port::HolderWords(port, *holding)};
 }
 
-platform::Expected<service::ServiceSearch> MachineProbe::FindService() { return service::FindServiceProcess(); }
+platform::Expected<service::ServiceSearch> MachineProbe::FindService() { return processes_->FindService(); }
 
 bool MachineProbe::MarkerPresent() { return install::IsConnectedMarkerPresent(connected_marker_, leftover_); }
 
@@ -86,12 +85,13 @@ std::unique_ptr<FolderWatch> MachineProbe::WatchMarkerFolder() {
     log::Debug("no folder watch: install root unknown");
     return WatchNothing();
   }
-  platform::UniqueChangeNotification notification(::FindFirstChangeNotificationW(folder.c_str(), FALSE, kChanges));
-  if (!notification) {
-    log::Debug(L"no folder watch on {} GLE={}", folder, ::GetLastError());
+  platform::Expected<platform::UniqueChangeNotification> notification =
+      STARTER_OPEN(platform::UniqueChangeNotification, FindFirstChangeNotificationW, folder.c_str(), FALSE, kChanges);
+  if (!notification.ok()) {
+    log::Debug(L"no folder watch on {} GLE={}", folder, notification.error().code);
     return WatchNothing();
   }
-  return std::make_unique<ChangeNotificationWatch>(std::move(notification));
+  return std::make_unique<ChangeNotificationWatch>(std::move(*notification));
 }
 
 std::unique_ptr<FolderWatch> MachineProbe::WatchNothing() { return std::make_unique<ChangeNotificationWatch>(); }

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstdio>
 #include <optional>
 
 #include "app/readiness_wait.h"
@@ -17,7 +16,8 @@
 #include "log/log_text.h"
 #include "contract/product_version.h"
 #include "contract/run_log.h"
-#include "port/server_port.h"
+#include "platform/system_facts.h"
+#include "port/port_selection.h"
 #include "service/launch.h"
 #include "service/process_detection.h"
 
@@ -26,14 +26,24 @@ namespace {
 
 using contract::Stage;
 
-// Exactly the bytes of the line, with no line end. Flushed at once, so a
-// caller that reads as the output comes has it before the starter has
-// released its watch and ended.
+// Exactly the bytes of the line, with no line end, written to the handle
+// itself: unbuffered, so a caller that reads as the output comes has it
+// before the starter has released its watch and ended, and a write that
+// fails says why (a closed pipe: ERROR_NO_DATA), which the runtime's
+// streams do not. A write that takes part of the line is followed by one
+// for the rest, as long as each takes something.
 class StandardOutput final : public LineWriter {
  public:
-  void Write(std::string_view line) override {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+  platform::Expected<std::size_t> Write(std::string_view line) override {
+    HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    std::size_t taken = 0;
+    DWORD written = 1;
+    while (taken < line.size() && written > 0) {
+      if (!::WriteFile(output, line.data() + taken, static_cast<DWORD>(line.size() - taken), &written, nullptr))
+        return platform::LastError("WriteFile");
+      taken += written;
+    }
+    return taken;
   }
 };
 

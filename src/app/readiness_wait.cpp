@@ -16,23 +16,29 @@ using contract::kConnectedMarkerMissing;
 using contract::kPortNotListening;
 using contract::kServiceMissing;
 
-// A poll answers nothing (an empty text) when every check it makes passed,
-// or else the words naming the check that failed. Each starts again from its
-// first check: success needs all checks of the mode to pass within one poll.
-using PollResult = std::string;
+// What one poll found: every check of the mode passed, or the words of the
+// check that failed. Each poll starts again from its first check: success
+// needs all checks of the mode to pass within one poll.
+struct PollResult {
+  bool ready = false;
+  std::string failed_check;  // when not ready
+};
+
+PollResult Ready() { return {true, {}}; }
 
 PollResult Failed(std::string check) {
   log::Debug("{}", check);
-  return check;
+  return {false, std::move(check)};
 }
 
 // The words of a failed port check: nothing listens, unless it says more.
-PollResult PortFailure(const PortCheck& port) { return port.reason.empty() ? kPortNotListening : port.reason; }
+std::string PortFailure(const PortCheck& port) { return port.reason.empty() ? kPortNotListening : port.reason; }
 
 // The polls of each waiting mode. The port mode writes no poll lines.
 PollResult PollPort(ReadinessProbe& probe, std::uint16_t port) {
   const PortCheck check = probe.CheckPort(port);
-  return check.ready ? PollResult() : PortFailure(check);
+  if (check.ready) return Ready();
+  return {false, PortFailure(check)};
 }
 
 PollResult PollServiceAndMarker(ReadinessProbe& probe, std::uint16_t) {
@@ -40,7 +46,7 @@ PollResult PollServiceAndMarker(ReadinessProbe& probe, std::uint16_t) {
   if (!search.ok()) return Failed(ProcessListUnread(search.error()));
   if (*search != service::ServiceSearch::kFound) return Failed(kServiceMissing);
   log::Debug("exe Exist");
-  if (probe.MarkerPresent()) return {};
+  if (probe.MarkerPresent()) return Ready();
   return Failed(kConnectedMarkerMissing);
 }
 
@@ -71,29 +77,29 @@ class Wait {
 
   // Up to contract::kMaxPolls polls on the clock, each followed by a period
   // of waiting on the watch, the last one too; extra polls do not count.
-  // Nothing on success, else the words of the check that failed last.
+  // The first poll that found the mode ready, else the last one.
   PollResult UntilReady() {
-    PollResult failed;
+    PollResult last;
     for (int i = 0; i < contract::kMaxPolls; ++i) {
-      failed = PollAndWatch();
-      if (failed.empty()) break;
+      last = PollAndWatch();
+      if (last.ready) break;
     }
-    return failed;
+    return last;
   }
 
  private:
   // One poll, timed on the watch's clock.
   struct TimedPoll {
-    PollResult failed;
+    PollResult result;
     microseconds ended;
     microseconds cost;
   };
 
   TimedPoll PollTimed() {
     const microseconds began = watch_.Now();
-    PollResult failed = mode_.poll(probe_, port_);
+    PollResult result = mode_.poll(probe_, port_);
     const microseconds ended = watch_.Now();
-    return {std::move(failed), ended, ended - began};
+    return {std::move(result), ended, ended - began};
   }
 
   void PauseUntil(microseconds until) {
@@ -109,14 +115,14 @@ class Wait {
   PollResult PollAndWatch() {
     TimedPoll last = PollTimed();
     const microseconds period_end = last.ended + contract::kPollPeriod;
-    for (microseconds now = last.ended; !last.failed.empty() && now < period_end; now = watch_.Now()) {
+    for (microseconds now = last.ended; !last.result.ready && now < period_end; now = watch_.Now()) {
       if (!watch_.WaitForChange(AtLeast(period_end - now))) continue;
       const microseconds start = std::max<microseconds>(watch_.Now(), last.ended + kMinExtraPollGap);
       const bool in_time = start + last.cost < period_end;
       PauseUntil(in_time ? start : period_end);
       if (in_time) last = PollTimed();
     }
-    return last.failed;
+    return last.result;
   }
 
   const WaitingMode& mode_;
@@ -139,10 +145,12 @@ void WaitAndReport(const WaitingMode& mode, std::uint16_t port, ReadinessProbe& 
   log::Info("{}", mode.first_line);
   const std::unique_ptr<FolderWatch> watch =
       mode.watches_marker_folder ? probe.WatchMarkerFolder() : probe.WatchNothing();
-  const PollResult failed = Wait(mode, port, probe, *watch).UntilReady();
-  if (!failed.empty()) log::Info("{}", contract::WaitEndedMessage(failed));
-  const std::string line = failed.empty() ? contract::kSuccessLine : contract::TimeoutLine(mode.mode);
-  status_line.Print(line, [&line] { log::Info("{}", contract::PrintedMessage(line)); });
+  const PollResult last = Wait(mode, port, probe, *watch).UntilReady();
+  if (!last.ready) log::Info("{}", contract::WaitEndedMessage(last.failed_check));
+  const std::string line = last.ready ? contract::kSuccessLine : contract::TimeoutLine(mode.mode);
+  status_line.Print(line, [&line, &status_line] {
+    for (const EndLine& logged : PrintedLogLines(line, status_line.delivery())) log::Write(logged.level, logged.text);
+  });
 }
 
 }  // namespace

@@ -94,12 +94,16 @@ void ReportReadiness(contract::CallerMode mode, std::uint16_t port, ReadinessPro
 // --- The machine (Windows) ----------------------------------------------------
 
 // The machine as the starter sees it, for the connected marker at
-// `connected_marker`; who holds the port is judged over `holder_steps`
-// (the machine's own unless a test gives others).
+// `connected_marker`; the port's listeners are read over `listeners` and
+// processes looked at over `processes` (the machine's own unless a test
+// gives others).
 class MachineProbe final : public ReadinessProbe {
  public:
-  explicit MachineProbe(std::wstring connected_marker, port::HolderSteps* holder_steps = nullptr)
-      : connected_marker_(std::move(connected_marker)), holder_steps_(holder_steps ? holder_steps : &machine_steps_) {}
+  explicit MachineProbe(std::wstring connected_marker, port::ListenerSteps* listeners = nullptr,
+                        service::Processes* processes = nullptr)
+      : connected_marker_(std::move(connected_marker)),
+        listeners_(listeners ? listeners : &machine_listeners_),
+        processes_(processes ? processes : &machine_processes_) {}
 
   PortCheck CheckPort(std::uint16_t port) override;
   platform::Expected<service::ServiceSearch> FindService() override;
@@ -114,8 +118,10 @@ class MachineProbe final : public ReadinessProbe {
 
  private:
   std::wstring connected_marker_;
-  port::MachineHolderSteps machine_steps_;
-  port::HolderSteps* holder_steps_;
+  port::MachineListenerSteps machine_listeners_;
+  service::MachineProcesses machine_processes_;
+  port::ListenerSteps* listeners_;
+  service::Processes* processes_;
   std::optional<install::LeftoverMarker> leftover_;
 };
 

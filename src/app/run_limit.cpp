@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <iterator>
 
 namespace starter::app {
 namespace {
@@ -18,9 +19,15 @@ void WriteUnallocated(log::Level level, std::string_view words, std::string_view
 
 }  // namespace
 
+std::string DeliveryFailure(const Delivery& delivery) {
+  if (!delivery.taken.ok()) return Describe(delivery.taken.error());
+  if (*delivery.taken == delivery.size) return "";
+  return "standard output took " + std::to_string(*delivery.taken) + " of " + std::to_string(delivery.size) + " bytes";
+}
+
 bool StatusLineOnce::Print(std::string_view line, const std::function<void()>& then) {
   if (claimed_.exchange(true)) return false;
-  if (!line.empty()) writer_.Write(line);
+  if (!line.empty()) delivery_ = {line.size(), writer_.Write(line)};
   std::exception_ptr refused;
   try {
     if (then) then();
@@ -78,7 +85,7 @@ LimitRecord ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const
   // stage the run was held up in.
   const contract::Stage held_in = stage.Current();
   const bool overtaken = !creation.WaitReturned(kLaunchFinishGrace);
-  return {held_in, std::string(printed), overtaken};
+  return {held_in, std::string(printed), overtaken, line.delivery()};
 }
 
 std::optional<LimitRecord> ClaimEndAtLimit(contract::CallerMode mode, StatusLineOnce& line, RunEnd& end,
@@ -87,17 +94,27 @@ std::optional<LimitRecord> ClaimEndAtLimit(contract::CallerMode mode, StatusLine
   return ReachRunLimit(mode, line, stage, creation);
 }
 
-std::vector<EndLine> EndLogLines(std::string warning, std::string_view printed) {
+std::vector<EndLine> PrintedLogLines(std::string_view printed, const Delivery& delivery) {
+  std::vector<EndLine> lines;
+  if (printed.empty()) return lines;
+  lines.push_back({log::Level::kInfo, contract::PrintedMessage(printed)});
+  const std::string failure = DeliveryFailure(delivery);
+  if (!failure.empty()) lines.push_back({log::Level::kWarn, contract::NotDeliveredMessage(failure)});
+  return lines;
+}
+
+std::vector<EndLine> EndLogLines(std::string warning, std::string_view printed, const Delivery& delivery) {
   std::vector<EndLine> lines;
   if (!warning.empty()) lines.push_back({log::Level::kWarn, std::move(warning)});
-  if (!printed.empty()) lines.push_back({log::Level::kInfo, contract::PrintedMessage(printed)});
+  std::vector<EndLine> printed_lines = PrintedLogLines(printed, delivery);
+  lines.insert(lines.end(), std::make_move_iterator(printed_lines.begin()), std::make_move_iterator(printed_lines.end()));
   lines.push_back({log::Level::kInfo, contract::EndMessage()});
   return lines;
 }
 
 std::vector<EndLine> LimitLogLines(const LimitRecord& record) {
   std::vector<EndLine> lines =
-      EndLogLines(contract::TimeLimitMessage(contract::StageName(record.stage)), record.printed);
+      EndLogLines(contract::TimeLimitMessage(contract::StageName(record.stage)), record.printed, record.delivery);
   if (record.launch_overtaken)
     lines.insert(lines.begin() + 1, {log::Level::kWarn, "launch did not return: the service's process it started is ended"});
   return lines;
@@ -130,7 +147,8 @@ bool RunToItsEnd(contract::CallerMode mode, StatusLineOnce& line, RunEnd& end, c
   // The caller's line first, which needs no memory; then the log's.
   const std::string_view printed = PrintOwedLine(mode, line);
   try {
-    for (const EndLine& last : EndLogLines(ended_early ? std::string("run ended early: ") + thrown : "", printed))
+    for (const EndLine& last :
+         EndLogLines(ended_early ? std::string("run ended early: ") + thrown : "", printed, line.delivery()))
       log::Write(last.level, last.text);
   } catch (const std::exception& error) {
     WriteLastLinesUnallocated(error.what(), printed);

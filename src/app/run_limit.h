@@ -28,10 +28,22 @@ namespace starter::app {
 class LineWriter {
  public:
   virtual ~LineWriter() = default;
-  // Writes `line` whole and flushed, so a caller that reads as the output
-  // comes has it before the run ends.
-  virtual void Write(std::string_view line) = 0;
+  // Writes `line` unbuffered, so a caller that reads as the output comes
+  // has it before the run ends: how many of its bytes the output took, or
+  // what failed (a caller that closed its pipe).
+  virtual platform::Expected<std::size_t> Write(std::string_view line) = 0;
 };
+
+// What became of a status line written: its size and what the write
+// answered. Kept as the write's answer, so that recording it allocates
+// nothing.
+struct Delivery {
+  std::size_t size = 0;
+  platform::Expected<std::size_t> taken = std::size_t{0};
+};
+// Why the line did not reach its caller whole ("WriteFile GLE=232",
+// "standard output took 5 of 23 bytes"); empty when it did.
+std::string DeliveryFailure(const Delivery& delivery);
 
 // The one status line of a run, printed by whichever of the run's wait and
 // the run's limit claims it first; the other prints nothing, so the caller
@@ -54,9 +66,13 @@ class StatusLineOnce {
   // Waits at most `timeout` for the claimed line to be written; true once it
   // was. False at once when none was claimed.
   bool WaitWritten(std::chrono::milliseconds timeout);
+  // What became of the line this printed, for the thread that printed it
+  // (in `then` and after Print); a line never written reads as delivered.
+  const Delivery& delivery() const { return delivery_; }
 
  private:
   LineWriter& writer_;
+  Delivery delivery_;
   std::atomic<bool> claimed_{false};
   std::mutex mutex_;
   std::condition_variable written_changed_;
@@ -119,6 +135,7 @@ struct LimitRecord {
   contract::Stage stage;
   std::string printed;  // empty when the limit printed nothing
   bool launch_overtaken = false;
+  Delivery delivery = {};  // of the line the limit printed
 };
 LimitRecord ReachRunLimit(contract::CallerMode mode, StatusLineOnce& line, const RunStage& stage,
                           const platform::CallInProgress& creation);
@@ -135,7 +152,11 @@ struct EndLine {
   log::Level level;
   std::string text;
 };
-std::vector<EndLine> EndLogLines(std::string warning, std::string_view printed);
+std::vector<EndLine> EndLogLines(std::string warning, std::string_view printed, const Delivery& delivery);
+// The log lines of a printed line: its OUTPUT-> line, which says what the
+// run printed, and after it the warning that the line did not reach its
+// caller whole, when it did not. None when nothing was printed.
+std::vector<EndLine> PrintedLogLines(std::string_view printed, const Delivery& delivery);
 // Those of a run the limit ended.
 std::vector<EndLine> LimitLogLines(const LimitRecord& record);
 

@@ -23,6 +23,8 @@ std::string WaitEndedMessage(std::string_view failed_check) { return Joined(kWai
 
 std::string TimeLimitMessage(std::string_view stage) { return Joined(kTimeLimitWords, stage); }
 
+std::string NotDeliveredMessage(std::string_view what_failed) { return Joined(kNotDeliveredWords, what_failed); }
+
 std::string EndMessage() { return Joined(kEndWords, "\n"); }
 
 }  // namespace starter::contract

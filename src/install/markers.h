@@ -43,16 +43,11 @@ struct MarkerLook {
 // service's file answers.
 bool IsServiceMarker(const MarkerLook& look, const LeftoverMarker& leftover);
 
-// False only when the path, or a folder on it, does not exist. Any other
-// failure (access denied, for one) and a folder of that name count as
-// present: the starter must not create or report files it cannot see.
+// False only when the path, or a folder on it, does not exist
+// (platform::MeansNotThere). Any other failure (access denied, for one) and
+// a folder of that name count as present: the starter must not create or
+// report files it cannot see.
 bool IsFilePresent(const std::wstring& path);
-
-// Whether a system error about a path says nothing stands there: the file,
-// or a folder on the way to it, does not exist.
-bool MeansAbsent(std::uint32_t error);
-// The same for a failure of any kind: a Win32 error or an NTSTATUS.
-bool MeansAbsent(const platform::SystemError& failure);
 
 // Removes the connected marker when there is one. Whether it is stale is the
 // caller's to decide: only a service that no longer runs leaves a stale one.

@@ -15,7 +15,7 @@ namespace {
 MarkerLook LookAt(const std::wstring& path) {
   const platform::Expected<platform::FileIdentity> identity = platform::ReadFileIdentity(path);
   if (identity.ok()) return {MarkerLook::Kind::kFile, *identity};
-  return {MeansAbsent(identity.error().code) ? MarkerLook::Kind::kAbsent : MarkerLook::Kind::kUnreadable, {}};
+  return {platform::MeansNotThere(identity.error()) ? MarkerLook::Kind::kAbsent : MarkerLook::Kind::kUnreadable, {}};
 }
 
 // What stands at the marker's name, as the leftover the waits must not take
@@ -35,7 +35,7 @@ std::optional<LeftoverMarker> LeftoverOf(const MarkerLook& look) {
 std::optional<LeftoverMarker> ReportFailedRemoval(const std::wstring& path, const platform::SystemError& failed) {
   const MarkerLook look = LookAt(path);
   if (look.kind == MarkerLook::Kind::kAbsent) {
-    if (!MeansAbsent(failed))
+    if (!platform::MeansNotThere(failed))
       log::Warn("{} moved aside, not deleted: {}", contract::kConnectedMarker.name, Describe(failed));
   } else {
     log::Warn("{} left in place: {}", contract::kConnectedMarker.name, Describe(failed));
@@ -59,49 +59,45 @@ platform::Status WriteMarker(const std::wstring& path, std::string_view content)
   // Only a file that is not there: one the service wrote since the starter
   // looked is its own, and stays as it is. With DELETE, so that one this
   // run cannot fill goes through its own handle.
-  platform::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return platform::LastError("CreateFileW");
+  platform::Expected<platform::UniqueHandle> file =
+      STARTER_OPEN(platform::UniqueHandle, CreateFileW, path.c_str(), GENERIC_WRITE | DELETE,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                   nullptr);
+  if (!file.ok()) return file.error();
   DWORD written = 0;
-  std::optional<platform::SystemError> failed;
-  if (!::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr)) {
-    failed = platform::LastError("WriteFile");
-  } else if (written != content.size()) {
-    failed = platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
-  }
-  if (!failed) {
-    if (!::CloseHandle(file.release())) return platform::LastError("CloseHandle");
-    return {};
-  }
+  platform::Status wrote =
+      STARTER_CALL(WriteFile, file->get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  if (wrote.ok() && written != content.size()) wrote = platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
+  if (wrote.ok()) return STARTER_CALL(CloseHandle, file->release());
   // A marker this run created and could not fill goes again: left empty or
   // short, it would count as present, and no later run would write it. It
   // goes through the handle that created it, never by its name, which may
   // name another file by now. One that cannot go stays; the write's failure
   // is what the caller logs.
-  static_cast<void>(platform::DeleteWhenClosed(file.get(), kUnfilledMarkerRemovalBound));
-  return *failed;
+  static_cast<void>(platform::DeleteWhenClosed(file->get(), kUnfilledMarkerRemovalBound));
+  return wrote;
 }
 
 namespace {
 
-// What a look at the attributes of `path` found: a file or folder, nothing,
-// or no answer (`error`), such as access denied.
-enum class Presence { kPresent, kAbsent, kUnseen };
-
-Presence PresenceOf(const std::wstring& path, DWORD& error) {
-  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return Presence::kPresent;
-  error = ::GetLastError();
-  return MeansAbsent(error) ? Presence::kAbsent : Presence::kUnseen;
+// Whether a file or folder stands at `path`, by a look at its attributes;
+// the failure when the look has no answer (access denied, say).
+platform::Expected<bool> LookForEntry(const std::wstring& path) {
+  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  const platform::SystemError failed = platform::LastError("GetFileAttributesW");
+  if (platform::MeansNotThere(failed)) return false;
+  return failed;
 }
 
 void CreateMarkerIfMissing(const std::wstring& path, std::string_view content, std::string_view name) {
-  DWORD error = 0;
-  const Presence presence = PresenceOf(path, error);
+  const platform::Expected<bool> there = LookForEntry(path);
   // A marker the starter cannot see is left alone, as IsFilePresent says,
   // and the log says why it was not created.
-  if (presence == Presence::kUnseen) log::Warn(L"create {} skipped->{} GLE={}", contract::Widen(name), path, error);
-  if (presence != Presence::kAbsent) return;
+  if (!there.ok()) {
+    log::Warn(L"create {} skipped->{} GLE={}", contract::Widen(name), path, there.error().code);
+    return;
+  }
+  if (*there) return;
   // The success line is kept for a file really written and closed, so the
   // log never claims a marker the service will not find. A file that came
   // since the test above is left alone as one found by it is.
@@ -115,18 +111,10 @@ void CreateMarkerIfMissing(const std::wstring& path, std::string_view content, s
 
 }  // namespace
 
-bool MeansAbsent(std::uint32_t error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
-bool MeansAbsent(const platform::SystemError& failure) {
-  constexpr std::uint32_t kStatusObjectNameNotFound = 0xC0000034;
-  constexpr std::uint32_t kStatusObjectPathNotFound = 0xC000003A;
-  if (failure.space != platform::ErrorSpace::kNtStatus) return MeansAbsent(failure.code);
-  return failure.code == kStatusObjectNameNotFound || failure.code == kStatusObjectPathNotFound;
-}
-
 bool IsFilePresent(const std::wstring& path) {
-  DWORD error = 0;
-  return !path.empty() && PresenceOf(path, error) != Presence::kAbsent;
+  if (path.empty()) return false;
+  const platform::Expected<bool> there = LookForEntry(path);
+  return !there.ok() || *there;
 }
 
 std::optional<LeftoverMarker> RemoveConnectedMarker(const std::wstring& connected_marker) {

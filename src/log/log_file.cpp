@@ -12,10 +12,10 @@ std::wstring WritersMutexName(std::wstring_view log_path) {
 
 bool ObtainWritersMutex(WritersMutexCalls& calls) {
   for (MutexScope scope : {MutexScope::kGlobal, MutexScope::kLocal}) {
-    const MutexCall created = calls.Create(scope);
-    if (created == MutexCall::kGot) return true;
+    const platform::Status created = calls.Create(scope);
+    if (created.ok()) return true;
     // Only a refusal says the mutex exists: any other failure leaves nothing to open.
-    if (created == MutexCall::kAccessDenied && calls.Open(scope) == MutexCall::kGot) return true;
+    if (created.error().code == platform::kErrorAccessDenied && calls.Open(scope).ok()) return true;
   }
   return false;
 }

@@ -43,19 +43,18 @@ std::shared_ptr<spdlog::sinks::sink> OpenSharedLogFile(LogLocation location, std
 // it. Every account may take it, so any program may also keep it: how long
 // a write waits for it is bounded for the run (LockPatience).
 enum class MutexScope { kGlobal, kLocal };
-// What one call on the named mutex gave.
-enum class MutexCall { kGot, kAccessDenied, kFailed };
 
 // The mutex's name without its namespace, from the log file's path: every
 // version of the starter that writes this file must find the same mutex.
 std::wstring WritersMutexName(std::wstring_view log_path);
 
-// The calls on the named mutex, in one scope each.
+// The calls on the named mutex, in one scope each: whether they gave it,
+// and what failed when not.
 class WritersMutexCalls {
  public:
   virtual ~WritersMutexCalls() = default;
-  virtual MutexCall Create(MutexScope scope) = 0;
-  virtual MutexCall Open(MutexScope scope) = 0;
+  virtual platform::Status Create(MutexScope scope) = 0;
+  virtual platform::Status Open(MutexScope scope) = 0;
 };
 
 // Creates the mutex in each scope in turn, and opens it after a refused

@@ -47,12 +47,12 @@ class WinMutexCalls final : public WritersMutexCalls {
                                                            descriptor_.put(), nullptr);
   }
 
-  MutexCall Create(MutexScope scope) override {
+  platform::Status Create(MutexScope scope) override {
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor_.get(), FALSE};
-    return Take(::CreateMutexW(&attributes, FALSE, Scoped(scope).c_str()));
+    return Take(STARTER_OPEN(platform::UniqueHandle, CreateMutexW, &attributes, FALSE, Scoped(scope).c_str()));
   }
-  MutexCall Open(MutexScope scope) override {
-    return Take(::OpenMutexW(kWaitAndRelease, FALSE, Scoped(scope).c_str()));
+  platform::Status Open(MutexScope scope) override {
+    return Take(STARTER_OPEN(platform::UniqueHandle, OpenMutexW, kWaitAndRelease, FALSE, Scoped(scope).c_str()));
   }
 
   platform::UniqueHandle mutex;
@@ -61,10 +61,10 @@ class WinMutexCalls final : public WritersMutexCalls {
   std::wstring Scoped(MutexScope scope) const {
     return (scope == MutexScope::kGlobal ? L"Global\\" : L"Local\\") + name_;
   }
-  MutexCall Take(HANDLE handle) {
-    mutex.reset(handle);
-    if (mutex) return MutexCall::kGot;
-    return ::GetLastError() == ERROR_ACCESS_DENIED ? MutexCall::kAccessDenied : MutexCall::kFailed;
+  platform::Status Take(platform::Expected<platform::UniqueHandle> opened) {
+    if (!opened.ok()) return opened.error();
+    mutex = std::move(*opened);
+    return {};
   }
 
   std::wstring name_;
@@ -204,9 +204,10 @@ class SharedLogFile final : public spdlog::sinks::base_sink<std::mutex> {
     // injector: half a line, and the next line run into it): the rest follows.
     for (std::size_t done = 0; done < line.size();) {
       DWORD written = 0;
-      if (!::WriteFile(log.file.get(), line.data() + done, static_cast<DWORD>(line.size() - done), &written, nullptr) ||
-          written == 0)
-        ThrowError("Failed writing to file", location_.FilePath(), platform::LastError("WriteFile"));
+      platform::Status wrote = STARTER_CALL(WriteFile, log.file.get(), line.data() + done,
+                                            static_cast<DWORD>(line.size() - done), &written, nullptr);
+      if (wrote.ok() && written == 0) wrote = platform::SystemError{"WriteFile", ERROR_WRITE_FAULT};
+      if (!wrote.ok()) ThrowError("Failed writing to file", location_.FilePath(), wrote.error());
       done += written;
     }
   }

@@ -68,12 +68,12 @@ Expected<UniqueHandle> OpenIn(HANDLE folder, std::wstring_view name, ACCESS_MASK
   return entry;
 }
 
-// One SetFileInformationByHandle call, under a watch.
+// One SetFileInformationByHandle call, under a watch; a failure names the
+// call with its class (`call`), as the log shows it.
 Status SetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* record, std::size_t size,
                       const char* call, std::chrono::milliseconds bound = kSetInformationBound) {
   SetInformationWatch watch(bound);
-  const bool set = ::SetFileInformationByHandle(file, kind, record, static_cast<DWORD>(size));
-  return watch.Done(set ? Status() : Status(LastError(call)));
+  return watch.Done(Win32Answer(::SetFileInformationByHandle(file, kind, record, static_cast<DWORD>(size)), call));
 }
 
 class WinFileRemoval final : public FileRemovalSteps {
@@ -89,9 +89,10 @@ class WinFileRemoval final : public FileRemovalSteps {
     const PathParts parts = SplitPath(path_);
     if (!folder_) {
       const std::wstring folder = parts.folder.empty() ? L"." : std::wstring(parts.folder);
-      folder_.reset(::CreateFileW(folder.c_str(), FILE_TRAVERSE, kShareAll, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-      if (!folder_) return LastError("CreateFileW");
+      Expected<UniqueHandle> opened = STARTER_OPEN(UniqueHandle, CreateFileW, folder.c_str(), FILE_TRAVERSE, kShareAll,
+                                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      if (!opened.ok()) return opened.error();
+      folder_ = std::move(*opened);
     }
     Expected<UniqueHandle> file =
         OpenExistingFileIn(folder_.get(), parts.name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
@@ -108,8 +109,10 @@ class WinFileRemoval final : public FileRemovalSteps {
 
   Status ClearReadOnly() override {
     FILE_BASIC_INFO basic{};
-    if (!::GetFileInformationByHandleEx(file_.get(), FileBasicInfo, &basic, sizeof(basic)))
-      return LastError("GetFileInformationByHandleEx(FileBasicInfo)");
+    if (Status got = Win32Answer(::GetFileInformationByHandleEx(file_.get(), FileBasicInfo, &basic, sizeof(basic)),
+                                 "GetFileInformationByHandleEx(FileBasicInfo)");
+        !got.ok())
+      return got;
     if (!(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) return {};
     FILE_BASIC_INFO change{};  // times of 0 stay as they are
     change.FileAttributes = basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
@@ -153,11 +156,8 @@ Status DeleteWhenClosed(HANDLE file, std::chrono::milliseconds bound) {
 
 Expected<UniqueHandle> HoldFolderByPath(const std::wstring& path) {
   // Identification only, as for every open here (OpenIn).
-  UniqueHandle folder(::CreateFileW(path.c_str(), kFolderAccess, kFolderSharing, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                                    nullptr));
-  if (!folder) return LastError("CreateFileW");
-  return folder;
+  return STARTER_OPEN(UniqueHandle, CreateFileW, path.c_str(), kFolderAccess, kFolderSharing, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
 }
 
 Expected<UniqueHandle> HoldFolderIn(HANDLE folder, std::wstring_view name) {
@@ -182,22 +182,25 @@ Expected<UniqueHandle> OpenFileIn(HANDLE folder, std::wstring_view name, ACCESS_
 
 Expected<EntryFacts> QueryEntryFacts(HANDLE entry) {
   FILE_ATTRIBUTE_TAG_INFO tag{};
-  if (!::GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag, sizeof(tag)))
-    return LastError("GetFileInformationByHandleEx");
+  if (Status got = STARTER_CALL(GetFileInformationByHandleEx, entry, FileAttributeTagInfo, &tag, sizeof(tag));
+      !got.ok())
+    return got.error();
   FILE_STANDARD_INFO standard{};
-  if (!::GetFileInformationByHandleEx(entry, FileStandardInfo, &standard, sizeof(standard)))
-    return LastError("GetFileInformationByHandleEx");
+  if (Status got = STARTER_CALL(GetFileInformationByHandleEx, entry, FileStandardInfo, &standard, sizeof(standard));
+      !got.ok())
+    return got.error();
   return EntryFacts{tag.FileAttributes, tag.ReparseTag, standard.NumberOfLinks};
 }
 
 Expected<FileIdentity> ReadFileIdentity(const std::wstring& path) {
   // Attribute access only: the system checks no sharing for it, so neither a
   // writer's handle nor one without any sharing keeps the look out.
-  UniqueHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file) return LastError("CreateFileW");
+  const Expected<UniqueHandle> file = STARTER_OPEN(UniqueHandle, CreateFileW, path.c_str(), FILE_READ_ATTRIBUTES,
+                                                   kShareAll, nullptr, OPEN_EXISTING,
+                                                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (!file.ok()) return file.error();
   BY_HANDLE_FILE_INFORMATION information{};
-  if (!::GetFileInformationByHandle(file.get(), &information)) return LastError("GetFileInformationByHandle");
+  if (Status got = STARTER_CALL(GetFileInformationByHandle, file->get(), &information); !got.ok()) return got.error();
   FileIdentity identity;
   identity.volume = information.dwVolumeSerialNumber;
   identity.index = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
@@ -214,7 +217,8 @@ Status RenameInto(HANDLE entry, HANDLE folder, std::wstring_view name) {
   NtIoStatusBlock io{};
   SetInformationWatch watch;
   const LONG status = set_information(entry, &io, rename.record(), rename.size, kFileRenameInformation);
-  return watch.Done(status < 0 ? Status(NtStatusError("NtSetInformationFile", status)) : Status());
+  return watch.Done(status < 0 ? Status(NtStatusError("NtSetInformationFile", static_cast<std::uint32_t>(status)))
+                                : Status());
 }
 
 Status RemoveFile(const std::wstring& path) {

@@ -7,8 +7,6 @@
 
 #include <cstdint>
 
-#include "platform/system_error.h"
-
 namespace starter::platform {
 
 struct NtUnicodeString {
@@ -85,13 +83,5 @@ inline NtdllFunctions LookUpAll() noexcept {
 // memory at that moment crashed the program.
 inline const NtdllFunctions kNtdllFunctions = ntdll_lookup::LookUpAll();
 inline const NtdllFunctions& Ntdll() { return kNtdllFunctions; }
-
-// A failed ntdll call and its NTSTATUS, as the thin helpers return it.
-inline SystemError NtStatusError(const char* call, LONG status) {
-  return {call, static_cast<std::uint32_t>(status), ErrorSpace::kNtStatus};
-}
-
-// What a call answers when this system's ntdll lacks the function.
-inline constexpr LONG kStatusProcedureNotFound = static_cast<LONG>(0xC000007A);
 
 }  // namespace starter::platform

@@ -26,14 +26,11 @@ class InheritOnly {
     ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     storage_.resize(size);
     auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
-    if (!::InitializeProcThreadAttributeList(list, 1, 0, &size))
-      return LastError("InitializeProcThreadAttributeList");
+    if (Status made = STARTER_CALL(InitializeProcThreadAttributeList, list, 1, 0, &size); !made.ok()) return made;
     list_ = list;
     // The list keeps a pointer to the handle: it lives in this object.
-    if (!::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof(handle_),
-                                     nullptr, nullptr))
-      return LastError("UpdateProcThreadAttribute");
-    return {};
+    return STARTER_CALL(UpdateProcThreadAttribute, list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_,
+                        sizeof(handle_), nullptr, nullptr);
   }
   LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
 
@@ -51,20 +48,25 @@ struct Pipe {
 // A pipe whose write end alone can be inherited.
 Expected<Pipe> MakeOutputPipe() {
   Pipe pipe;
-  if (!::CreatePipe(pipe.read_end.put(), pipe.write_end.put(), nullptr, 0)) return LastError("CreatePipe");
-  if (!::SetHandleInformation(pipe.write_end.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
-    return LastError("SetHandleInformation");
+  if (Status made = STARTER_CALL(CreatePipe, pipe.read_end.put(), pipe.write_end.put(), nullptr, 0); !made.ok())
+    return made.error();
+  if (Status inheritable =
+          STARTER_CALL(SetHandleInformation, pipe.write_end.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+      !inheritable.ok())
+    return inheritable.error();
   return pipe;
 }
 
 // A job that ends every process in it when its last handle is closed.
 Expected<UniqueHandle> MakeKillOnCloseJob() {
-  UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
-  if (!job) return LastError("CreateJobObjectW");
+  Expected<UniqueHandle> job = STARTER_OPEN(UniqueHandle, CreateJobObjectW, nullptr, nullptr);
+  if (!job.ok()) return job;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits)))
-    return LastError("SetInformationJobObject");
+  if (Status limited = STARTER_CALL(SetInformationJobObject, job->get(), JobObjectExtendedLimitInformation, &limits,
+                                    sizeof(limits));
+      !limited.ok())
+    return limited.error();
   return job;
 }
 
@@ -74,11 +76,10 @@ void PutInJob(ProgramWithOutput& started) {
   Expected<UniqueHandle> job = MakeKillOnCloseJob();
   if (!job.ok()) {
     started.job_refused = job.error();
-  } else if (!::AssignProcessToJobObject(job->get(), started.program.process())) {
-    started.job_refused = LastError("AssignProcessToJobObject");
-  } else {
-    started.job = std::move(*job);
+    return;
   }
+  started.job_refused = STARTER_CALL(AssignProcessToJobObject, job->get(), started.program.process());
+  if (started.job_refused.ok()) started.job = std::move(*job);
 }
 
 // Between two cancellations of the read: long enough for a pipe whose
@@ -140,9 +141,8 @@ Expected<ProcessInformation> StartDetached(const std::wstring& application, std:
     // The error is taken inside: leaving the scope may change the last error.
     const CallInProgress::Scope creating(detached_creation);
     // CreateProcessW may write into the command line: it is this function's own copy.
-    if (!::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
-                          nullptr, nullptr, &startup, &created))
-      made = LastError("CreateProcessW");
+    made = STARTER_CALL(CreateProcessW, application.c_str(), command_line.data(), nullptr, nullptr, FALSE,
+                        DETACHED_PROCESS, nullptr, nullptr, &startup, &created);
   }
   if (!made.ok()) return made.error();
   return ProcessInformation(created);
@@ -168,10 +168,11 @@ Expected<ProgramWithOutput> StartWithOutputPipe(const std::wstring& program, con
   // program it starts.
   const DWORD console = HasOwnConsole() ? 0 : CREATE_NO_WINDOW;
   PROCESS_INFORMATION created{};
-  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                        console | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr, folder.c_str(),
-                        &startup.StartupInfo, &created))
-    return LastError("CreateProcessW");
+  if (Status made = STARTER_CALL(CreateProcessW, program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                                 console | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr, folder.c_str(),
+                                 &startup.StartupInfo, &created);
+      !made.ok())
+    return made.error();
   // The child has its own copy of the write end: the pipe ends when the
   // program and those it started have ended.
   ProgramWithOutput started{ProcessInformation(created), std::move(pipe->read_end), {}, {}};
@@ -214,8 +215,9 @@ void ProgramDeadline::Stop() {
 
 Status ProgramDeadline::Start(std::chrono::milliseconds limit) {
   limit_ms_ = static_cast<DWORD>(limit.count());
-  stop_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!stop_) return LastError("CreateEventW");
+  Expected<UniqueHandle> stop = STARTER_OPEN(UniqueHandle, CreateEventW, nullptr, TRUE, FALSE, nullptr);
+  if (!stop.ok()) return stop.error();
+  stop_ = std::move(*stop);
   // A real handle of this thread: the pseudo handle would name the watcher.
   Expected<UniqueHandle> reader = OwnThreadHandle(THREAD_TERMINATE);
   if (!reader.ok()) return reader.error();

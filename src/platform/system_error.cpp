@@ -14,6 +14,12 @@ Status OpenStatus(const char* call, std::uint32_t status) {
   return SystemError{call, status, ErrorSpace::kNtStatus};
 }
 
+bool MeansNotThere(const SystemError& error) {
+  if (error.space == ErrorSpace::kNtStatus)
+    return error.code == kStatusObjectNameNotFound || error.code == kStatusObjectPathNotFound;
+  return error.space == ErrorSpace::kWin32 && (error.code == kErrorFileNotFound || error.code == kErrorPathNotFound);
+}
+
 bool MeansNotNow(const SystemError& error) {
   return error.space == ErrorSpace::kNtStatus &&
          (error.code == kStatusSharingViolation || error.code == kStatusOplockBreakInProgress ||

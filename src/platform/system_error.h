@@ -2,7 +2,8 @@
 // How a failed system call is handed back: the thin helpers over the system
 // log nothing and return what failed with the system's own code; the stage
 // that called them logs it once. Plain values, so decisions about failures
-// are tested anywhere.
+// are tested anywhere. The system's codes that a decision compares against
+// are written here, once, and nowhere else.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,6 +27,11 @@ struct SystemError {
 
 // `call`, a function of the C runtime, failed, and errno says why.
 SystemError ErrnoError(const char* call);
+
+// `call`, a function of ntdll, answered the NTSTATUS `status`.
+inline SystemError NtStatusError(const char* call, std::uint32_t status) {
+  return {call, status, ErrorSpace::kNtStatus};
+}
 
 // The line a stage logs for a failure that has no line of its own:
 // "CreatePipe GLE=5", "NtQueryInformationProcess status=0xC0000022",
@@ -73,20 +79,50 @@ class [[nodiscard]] Status {
   bool failed_ = false;
 };
 
-// What an open of a file answers (NTSTATUS) when another program has the
-// file for the moment: it holds the file without sharing what was asked, or
-// it holds an opportunistic lock on it that the open has begun to break.
-// The latter is a success with a handle, given instead of waiting for the
-// holder to let go (FILE_COMPLETE_IF_OPLOCKED): on a local volume that wait
-// has no end while the holder keeps the lock.
-inline constexpr std::uint32_t kStatusSharingViolation = 0xC0000043;
+// --- The system's codes that decisions compare against -----------------------
+
+// Win32 (GetLastError, registry results).
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorPathNotFound = 3;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+// What a Win32 call answers when its synchronous I/O was cancelled.
+inline constexpr std::uint32_t kErrorOperationAborted = 995;
+// A registry value of another type than the one asked for.
+inline constexpr std::uint32_t kErrorDatatypeMismatch = 1629;
+// Winsock: a bind the system refuses (the excluded port ranges of Hyper-V,
+// WSL2 or Docker, which no listing shows).
+inline constexpr std::uint32_t kWsaAccessDenied = 10013;
+
+// NTSTATUS. Success, and the warning an open answers, with a handle, when
+// another program holds an opportunistic lock on the file that the open has
+// begun to break: given instead of waiting for the holder to let go
+// (FILE_COMPLETE_IF_OPLOCKED), which on a local volume has no end while the
+// holder keeps the lock.
+inline constexpr std::uint32_t kStatusSuccess = 0;
 inline constexpr std::uint32_t kStatusOplockBreakInProgress = 0x00000108;
+// Three ways of saying that the caller's block was too small.
+inline constexpr std::uint32_t kStatusBufferOverflow = 0x80000005;
+inline constexpr std::uint32_t kStatusInfoLengthMismatch = 0xC0000004;
+inline constexpr std::uint32_t kStatusBufferTooSmall = 0xC0000023;
+// Nothing stands at the name, or a folder on the way to it is missing.
+inline constexpr std::uint32_t kStatusObjectNameNotFound = 0xC0000034;
+inline constexpr std::uint32_t kStatusObjectPathNotFound = 0xC000003A;
+// Another program holds the file without sharing what was asked.
+inline constexpr std::uint32_t kStatusSharingViolation = 0xC0000043;
+// A call this system's ntdll lacks: the answer the starter gives for it.
+inline constexpr std::uint32_t kStatusProcedureNotFound = 0xC000007A;
+// What stands at the name is a file where a folder was asked for.
+inline constexpr std::uint32_t kStatusNotADirectory = 0xC0000103;
 // What a rename or deletion answers when its watch cancelled its wait for
 // an oplock's break (platform/file_operations.h): the holder has not let
 // go yet.
 inline constexpr std::uint32_t kStatusCancelled = 0xC0000120;
-// What a Win32 call answers when its synchronous I/O was cancelled.
-inline constexpr std::uint32_t kErrorOperationAborted = 995;
+
+// Whether a failure says that nothing stands at the name: the file or key,
+// or a folder on the way to it, does not exist (ERROR_FILE_NOT_FOUND and
+// ERROR_PATH_NOT_FOUND, or their NTSTATUS forms). Every other failure,
+// access denied among them, says nothing of whether it is there.
+bool MeansNotThere(const SystemError& error);
 
 // What a call that its watch may have cancelled comes to. Only the answers
 // of a cancellation (ERROR_OPERATION_ABORTED, STATUS_CANCELLED) after the
@@ -105,5 +141,34 @@ Status OpenStatus(const char* call, std::uint32_t status);
 // Whether a failed open, rename or deletion says only "not now": another
 // program has the file for the moment, and a later try may succeed.
 bool MeansNotNow(const SystemError& error);
+
+// --- A Win32 call named once, where it is made (Windows) ---------------------
+// A call site that names its call twice, once to make it and once in its
+// failure, lets the two drift apart. As Rust's `cvt` turns what a call
+// answered into its result, and WIL's RETURN_IF_WIN32_BOOL_FALSE names the
+// call from its own text, these take the function once:
+//
+//   const Status piped = STARTER_CALL(CreatePipe, read.put(), write.put(), nullptr, 0);
+//   Expected<UniqueHandle> job = STARTER_OPEN(UniqueHandle, CreateJobObjectW, nullptr, nullptr);
+//
+// Only for calls that answer FALSE, or a handle their owner tells empty, and
+// leave the reason in the thread's last error.
+
+// `call` failed, and the thread's last error says why.
+SystemError LastError(const char* call);
+
+// What a call that answers FALSE (or null) on failure came to.
+Status Win32Answer(bool succeeded, const char* call);
+
+// The owner of what `call` opened, or the call's failure when it holds nothing.
+template <typename Owner>
+Expected<Owner> Opened(Owner owner, const char* call) {
+  if (!owner) return LastError(call);
+  return Expected<Owner>(std::move(owner));
+}
+
+#define STARTER_CALL(function, ...) \
+  ::starter::platform::Win32Answer(static_cast<bool>(::function(__VA_ARGS__)), #function)
+#define STARTER_OPEN(Owner, function, ...) ::starter::platform::Opened(Owner(::function(__VA_ARGS__)), #function)
 
 }  // namespace starter::platform

@@ -1,7 +1,7 @@
 #pragma once
 // Small answers of the system that several subsystems ask for, asked one
-// way: the last error of a call, the folders of the installation, the
-// processes running, WOW64, times and ANSI text.
+// way: the folders of the installation, the processes running, WOW64, times
+// and ANSI text.
 #include <windows.h>
 
 #include <cstdint>
@@ -14,9 +14,6 @@
 #include "platform/system_error.h"
 
 namespace starter::platform {
-
-// `call` failed, and the thread's last error says why.
-inline SystemError LastError(const char* call) { return {call, ::GetLastError(), ErrorSpace::kWin32}; }
 
 // The folders of the Windows installation, as the system reports them. Each
 // answer is the folder without a trailing backslash, or empty when the

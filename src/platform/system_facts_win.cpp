@@ -9,9 +9,10 @@ namespace starter::platform {
 
 Expected<UniqueHandle> OwnThreadHandle(DWORD access) {
   UniqueHandle thread;
-  if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), thread.put(), access,
-                         FALSE, 0))
-    return LastError("DuplicateHandle");
+  if (Status duplicated = STARTER_CALL(DuplicateHandle, ::GetCurrentProcess(), ::GetCurrentThread(),
+                                       ::GetCurrentProcess(), thread.put(), access, FALSE, 0);
+      !duplicated.ok())
+    return duplicated.error();
   return thread;
 }
 
@@ -24,12 +25,12 @@ Expected<UniqueHandle> StartThread(ThreadEntry entry, void* argument) {
 }
 
 Expected<std::vector<ProcessEntry>> ListProcesses() {
-  const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return LastError("CreateToolhelp32Snapshot");
+  const Expected<UniqueHandle> snapshot = STARTER_OPEN(UniqueHandle, CreateToolhelp32Snapshot, TH32CS_SNAPPROCESS, 0);
+  if (!snapshot.ok()) return snapshot.error();
   std::vector<ProcessEntry> processes;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry))
+  for (BOOL more = ::Process32FirstW(snapshot->get(), &entry); more; more = ::Process32NextW(snapshot->get(), &entry))
     processes.push_back({entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile});
   return processes;
 }

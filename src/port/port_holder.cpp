@@ -70,6 +70,13 @@ PortHolding JudgeHolder(const std::vector<PortListener>& listeners, const OwnerL
   return holding;
 }
 
+platform::Expected<PortHolding> JudgeHolder(const std::vector<PortListener>& listeners,
+                                            service::Processes& processes) {
+  const platform::Expected<OwnerLooks> looks = processes.LookAt(NamedOwners(listeners));
+  if (!looks.ok()) return looks.error();
+  return JudgeHolder(listeners, *looks);
+}
+
 bool OwnerLeavesPortToService(std::optional<Identity> named_owner, bool service_known_to_run) {
   if (!named_owner) return service_known_to_run;
   return *named_owner == Identity::kService;

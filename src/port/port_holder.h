@@ -1,16 +1,18 @@
 #pragma once
 // Who holds the service's port: one judge for the starter's wait and the
 // status report, so the two never disagree, and beside it the port
-// selection's own rule for the same owner. A listener's owner is one of the
-// four answers a look at a process gives (service::Identity); an owner the
-// system does not name is one this program cannot tell, like a java.exe it
-// may not examine. Each caller decides "cannot tell" as its own check would
-// without the look: the wait's check is a listener on the port, so it counts
-// the port as the service's; the selection's check is whether the owner is
-// the service, so it does not. A process list that cannot be read is no look
-// at all: the question goes unanswered, never answered "cannot tell".
+// selection's own rule for the same owner. Plain decisions: the listeners
+// come from the TCP tables (tcp_table.h), the looks at their owners from
+// the one seam that looks at processes (service::Processes). A listener's
+// owner is one of the four answers a look at a process gives
+// (service::Identity); an owner the system does not name is one this
+// program cannot tell, like a java.exe it may not examine. Each caller
+// decides "cannot tell" as its own check would without the look: the wait's
+// check is a listener on the port, so it counts the port as the service's;
+// the selection's check is whether the owner is the service, so it does
+// not. A process list that cannot be read is no look at all: the question
+// goes unanswered, never answered "cannot tell".
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,7 +23,7 @@
 
 namespace starter::port {
 
-using OwnerLooks = std::map<std::uint32_t, service::ProcessLook>;
+using OwnerLooks = service::ProcessLooks;
 
 // The named owners of the listeners, each once, in table order: the
 // processes a look is taken at.
@@ -53,6 +55,11 @@ struct PortHolding {
 // else another program.
 PortHolding JudgeHolder(const std::vector<PortListener>& listeners, const OwnerLooks& looks);
 
+// The same judge over one look it takes at the named owners, none when there
+// are none; what failed when the process list cannot be read.
+platform::Expected<PortHolding> JudgeHolder(const std::vector<PortListener>& listeners,
+                                            service::Processes& processes);
+
 // The port selection's rule for the owner of the first listening row: the
 // port may go to the service only when that owner is known to be the
 // service. An owner the system does not name (`named_owner` none) gives the
@@ -65,23 +72,5 @@ bool OwnerLeavesPortToService(std::optional<service::Identity> named_owner, bool
 // "port 9691 held by process 1234 (other.exe), no Vantic service", the
 // image name with its control characters escaped; empty for any other holder.
 std::string HolderWords(std::uint16_t port, const PortHolding& holding);
-
-// What the wait's port check asks of the machine.
-class HolderSteps {
- public:
-  virtual ~HolderSteps() = default;
-  // The IPv4 listeners on `port`; what failed when they cannot be read.
-  virtual platform::Expected<std::vector<PortListener>> Listeners(std::uint16_t port) = 0;
-  // A look at the named owners; what failed when the process list cannot be read.
-  virtual platform::Expected<OwnerLooks> LookAt(const std::vector<std::uint32_t>& process_ids) = 0;
-};
-
-// The machine's answers (Windows): the IPv4 listeners' table alone, and one
-// walk of the process list for the owners.
-class MachineHolderSteps final : public HolderSteps {
- public:
-  platform::Expected<std::vector<PortListener>> Listeners(std::uint16_t port) override;
-  platform::Expected<OwnerLooks> LookAt(const std::vector<std::uint32_t>& process_ids) override;
-};
 
 }  // namespace starter::port

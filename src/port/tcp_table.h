@@ -146,4 +146,20 @@ enum class IpFamilies { kIpv4, kIpv4AndIpv6 };
 // Logs nothing.
 platform::Expected<std::vector<PortListener>> ListenersOn(std::uint16_t port, IpFamilies families);
 
+// What the starter's wait reads of the tables in each poll: the IPv4
+// listeners on the port, the ones it counts. The machine's in the program,
+// scripted in the tests.
+class ListenerSteps {
+ public:
+  virtual ~ListenerSteps() = default;
+  // The IPv4 listeners on `port`; what failed when they cannot be read.
+  virtual platform::Expected<std::vector<PortListener>> Listeners(std::uint16_t port) = 0;
+};
+
+// The IPv4 listeners' table alone: a poll reads no more than it uses.
+class MachineListenerSteps final : public ListenerSteps {
+ public:
+  platform::Expected<std::vector<PortListener>> Listeners(std::uint16_t port) override;
+};
+
 }  // namespace starter::port

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "platform/system_facts.h"
-#include "port/port_holder.h"
 
 namespace starter::port {
 namespace {
@@ -115,13 +114,8 @@ platform::Expected<std::vector<PortListener>> ListenersOn(std::uint16_t port, Ip
   return ListenersIn(tables, port);
 }
 
-// The wait's port check reads only what it uses: the IPv4 listeners.
-platform::Expected<std::vector<PortListener>> MachineHolderSteps::Listeners(std::uint16_t port) {
+platform::Expected<std::vector<PortListener>> MachineListenerSteps::Listeners(std::uint16_t port) {
   return ListenersOn(port, IpFamilies::kIpv4);
-}
-
-platform::Expected<OwnerLooks> MachineHolderSteps::LookAt(const std::vector<std::uint32_t>& process_ids) {
-  return service::LookAtProcesses(process_ids);
 }
 
 }  // namespace starter::port

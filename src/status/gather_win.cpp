@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include "install/install_paths.h"
-#include "install/markers.h"
 #include "log/log_file.h"
 #include "log/log_location.h"
 #include "contract/product_version.h"
@@ -48,7 +47,7 @@ FileFacts FactsOf(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
     const platform::SystemError failed = platform::LastError("GetFileAttributesExW");
-    if (!install::MeansAbsent(failed.code)) facts.unreadable = failed;
+    if (!platform::MeansNotThere(failed)) facts.unreadable = failed;
     return facts;
   }
   facts.present = true;
@@ -108,8 +107,7 @@ void GatherListeners(Observations& seen) {
     return;
   }
   seen.listeners = std::move(*listeners);
-  port::MachineHolderSteps machine;
-  platform::Expected<port::OwnerLooks> looks = machine.LookAt(port::NamedOwners(seen.listeners));
+  platform::Expected<port::OwnerLooks> looks = service::MachineProcesses().LookAt(port::NamedOwners(seen.listeners));
   // No process list: the owners go unlooked at, and the services unread say why.
   if (looks.ok()) seen.owner_looks = std::move(*looks);
   else seen.services_unread = looks.error();
@@ -148,7 +146,6 @@ platform::Expected<std::string> JudgeHeldFolder(HANDLE folder, const std::wstrin
 
 // Opens the log's folders as the starter opens them, creating none.
 LogFolders HoldLogFolders(const log::LogLocation& location) {
-  constexpr std::uint32_t kStatusNotADirectory = 0xC0000103;
   LogFolders folders;
   platform::Expected<platform::UniqueHandle> folder = platform::HoldFolderByPath(location.system_folder);
   for (std::size_t i = 0; folder.ok(); ++i) {
@@ -156,7 +153,7 @@ LogFolders HoldLogFolders(const log::LogLocation& location) {
     if (i == location.own_folders.size()) return folders;
     const std::wstring path = location.FolderPath(i + 1);
     folder = platform::HoldExistingFolderIn(folders.held.back().get(), location.own_folders[i]);
-    if (!folder.ok() && folder.error().code == kStatusNotADirectory)
+    if (!folder.ok() && folder.error().code == platform::kStatusNotADirectory)
       return {{}, std::nullopt, Refused(path, "it is not a folder, so no starter can log there")};
     if (!folder.ok()) break;
     const platform::Expected<std::string> refused = JudgeHeldFolder(folder->get(), path);
@@ -245,12 +242,12 @@ std::vector<StarterRun> GatherRuns(Observations& seen, std::size_t runs) {
   seen.log_file = location.FilePath();
   const LogFolders folders = HoldLogFolders(location);
   seen.log_refused = folders.refused;
-  if (folders.failed && !install::MeansAbsent(*folders.failed)) seen.log_unread = folders.failed;
+  if (folders.failed && !platform::MeansNotThere(*folders.failed)) seen.log_unread = folders.failed;
   if (folders.held.empty()) return {};
   HANDLE folder = folders.held.back().get();
   const LogText current = ReadLogFile(folder, location.file_name, seen.log_file);
   seen.log_refused = current.refused;
-  if (!current.tail.ok() && !install::MeansAbsent(current.tail.error())) seen.log_unread = current.tail.error();
+  if (!current.tail.ok() && !platform::MeansNotThere(current.tail.error())) seen.log_unread = current.tail.error();
   if (!seen.log_refused.empty() || seen.log_unread) return {};
   const std::string current_text = current.tail.ok() ? *current.tail : std::string();
   std::string rotated_text;
@@ -279,8 +276,9 @@ Observations Header() {
   return seen;
 }
 
-Observations Gather(std::atomic<const char*>& looking_at) {
+Observations Gather(std::atomic<const char*>& looking_at, const platform::Expected<bool>& debug_privilege) {
   Observations seen = Header();
+  seen.debug_privilege = debug_privilege;
   looking_at = "the install tree";
   seen.install_root = install::ReadProgramFilesFolder();
   const install::InstallLayout layout = install::MakeInstallLayout(seen.install_root);

@@ -17,6 +17,7 @@
 #include <stdexcept>
 
 #include "contract/product_version.h"
+#include "platform/debug_privilege.h"
 #include "platform/system_facts.h"
 #include "status/looking.h"
 #include "status/observations.h"
@@ -128,11 +129,13 @@ int Report(const Options& options, StandardOutput& output) {
   const starter::status::ReportRequest request{options.action == Options::Action::kHistory, options.json};
   std::atomic<const char*> looking_at{"the machine"};
   try {
+    // Once, before any look: an elevated run examines another account's java.exe with it.
+    const starter::platform::Expected<bool> debug_privilege = starter::platform::EnableDebugPrivilege();
     const Observations header = starter::status::Header();
     const starter::status::Looked looked = starter::status::LookWithin(
-        [&looking_at, &options] {
+        [&looking_at, &options, &debug_privilege] {
           return options.action == Options::Action::kHistory ? starter::status::GatherHistory(looking_at, options.runs)
-                                                             : starter::status::Gather(looking_at);
+                                                             : starter::status::Gather(looking_at, debug_privilege);
         },
         RunOnWorker, kReportLimit, looking_at, header);
     const int code = WriteReport(looked.seen, request, output);

@@ -63,9 +63,13 @@ struct Observations {
   std::map<std::uint32_t, std::wstring> owner_images;  // the image path of each named owner whose image could be read
   std::optional<platform::SystemError> listeners_unread;
   std::vector<ServiceProcess> services;
-  // The java.exe processes whose command line this account cannot read:
-  // any of them may be the service.
+  // The java.exe processes whose command line this run cannot read: any of
+  // them may be the service.
   std::vector<std::uint32_t> unexamined;
+  // Whether this run holds the debug privilege enabled, with which it
+  // examines another account's processes; what failed when it could not
+  // be enabled (platform::EnableDebugPrivilege).
+  platform::Expected<bool> debug_privilege = false;
   std::optional<platform::SystemError> services_unread;
   std::array<FileFacts, contract::kMarkerCount> markers;  // in the order of contract::kMarkerFiles
   std::wstring log_file;
@@ -85,8 +89,10 @@ struct Observations {
 // tree, ServerPort, the TCP tables, the running processes, the markers and
 // the starter's log. Opens no file for writing, writes no registry value and
 // starts nothing. `looking_at` names what is being read at each moment, for
-// a report that must end before a check that does not answer. (Windows only.)
-Observations Gather(std::atomic<const char*>& looking_at);
+// a report that must end before a check that does not answer;
+// `debug_privilege` is what enabling it at the program's start came to.
+// (Windows only.)
+Observations Gather(std::atomic<const char*>& looking_at, const platform::Expected<bool>& debug_privilege);
 
 // Observations holding only the report's version and time, which every
 // report shows, whatever else it could see. (Windows only.)

@@ -17,6 +17,7 @@ std::string HistoryLine(const StarterRun& run) {
   std::string line = fmt::format("{}  process {}  {} (arguments: {})  ", run.started, run.process_id,
                                  ModeOf(run.arguments), arguments.empty() ? "none" : arguments);
   line += run.status_line.empty() ? "printed nothing" : "printed " + run.status_line;
+  if (!run.not_delivered.empty()) line += ", not delivered: " + run.not_delivered;
   if (!run.wait_ended.empty()) line += "  wait ended: " + run.wait_ended;
   if (!run.time_limit_stage.empty()) line += "  ended at its time limit in " + run.time_limit_stage;
   const std::optional<std::int64_t> waited = WaitedMilliseconds(run);

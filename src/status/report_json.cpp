@@ -51,6 +51,13 @@ std::optional<bool> PortListensJson(const Observations& seen) {
   return ListensForTheStarter(seen.listeners);
 }
 
+// Whether the connected marker was written by a running service; null when
+// no service runs or the marker could not be looked at.
+std::optional<bool> MarkerWrittenByAServiceJson(const Observations& seen) {
+  if (seen.services.empty() || seen.ConnectedMarker().unreadable) return std::nullopt;
+  return WrittenByARunningService(seen.ConnectedMarker(), seen.services);
+}
+
 std::string ServicesJson(const Observations& seen) {
   return JsonArray(seen.services, [](const ServiceProcess& service) {
     return JsonObject()
@@ -78,6 +85,7 @@ std::string RunJson(const StarterRun& run) {
       .TextOrNull("time_limit_stage", TextOrNull(run.time_limit_stage))
       .Text("outcome", NameOf(OutcomeOf(run)))
       .NumberOrNull("waited_ms", waited ? std::optional<std::uint64_t>(*waited) : std::nullopt)
+      .TextOrNull("not_delivered", TextOrNull(run.not_delivered))
       .Close();
 }
 
@@ -150,9 +158,7 @@ std::string FormatJson(const Observations& seen, const Verdict& verdict) {
              .Add("services", ServicesJson(seen))
              .TextOrNull("services_error", ErrorText(seen.services_unread))
              .Add("markers", markers.Close())
-             .Boolean("connected_marker_written_by_running_service",
-                      seen.services.empty() ? std::nullopt
-                                            : std::optional(WrittenByARunningService(seen.ConnectedMarker(), seen.services)))
+             .Boolean("connected_marker_written_by_running_service", MarkerWrittenByAServiceJson(seen))
              .Add("log", LogJson(seen))
              .Add("last_run", RunJson(seen.last_run))
              .Add("verdict", VerdictJson(verdict))

@@ -57,6 +57,7 @@ std::string Whereabouts(const FileFacts& file) {
 
 std::string PortValue(const StoredPort& port) {
   if (port.value) return std::to_string(*port.value);
+  if (StoredPortUnread(port)) return "cannot be read (" + Describe(*port.unread) + ")";
   return port.unread ? "not set (" + Describe(*port.unread) + ")" : "not set";
 }
 
@@ -73,9 +74,7 @@ std::string OwnerImageName(const port::PortListener& listener, const Observation
 std::string OwnerText(const port::PortListener& listener, const Observations& seen) {
   switch (port::OwnerIdentity(listener, seen.owner_looks)) {
     case service::Identity::kService: return "a Vantic service process";
-    case service::Identity::kCannotTell:
-      return "cannot be examined from this account: run zephra_vantic_status.exe as an administrator to see "
-             "whether it is the Vantic service";
+    case service::Identity::kCannotTell: return CannotBeExamined(seen.debug_privilege);
     case service::Identity::kEnded: return "ended while the report looked";
     case service::Identity::kOtherProgram: break;
   }
@@ -117,7 +116,7 @@ std::string ServiceLines(const Observations& seen) {
   }
   // Any of these may be the service: never "not running" while one is there.
   for (std::uint32_t process_id : seen.unexamined)
-    lines += Field(lines.empty() ? "Vantic service" : "", CannotBeExamined(process_id));
+    lines += Field(lines.empty() ? "Vantic service" : "", CannotBeExamined(process_id, seen.debug_privilege));
   return lines;
 }
 
@@ -143,6 +142,7 @@ std::string RunLines(const Observations& seen) {
   std::string lines = Field("last run", fmt::format("{}, process {}, {}", run.started, run.process_id,
                                                     ModeOf(run.arguments)));
   if (!run.status_line.empty()) lines += Field("", "printed " + run.status_line);
+  if (!run.not_delivered.empty()) lines += Field("", "not delivered: " + run.not_delivered);
   if (!run.wait_ended.empty()) lines += Field("", "wait ended: " + run.wait_ended);
   if (!run.time_limit_stage.empty()) lines += Field("", "ended at its time limit in " + run.time_limit_stage);
   return lines;

@@ -13,6 +13,7 @@ namespace {
 
 using contract::kArgumentWords;
 using contract::kEndWords;
+using contract::kNotDeliveredWords;
 using contract::kPrintedWords;
 using contract::kStartWords;
 using contract::kTimeLimitWords;
@@ -47,6 +48,8 @@ void Apply(const log::LogLine& line, StarterRun& run) {
     run.wait_ended = Kept(message.substr(kWaitEndedWords.size()));
   } else if (StartsWith(message, kTimeLimitWords)) {
     run.time_limit_stage = Kept(message.substr(kTimeLimitWords.size()));
+  } else if (StartsWith(message, kNotDeliveredWords)) {
+    run.not_delivered = Kept(message.substr(kNotDeliveredWords.size()));
   }
 }
 
@@ -78,7 +81,7 @@ class RunReader {
       // by a later process, and a run cut off left no end line.
       if (open != open_.end()) open_.erase(open);
       if (open_.size() == kMaxOpenRuns) open_.pop_front();
-      open_.push_back(StarterRun{line.process_id, Kept(line.time), {}, {}, {}, {}, {}, {}});
+      open_.push_back(StarterRun{line.process_id, Kept(line.time), {}, {}, {}, {}, {}, {}, {}});
       return;
     }
     if (open == open_.end()) {

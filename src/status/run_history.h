@@ -43,6 +43,7 @@ struct StarterRun {
   std::string time_limit_stage;        // the stage its time limit ended it in; empty when it did not
   std::string printed;                 // the time of its OUTPUT-> line; empty when it printed nothing
   std::string ended;                   // the time of its end line
+  std::string not_delivered;           // what failed when its line did not reach its caller; empty when it did
 };
 
 // The completed runs of the rotated file followed by the current one (each

@@ -1,6 +1,7 @@
 #include "status/verdict.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include <fmt/format.h>
 
@@ -25,41 +26,73 @@ std::optional<Verdict> NotInstalled(const Observations& seen) {
   return std::nullopt;
 }
 
-// Whether reading the stored port failed; a key or value that is not there
-// (ERROR_FILE_NOT_FOUND) is a port not stored.
-bool IsUnread(const StoredPort& stored) {
-  constexpr std::uint32_t kNotThere = 2;
-  return stored.unread && !(stored.unread->space == platform::ErrorSpace::kWin32 && stored.unread->code == kNotThere);
-}
-
 // "port not LISTENING" with what the report found.
 std::string NotListening(const std::string& found) { return fmt::format("{} ({})", contract::kPortNotListening, found); }
 
-// The first check of a running service that fails, in the starter's words.
-std::optional<std::string> FailedCheck(const Observations& seen) {
+// What one of the starter's checks says of a running service: it passes,
+// it fails (why, in the starter's words), or the report cannot tell, as a
+// read it needs failed (the reason names the read and its failure).
+struct CheckAnswer {
+  enum class Kind { kPasses, kFails, kCannotTell } kind = Kind::kPasses;
+  std::string reason;
+};
+
+CheckAnswer Fails(std::string reason) { return {CheckAnswer::Kind::kFails, std::move(reason)}; }
+CheckAnswer CannotTell(std::string reason) { return {CheckAnswer::Kind::kCannotTell, std::move(reason)}; }
+
+// The port check: a listener on the stored port, as the starter's wait
+// judges it.
+CheckAnswer PortCheck(const Observations& seen) {
   const std::optional<std::uint32_t>& port = seen.port_64bit_view.value;
-  if (IsUnread(seen.port_64bit_view))
-    return NotListening("ServerPort cannot be read: " + Describe(*seen.port_64bit_view.unread));
+  if (StoredPortUnread(seen.port_64bit_view))
+    return CannotTell("ServerPort cannot be read: " + Describe(*seen.port_64bit_view.unread));
   if (!port || !contract::IsServicePort(*port)) {
-    return NotListening(
-        fmt::format("ServerPort holds no port of {}..{}", contract::kFirstServicePort, contract::kLastServicePort));
+    return Fails(NotListening(
+        fmt::format("ServerPort holds no port of {}..{}", contract::kFirstServicePort, contract::kLastServicePort)));
   }
-  if (seen.listeners_unread)
-    return NotListening("the TCP tables cannot be read: " + Describe(*seen.listeners_unread));
-  if (seen.listeners.empty()) return NotListening(fmt::format("nothing listens on {}", *port));
+  if (seen.listeners_unread) return CannotTell("the TCP tables cannot be read: " + Describe(*seen.listeners_unread));
+  if (seen.listeners.empty()) return Fails(NotListening(fmt::format("nothing listens on {}", *port)));
   if (!ListensForTheStarter(seen.listeners))
-    return NotListening(fmt::format("only IPv6 listens on {}, which the starter does not count", *port));
+    return Fails(NotListening(fmt::format("only IPv6 listens on {}, which the starter does not count", *port)));
   // The starter's own judge: an owner that may be the service passes, as in its wait.
   const port::PortHolding holding = port::JudgeHolder(seen.listeners, seen.owner_looks);
   if (holding.holder == port::PortHolding::Holder::kOtherProgram)
-    return port::HolderWords(static_cast<std::uint16_t>(*port), holding);
+    return Fails(port::HolderWords(static_cast<std::uint16_t>(*port), holding));
   if (holding.holder == port::PortHolding::Holder::kNobody)
-    return NotListening(fmt::format("what listened on {} has ended", *port));
-  if (seen.ConnectedMarker().unreadable) return Missing(contract::kConnectedMarker.name, seen.ConnectedMarker());
-  if (!seen.ConnectedMarker().present) return std::string(contract::kConnectedMarkerMissing);
-  if (!WrittenByARunningService(seen.ConnectedMarker(), seen.services))
-    return fmt::format("{} (the one there is older than every running service)", contract::kConnectedMarkerMissing);
-  return std::nullopt;
+    return Fails(NotListening(fmt::format("what listened on {} has ended", *port)));
+  return {};
+}
+
+// The marker check: the connected marker, written by a running service.
+CheckAnswer MarkerCheck(const Observations& seen) {
+  const FileFacts& marker = seen.ConnectedMarker();
+  if (marker.unreadable) return CannotTell(Missing(contract::kConnectedMarker.name, marker));
+  if (!marker.present) return Fails(contract::kConnectedMarkerMissing);
+  if (!WrittenByARunningService(marker, seen.services))
+    return Fails(fmt::format("{} (the one there is older than every running service)", contract::kConnectedMarkerMissing));
+  return {};
+}
+
+// The verdict on running services: a check that fails decides, whatever
+// another could not read, since the service is then surely not ready; a
+// check that cannot tell decides only when none fails.
+Verdict JudgeRunningServices(const Observations& seen) {
+  const CheckAnswer answers[] = {PortCheck(seen), MarkerCheck(seen)};
+  const auto first = [&answers](CheckAnswer::Kind kind) {
+    return std::find_if(std::begin(answers), std::end(answers),
+                        [kind](const CheckAnswer& answer) { return answer.kind == kind; });
+  };
+  if (const CheckAnswer* failed = first(CheckAnswer::Kind::kFails); failed != std::end(answers)) {
+    const std::uint64_t newest = std::max_element(seen.services.begin(), seen.services.end(),
+                                                  [](const ServiceProcess& a, const ServiceProcess& b) {
+                                                    return a.started.ticks < b.started.ticks;
+                                                  })->started.ticks;
+    const bool young = seen.now.ticks < newest + kStarterWaitTicks;
+    return {young ? State::kStarting : State::kNotReady, failed->reason};
+  }
+  if (const CheckAnswer* unread = first(CheckAnswer::Kind::kCannotTell); unread != std::end(answers))
+    return {State::kUnknown, unread->reason};
+  return {State::kReady, ""};
 }
 
 }  // namespace
@@ -88,10 +121,27 @@ const char* NameOf(State state) {
   return "unknown";
 }
 
-std::string CannotBeExamined(std::uint32_t process_id) {
-  return fmt::format("process {} (java.exe) cannot be examined from this account: run zephra_vantic_status.exe as "
-                     "an administrator to see whether it is the Vantic service",
-                     process_id);
+std::string CannotBeExamined(const platform::Expected<bool>& debug_privilege) {
+  if (!debug_privilege.ok()) {
+    return "cannot be examined from this account, and the debug privilege could not be enabled (" +
+           Describe(debug_privilege.error()) + "): it may be the Vantic service";
+  }
+  if (*debug_privilege) return "cannot be examined, even with the debug privilege this run enabled: it may be the Vantic service";
+  return "cannot be examined from this account: an elevated run of zephra_vantic_status.exe (run as administrator) "
+         "enables the debug privilege, which can examine it and tell whether it is the Vantic service";
+}
+
+std::string CannotBeExamined(std::uint32_t process_id, const platform::Expected<bool>& debug_privilege) {
+  return fmt::format("process {} (java.exe) {}", process_id, CannotBeExamined(debug_privilege));
+}
+
+bool StoredPortUnread(const StoredPort& stored) {
+  constexpr std::uint32_t kLongerData = 234;    // ERROR_MORE_DATA: a value longer than a DWORD
+  constexpr std::uint32_t kAnotherType = 1629;  // ERROR_DATATYPE_MISMATCH
+  // No key or no value is no port stored, as one that holds no DWORD is.
+  if (!stored.unread || platform::MeansNotThere(*stored.unread)) return false;
+  const std::uint32_t code = stored.unread->code;
+  return stored.unread->space != platform::ErrorSpace::kWin32 || (code != kLongerData && code != kAnotherType);
 }
 
 bool WrittenByARunningService(const FileFacts& marker, const std::vector<ServiceProcess>& services) {
@@ -112,18 +162,12 @@ Verdict JudgeState(const Observations& seen) {
   if (seen.services_unread)
     return {State::kUnknown, fmt::format("the running processes cannot be read: {}", Describe(*seen.services_unread))};
   if (seen.services.empty()) {
-    // A java.exe this account cannot examine may be the service: that is no "not running".
-    if (!seen.unexamined.empty()) return {State::kUnknown, CannotBeExamined(seen.unexamined.front())};
+    // A java.exe this run cannot examine may be the service: that is no "not running".
+    if (!seen.unexamined.empty())
+      return {State::kUnknown, CannotBeExamined(seen.unexamined.front(), seen.debug_privilege)};
     return {State::kNotRunning, contract::kServiceMissing};
   }
-  const std::optional<std::string> failed = FailedCheck(seen);
-  if (!failed) return {State::kReady, ""};
-  const std::uint64_t newest = std::max_element(seen.services.begin(), seen.services.end(),
-                                                [](const ServiceProcess& a, const ServiceProcess& b) {
-                                                  return a.started.ticks < b.started.ticks;
-                                                })->started.ticks;
-  const bool young = seen.now.ticks < newest + kStarterWaitTicks;
-  return {young ? State::kStarting : State::kNotReady, *failed};
+  return JudgeRunningServices(seen);
 }
 
 }  // namespace starter::status

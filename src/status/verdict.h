@@ -33,9 +33,19 @@ const char* NameOf(State state);
 // service is a leftover of an earlier one.
 bool WrittenByARunningService(const FileFacts& marker, const std::vector<ServiceProcess>& services);
 
-// What the report says of a java.exe whose command line this account cannot
-// read, and what to run instead.
-std::string CannotBeExamined(std::uint32_t process_id);
+// What the report says of a java.exe whose command line this run cannot
+// read, and what would read it, as this run's debug privilege makes true
+// (Observations::debug_privilege): a run without it is told that an
+// elevated one enables it, and a run that has it enabled is told that even
+// it cannot examine the process.
+std::string CannotBeExamined(const platform::Expected<bool>& debug_privilege);
+// The same, of the java.exe with that process id.
+std::string CannotBeExamined(std::uint32_t process_id, const platform::Expected<bool>& debug_privilege);
+
+// Whether reading ServerPort failed, so that the report cannot tell which
+// port the starter waits on. A key or value that is not there, and a value
+// that is no REG_DWORD, were read: no port is stored.
+bool StoredPortUnread(const StoredPort& stored);
 
 // Whether the port listens as the starter judges it: some IPv4 socket
 // listens on it. An IPv6 listener alone does not count.

@@ -58,7 +58,7 @@ std::string LongArgument() {
   return text.substr(0, 30000);
 }
 
-class HostileArguments : public HostileTest, public ::testing::WithParamInterface<Arguments> {};
+class HostileArguments : public HostileRun, public ::testing::WithParamInterface<Arguments> {};
 
 // Each argument reaches the log byte for byte, in its own line, and nothing in
 // it is taken for a placeholder; only the first two decide the mode.
@@ -94,7 +94,7 @@ struct TempValue {
   friend void PrintTo(const TempValue& value, std::ostream* out) { *out << value.name; }
 };
 
-class HostileTemp : public HostileTest, public ::testing::WithParamInterface<TempValue> {};
+class HostileTemp : public HostileRun, public ::testing::WithParamInterface<TempValue> {};
 
 // Five whole tries, each naming the value in full, then the launch with the
 // fixed temp folder; the service still starts with that environment.
@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A TEMP that ends in a backslash, as some tools set it, names its folder:
 // one look finds it, and the service keeps the caller's TEMP.
-TEST_F(HostileTest, ATempEndingInABackslashIsUsable) {
+TEST_F(HostileMachine, ATempEndingInABackslashIsUsable) {
   const std::wstring temp = EnvironmentVariable(L"TEMP").value_or(L"") + L"\\";
   StarterOutcome run = RunStarter({"--BrandleAgent", "UninstallReport"}, {{L"TEMP", temp}});
   ExpectCleanEnd(run, "");
@@ -134,8 +134,6 @@ TEST_F(HostileTest, ATempEndingInABackslashIsUsable) {
 
 // ---------------------------------------------------------------------------
 // Registry
-
-class HostileMachine : public HostileTest {};
 
 // A volatile parent key makes the non-volatile key impossible to create, as
 // missing rights would: the failure is logged, the run goes on with the port

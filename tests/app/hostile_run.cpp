@@ -98,7 +98,7 @@ bool StartChattr(const wchar_t* change, const std::wstring& unix_path) {
   return ::testing::AssertionSuccess();
 }
 
-void HostileTest::RunTogether(std::vector<Caller>& callers, const Environment& environment,
+void HostileRun::RunTogether(std::vector<Caller>& callers, const Environment& environment,
                               const std::function<void()>& after_first) {
   StartingLine start(callers.size());
   std::atomic<int> ended{0};
@@ -112,13 +112,13 @@ void HostileTest::RunTogether(std::vector<Caller>& callers, const Environment& e
   for (std::thread& thread : threads) thread.join();
 }
 
-void HostileTest::ExpectCleanEnd(const StarterOutcome& run, const std::string& status_line) {
+void HostileRun::ExpectCleanEnd(const StarterOutcome& run, const std::string& status_line) {
   EXPECT_TRUE(run.process.finished);
   EXPECT_EQ(run.process.exit_code, 0u);
   EXPECT_EQ(run.process.standard_output, status_line);
 }
 
-std::map<std::uint32_t, std::vector<std::string>> HostileTest::ExpectWholeLog() {
+std::map<std::uint32_t, std::vector<std::string>> HostileRun::ExpectWholeLog() {
   std::map<std::uint32_t, std::vector<std::string>> runs;
   for (const LogLine& line : ReadLog()) {
     EXPECT_TRUE(line.level == "info" || line.level == "warning") << "torn or foreign: " << Shortened(line.message);
@@ -134,7 +134,7 @@ std::map<std::uint32_t, std::vector<std::string>> HostileTest::ExpectWholeLog() 
   return runs;
 }
 
-std::vector<std::string> HostileTest::LinesOf(const StarterOutcome& run) {
+std::vector<std::string> HostileRun::LinesOf(const StarterOutcome& run) {
   std::vector<std::string> lines;
   for (const LogLine& line : ReadLog())
     if (line.process_id == run.process.process_id) lines.push_back(line.Text());

@@ -25,7 +25,7 @@ struct Caller {
   StarterOutcome run;
 };
 
-class HostileTest : public StarterTest {
+class HostileRun : public StarterTest {
  protected:
   // Starts every caller's starter at the same moment and waits for all of
   // them; `after_first` runs as soon as the first has ended.
@@ -44,6 +44,10 @@ class HostileTest : public StarterTest {
   // This run's lines, as Text() gives them.
   static std::vector<std::string> LinesOf(const StarterOutcome& run);
 };
+
+// The suite of runs on a machine turned hostile (a TEMP, the registry, the
+// marker folders, the service's processes), whichever folder's code meets it.
+class HostileMachine : public HostileRun {};
 
 // The Unix path of a file or folder of the prefix, through wine's own
 // export; empty when there is none.

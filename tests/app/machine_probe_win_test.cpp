@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "support/log_capture.h"
+#include "support/owner_looks.h"
 #include "support/win_test_env.h"
 
 namespace starter::app {
@@ -80,39 +81,34 @@ TEST_F(MarkerFolderWatch, WakesForFilesCreatedAndWrittenAndIsArmedAgain) {
 // listener this account cannot examine counts, another program is named in
 // the judge's words, an unread table is no listener, and without a process
 // list the check is no answer and says why.
-struct ScriptedOwners final : port::HolderSteps {
+struct ScriptedListeners final : port::ListenerSteps {
   platform::Expected<std::vector<port::PortListener>> listeners = std::vector<port::PortListener>{};
-  platform::Expected<port::OwnerLooks> looks = port::OwnerLooks{};
-  std::vector<std::vector<std::uint32_t>> looked_at;
   platform::Expected<std::vector<port::PortListener>> Listeners(std::uint16_t) override { return listeners; }
-  platform::Expected<port::OwnerLooks> LookAt(const std::vector<std::uint32_t>& ids) override {
-    looked_at.push_back(ids);
-    return looks;
-  }
 };
 
 TEST(MachineProbePortCheck, AnswersAsTheJudgeOfWhoHoldsThePort) {
-  ScriptedOwners owners;
-  MachineProbe probe(L"", &owners);
-  owners.listeners = std::vector<port::PortListener>{{std::nullopt, false}, {5151, false}, {5151, true}};
-  owners.looks = port::OwnerLooks{{5151, {service::Identity::kCannotTell, L"java.exe"}}};
+  ScriptedListeners tables;
+  test::ScriptedOwnerLooks processes;
+  MachineProbe probe(L"", &tables, &processes);
+  tables.listeners = std::vector<port::PortListener>{{std::nullopt, false}, {5151, false}, {5151, true}};
+  processes.processes = port::OwnerLooks{{5151, {service::Identity::kCannotTell, L"java.exe"}}};
   PortCheck check = probe.CheckPort(9691);
   EXPECT_TRUE(check.ready);
   EXPECT_EQ(check.reason, "");
-  EXPECT_EQ(owners.looked_at, (std::vector<std::vector<std::uint32_t>>{{5151}}));
+  EXPECT_EQ(processes.looked_at, (std::vector<std::vector<std::uint32_t>>{{5151}}));
 
-  owners.listeners = std::vector<port::PortListener>{{5151, false}};
-  owners.looks = port::OwnerLooks{{5151, {service::Identity::kOtherProgram, L"other.exe"}}};
+  tables.listeners = std::vector<port::PortListener>{{5151, false}};
+  processes.processes = port::OwnerLooks{{5151, {service::Identity::kOtherProgram, L"other.exe"}}};
   check = probe.CheckPort(9691);
   EXPECT_FALSE(check.ready);
   EXPECT_EQ(check.reason, "port 9691 held by process 5151 (other.exe), no Vantic service");
 
-  owners.looks = platform::SystemError{"CreateToolhelp32Snapshot", 5};
+  processes.processes = platform::SystemError{"CreateToolhelp32Snapshot", 5};
   check = probe.CheckPort(9691);
   EXPECT_FALSE(check.ready);
   EXPECT_EQ(check.reason, "process list could not be read: CreateToolhelp32Snapshot GLE=5");
 
-  owners.listeners = platform::SystemError{"GetExtendedTcpTable", 21};
+  tables.listeners = platform::SystemError{"GetExtendedTcpTable", 21};
   check = probe.CheckPort(9691);
   EXPECT_FALSE(check.ready);
   EXPECT_EQ(check.reason, "");

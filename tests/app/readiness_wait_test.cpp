@@ -41,7 +41,10 @@ struct World {
   // Notes when the line is printed.
   struct Clocked final : LineWriter {
     explicit Clocked(World& of) : world(of) {}
-    void Write(std::string_view) override { world.printed_at = world.now; }
+    platform::Expected<std::size_t> Write(std::string_view line) override {
+      world.printed_at = world.now;
+      return line.size();
+    }
     World& world;
   } clocked{*this};
   StatusLineOnce line{clocked};

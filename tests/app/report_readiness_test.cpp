@@ -68,7 +68,10 @@ struct FakeWorld {
   // What the caller reads, through the run's single claim of the line.
   struct Recorder final : LineWriter {
     explicit Recorder(std::vector<std::string>& into) : lines(into) {}
-    void Write(std::string_view line) override { lines.emplace_back(line); }
+    platform::Expected<std::size_t> Write(std::string_view line) override {
+      lines.emplace_back(line);
+      return line.size();
+    }
     std::vector<std::string>& lines;
   } recorder{printed};
   StatusLineOnce line{recorder};

@@ -27,9 +27,10 @@ using contract::Stage;
 struct Output final : LineWriter {
   std::mutex mutex;
   std::vector<std::string> lines;
-  void Write(std::string_view line) override {
+  platform::Expected<std::size_t> Write(std::string_view line) override {
     const std::lock_guard<std::mutex> lock(mutex);
     lines.emplace_back(line);
+    return line.size();
   }
 };
 
@@ -66,10 +67,10 @@ TEST(StatusLineOnce, TheLoserWaitsForTheWinnersLineToBeWrittenWhole) {
     std::shared_future<void>& finished;
     Output output;
     SlowWriter(std::promise<void>& e, std::shared_future<void>& f) : entered(e), finished(f) {}
-    void Write(std::string_view text) override {
+    platform::Expected<std::size_t> Write(std::string_view text) override {
       entered.set_value();
       finished.wait();
-      output.Write(text);
+      return output.Write(text);
     }
   } writer(entered, finished);
   StatusLineOnce line(writer);
@@ -96,58 +97,86 @@ TEST(StatusLineOnce, TheLineCountsAsWrittenOnlyOnceWhatFollowsItIsDone) {
   EXPECT_TRUE(line.WaitWritten(milliseconds(0)));
 }
 
-struct LimitCase {
-  const char* name;
-  contract::CallerMode mode;
-  const char* printed_before;  // by the run's wait; null when it printed nothing
-  std::vector<std::string> printed;
-  std::vector<std::string> logged;  // what the limit logs, in order
-};
+// The OUTPUT-> line says what the run printed; a line that did not reach
+// its caller whole is followed by a warning that says what failed.
+TEST(PrintedLogLines, WarnAfterTheOutputLineOfALineNotDeliveredWhole) {
+  const std::string line = R"({"Dravel":0,"Selkan":0})";
+  const auto logged = [&line](const std::string& printed, const Delivery& delivery) {
+    std::vector<std::string> texts;
+    for (const EndLine& logged_line : PrintedLogLines(printed, delivery))
+      texts.push_back((logged_line.level == log::Level::kWarn ? "warning " : "info ") + logged_line.text);
+    return texts;
+  };
+  EXPECT_THAT(logged(line, {line.size(), line.size()}), ElementsAre("info OUTPUT->" + line));
+  EXPECT_THAT(logged(line, {line.size(), platform::SystemError{"WriteFile", 232}}),
+              ElementsAre("info OUTPUT->" + line, "warning status line not delivered: WriteFile GLE=232"));
+  EXPECT_THAT(logged(line, {line.size(), std::size_t{5}}),
+              ElementsAre("info OUTPUT->" + line, "warning status line not delivered: standard output took 5 of 23 bytes"));
+  EXPECT_THAT(logged("", {}), ::testing::IsEmpty());
+}
 
-class ReachRunLimitTest : public ::testing::TestWithParam<LimitCase> {};
+// The write's answer is kept for the line that was printed, and only for it.
+TEST(StatusLineOnce, KeepsWhatBecameOfTheLineItPrinted) {
+  struct ClosedPipe final : LineWriter {
+    platform::Expected<std::size_t> Write(std::string_view) override { return platform::SystemError{"WriteFile", 232}; }
+  } closed;
+  StatusLineOnce line(closed);
+  EXPECT_EQ(DeliveryFailure(line.delivery()), "");
+  std::string in_then;
+  ASSERT_TRUE(line.Print("success", [&] { in_then = DeliveryFailure(line.delivery()); }));
+  EXPECT_EQ(in_then, "WriteFile GLE=232");
+  EXPECT_FALSE(line.Print("timeout"));
+  EXPECT_EQ(DeliveryFailure(line.delivery()), "WriteFile GLE=232");
+}
 
 // Whatever the run printed, the limit leaves exactly the lines a caller may
 // read (its mode's timeout line, whose text per mode the contract's tests
 // hold, or nothing), and logs what makes the run read as complete: the stage
 // it was held up in, the line the limit printed, and the end.
-TEST_P(ReachRunLimitTest, PrintsOnlyWhatIsStillOwedAndLogsTheRunToItsEnd) {
-  Output output;
-  StatusLineOnce line(output);
-  if (GetParam().printed_before) {
-    ASSERT_TRUE(line.Print(GetParam().printed_before));
+TEST(ReachRunLimit, PrintsOnlyWhatIsStillOwedAndLogsTheRunToItsEnd) {
+  const struct Case {
+    const char* name;
+    contract::CallerMode mode;
+    const char* printed_before;  // by the run's wait; null when it printed nothing
+    std::vector<std::string> printed;
+    std::vector<std::string> logged;  // what the limit logs, in order
+  } cases[] = {
+      {"port mode, nothing printed",
+       contract::CallerMode::kPort,
+       nullptr,
+       {R"({"Dravel":1,"Selkan":0})"},
+       {"warning run ended at its time limit in port selection", R"(info OUTPUT->{"Dravel":1,"Selkan":0})",
+        "info [ END ]\n"}},
+      {"success already printed",
+       contract::CallerMode::kPort,
+       R"({"Dravel":0,"Selkan":0})",
+       {R"({"Dravel":0,"Selkan":0})"},
+       {"warning run ended at its time limit in port selection", "info [ END ]\n"}},
+      {"the uninstall report prints nothing",
+       contract::CallerMode::kUninstallReport,
+       nullptr,
+       {},
+       {"warning run ended at its time limit in port selection", "info [ END ]\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Output output;
+    StatusLineOnce line(output);
+    if (c.printed_before) {
+      ASSERT_TRUE(line.Print(c.printed_before));
+    }
+    RunStage stage;
+    stage.Enter(Stage::kPortSelection);
+    const LimitRecord record = ReachRunLimit(c.mode, line, stage, platform::CallInProgress());
+    EXPECT_EQ(output.lines, c.printed);
+    EXPECT_EQ(record.stage, Stage::kPortSelection);
+    std::vector<std::string> logged;
+    for (const EndLine& logged_line : LimitLogLines(record))
+      logged.push_back((logged_line.level == log::Level::kWarn ? "warning " : "info ") + logged_line.text);
+    EXPECT_EQ(logged, c.logged);
+    EXPECT_FALSE(line.Print(R"({"Dravel":0,"Selkan":0})"));
   }
-  RunStage stage;
-  stage.Enter(Stage::kPortSelection);
-  const LimitRecord record = ReachRunLimit(GetParam().mode, line, stage, platform::CallInProgress());
-  EXPECT_EQ(output.lines, GetParam().printed);
-  EXPECT_EQ(record.stage, Stage::kPortSelection);
-  std::vector<std::string> logged;
-  for (const EndLine& logged_line : LimitLogLines(record))
-    logged.push_back((logged_line.level == log::Level::kWarn ? "warning " : "info ") + logged_line.text);
-  EXPECT_EQ(logged, GetParam().logged);
-  EXPECT_FALSE(line.Print(R"({"Dravel":0,"Selkan":0})"));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Modes, ReachRunLimitTest,
-    ::testing::Values(
-        LimitCase{"PortModeNothingPrinted",
-                  contract::CallerMode::kPort,
-                  nullptr,
-                  {R"({"Dravel":1,"Selkan":0})"},
-                  {"warning run ended at its time limit in port selection", R"(info OUTPUT->{"Dravel":1,"Selkan":0})",
-                   "info [ END ]\n"}},
-        LimitCase{"SuccessAlreadyPrinted",
-                  contract::CallerMode::kPort,
-                  R"({"Dravel":0,"Selkan":0})",
-                  {R"({"Dravel":0,"Selkan":0})"},
-                  {"warning run ended at its time limit in port selection", "info [ END ]\n"}},
-        LimitCase{"UninstallReportPrintsNothing",
-                  contract::CallerMode::kUninstallReport,
-                  nullptr,
-                  {},
-                  {"warning run ended at its time limit in port selection", "info [ END ]\n"}}),
-    [](const auto& test_info) { return std::string(test_info.param.name); });
 
 // A limit that comes during the launch's process creation lets it finish
 // before the run is ended (a starter ended inside it would leave the
@@ -155,7 +184,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReachRunLimit, LetsAProcessCreationItComesUponFinish) {
   struct Announcing final : LineWriter {
     std::promise<std::string> written;
-    void Write(std::string_view text) override { written.set_value(std::string(text)); }
+    platform::Expected<std::size_t> Write(std::string_view text) override {
+      written.set_value(std::string(text));
+      return text.size();
+    }
   } output;
   std::future<std::string> written = output.written.get_future();
   StatusLineOnce line(output);

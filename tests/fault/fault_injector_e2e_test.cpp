@@ -78,7 +78,7 @@ TEST_F(FaultInjector, FailsTheChosenCallWithTheChosenFailureOnceOrFromThenOn) {
   ASSERT_GE(opened, 1);
 
   const ProcessOutcome refused = RunFaultStatus(L"", fault::Injection{"RegOpenKeyExW", 1, "ERROR_ACCESS_DENIED"});
-  EXPECT_THAT(refused.standard_output, HasSubstr("ServerPort        not set (RegOpenKeyExW GLE=5) (64-bit view)"));
+  EXPECT_THAT(refused.standard_output, HasSubstr("ServerPort        cannot be read (RegOpenKeyExW GLE=5) (64-bit view)"));
   EXPECT_EQ(ReadCounts()->calls[fault::kRow_RegOpenKeyExW], opened);
 
   // A later call fails instead: the stored value's read, answered as if the value were gone.

@@ -392,7 +392,8 @@ class FaultMatrix : public StarterTest, public ::testing::WithParamInterface<Sce
     CheckEnded(outcome, contract::RunLimit(mode));
     if (outcome.process.exit_code != 0) violations.push_back("exit code " + std::to_string(outcome.process.exit_code));
     if (!timeout_line && !printed.empty()) violations.push_back("printed in a mode that prints nothing");
-    const bool not_printed = printed.empty() && FailedBefore(outcome, std::string(contract::kPrintedWords));
+    const bool not_printed = printed.empty() && (SaysNotDelivered(outcome) ||
+                                                 FailedBefore(outcome, std::string(contract::kPrintedWords)));
     if (timeout_line && printed != timeout_line && printed != kSuccess && !not_printed)
       violations.push_back("printed no line of its mode");
     if (timeout_line && printed == kSuccess && !ServiceReady(mode)) violations.push_back("success while not ready");
@@ -435,10 +436,14 @@ class FaultMatrix : public StarterTest, public ::testing::WithParamInterface<Sce
     // The line's OUTPUT-> lost from a log that failed at it, or logged for a line whose write failed.
     if (problem == "the printed line has no OUTPUT-> line") return LogLost(outcome, LostLine::kAny);
     if (problem == "an OUTPUT-> line for a run that printed nothing")
-      return FailedBefore(outcome, std::string(contract::kPrintedWords));
+      return SaysNotDelivered(outcome) || FailedBefore(outcome, std::string(contract::kPrintedWords));
     return false;
   }
 
+  // Whether the run's log says its line did not reach its caller, and what failed.
+  static bool SaysNotDelivered(const Outcome& outcome) {
+    return Logged(outcome, "warning " + std::string(contract::kNotDeliveredWords));
+  }
   static bool Logged(const Outcome& outcome, const std::string& start) {
     return std::any_of(outcome.log.begin(), outcome.log.end(),
                        [&start](const std::string& line) { return line.rfind(start, 0) == 0; });

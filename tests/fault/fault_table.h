@@ -92,10 +92,13 @@ using GetTcp6TableFn = ULONG(WINAPI*)(PMIB_TCP6TABLE, PULONG, BOOL);
 
 // clang-format off
 #define STARTER_FAULT_TABLE(F, P, N, E)                                                                          \
+  F(advapi32.dll, AdjustTokenPrivileges, 0, kLastError, E(ERROR_NOT_ENOUGH_MEMORY))                                \
   F(advapi32.dll, ConvertStringSecurityDescriptorToSecurityDescriptorW, 0, kLastError, E(ERROR_NOT_ENOUGH_MEMORY)) \
   F(advapi32.dll, CryptAcquireContextA, 0, kLastError, E(ERROR_NOT_ENOUGH_MEMORY) E(NTE_BAD_KEYSET))             \
   F(advapi32.dll, CryptGenRandom, 0, kLastError, E(NTE_FAIL))                                                     \
   F(advapi32.dll, CryptReleaseContext, 0, kNone, )                                                                \
+  F(advapi32.dll, LookupPrivilegeValueW, 0, kLastError, E(ERROR_NOT_ENOUGH_MEMORY))                                \
+  F(advapi32.dll, OpenProcessToken, 0, kLastError, E(ERROR_ACCESS_DENIED) E(ERROR_NOT_ENOUGH_MEMORY))              \
   F(advapi32.dll, RegCloseKey, 0, kNone, )                                                                        \
   F(advapi32.dll, RegCreateKeyExW, 0, kReturned, E(ERROR_ACCESS_DENIED) E(ERROR_NOT_ENOUGH_MEMORY))               \
   F(advapi32.dll, RegOpenKeyExW, 0, kReturned, E(ERROR_ACCESS_DENIED) E(ERROR_FILE_NOT_FOUND))                    \

@@ -25,10 +25,10 @@ namespace fs = std::filesystem;
 constexpr std::uint64_t kMaxLogSize = 3145728;
 constexpr char kHeld[] = "held by another process\r\n";
 
-class HeldLog : public HostileTest {
+class HeldLog : public HostileRun {
  protected:
   void SetUp() override {
-    HostileTest::SetUp();
+    HostileRun::SetUp();
     fs::create_directories(LogFolder());
   }
   static std::wstring LogFolder() { return fs::path(LogFile()).parent_path().wstring(); }

@@ -20,17 +20,17 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-class LinkedLog : public HostileTest {
+class LinkedLog : public HostileRun {
  protected:
   void SetUp() override {
-    HostileTest::SetUp();
+    HostileRun::SetUp();
     fs::remove_all(kElsewhere);
     fs::create_directories(kElsewhere);
     error_file_ = ScratchDir() + L"\\linked_log_stderr.txt";
   }
   void TearDown() override {
     link_.reset();  // first: removing the tree through the link would empty its target
-    HostileTest::TearDown();
+    HostileRun::TearDown();
     fs::remove_all(kElsewhere);
   }
   static std::map<fs::path, std::string> Elsewhere() {  // every file with its bytes

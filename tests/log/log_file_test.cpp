@@ -11,30 +11,32 @@
 namespace starter::log {
 namespace {
 
-constexpr MutexCall kGot = MutexCall::kGot, kDenied = MutexCall::kAccessDenied;
+const platform::Status kGot;
+const platform::Status kDenied = platform::SystemError{"CreateMutexW", platform::kErrorAccessDenied};
 
 // Each call is recorded as "create Global" and the like; one the script
 // does not list fails.
 class ScriptedMutexCalls final : public WritersMutexCalls {
  public:
-  std::map<std::string, MutexCall> answers;
+  std::map<std::string, platform::Status> answers;
   std::vector<std::string> calls;
 
-  MutexCall Create(MutexScope scope) override { return Call("create", scope); }
-  MutexCall Open(MutexScope scope) override { return Call("open", scope); }
+  platform::Status Create(MutexScope scope) override { return Call("create", scope); }
+  platform::Status Open(MutexScope scope) override { return Call("open", scope); }
 
  private:
-  MutexCall Call(const char* what, MutexScope scope) {
+  // Any failure but a refusal (here: the name is another kind of object's).
+  platform::Status Call(const char* what, MutexScope scope) {
     calls.push_back(std::string(what) + (scope == MutexScope::kGlobal ? " Global" : " Local"));
     const auto answer = answers.find(calls.back());
-    return answer == answers.end() ? MutexCall::kFailed : answer->second;
+    return answer == answers.end() ? platform::SystemError{"CreateMutexW", 6} : answer->second;
   }
 };
 
 TEST(WritersMutex, GlobalFirstAndAnExistingOneIsOpenedBeforeAnyFallback) {
   struct Case {
     const char* name;
-    std::map<std::string, MutexCall> answers;
+    std::map<std::string, platform::Status> answers;
     bool obtained;
     std::vector<std::string> calls;
   };

@@ -1,4 +1,4 @@
-#include "port/port_selection.h"
+#include "port/command_output.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,8 @@
-#include "port/port_selection.h"
+#include "port/netstat_listing.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@ namespace starter::port {
 namespace {
 
 using Ask = ListingVerdict::Ask;
+using std::chrono::milliseconds;
 
 // Rows as they reach the program through a text-mode pipe, with LF line ends.
 using test::NetstatRow;
@@ -138,6 +140,19 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(AvailabilityCommandLine, EndsInThePortDigits) {
   EXPECT_EQ(AvailabilityCommandLine(9673), "netstat -ano | findstr 9673");
   EXPECT_EQ(AvailabilityCommandLine(1024), "netstat -ano | findstr 1024");
+}
+
+TEST(ListingBudget, EachListingGetsItsLimitOrWhatIsLeftOfTheTotalUntilOneRunsOut) {
+  const ListingBudget::Clock::time_point start{std::chrono::seconds(1000)};
+  ListingBudget budget(milliseconds(5000), milliseconds(10000));
+  // The total runs from the first listing, not from the budget's making.
+  EXPECT_EQ(budget.Left(start + milliseconds(60000)), milliseconds(5000));
+  EXPECT_EQ(budget.Left(start + milliseconds(66200)), milliseconds(3800));
+  EXPECT_EQ(budget.Left(start + milliseconds(70000)), milliseconds(0));
+  ListingBudget held_up(milliseconds(5000), milliseconds(10000));
+  EXPECT_EQ(held_up.Left(start), milliseconds(5000));
+  held_up.RanOut();
+  EXPECT_EQ(held_up.Left(start + milliseconds(5000)), milliseconds(0));
 }
 
 }  // namespace

@@ -14,23 +14,21 @@ namespace starter::port {
 namespace {
 
 using Ask = ListingVerdict::Ask;
-using std::chrono::milliseconds;
 using ::testing::ElementsAre;
-constexpr BindOutcome kBound = BindOutcome::kBound;
-constexpr BindOutcome kRefused = BindOutcome::kRefused;
-constexpr BindOutcome kFailed = BindOutcome::kFailed;
+// What a bind answers: bound, refused (an excluded port range), or in use.
+const platform::Status kBound;
+const platform::Status kRefused = platform::SystemError{"bind", platform::kWsaAccessDenied};
+const platform::Status kFailed = platform::SystemError{"bind", 10048};
 
 // The scripted machine, with a listing that judges every port with one verdict.
 struct OneListing final : PortSelectionSteps {
   explicit OneListing(std::optional<ListingVerdict> verdict, test::ScriptedSteps& machine)
       : verdict_(verdict), machine_(machine) {}
-  std::optional<std::uint32_t> ReadStored() override { return machine_.ReadStored(); }
-  bool WriteStored(std::uint32_t port) override { return machine_.WriteStored(port); }
+  platform::Expected<std::uint32_t> ReadStored() override { return machine_.ReadStored(); }
+  platform::Status WriteStored(std::uint32_t port) override { return machine_.WriteStored(port); }
   std::optional<ListingVerdict> Listing(int) override { return verdict_; }
   platform::Expected<TcpTables> Tables(TableRows rows) override { return machine_.Tables(rows); }
-  BindOutcome TryBind(std::uint16_t port) override { return machine_.TryBind(port); }
-  platform::Expected<OwnerLooks> LookAt(const std::vector<std::uint32_t>& ids) override { return machine_.LookAt(ids); }
-  bool ServiceRunning() override { return machine_.ServiceRunning(); }
+  platform::Status TryBind(std::uint16_t port) override { return machine_.TryBind(port); }
 
  private:
   std::optional<ListingVerdict> verdict_;
@@ -41,7 +39,7 @@ struct DecisionCase {
   ListingVerdict verdict;
   bool service_running;
   bool connected;  // an established connection in the system's tables
-  BindOutcome bind;
+  platform::Status bind;
   bool available;
   std::vector<std::string> asked;  // the machine's questions, in order
 };
@@ -76,13 +74,14 @@ TEST(IsPortAvailable, BindsOnlyWhatTheListingFindsFreeAndOnlyARefusalCounts) {
     machine.connected = c.connected;
     machine.bind = c.bind;
     OneListing steps(c.verdict, machine);
-    EXPECT_EQ(IsPortAvailable(steps, 9673), c.available);
+    EXPECT_EQ(IsPortAvailable(steps, machine, 9673), c.available);
     EXPECT_EQ(machine.asked, c.asked);
   }
 }
 
 // Without a process list no owner is known to be the service, not even one
-// that is: the port is not available, and the look's failure is logged.
+// that is: the port is not available, and the failure is logged, whether it
+// was the look at the owner or the search for any service.
 TEST(IsPortAvailable, NoProcessListLeavesNoPortToAnOwner) {
   for (const ListingVerdict verdict : {ListingVerdict{Ask::kOwner, 812}, ListingVerdict{Ask::kOwner, std::nullopt}}) {
     test::ScriptedSteps machine;
@@ -90,11 +89,9 @@ TEST(IsPortAvailable, NoProcessListLeavesNoPortToAnOwner) {
     machine.processes_unreadable = true;
     test::LogCapture log;
     OneListing steps(verdict, machine);
-    EXPECT_FALSE(IsPortAvailable(steps, 9673));
+    EXPECT_FALSE(IsPortAvailable(steps, machine, 9673));
     EXPECT_EQ(machine.asked.size(), 1u);
-    if (verdict.owner_id) {
-      EXPECT_THAT(log.Lines(), ElementsAre("info: CreateToolhelp32Snapshot GLE=5"));
-    }
+    EXPECT_THAT(log.Lines(), ElementsAre("info: CreateToolhelp32Snapshot GLE=5"));
   }
 }
 
@@ -134,7 +131,7 @@ TEST(IsPortAvailable, TheTablesDecideWithoutAListingAndWhereItFindsThePortFree) 
     machine.connected = c.tables == kConnected;
     machine.tables_unreadable = c.tables == kUnreadable;
     OneListing steps(c.listing, machine);
-    EXPECT_EQ(IsPortAvailable(steps, 9673), c.available);
+    EXPECT_EQ(IsPortAvailable(steps, machine, 9673), c.available);
     const auto reads = [&](const char* kind) { return std::count(machine.asked.begin(), machine.asked.end(), kind); };
     EXPECT_EQ(reads("listeners"), c.tables_asked ? 1 : 0);
     EXPECT_EQ(reads("all"), c.all_rows_read ? 1 : 0);
@@ -146,29 +143,16 @@ TEST(IsPortAvailable, AcceptsExactly1024To65535) {
   for (int port : {1024, 1025, 9673, 65535}) {
     test::ScriptedSteps steps;
     test::LogCapture log;
-    EXPECT_TRUE(IsPortAvailable(steps, port)) << port;
+    EXPECT_TRUE(IsPortAvailable(steps, steps, port)) << port;
     EXPECT_THAT(steps.listed, ElementsAre(port));
   }
   for (int port : {-1, 0, 80, 1023, 65536, 2147483647, -2147483647 - 1}) {
     test::ScriptedSteps steps;
     test::LogCapture log;
-    EXPECT_FALSE(IsPortAvailable(steps, port)) << port;
+    EXPECT_FALSE(IsPortAvailable(steps, steps, port)) << port;
     EXPECT_TRUE(steps.listed.empty() && steps.asked.empty()) << port;
     EXPECT_THAT(log.Lines(), ElementsAre("info: Invalid start port: " + std::to_string(port)));
   }
-}
-
-TEST(ListingBudget, EachListingGetsItsLimitOrWhatIsLeftOfTheTotalUntilOneRunsOut) {
-  const ListingBudget::Clock::time_point start{std::chrono::seconds(1000)};
-  ListingBudget budget(milliseconds(5000), milliseconds(10000));
-  // The total runs from the first listing, not from the budget's making.
-  EXPECT_EQ(budget.Left(start + milliseconds(60000)), milliseconds(5000));
-  EXPECT_EQ(budget.Left(start + milliseconds(66200)), milliseconds(3800));
-  EXPECT_EQ(budget.Left(start + milliseconds(70000)), milliseconds(0));
-  ListingBudget held_up(milliseconds(5000), milliseconds(10000));
-  EXPECT_EQ(held_up.Left(start), milliseconds(5000));
-  held_up.RanOut();
-  EXPECT_EQ(held_up.Left(start + milliseconds(5000)), milliseconds(0));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "port/server_port.h"
+#include "port/port_selection.h"
 
 #include <windows.h>
 
@@ -20,76 +20,15 @@ namespace starter::port {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-
-// A limit no command of these tests comes near.
-constexpr std::chrono::milliseconds kAmpleTime{30000};
 
 std::string Row(const std::string& local, const std::string& foreign, const std::string& state,
                 const std::string& owner, const std::string& protocol = "TCP") {
   return test::NetstatRow(local, foreign, state, owner, protocol, "\r\n");
 }
 
-// Lines of letters ending in LF only, which a text-mode pipe passes unchanged.
-std::string Lines(std::size_t size) {
-  std::string text;
-  for (std::size_t i = 0; text.size() < size; ++i) text += i % 40 == 39 ? '\n' : char('a' + i % 26);
-  return text;
-}
-
-TEST(ReadCommandOutput, CollectsTheWholeOutputOfTheCommand) {
-  char folder[MAX_PATH] = {};
-  ASSERT_NE(::GetTempPathA(MAX_PATH, folder), 0u);
-  const std::string file = std::string(folder) + "port_test_output.txt";
-  for (std::size_t size : {0, 500, 1234}) {
-    const std::string text = Lines(size);
-    ASSERT_TRUE(test::WriteFileBytes(std::wstring(file.begin(), file.end()), text));
-    std::string output = "kept|";
-    test::LogCapture log;
-    EXPECT_EQ(ReadCommandOutput(("type \"" + file + "\"").c_str(), output, kAmpleTime), CommandOutput::kRead)
-        << size;
-    EXPECT_EQ(output, "kept|" + text) << size;
-    EXPECT_THAT(log.Lines(), IsEmpty());
-  }
-  ::DeleteFileA(file.c_str());
-}
-
-TEST(ReadCommandOutput, TextModeTurnsCrLfIntoLf) {
-  std::string output;
-  EXPECT_EQ(ReadCommandOutput("echo one& echo two", output, kAmpleTime), CommandOutput::kRead);
-  EXPECT_EQ(output, "one\ntwo\n");
-}
-
-TEST(ReadCommandOutput, InterpreterThatCannotStartIsAnError) {
-  std::string output;
-  test::LogCapture log;
-  EXPECT_EQ(ReadProgramOutput(L"C:\\no such folder\\cmd.exe", L"C:\\", L"cmd.exe /c echo one", output,
-                              kAmpleTime),
-            CommandOutput::kFailed);
-  EXPECT_THAT(output, IsEmpty());
-  EXPECT_THAT(log.Lines(), ElementsAre("info: popen error", "info: CreateProcessW GLE=3"));
-}
-
-TEST(ReadCommandOutput, TheCommandInheritsNothingButItsOutputPipe) {
-  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-  platform::UniqueHandle event(::CreateEventW(&inheritable, TRUE, FALSE, nullptr));
-  ASSERT_TRUE(event);
-  const std::wstring probe = test::TestBinDir() + L"\\inherit_probe.exe";
-  const std::wstring command =
-      L"\"" + probe + L"\" " + std::to_wstring(reinterpret_cast<std::uintptr_t>(event.get()));
-  std::string output;
-  EXPECT_EQ(ReadCommandOutput(std::string(command.begin(), command.end()).c_str(), output, kAmpleTime),
-            CommandOutput::kRead);
-  EXPECT_EQ(::WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  // The probe does reach an event handed down to it.
-  ASSERT_TRUE(test::RunProcess(probe, command).finished);
-  EXPECT_EQ(::WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
-}
-
-// A refusal cannot be staged here (as root every bind succeeds); the other
-// two outcomes can.
-// The machine's bind, as one selection makes it.
-BindOutcome Bind(std::uint16_t port) {
+// The machine's bind, as one selection makes it. A refusal cannot be staged
+// here (as root every bind succeeds); the other two answers can.
+platform::Status Bind(std::uint16_t port) {
   return MachinePortSteps().TryBind(port);
 }
 
@@ -98,17 +37,15 @@ TEST(TryBindPort, BindsAFreePortAndFailsOnAnAddressInUse) {
   platform::UniqueSocket listener;
   const std::uint16_t port = test::ListenV4(listener, INADDR_LOOPBACK);
   ASSERT_NE(port, 0);
-  EXPECT_EQ(Bind(port), BindOutcome::kFailed);
+  const platform::Status in_use = Bind(port);
+  ASSERT_FALSE(in_use.ok());
+  EXPECT_EQ(Describe(in_use.error()), "bind GLE=" + std::to_string(WSAEADDRINUSE));
   listener.reset();
-  EXPECT_TRUE(test::WaitFor([port] { return Bind(port) == BindOutcome::kBound; }));
+  EXPECT_TRUE(test::WaitFor([port] { return Bind(port).ok(); }));
 }
 
-class IsPortAvailableTest : public ::testing::Test {
- protected:
-  test::StandinListing netstat_;
-};
-
-TEST_F(IsPortAvailableTest, PortsOutsideTheUserRangeAreRefused) {
+TEST(IsPortAvailable, PortsOutsideTheUserRangeAreRefused) {
+  test::StandinListing netstat;
   test::LogCapture log;
   EXPECT_FALSE(test::IsPortAvailable(1023));
   EXPECT_FALSE(test::IsPortAvailable(65536));
@@ -120,7 +57,8 @@ TEST_F(IsPortAvailableTest, PortsOutsideTheUserRangeAreRefused) {
                           "info: Invalid start port: -1"));
 }
 
-TEST_F(IsPortAvailableTest, JudgesTheListingWithoutAService) {
+TEST(IsPortAvailable, JudgesTheListingWithoutAService) {
+  test::StandinListing netstat;
   struct Case {
     const char* name;
     std::string rows;
@@ -139,33 +77,35 @@ TEST_F(IsPortAvailableTest, JudgesTheListingWithoutAService) {
        true},
   };
   for (const Case& c : cases) {
-    netstat_.ShowListing(Row("0.0.0.0:80", "0.0.0.0:0", "LISTENING", "8") + c.rows);
+    netstat.ShowListing(Row("0.0.0.0:80", "0.0.0.0:0", "LISTENING", "8") + c.rows);
     EXPECT_EQ(test::IsPortAvailable(9673), c.available) << c.name;
   }
 }
 
-TEST_F(IsPortAvailableTest, PortHeldByTheServiceStaysAvailable) {
+TEST(IsPortAvailable, PortHeldByTheServiceStaysAvailable) {
+  test::StandinListing netstat;
   test::FakeVanticService vantic;
   ASSERT_NE(vantic.ProcessId(), 0u);
   ASSERT_TRUE(test::WaitFor([&] {
-    const auto looks = service::LookAtProcesses({vantic.ProcessId()});
+    const auto looks = service::MachineProcesses().LookAt({vantic.ProcessId()});
     return looks.ok() && looks->at(vantic.ProcessId()).identity == service::Identity::kService;
   }));
   const std::string pid = std::to_string(vantic.ProcessId());
 
-  netstat_.ShowListing(Row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", pid));
+  netstat.ShowListing(Row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", pid));
   EXPECT_TRUE(test::IsPortAvailable(9673));
-  netstat_.ShowListing(Row("127.0.0.1:9673", "127.0.0.1:50000", "ESTABLISHED", "66"));
+  netstat.ShowListing(Row("127.0.0.1:9673", "127.0.0.1:50000", "ESTABLISHED", "66"));
   EXPECT_TRUE(test::IsPortAvailable(9673));
   // The first listener decides, even while a service runs.
-  netstat_.ShowListing(Row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", "4") +
+  netstat.ShowListing(Row("0.0.0.0:9673", "0.0.0.0:0", "LISTENING", "4") +
                        Row("[::]:9673", "[::]:0", "LISTENING", pid));
   EXPECT_FALSE(test::IsPortAvailable(9673));
 }
 
 // On a German system an established connection shows as HERGESTELLT: the
 // machine's own tables tell whether one holds the port.
-TEST_F(IsPortAvailableTest, TranslatedConnectionsAreLookedUpInTheMachineTables) {
+TEST(IsPortAvailable, TranslatedConnectionsAreLookedUpInTheMachineTables) {
+  test::StandinListing netstat;
   platform::WinsockSession winsock;
   platform::UniqueSocket listener;
   const std::uint16_t port = test::ListenV4(listener, INADDR_LOOPBACK);
@@ -183,13 +123,14 @@ TEST_F(IsPortAvailableTest, TranslatedConnectionsAreLookedUpInTheMachineTables) 
 
   for (const std::uint16_t candidate : {port, test::LocalPort(held)}) {
     const std::string local = "127.0.0.1:" + std::to_string(candidate);
-    netstat_.ShowListing(Row(local, "127.0.0.1:50000", "HERGESTELLT", "66"));
+    netstat.ShowListing(Row(local, "127.0.0.1:50000", "HERGESTELLT", "66"));
     EXPECT_EQ(test::IsPortAvailable(candidate), candidate != port) << candidate;
   }
 }
 
-TEST_F(IsPortAvailableTest, SeesARealListenerInTheMachineTable) {
-  netstat_.ShowMachineTable();
+TEST(IsPortAvailable, SeesARealListenerInTheMachineTable) {
+  test::StandinListing netstat;
+  netstat.ShowMachineTable();
   platform::WinsockSession winsock;
   platform::UniqueSocket listener;
   const std::uint16_t port = test::ListenV4(listener, INADDR_LOOPBACK);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/owner_looks.h"
+
 namespace starter::port {
 namespace {
 
@@ -65,6 +67,24 @@ TEST(JudgeHolder, TheServiceThenAnOwnerThatMayBeItThenAnotherProgram) {
     EXPECT_EQ(holding.ServiceMayListen(), c.wait_counts_it);
     EXPECT_EQ(HolderWords(9691, holding), c.words);
   }
+}
+
+// One look, at each named owner once in table order (IPv6 listeners' too:
+// the status report shows them); without a process list, no answer at all.
+TEST(JudgeHolder, TakesOneLookAtEachNamedOwnerAndNoneWithoutAProcessList) {
+  test::ScriptedOwnerLooks processes;
+  processes.processes = kLooks;
+  const std::vector<PortListener> listeners = {V4(kOther), V4(std::nullopt), V6(kService), V4(kOther),
+                                               V4(kUnexamined)};
+  const platform::Expected<PortHolding> holding = JudgeHolder(listeners, processes);
+  ASSERT_TRUE(holding.ok());
+  EXPECT_EQ(holding->holder, Holder::kCannotTell);
+  EXPECT_EQ(processes.looked_at, (std::vector<std::vector<std::uint32_t>>{{kOther, kService, kUnexamined}}));
+
+  processes.processes = platform::SystemError{"CreateToolhelp32Snapshot", 5};
+  const platform::Expected<PortHolding> unanswered = JudgeHolder({V4(kService)}, processes);
+  ASSERT_FALSE(unanswered.ok());
+  EXPECT_EQ(Describe(unanswered.error()), "CreateToolhelp32Snapshot GLE=5");
 }
 
 // The selection's rule for the same owner: only one known to be the service

@@ -1,6 +1,6 @@
 #pragma once
-// The questions of one port selection, answered from a script and recorded
-// in the order asked.
+// The questions of one port selection, and the looks at processes it takes,
+// answered from a script and recorded in the order asked.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "port/port_selection.h"
+#include "port/server_port.h"
+#include "service/process_detection.h"
 
 namespace starter::test {
 
@@ -28,10 +30,11 @@ std::vector<unsigned char> OneRowTable(std::uint32_t state, std::uint16_t port, 
   return table;
 }
 
-struct ScriptedSteps final : port::PortSelectionSteps {
-  // The registry.
-  std::optional<std::uint32_t> stored;
-  bool read_throws = false, write_refused = false, write_throws = false;
+struct ScriptedSteps final : port::PortSelectionSteps, service::Processes {
+  // The registry: what a read answers (no key by default), and a write.
+  platform::Expected<std::uint32_t> stored = platform::SystemError{port::kOpenKeyCall, 2};
+  platform::Status write_refused;
+  bool read_throws = false, write_throws = false;
   bool read_throws_foreign = false;  // something other than a standard exception
   std::vector<std::uint32_t> written;
   // The listing of each port: free unless taken; none for every port when unlisted.
@@ -47,18 +50,18 @@ struct ScriptedSteps final : port::PortSelectionSteps {
   std::function<bool(std::uint32_t)> service_running = [](std::uint32_t) { return false; };
   std::vector<std::uint32_t> unexamined;
   bool processes_unreadable = false;
-  port::BindOutcome bind = port::BindOutcome::kBound;
+  platform::Status bind;
   std::vector<std::string> asked;
 
-  std::optional<std::uint32_t> ReadStored() override {
+  platform::Expected<std::uint32_t> ReadStored() override {
     if (read_throws) throw std::runtime_error("registry gone");
     if (read_throws_foreign) throw 42;
     return stored;
   }
-  bool WriteStored(std::uint32_t value) override {
+  platform::Status WriteStored(std::uint32_t value) override {
     if (write_throws) throw std::runtime_error("access denied");
     written.push_back(value);
-    return !write_refused;
+    return write_refused;
   }
   std::optional<port::ListingVerdict> Listing(int port) override {
     listed.push_back(port);
@@ -77,16 +80,17 @@ struct ScriptedSteps final : port::PortSelectionSteps {
     else if (listener) tables.v4 = OneRowTable<port::TcpRowImage>(port::kTcpStateListen, 9673, *listener);
     return tables;
   }
-  port::BindOutcome TryBind(std::uint16_t port) override {
+  // Any other port is in use (WSAEADDRINUSE).
+  platform::Status TryBind(std::uint16_t port) override {
     asked.push_back("bind");
-    return port == 9673 ? bind : port::BindOutcome::kFailed;
+    return port == 9673 ? bind : platform::SystemError{"bind", 10048};
   }
-  platform::Expected<port::OwnerLooks> LookAt(const std::vector<std::uint32_t>& process_ids) override {
+  platform::Expected<service::ProcessLooks> LookAt(const std::vector<std::uint32_t>& process_ids) override {
     if (processes_unreadable) {
       asked.push_back("look");
       return platform::SystemError{"CreateToolhelp32Snapshot", 5};
     }
-    port::OwnerLooks looks;
+    service::ProcessLooks looks;
     for (std::uint32_t id : process_ids) {
       asked.push_back("look " + std::to_string(id));
       const bool unreadable = std::find(unexamined.begin(), unexamined.end(), id) != unexamined.end();
@@ -96,10 +100,10 @@ struct ScriptedSteps final : port::PortSelectionSteps {
     }
     return looks;
   }
-  bool ServiceRunning() override {
+  platform::Expected<service::ServiceSearch> FindService() override {
     asked.push_back("any service");
-    // The machine's answer: no service is known to run without the list.
-    return !processes_unreadable && service_running(0);
+    if (processes_unreadable) return platform::SystemError{"CreateToolhelp32Snapshot", 5};
+    return service_running(0) ? service::ServiceSearch::kFound : service::ServiceSearch::kNotFound;
   }
 };
 

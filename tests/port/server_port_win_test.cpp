@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "port/netstat_rows.h"
+#include "port/port_selection.h"
 #include "service/process_detection.h"
 #include "support/port_env.h"
 #include "support/log_capture.h"

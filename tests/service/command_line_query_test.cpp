@@ -1,4 +1,4 @@
-#include "service/process_detection.h"
+#include "service/command_line_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -28,7 +28,7 @@ struct Rewrite {
   friend void PrintTo(const Rewrite& rewrite, std::ostream* out) { *out << rewrite.name; }
 };
 
-class DamagedCommandLine : public HostileTest, public ::testing::WithParamInterface<Rewrite> {};
+class DamagedCommandLine : public HostileRun, public ::testing::WithParamInterface<Rewrite> {};
 
 // The text is what lies within MaximumLength bytes of Buffer, up to a NUL if
 // there is one: Length does not limit it, nothing past the buffer extends it,
@@ -124,7 +124,7 @@ class ShortLivedServices {
 
 // Processes that vanish between the snapshot, the open and the reads are
 // passed over: the real service is still found once its marker is there.
-TEST_F(HostileTest, ServicesExitingWhileTheyAreReadDoNotDisturbTheWait) {
+TEST_F(HostileMachine, ServicesExitingWhileTheyAreReadDoNotDisturbTheWait) {
   ShortLivedServices churn;
   StarterOutcome run = RunStarter({"--BrandleAgent", "Dravel"}, {{L"STANDIN_MARKER_DELAY_MS", L"3000"}});
   const int during_run = churn.Started();

@@ -6,6 +6,7 @@
 
 #include <map>
 
+#include "service/command_line_reader.h"
 #include "support/standin_processes.h"
 #include "support/win_test_env.h"
 
@@ -18,13 +19,13 @@ using test::StartedProcess;
 // What one walk finds of the service, and what a look finds of one process;
 // a process list that cannot be read fails the test.
 ServiceSearch Search() {
-  const platform::Expected<ServiceSearch> search = FindServiceProcess();
+  const platform::Expected<ServiceSearch> search = MachineProcesses().FindService();
   EXPECT_TRUE(search.ok()) << Describe(search.error());
   return search.ok() ? *search : ServiceSearch::kCannotTell;
 }
 
 Identity IdentityOf(std::uint32_t process_id) {
-  platform::Expected<std::map<std::uint32_t, ProcessLook>> looks = LookAtProcesses({process_id});
+  platform::Expected<ProcessLooks> looks = MachineProcesses().LookAt({process_id});
   EXPECT_TRUE(looks.ok()) << Describe(looks.error());
   return looks.ok() ? (*looks)[process_id].identity : Identity::kCannotTell;
 }

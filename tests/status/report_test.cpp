@@ -36,7 +36,7 @@ TEST(FormatText, ShowsTextFromOutsideOnTheLinesItBelongsTo) {
   Observations seen = Installed();
   const std::string forged = "x\r\nverdict           ready\n";
   seen.services = {{7, {1, "2026-12-08 10:00:00"}, L"-jar a.jar\nverdict           ready"}};
-  seen.last_run = StarterRun{9, "2026-12-08\n10:00", {}, forged, forged, "", "", ""};
+  seen.last_run = StarterRun{9, "2026-12-08\n10:00", {}, forged, forged, "", "", "", ""};
   seen.log_file = L"C:\\log\r\nverdict           ready";
   const std::string text = FormatText(seen, {State::kNotReady, "port not LISTENING"});
   EXPECT_EQ(CountOf(text, "\nverdict "), 1u) << text;
@@ -59,6 +59,21 @@ TEST(FormatText, ShowsAnIpv6ListenerApartFromWhatTheStarterCounts) {
   EXPECT_THAT(text, HasSubstr("port 9673         listening (IPv4), owner not named by the system\n"));
   EXPECT_THAT(text, HasSubstr("listening on IPv6 too, which the starter does not count"));
   EXPECT_THAT(FormatJson(seen, {}), HasSubstr(R"("port_listens":true,)"));
+}
+
+// A read that failed is shown as one, never as the answer it did not give:
+// a ServerPort that cannot be read is not "not set", and a marker that
+// cannot be looked at is not one older than every running service.
+TEST(FormatText, ShowsAReadThatFailedApartFromWhatIsNotThere) {
+  Observations seen = Installed();
+  seen.port_64bit_view = {std::nullopt, platform::SystemError{"RegOpenKeyExW", 5}};
+  EXPECT_THAT(FormatText(seen, {}), HasSubstr("ServerPort        cannot be read (RegOpenKeyExW GLE=5) (64-bit view)\n"));
+  seen.port_64bit_view = {std::nullopt, platform::SystemError{"RegOpenKeyExW", 2}};
+  EXPECT_THAT(FormatText(seen, {}), HasSubstr("ServerPort        not set (RegOpenKeyExW GLE=2) (64-bit view)\n"));
+  seen.services = {{7, {1, "2026-12-08 10:00:00"}, L"-jar Vantic.jar"}};
+  seen.ConnectedMarker().unreadable = platform::SystemError{"GetFileAttributesExW", 5};
+  EXPECT_THAT(FormatJson(seen, {}), HasSubstr(R"("connected_marker_written_by_running_service":null,)"));
+  EXPECT_THAT(FormatText(seen, {}), HasSubstr("WsClientConnected.json: cannot be read (GetFileAttributesExW GLE=5)\n"));
 }
 
 // What escapes the looking becomes an unknown verdict that names it, in

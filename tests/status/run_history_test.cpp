@@ -215,7 +215,7 @@ TEST(FormatHistory, ShowsEachRunAndTheSummaryInTextAndJson) {
   const std::string json = FormatHistoryJson(seen);
   EXPECT_THAT(json, ::testing::StartsWith(R"({"schema_version":1,"version":"2.3.6.2",)"));
   EXPECT_THAT(json, ::testing::HasSubstr(R"("status_line":"{\"Dravel\":1,\"Selkan\":0}","wait_ended":null,)"
-                                         R"("time_limit_stage":"port selection","outcome":"time limit","waited_ms":36001})"));
+                                         R"("time_limit_stage":"port selection","outcome":"time limit","waited_ms":36001,"not_delivered":null})"));
   EXPECT_THAT(json, ::testing::HasSubstr(R"("summary":{"runs":4,"outcomes":{"ready":1,"timed out":0,"time limit":1,)"
                                          R"("printed nothing":2,"printed another line":0},"median_wait_ms":40,"longest_wait_ms":36001})"));
   seen.failed = "the report failed while reading the starter's log: std::bad_alloc";

@@ -50,7 +50,12 @@ struct SteadyMachine final : app::ReadinessProbe {
 };
 
 struct Discard final : app::LineWriter {
-  void Write(std::string_view) override {}
+  platform::Expected<std::size_t> Write(std::string_view line) override { return line.size(); }
+};
+
+// Standard output whose reader has gone: the caller closed its pipe.
+struct ClosedPipe final : app::LineWriter {
+  platform::Expected<std::size_t> Write(std::string_view) override { return platform::SystemError{"WriteFile", 232}; }
 };
 
 // The starter's log for the life of a test, in its real layout.
@@ -62,9 +67,8 @@ class RunLog {
     for (std::size_t i = 0; i < arguments.size(); ++i)
       log::Info("{}", contract::ArgumentMessage(static_cast<int>(i) + 1, log::EscapeControls(arguments[i])));
   }
-  // The wait of `mode` on `machine` and the run's end.
-  void WaitAndEnd(contract::CallerMode mode, SteadyMachine machine) {
-    Discard output;
+  // The wait of `mode` on `machine` and the run's end, its line written to `output`.
+  void WaitAndEnd(contract::CallerMode mode, SteadyMachine machine, app::LineWriter&& output = Discard()) {
     app::StatusLineOnce line(output);
     app::RunEnd end;
     app::RunToItsEnd(mode, line, end, [&] { app::ReportReadiness(mode, 9691, machine, line); });
@@ -103,9 +107,11 @@ TEST(RunLog, EachRunTheStarterWritesIsReadBackWithItsArgumentsLineReasonAndStage
   log.WaitAndEnd(contract::CallerMode::kAllChecks, SteadyMachine({true, ""}, true));
   log.Start({"--BrandleAgent", "Dravel"});
   log.LimitEnds({contract::Stage::kLaunch, contract::kProcessTimeoutLine});
+  log.Start({"--Dravel", "Brimvale"});
+  log.WaitAndEnd(contract::CallerMode::kPort, SteadyMachine({true, ""}, true), ClosedPipe());
 
   const std::vector<StarterRun> runs = LastCompletedRuns("", log.Text(), kMaxHistoryRuns);
-  ASSERT_EQ(runs.size(), 3u);
+  ASSERT_EQ(runs.size(), 4u);
   EXPECT_THAT(runs[0].arguments, ElementsAre("--Dravel", "Brimvale", "x\\r\\ny"));
   EXPECT_EQ(runs[0].status_line, contract::kPortTimeoutLine);
   EXPECT_EQ(runs[0].wait_ended, kHeldBy);
@@ -119,6 +125,12 @@ TEST(RunLog, EachRunTheStarterWritesIsReadBackWithItsArgumentsLineReasonAndStage
   EXPECT_EQ(runs[2].status_line, contract::kProcessTimeoutLine);
   EXPECT_EQ(runs[2].time_limit_stage, "launch");
   EXPECT_EQ(OutcomeOf(runs[2]), Outcome::kTimeLimit);
+
+  // The line its caller never got: what the run printed, and that it was not delivered.
+  EXPECT_EQ(runs[3].status_line, contract::kSuccessLine);
+  EXPECT_EQ(runs[3].not_delivered, "WriteFile GLE=232");
+  EXPECT_THAT(MessagesOf(log.Text()), ::testing::Contains("status line not delivered: WriteFile GLE=232"));
+  for (const StarterRun& delivered : {runs[0], runs[1], runs[2]}) EXPECT_EQ(delivered.not_delivered, "");
   for (const StarterRun& run : runs) {
     EXPECT_EQ(run.process_id, log::ParseLogLines(log.Text()).front().process_id);
     EXPECT_TRUE(WaitedMilliseconds(run).has_value()) << run.started << " to " << run.printed;

@@ -7,12 +7,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
 
 #include "app/hostile_run.h"
 #include "contract/product_version.h"
+#include "fault/fault_support_win.h"
 #include "platform/handles.h"
 #include "platform/process_start.h"
 #include "platform/winsock.h"
@@ -153,7 +155,7 @@ TEST_F(StatusReport, InstalledNotRunningWithALeftoverMarkerAndATimeout) {
               HasSubstr(R"("last_run":{"process_id":4100,"started":"2026-12-08 09:59:59.000",)"
                         R"("arguments":["--Dravel","Brimvale"],"mode":"--Dravel Brimvale",)"
                         R"("status_line":"{\"Dravel\":1,\"Selkan\":0}","wait_ended":"port not LISTENING",)"
-                        R"("time_limit_stage":null,"outcome":"timed out","waited_ms":20900})"));
+                        R"("time_limit_stage":null,"outcome":"timed out","waited_ms":20900,"not_delivered":null})"));
   EXPECT_THAT(report.standard_output,
               HasSubstr(R"("verdict":{"state":"not running","reason":"exe not Exist","exit_code":3})"));
   EXPECT_THAT(text_, HasSubstr("wait ended: port not LISTENING"));
@@ -183,7 +185,7 @@ TEST_F(StatusReport, ReadyWithAForgedRunLastInTheLog) {
                         R"("arguments":["--BrandleAgent","Selkan"],"mode":"--BrandleAgent Selkan",)"
                         R"("status_line":"{})" + fffd + fffd + fffd + fffd + fffd + fffd + fffd +
                         R"(","wait_ended":"x\nverdict           ready","time_limit_stage":null,)"
-                        R"("outcome":"printed another line","waited_ms":2})"));
+                        R"("outcome":"printed another line","waited_ms":2,"not_delivered":null})"));
   EXPECT_THAT(report.standard_output, HasSubstr(R"("verdict":{"state":"ready","reason":"","exit_code":0})"));
   EXPECT_EQ(CountOf(text_, "\nverdict "), 1u) << text_;
   EXPECT_THAT(text_, HasSubstr(R"(wait ended: x\nverdict           ready)"));
@@ -287,8 +289,9 @@ TEST_F(StatusReport, RunningWithAnotherProgramOnTheStoredPort) {
 // A service this account cannot examine (its command line cannot be read, as
 // another account's java.exe cannot be by a standard user) listens at once.
 // The port-mode run counts it at once and never calls it no service; the
-// report says it cannot be examined and what to run instead, never that the
-// service is not running.
+// report says it cannot be examined, never that the service is not running.
+// The emulators' token holds the debug privilege, so the report enables it
+// and says that even so it cannot examine the process.
 TEST_F(StatusReport, AServiceThisAccountCannotExamineStillCounts) {
   const StarterOutcome run =
       RunStarter({"--Dravel", "Brimvale"}, {{L"STANDIN_REWRITE_COMMAND_LINE", L"unreadable"}});
@@ -300,15 +303,14 @@ TEST_F(StatusReport, AServiceThisAccountCannotExamineStillCounts) {
   const ProcessOutcome report = Report();
   EXPECT_EQ(report.exit_code, 4u);
   const std::string examine =
-      " (java.exe) cannot be examined from this account: run zephra_vantic_status.exe as an administrator to see "
-      "whether it is the Vantic service";
+      " (java.exe) cannot be examined, even with the debug privilege this run enabled: it may be the Vantic service";
   EXPECT_THAT(report.standard_output, HasSubstr(R"("verdict":{"state":"unknown","reason":"process )"));
   EXPECT_THAT(report.standard_output, HasSubstr(examine));
   EXPECT_THAT(text_, Not(HasSubstr("not running")));
   if (TablesNameOwners()) {
     EXPECT_THAT(report.standard_output, HasSubstr(R"(,"ipv6":false,"is_service":null,"owner_image":")"));
     EXPECT_THAT(report.standard_output, Not(HasSubstr(R"("owner_id":0,)")));
-    EXPECT_THAT(text_, HasSubstr("(java.exe): cannot be examined from this account"));
+    EXPECT_THAT(text_, HasSubstr("(java.exe): cannot be examined, even with the debug privilege this run enabled"));
   }
 }
 
@@ -341,7 +343,7 @@ TEST_F(StatusReport, HistoryOfThreeCallersAndARunTheLimitEnded) {
   const std::size_t no_arguments = out.find(R"("mode":"no arguments","status_line":"{\"Dravel\":0,\"Selkan\":0}")");
   const std::size_t uninstall = out.find(R"("mode":"--BrandleAgent UninstallReport","status_line":null,)");
   const std::size_t port = out.find(R"("mode":"--Dravel Brimvale","status_line":"{\"Dravel\":0,\"Selkan\":0}")");
-  const std::size_t limit = out.find(R"("time_limit_stage":"port selection","outcome":"time limit","waited_ms":36051})");
+  const std::size_t limit = out.find(R"("time_limit_stage":"port selection","outcome":"time limit","waited_ms":36051,"not_delivered":null})");
   ASSERT_NE(no_arguments, std::string::npos) << out;
   ASSERT_NE(uninstall, std::string::npos) << out;
   ASSERT_NE(port, std::string::npos) << out;
@@ -358,6 +360,75 @@ TEST_F(StatusReport, HistoryOfThreeCallersAndARunTheLimitEnded) {
   EXPECT_THAT(text.standard_output, HasSubstr("summary           4 runs: 2 ready, 1 time limit, 1 printed nothing; median wait "));
   EXPECT_EQ(CountOf(two.standard_output, R"("process_id":)"), 2u) << two.standard_output;
   EXPECT_THAT(two.standard_output, HasSubstr(R"("process_id":4242,)"));
+}
+
+// Each read of a ready machine that the system refuses the status program
+// (its test build fails the call): the report cannot tell, so the verdict
+// is unknown and names the read and its failure, never a state that claims
+// to know; a process list refused is never "not running".
+TEST_F(StatusReport, AReadTheSystemRefusesIsUnknownNeverAnAnswer) {
+  ASSERT_EQ(RunStarter({}).process.standard_output, kSuccess);
+  ASSERT_TRUE(WaitFor(MarkerWritten));
+  ASSERT_EQ(RunStatus(L"").exit_code, 0u);
+  struct Refusal {
+    fault::Injection injection;
+    std::string reason;
+  };
+  const Refusal refusals[] = {
+      {{"CreateToolhelp32Snapshot", 1, "ERROR_ACCESS_DENIED", true},
+       "the running processes cannot be read: CreateToolhelp32Snapshot GLE=5"},
+      {{"RegOpenKeyExW", 1, "ERROR_ACCESS_DENIED", true}, "ServerPort cannot be read: RegOpenKeyExW GLE=5"},
+      {{"GetExtendedTcpTable", 1, "ERROR_NOT_ENOUGH_MEMORY", true},
+       "the TCP tables cannot be read: GetExtendedTcpTable GLE=8"},
+      // The looks go java.exe, Vantic.jar, then the markers in their order.
+      {{"GetFileAttributesExW", 3 + contract::kConnectedMarkerIndex, "ERROR_ACCESS_DENIED", false},
+       "WsClientConnected.json cannot be read: GetFileAttributesExW GLE=5"},
+  };
+  const std::wstring program = FaultBuildOf(StatusExe());
+  for (const Refusal& refusal : refusals) {
+    SCOPED_TRACE(refusal.injection.Name());
+    ProcessOptions options;
+    options.environment = FaultEnvironment(refusal.injection);
+    const ProcessOutcome text = RunProcess(program, L"\"" + program + L"\"", options);
+    const ProcessOutcome json = RunProcess(program, L"\"" + program + L"\" --json", options);
+    EXPECT_EQ(text.exit_code, 4u) << text.standard_output;
+    EXPECT_THAT(text.standard_output, HasSubstr("verdict           unknown: " + refusal.reason + "\r\n"));
+    EXPECT_THAT(json.standard_output, HasSubstr(R"("verdict":{"state":"unknown","reason":)" +
+                                                status::JsonString(refusal.reason) + R"(,"exit_code":4})"));
+    KeepJson(json.standard_output, refusal.injection.function);
+  }
+}
+
+// A caller that went away before its line came (it closed its pipe): the
+// run still ends as every run does, its log says what it printed and, after
+// that, that the line was not delivered; the report's last run and the
+// history show the line as not delivered, in both forms.
+TEST_F(StatusReport, ALineItsCallerNeverGotIsShownAsNotDelivered) {
+  output_closed_ = true;
+  const StarterOutcome run = RunStarter({"--Dravel", "Brimvale"});
+  output_closed_ = false;
+  ASSERT_TRUE(run.process.finished);
+  EXPECT_EQ(run.process.exit_code, 0u);
+  // A write to a pipe whose reader has gone: ERROR_NO_DATA under both
+  // emulators.
+  const std::string failed = "WriteFile GLE=232";
+  ASSERT_GE(run.log.size(), 3u);
+  EXPECT_THAT(std::vector<std::string>(run.log.end() - 3, run.log.end()),
+              ::testing::ElementsAre(std::string("info OUTPUT->") + kSuccess,
+                                     "warning status line not delivered: " + failed, "info [ END ]\n"));
+  EXPECT_EQ(std::count(run.log.begin(), run.log.end(), "info [ END ]\n"), 1);
+  ASSERT_TRUE(WaitFor(MarkerWritten));
+  const ProcessOutcome report = Report();
+  EXPECT_THAT(text_, HasSubstr("                  printed " + std::string(kSuccess) + "\r\n" +
+                               "                  not delivered: " + failed + "\r\n"));
+  EXPECT_THAT(report.standard_output, HasSubstr(R"(,"not_delivered":)" + status::JsonString(failed) + "},"));
+  const ProcessOutcome history = RunStatus(L" --history");
+  const ProcessOutcome json = RunStatus(L" --history --json");
+  KeepJson(json.standard_output, "history");
+  EXPECT_EQ(history.exit_code, 0u);
+  EXPECT_THAT(history.standard_output, HasSubstr("printed " + std::string(kSuccess) + ", not delivered: " + failed +
+                                                 "  waited "));
+  EXPECT_THAT(json.standard_output, HasSubstr(R"("not_delivered":)" + status::JsonString(failed) + "}]"));
 }
 
 // A log forged to exhaust the report: runs that never end, each naming the

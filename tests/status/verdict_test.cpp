@@ -43,6 +43,16 @@ port::OwnerLooks Other(std::uint32_t process_id) {
   return {{process_id, {service::Identity::kOtherProgram, L"other.exe"}}};
 }
 
+// No service known, only a java.exe (5151) that cannot be examined, by a
+// run whose debug privilege came to `debug_privilege`.
+std::function<void(Observations&)> Unexamined(platform::Expected<bool> debug_privilege) {
+  return [debug_privilege](Observations& s) {
+    s.services.clear();
+    s.unexamined = {5151};
+    s.debug_privilege = debug_privilege;
+  };
+}
+
 struct VerdictCase {
   const char* name;
   std::function<void(Observations&)> change;
@@ -70,9 +80,38 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
       {"no key for the port",
        [](Observations& s) { s.port_64bit_view = {std::nullopt, platform::SystemError{"RegOpenKeyExW", 2}}; },
        State::kNotReady, 1, "port not LISTENING (ServerPort holds no port of 9673..9700)"},
+      {"a stored value of another type",
+       [](Observations& s) { s.port_64bit_view = {std::nullopt, platform::SystemError{"RegQueryValueExW", 1629}}; },
+       State::kNotReady, 1, "port not LISTENING (ServerPort holds no port of 9673..9700)"},
+      // A read that failed is "cannot tell", never a check that failed.
       {"stored port unreadable",
        [](Observations& s) { s.port_64bit_view = {std::nullopt, platform::SystemError{"RegOpenKeyExW", 5}}; },
-       State::kNotReady, 1, "port not LISTENING (ServerPort cannot be read: RegOpenKeyExW GLE=5)"},
+       State::kUnknown, 4, "ServerPort cannot be read: RegOpenKeyExW GLE=5"},
+      {"TCP tables unreadable",
+       [](Observations& s) {
+         s.listeners.clear();
+         s.listeners_unread = platform::SystemError{"GetExtendedTcpTable", 8};
+       },
+       State::kUnknown, 4, "the TCP tables cannot be read: GetExtendedTcpTable GLE=8"},
+      {"process list unreadable, no service seen",
+       [](Observations& s) {
+         s.services.clear();
+         s.services_unread = platform::SystemError{"CreateToolhelp32Snapshot", 5};
+       },
+       State::kUnknown, 4, "the running processes cannot be read: CreateToolhelp32Snapshot GLE=5"},
+      // A check that fails decides, whatever another could not read.
+      {"stored port unreadable, no marker",
+       [](Observations& s) {
+         s.port_64bit_view = {std::nullopt, platform::SystemError{"RegOpenKeyExW", 5}};
+         s.ConnectedMarker() = {};
+       },
+       State::kNotReady, 1, "WsClientConnected.json not Exist"},
+      {"marker unreadable, nothing listens",
+       [](Observations& s) {
+         s.listeners.clear();
+         s.ConnectedMarker().unreadable = platform::SystemError{"GetFileAttributesExW", 5};
+       },
+       State::kNotReady, 1, "port not LISTENING (nothing listens on 9673)"},
       {"nothing listens", [](Observations& s) { s.listeners.clear(); }, State::kNotReady, 1,
        "port not LISTENING (nothing listens on 9673)"},
       {"another program listens", [](Observations& s) { s.listeners = {{777, false}}; s.owner_looks = Other(777); },
@@ -93,14 +132,20 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
       {"the owner ended since the tables were read",
        [](Observations& s) { s.owner_looks = {{4242, {service::Identity::kEnded, L""}}}; }, State::kNotReady, 1,
        "port not LISTENING (what listened on 9673 has ended)"},
-      {"no service known, a java.exe that cannot be examined",
-       [](Observations& s) {
-         s.services.clear();
-         s.unexamined = {5151};
-       },
+      // What would examine it is what this run's debug privilege makes true.
+      {"no service known, a java.exe that cannot be examined without the debug privilege", Unexamined(false),
        State::kUnknown, 4,
-       "process 5151 (java.exe) cannot be examined from this account: run zephra_vantic_status.exe as an "
-       "administrator to see whether it is the Vantic service"},
+       "process 5151 (java.exe) cannot be examined from this account: an elevated run of zephra_vantic_status.exe "
+       "(run as administrator) enables the debug privilege, which can examine it and tell whether it is the Vantic "
+       "service"},
+      {"no service known, a java.exe that cannot be examined with the debug privilege enabled", Unexamined(true),
+       State::kUnknown, 4,
+       "process 5151 (java.exe) cannot be examined, even with the debug privilege this run enabled: it may be the "
+       "Vantic service"},
+      {"no service known, a java.exe that cannot be examined, the debug privilege not enabled",
+       Unexamined(platform::SystemError{"OpenProcessToken", 5}), State::kUnknown, 4,
+       "process 5151 (java.exe) cannot be examined from this account, and the debug privilege could not be enabled "
+       "(OpenProcessToken GLE=5): it may be the Vantic service"},
       {"only IPv6 listens, which the starter does not count", [](Observations& s) { s.listeners = {{4242, true}}; },
        State::kNotReady, 1, "port not LISTENING (only IPv6 listens on 9673, which the starter does not count)"},
       {"another program on IPv6 beside the service on IPv4",
@@ -110,7 +155,7 @@ TEST(JudgeState, NamesTheStateTheCheckThatFailsAndTheExitCode) {
          s.ConnectedMarker() = {};
          s.ConnectedMarker().unreadable = platform::SystemError{"GetFileAttributesExW", 32};
        },
-       State::kNotReady, 1, "WsClientConnected.json cannot be read: GetFileAttributesExW GLE=32"},
+       State::kUnknown, 4, "WsClientConnected.json cannot be read: GetFileAttributesExW GLE=32"},
       {"no marker", [](Observations& s) { s.ConnectedMarker() = {}; }, State::kNotReady, 1,
        "WsClientConnected.json not Exist"},
       {"a leftover marker", [](Observations& s) { s.ConnectedMarker() = Present(kServiceStart - kSecond); },

@@ -4,7 +4,8 @@
 #include <chrono>
 #include <string>
 
-#include "port/server_port.h"
+#include "port/command_output.h"
+#include "port/port_selection.h"
 
 namespace starter::port {
 
@@ -21,7 +22,8 @@ namespace starter::test {
 // port selection judges: the Vantic service keeps the ports it holds.
 inline bool IsPortAvailable(int port) {
   port::MachinePortSteps steps;
-  return port::IsPortAvailable(steps, port);
+  service::MachineProcesses processes;
+  return port::IsPortAvailable(steps, processes, port);
 }
 
 }  // namespace starter::test

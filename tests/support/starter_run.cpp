@@ -91,6 +91,7 @@ StarterOutcome StarterTest::RunStarter(const std::vector<std::string>& arguments
   options.error_file = error_file_;
   options.before_start = before_start_;
   options.on_output = on_output_;
+  options.output_closed = output_closed_;
   // Above the longest run the starter's limit allows, with room for a busy machine.
   options.time_limit_ms = 90000;
 

@@ -73,6 +73,9 @@ class StarterTest : public ::testing::Test {
   std::function<void(std::uint32_t process_id)> before_start_;
   // Called with its standard output so far as more of it comes, when set.
   std::function<void(const std::string& output)> on_output_;
+  // Whether RunStarter closes the read end of the starter's output as it
+  // starts, as a caller that went away.
+  bool output_closed_ = false;
 };
 
 }  // namespace starter::test

@@ -96,9 +96,12 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
   const ULONGLONG start_ms = ::GetTickCount64();
   std::wstring environment = BuildEnvironmentBlock(options.environment);
   std::wstring writable = command_line;
+  // Suspended until the caller's look before its start, or until its output
+  // is closed: its first write comes after either.
+  const bool suspended = options.before_start || options.output_closed;
   if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), writable.data(),
                         nullptr, nullptr, TRUE,
-                        CREATE_UNICODE_ENVIRONMENT | (options.before_start ? CREATE_SUSPENDED : 0), environment.data(),
+                        CREATE_UNICODE_ENVIRONMENT | (suspended ? CREATE_SUSPENDED : 0), environment.data(),
                         nullptr, &startup, &info))
     return outcome;
   outcome.started = true;
@@ -106,16 +109,15 @@ ProcessOutcome RunProcess(const std::wstring& application, const std::wstring& c
   UniqueHandle process(info.hProcess), thread(info.hThread);
   write_end.reset();  // the child holds the only write end now
   error_file.reset();
+  if (options.output_closed) read_end.reset();
   only_this_child.unlock();
-  if (options.before_start) {
-    options.before_start(info.dwProcessId);
-    ::ResumeThread(thread.get());
-  }
+  if (options.before_start) options.before_start(info.dwProcessId);
+  if (suspended) ::ResumeThread(thread.get());
 
   std::thread reader([&] {
     char chunk[4096];
     DWORD got = 0;
-    while (::ReadFile(read_end.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+    while (read_end && ::ReadFile(read_end.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
       outcome.standard_output.append(chunk, got);
       if (options.on_output) options.on_output(outcome.standard_output);
     }

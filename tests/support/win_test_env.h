@@ -46,6 +46,9 @@ struct ProcessOptions {
   std::function<void(std::uint32_t process_id)> before_start;
   // When set, called with the output read so far each time more of it comes.
   std::function<void(const std::string& output)> on_output;
+  // When set, the read end of its output pipe is closed as it starts, as by
+  // a caller that went away: its writes there fail, and nothing is read.
+  bool output_closed = false;
 };
 
 // Runs `command_line` (program path quoted by the caller where needed) and

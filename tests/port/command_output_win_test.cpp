@@ -1,7 +1,9 @@
-// What wine cannot show of the time limit on a command: the system refusing
-// the command a job, or a read that something outside the job holds open.
-// And whether the command shares the starter's console.
-#include "port/server_port.h"
+// The command runner on the real system: the whole output in text mode, an
+// interpreter that cannot start, the one handle the command inherits; what
+// wine cannot show of the time limit on a command (the system refusing the
+// command a job, or a read that something outside the job holds open); and
+// whether the command shares the starter's console.
+#include "port/command_output.h"
 
 #include <windows.h>
 
@@ -31,8 +33,69 @@
 namespace starter::port {
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::Not;
+
+// A limit no command of these tests comes near.
+constexpr std::chrono::milliseconds kAmpleTime{30000};
+
+// Lines of letters ending in LF only, which a text-mode pipe passes unchanged.
+std::string Lines(std::size_t size) {
+  std::string text;
+  for (std::size_t i = 0; text.size() < size; ++i) text += i % 40 == 39 ? '\n' : char('a' + i % 26);
+  return text;
+}
+
+TEST(ReadCommandOutput, CollectsTheWholeOutputOfTheCommand) {
+  char folder[MAX_PATH] = {};
+  ASSERT_NE(::GetTempPathA(MAX_PATH, folder), 0u);
+  const std::string file = std::string(folder) + "port_test_output.txt";
+  for (std::size_t size : {0, 500, 1234}) {
+    const std::string text = Lines(size);
+    ASSERT_TRUE(test::WriteFileBytes(std::wstring(file.begin(), file.end()), text));
+    std::string output = "kept|";
+    test::LogCapture log;
+    EXPECT_EQ(ReadCommandOutput(("type \"" + file + "\"").c_str(), output, kAmpleTime), CommandOutput::kRead)
+        << size;
+    EXPECT_EQ(output, "kept|" + text) << size;
+    EXPECT_THAT(log.Lines(), IsEmpty());
+  }
+  ::DeleteFileA(file.c_str());
+}
+
+TEST(ReadCommandOutput, TextModeTurnsCrLfIntoLf) {
+  std::string output;
+  EXPECT_EQ(ReadCommandOutput("echo one& echo two", output, kAmpleTime), CommandOutput::kRead);
+  EXPECT_EQ(output, "one\ntwo\n");
+}
+
+TEST(ReadCommandOutput, InterpreterThatCannotStartIsAnError) {
+  std::string output;
+  test::LogCapture log;
+  EXPECT_EQ(ReadProgramOutput(L"C:\\no such folder\\cmd.exe", L"C:\\", L"cmd.exe /c echo one", output,
+                              kAmpleTime),
+            CommandOutput::kFailed);
+  EXPECT_THAT(output, IsEmpty());
+  EXPECT_THAT(log.Lines(), ElementsAre("info: popen error", "info: CreateProcessW GLE=3"));
+}
+
+TEST(ReadCommandOutput, TheCommandInheritsNothingButItsOutputPipe) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  platform::UniqueHandle event(::CreateEventW(&inheritable, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(event);
+  const std::wstring probe = test::TestBinDir() + L"\\inherit_probe.exe";
+  const std::wstring command =
+      L"\"" + probe + L"\" " + std::to_wstring(reinterpret_cast<std::uintptr_t>(event.get()));
+  std::string output;
+  EXPECT_EQ(ReadCommandOutput(std::string(command.begin(), command.end()).c_str(), output, kAmpleTime),
+            CommandOutput::kRead);
+  EXPECT_EQ(::WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  // The probe does reach an event handed down to it.
+  ASSERT_TRUE(test::RunProcess(probe, command).finished);
+  EXPECT_EQ(::WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+}
 
 int StandInsRunning() { return test::CountProcessesNamed(L"netstat.exe") + test::CountProcessesNamed(L"findstr.exe"); }
 

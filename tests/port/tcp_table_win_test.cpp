@@ -1,3 +1,5 @@
+// The listeners the wait reads in each poll, from the machine's tables:
+// IPv4 listeners while they listen, and nothing else.
 #include "port/tcp_table.h"
 
 #include <gtest/gtest.h>
@@ -17,17 +19,13 @@ using test::ListenV4;
 
 // Whether an IPv4 socket listens on `port`, as the wait's port check counts them.
 bool IsPortListening(std::uint16_t port) {
-  const platform::Expected<std::vector<PortListener>> listeners = ListenersOn(port, IpFamilies::kIpv4);
+  const platform::Expected<std::vector<PortListener>> listeners = MachineListenerSteps().Listeners(port);
   return listeners.ok() &&
          std::any_of(listeners->begin(), listeners->end(), [](const PortListener& listener) { return !listener.ipv6; });
 }
 
-class IsPortListeningTest : public ::testing::Test {
- protected:
-  platform::WinsockSession winsock_;
-};
-
-TEST_F(IsPortListeningTest, SeesIpv4ListenersUntilTheyClose) {
+TEST(WaitListeners, SeesIpv4ListenersUntilTheyClose) {
+  platform::WinsockSession winsock;
   for (ULONG address : std::initializer_list<ULONG>{INADDR_LOOPBACK, INADDR_ANY}) {
     UniqueSocket listener;
     const std::uint16_t port = ListenV4(listener, address);
@@ -39,7 +37,8 @@ TEST_F(IsPortListeningTest, SeesIpv4ListenersUntilTheyClose) {
   EXPECT_FALSE(IsPortListening(0));
 }
 
-TEST_F(IsPortListeningTest, ConnectionsOnThePortAreNotListeners) {
+TEST(WaitListeners, ConnectionsOnThePortAreNotListeners) {
+  platform::WinsockSession winsock;
   UniqueSocket listener;
   const std::uint16_t port = ListenV4(listener, INADDR_LOOPBACK);
   ASSERT_NE(port, 0);
@@ -58,7 +57,8 @@ TEST_F(IsPortListeningTest, ConnectionsOnThePortAreNotListeners) {
   EXPECT_FALSE(IsPortListening(test::LocalPort(client)));
 }
 
-TEST_F(IsPortListeningTest, Ipv6OnlyListenersAreNotSeen) {
+TEST(WaitListeners, Ipv6OnlyListenersAreNotSeen) {
+  platform::WinsockSession winsock;
   UniqueSocket v6_listener;
   sockaddr_in6 v6{};
   v6.sin6_family = AF_INET6;
