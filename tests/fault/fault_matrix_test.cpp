@@ -212,8 +212,14 @@ constexpr std::chrono::seconds kStatusLimit{10};
 
 bool Holds(const std::string& text, const char* words) { return text.find(words) != std::string::npos; }
 
-bool SaysNotThere(const std::string& failure) {
-  return failure == "ERROR_FILE_NOT_FOUND" || failure == "ERROR_PATH_NOT_FOUND" || failure == "ENOENT";
+// Whether the failure is an answer rather than a read that failed: a file or
+// key that is not there, or a stored value that holds no DWORD (longer, or
+// of another type), which is no port stored.
+bool IsAnAnswer(const fault::Injection& injection) {
+  const std::string& failure = injection.failure;
+  const bool no_dword = injection.function == "RegQueryValueExW" &&
+                        (failure == "ERROR_MORE_DATA" || failure == "ERROR_DATATYPE_MISMATCH");
+  return no_dword || failure == "ERROR_FILE_NOT_FOUND" || failure == "ERROR_PATH_NOT_FOUND" || failure == "ENOENT";
 }
 
 bool IsListening(std::uint16_t port) {
@@ -493,8 +499,8 @@ class FaultMatrix : public StarterTest, public ::testing::WithParamInterface<Sce
     if (!port && !port_named && !log_lost) outcome.violations.push_back("ServerPort missing, unwarned");
   }
 
-  // A failure that says a file or key is not there is an answer: the state
-  // is then the one without it, whichever that is.
+  // A failure that is an answer (IsAnAnswer): the state is then the one
+  // without what is not there, whichever that is.
   void CheckStatus(Outcome& outcome, const Machine& before, const fault::Injection& injection) {
     CheckEnded(outcome, kStatusLimit);
     const std::uint32_t code = outcome.process.exit_code;
@@ -504,7 +510,7 @@ class FaultMatrix : public StarterTest, public ::testing::WithParamInterface<Sce
                        Holds(printed, "failed while reading") || Holds(printed, "failed while writing") ||
                        Holds(printed, "is not read") || Holds(printed, "is unknown") ||
                        Holds(printed, "no answer in time from");
-    const bool not_there = SaysNotThere(injection.failure);
+    const bool not_there = IsAnAnswer(injection);
     const bool documented = code == 0 || code == 1 || code == 3 || code == 4;
     if (code != expected && !((code == 4 || code == 1) && named) && !(not_there && documented))
       outcome.violations.push_back("exit code " + std::to_string(code) + (code == 4 ? " without its reason" : ""));
